@@ -1,0 +1,250 @@
+// The operating-system services Lanquill uses, one small interface each. The program builds the
+// real set once in main() (makeRealPlatform) and hands it down; tests hand down fakes instead.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QIcon;
+class QMenu;
+class QPoint;
+class QString;
+class QWidget;
+
+namespace lanquill::platform {
+
+using Ipv4 = std::array<std::uint8_t, 4>; // network byte order: {192, 168, 0, 5}
+
+// An error of the operating system, carrying its code and text.
+class SystemError : public std::runtime_error {
+public:
+    SystemError(int code, const std::string& what) : std::runtime_error(what), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// Builds the text of a SystemError for errno value `code` ("System Error.  Code: 2.\n...").
+std::string systemErrorText(int code);
+
+class SystemInfo {
+public:
+    virtual ~SystemInfo() = default;
+    // The process's current directory; throws SystemError when it cannot be read.
+    virtual std::string currentDirectory() = 0;
+    // The host name as gethostname() gives it; empty when it cannot be read.
+    virtual std::string hostName() = 0;
+    // The computer's name as Windows reports it: the host name without domain, upper case.
+    virtual std::string computerName() = 0;
+    // Folder of the running program (where lanquill-net lies).
+    virtual std::string programDirectory() = 0;
+};
+
+struct HostEntry {
+    std::string officialName;
+    std::vector<Ipv4> addresses; // at least one for a found host
+};
+
+// Name service: the system resolver first, NetBIOS on the LAN next. Every call is bounded
+// (about 1.5 s) and never throws.
+class Resolver {
+public:
+    virtual ~Resolver() = default;
+    virtual std::optional<HostEntry> hostByName(const std::string& name) = 0;
+    virtual std::optional<HostEntry> hostByAddress(const Ipv4& address) = 0;
+};
+
+// The adapter (MAC) address of an on-link host, after making the kernel resolve it.
+class NeighbourTable {
+public:
+    virtual ~NeighbourTable() = default;
+    // The hardware address bytes (6 for Ethernet); empty when the host did not answer.
+    virtual std::vector<std::uint8_t> hardwareAddress(const Ipv4& address) = 0;
+};
+
+// The UDP socket on which node-status replies arrive (local port 6767).
+class DatagramSocket {
+public:
+    virtual ~DatagramSocket() = default;
+    // 0 when the socket library is ready, otherwise an error code.
+    virtual int startup() = 0;
+    // Creates the socket; false on failure, with lastError() telling why.
+    virtual bool create() = 0;
+    virtual int lastError() const = 0;
+    // Binds to 0.0.0.0:port; false on failure.
+    virtual bool bind(std::uint16_t port) = 0;
+    // From now on `onReadable` runs on the GUI thread whenever a datagram is waiting.
+    virtual void notifyReadable(std::function<void()> onReadable) = 0;
+    // Bytes sent, or -1 on failure.
+    virtual long sendTo(const Ipv4& address, std::uint16_t port,
+                        std::span<const std::uint8_t> data) = 0;
+    // Reads one datagram into `buffer`: its length, or -1 on failure (no datagram waiting, or
+    // one longer than the buffer, which is then discarded).
+    virtual long receive(std::span<std::uint8_t> buffer) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+};
+
+// Result codes of the messenger layer, as NetMessageBufferSend gives them.
+namespace messenger {
+constexpr std::uint32_t Success = 0;                 // NERR_Success
+constexpr std::uint32_t InvalidParameter = 87;       // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t NameNotFound = 2273;         // NERR_NameNotFound
+constexpr std::uint32_t NetworkError = 2136;         // NERR_NetworkError
+constexpr std::uint32_t BadTransactConfig = 2141;    // server refused the SMB dialect
+constexpr std::uint32_t MessageRejected = 2277;      // receiver answered a non-zero status
+constexpr std::uint32_t BufferTooSmall = 2123;       // NERR_BufTooSmall: name or text too long
+} // namespace messenger
+
+// A directed pop-up message, as NetMessageBufferSend delivers it.
+class Messenger {
+public:
+    virtual ~Messenger() = default;
+    // Sends `text` to the messenger name (or dotted address) `to`; `from` empty means the
+    // default sender name. All strings UTF-8. 0 when the receiver accepted every block.
+    virtual std::uint32_t send(const std::string& to, const std::string& from,
+                               const std::string& text) = 0;
+};
+
+// Starts a command line detached, without any shell (WinExec).
+class CommandRunner {
+public:
+    virtual ~CommandRunner() = default;
+    // Returns true when the program was started.
+    virtual bool start(const std::string& commandLine) = 0;
+};
+
+// Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource.
+namespace netenum {
+constexpr std::uint32_t NoError = 0;
+constexpr std::uint32_t NoMoreItems = 259;       // ERROR_NO_MORE_ITEMS
+constexpr std::uint32_t InvalidHandle = 6;       // ERROR_INVALID_HANDLE
+constexpr std::uint32_t BadNetName = 67;         // ERROR_BAD_NET_NAME
+constexpr std::uint32_t NoNetwork = 1222;        // ERROR_NO_NETWORK
+
+constexpr std::uint32_t ScopeConnected = 1;      // RESOURCE_CONNECTED
+constexpr std::uint32_t ScopeGlobalNet = 2;      // RESOURCE_GLOBALNET
+constexpr std::uint32_t TypeAny = 0;             // RESOURCETYPE_ANY
+constexpr std::uint32_t TypeDisk = 1;            // RESOURCETYPE_DISK
+constexpr std::uint32_t UsageContainer = 2;      // RESOURCEUSAGE_CONTAINER
+constexpr std::uint32_t DisplayDomain = 1;       // RESOURCEDISPLAYTYPE_DOMAIN
+constexpr std::uint32_t DisplayServer = 2;       // RESOURCEDISPLAYTYPE_SERVER
+constexpr std::uint32_t DisplayNetwork = 6;      // RESOURCEDISPLAYTYPE_NETWORK
+} // namespace netenum
+
+struct NetResource {
+    std::uint32_t scope = 0;
+    std::uint32_t type = 0;
+    std::uint32_t displayType = 0;
+    std::uint32_t usage = 0;
+    std::string localName;
+    std::string remoteName;
+    std::string comment;
+    std::string provider;
+};
+
+class NetworkEnumerator {
+public:
+    virtual ~NetworkEnumerator() = default;
+    using Handle = std::uintptr_t;
+    // Opens an enumeration of `container` (nullptr: the top level, whose entries are the
+    // providers). NoError and a handle on success.
+    virtual std::uint32_t open(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
+                               const NetResource* container, Handle& handle) = 0;
+    // Reads the next batch into `entries` (replacing them); NoMoreItems at the end.
+    virtual std::uint32_t read(Handle handle, std::vector<NetResource>& entries) = 0;
+    virtual std::uint32_t close(Handle handle) = 0;
+};
+
+// The notification-area icon.
+class TrayIcon {
+public:
+    virtual ~TrayIcon() = default;
+    // Adds the icon; while no tray host is up yet, keeps trying for a while. Returns false when
+    // the icon could not be shown at once.
+    virtual bool add(const QIcon& icon, const QString& tip) = 0;
+    virtual void remove() = 0;
+    // Left button pressed over the icon.
+    virtual void onLeftPress(std::function<void()> handler) = 0;
+    // Right button released over the icon, with the pointer's position on the screen.
+    virtual void onRightRelease(std::function<void(const QPoint&)> handler) = 0;
+};
+
+// Global hot keys, registered under atoms as GlobalAddAtom / RegisterHotKey do.
+class HotKeys {
+public:
+    virtual ~HotKeys() = default;
+    virtual std::uint16_t addAtom(const std::string& name) = 0;
+    virtual void deleteAtom(std::uint16_t atom) = 0;
+    // modifiers: Qt::KeyboardModifiers bits; key: a Qt::Key. False when the key is taken or
+    // there is no global hot-key service (not X11).
+    virtual bool registerHotKey(std::uint16_t id, int modifiers, int key) = 0;
+    virtual void unregisterHotKey(std::uint16_t id) = 0;
+    virtual void onHotKey(std::function<void(std::uint16_t id)> handler) = 0;
+};
+
+// Keeps a top-level window off the task bar.
+class TaskbarButton {
+public:
+    virtual ~TaskbarButton() = default;
+    virtual void hide(QWidget& window) = 0;
+};
+
+// The help viewer window.
+class HelpViewer {
+public:
+    virtual ~HelpViewer() = default;
+    // Closes the top-level window titled `title`, if there is one; true when one was closed.
+    virtual bool closeWindowTitled(const QString& title) = 0;
+    // Shows the compiled help file at `path`; false when it cannot be opened (not reported).
+    virtual bool open(const std::string& path) = 0;
+};
+
+// Plain message boxes with one OK button.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    virtual void show(QWidget* parent, const QString& text) = 0;
+};
+
+// The set handed down through the program. Pointers, never null in a complete set.
+struct Platform {
+    SystemInfo* system = nullptr;
+    Resolver* resolver = nullptr;
+    NeighbourTable* neighbours = nullptr;
+    DatagramSocket* probeSocket = nullptr;
+    Messenger* messenger = nullptr;
+    CommandRunner* commands = nullptr;
+    NetworkEnumerator* network = nullptr;
+    TrayIcon* tray = nullptr;
+    HotKeys* hotKeys = nullptr;
+    TaskbarButton* taskbar = nullptr;
+    HelpViewer* help = nullptr;
+    MessageBoxes* messages = nullptr;
+};
+
+// Owns the real layers; `platform()` hands them out.
+class RealPlatform {
+public:
+    RealPlatform();
+    ~RealPlatform();
+    RealPlatform(const RealPlatform&) = delete;
+    RealPlatform& operator=(const RealPlatform&) = delete;
+    const Platform& platform() const { return platform_; }
+
+private:
+    struct Layers;
+    std::unique_ptr<Layers> layers_;
+    Platform platform_;
+};
+
+} // namespace lanquill::platform
