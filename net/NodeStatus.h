@@ -1,0 +1,44 @@
+// The NetBIOS node-status probe: the constant query and the decoder of its replies.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace lanquill::net {
+
+// The node-status query (RFC 1002 NBSTAT for the name "*"), 50 bytes, sent unchanged every
+// time: transaction id 0, only the broadcast flag, one question.
+extern const std::array<std::uint8_t, 50> NbStatQuery;
+
+// The receive buffer of the probe socket; a datagram is never decoded beyond it.
+inline constexpr std::size_t NbReceiveBufferSize = 500;
+
+// What the last node-status replies reported. One record for the whole run, only ever
+// overwritten: a reply that lacks a kind of entry leaves the earlier value.
+struct NodeStatusResults {
+    std::string NbCurrentUser;
+    std::string NbExtraName;
+    std::string NbWorkstationName;
+    std::string NbBrowserGroup;
+    std::string NbMacAddress;
+    bool NbReplyReceived = false;
+};
+
+// Decodes one datagram into `results`. Reads stay within the datagram (and within the first
+// NbReceiveBufferSize bytes); a reply whose name entries or unit id would reach past its end is
+// ignored as a whole. Does not touch NbReplyReceived.
+void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& results);
+
+// What the main window does with every datagram received on the probe socket: decode it, then
+// mark that a reply came, whether or not the decoder found anything.
+void handleDatagram(std::span<const std::uint8_t> datagram, NodeStatusResults& results);
+
+// A NetBIOS name as the wire carries it (OEM code page, CP936) in UTF-8. ASCII passes
+// unchanged; bytes that do not decode become U+FFFD.
+std::string oemNameToUtf8(std::string_view oem);
+
+} // namespace lanquill::net
