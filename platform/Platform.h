@@ -96,13 +96,13 @@ public:
 
 // Result codes of the messenger layer, as NetMessageBufferSend gives them.
 namespace messenger {
-constexpr std::uint32_t Success = 0;                 // NERR_Success
-constexpr std::uint32_t InvalidParameter = 87;       // ERROR_INVALID_PARAMETER
-constexpr std::uint32_t NameNotFound = 2273;         // NERR_NameNotFound
-constexpr std::uint32_t NetworkError = 2136;         // NERR_NetworkError
-constexpr std::uint32_t BadTransactConfig = 2141;    // server refused the SMB dialect
-constexpr std::uint32_t MessageRejected = 2277;      // receiver answered a non-zero status
-constexpr std::uint32_t BufferTooSmall = 2123;       // NERR_BufTooSmall: name or text too long
+constexpr std::uint32_t Success = 0;              // NERR_Success
+constexpr std::uint32_t InvalidParameter = 87;    // ERROR_INVALID_PARAMETER
+constexpr std::uint32_t NameNotFound = 2273;      // NERR_NameNotFound
+constexpr std::uint32_t NetworkError = 2136;      // NERR_NetworkError
+constexpr std::uint32_t BadTransactConfig = 2141; // server refused the SMB dialect
+constexpr std::uint32_t MessageRejected = 2277;   // receiver answered a non-zero status
+constexpr std::uint32_t BufferTooSmall = 2123;    // NERR_BufTooSmall: name or text too long
 } // namespace messenger
 
 // A directed pop-up message, as NetMessageBufferSend delivers it.
@@ -126,19 +126,19 @@ public:
 // Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource.
 namespace netenum {
 constexpr std::uint32_t NoError = 0;
-constexpr std::uint32_t NoMoreItems = 259;       // ERROR_NO_MORE_ITEMS
-constexpr std::uint32_t InvalidHandle = 6;       // ERROR_INVALID_HANDLE
-constexpr std::uint32_t BadNetName = 67;         // ERROR_BAD_NET_NAME
-constexpr std::uint32_t NoNetwork = 1222;        // ERROR_NO_NETWORK
+constexpr std::uint32_t NoMoreItems = 259; // ERROR_NO_MORE_ITEMS
+constexpr std::uint32_t InvalidHandle = 6; // ERROR_INVALID_HANDLE
+constexpr std::uint32_t BadNetName = 67;   // ERROR_BAD_NET_NAME
+constexpr std::uint32_t NoNetwork = 1222;  // ERROR_NO_NETWORK
 
-constexpr std::uint32_t ScopeConnected = 1;      // RESOURCE_CONNECTED
-constexpr std::uint32_t ScopeGlobalNet = 2;      // RESOURCE_GLOBALNET
-constexpr std::uint32_t TypeAny = 0;             // RESOURCETYPE_ANY
-constexpr std::uint32_t TypeDisk = 1;            // RESOURCETYPE_DISK
-constexpr std::uint32_t UsageContainer = 2;      // RESOURCEUSAGE_CONTAINER
-constexpr std::uint32_t DisplayDomain = 1;       // RESOURCEDISPLAYTYPE_DOMAIN
-constexpr std::uint32_t DisplayServer = 2;       // RESOURCEDISPLAYTYPE_SERVER
-constexpr std::uint32_t DisplayNetwork = 6;      // RESOURCEDISPLAYTYPE_NETWORK
+constexpr std::uint32_t ScopeConnected = 1; // RESOURCE_CONNECTED
+constexpr std::uint32_t ScopeGlobalNet = 2; // RESOURCE_GLOBALNET
+constexpr std::uint32_t TypeAny = 0;        // RESOURCETYPE_ANY
+constexpr std::uint32_t TypeDisk = 1;       // RESOURCETYPE_DISK
+constexpr std::uint32_t UsageContainer = 2; // RESOURCEUSAGE_CONTAINER
+constexpr std::uint32_t DisplayDomain = 1;  // RESOURCEDISPLAYTYPE_DOMAIN
+constexpr std::uint32_t DisplayServer = 2;  // RESOURCEDISPLAYTYPE_SERVER
+constexpr std::uint32_t DisplayNetwork = 6; // RESOURCEDISPLAYTYPE_NETWORK
 } // namespace netenum
 
 struct NetResource {

@@ -1,12 +1,34 @@
 #include "platform/Platform.h"
 
+#include "platform/ChmHelpViewer.h"
+#include "platform/LocalSystem.h"
+#include "platform/QtMessageBoxes.h"
+#include "platform/SystemTrayIcon.h"
+#include "platform/UdpDatagramSocket.h"
+#include "platform/X11HotKeys.h"
+#include "platform/X11TaskbarButton.h"
+
 namespace lanquill::platform {
 
 // Each real layer, owned here for the whole run.
 struct RealPlatform::Layers {
+    LocalSystem system;
+    UdpDatagramSocket probeSocket;
+    SystemTrayIcon tray;
+    X11HotKeys hotKeys;
+    X11TaskbarButton taskbar;
+    ChmHelpViewer help;
+    QtMessageBoxes messages;
 };
 
 RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
+    platform_.system = &layers_->system;
+    platform_.probeSocket = &layers_->probeSocket;
+    platform_.tray = &layers_->tray;
+    platform_.hotKeys = &layers_->hotKeys;
+    platform_.taskbar = &layers_->taskbar;
+    platform_.help = &layers_->help;
+    platform_.messages = &layers_->messages;
 }
 
 RealPlatform::~RealPlatform() = default;

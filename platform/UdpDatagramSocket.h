@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QSocketNotifier>
+
+#include <memory>
+
+namespace lanquill::platform {
+
+// A non-blocking IPv4 UDP socket whose read readiness is delivered on the GUI thread.
+class UdpDatagramSocket : public DatagramSocket {
+public:
+    ~UdpDatagramSocket() override;
+    int startup() override { return 0; }
+    bool create() override;
+    int lastError() const override { return lastError_; }
+    bool bind(std::uint16_t port) override;
+    void notifyReadable(std::function<void()> onReadable) override;
+    long sendTo(const Ipv4& address, std::uint16_t port,
+                std::span<const std::uint8_t> data) override;
+    long receive(std::span<std::uint8_t> buffer) override;
+    void close() override;
+    bool isOpen() const override { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+    int lastError_ = 0;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace lanquill::platform

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QAbstractNativeEventFilter>
+
+#include <map>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace lanquill::platform {
+
+// Global hot keys on X11: the key is grabbed on the root window, also with NumLock and CapsLock
+// on, so that it works whatever the lock state. Without an X11 display nothing is registered.
+class X11HotKeys : public HotKeys, public QAbstractNativeEventFilter {
+public:
+    X11HotKeys();
+    ~X11HotKeys() override;
+    std::uint16_t addAtom(const std::string& name) override;
+    void deleteAtom(std::uint16_t atom) override;
+    bool registerHotKey(std::uint16_t id, int modifiers, int key) override;
+    void unregisterHotKey(std::uint16_t id) override;
+    void onHotKey(std::function<void(std::uint16_t id)> handler) override;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    struct Grab {
+        std::uint8_t keycode;
+        std::uint16_t modifiers;
+    };
+    void ungrab(const Grab& grab);
+
+    xcb_connection_t* connection_ = nullptr;
+    std::uint32_t root_ = 0;
+    std::map<std::uint16_t, Grab> grabs_;
+    struct Atom {
+        std::string name;
+        int references;
+    };
+    std::map<std::uint16_t, Atom> atoms_;
+    std::function<void(std::uint16_t)> handler_;
+};
+
+} // namespace lanquill::platform

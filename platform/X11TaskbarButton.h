@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QObject>
+
+namespace lanquill::platform {
+
+// Asks the window manager (EWMH) to keep a window off the task bar and the pager, every time the
+// window is shown. Harmless where there is no X11.
+class X11TaskbarButton : public QObject, public TaskbarButton {
+public:
+    void hide(QWidget& window) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+} // namespace lanquill::platform
