@@ -1,0 +1,79 @@
+// NetBIOS name service packets (RFC 1001/1002): first-level name encoding, the name query that
+// resolves a LAN name when DNS does not know it, and the node-status query that tells a host's
+// name table. Pure functions on bytes; every parser stays within the bytes it is given.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lanquill::platform::netbios {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t MaxNameLength = 15;     // bytes of name before the suffix
+constexpr std::size_t EncodedNameLength = 34; // length byte, 32 letters, terminating zero
+constexpr std::uint16_t NameServicePort = 137;
+constexpr std::uint16_t DatagramPort = 138;
+constexpr std::uint16_t SessionPort = 139;
+
+// Suffixes (the 16th byte) used by the program.
+constexpr std::uint8_t Workstation = 0x00;
+constexpr std::uint8_t Messenger = 0x03;
+constexpr std::uint8_t FileServer = 0x20;
+
+using EncodedName = std::array<std::uint8_t, EncodedNameLength>;
+
+// Encodes `name` (OEM bytes, at most 15, used as given: no case change) with `suffix`: blanks
+// pad it, except for the wildcard "*" which zeros pad. Nullopt for an empty or over-long name.
+std::optional<EncodedName> encodeName(std::string_view name, std::uint8_t suffix);
+
+struct DecodedName {
+    std::string name; // trailing blanks (and the zeros of "*") removed
+    std::uint8_t suffix = 0;
+};
+
+// Decodes a 34-byte first-level encoded name (as encodeName writes it). Nullopt when the bytes
+// are not one: wrong length byte, letters outside 'A'..'P', no terminating zero.
+std::optional<DecodedName> decodeName(std::span<const std::uint8_t> encoded);
+
+// NAME QUERY REQUEST for NAME<suffix>, broadcast flavour (flags 0x0110: RD + B), type NB, class
+// IN. Nullopt when the name cannot be encoded.
+std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_view name,
+                                      std::uint8_t suffix);
+
+// The IPv4 addresses of a positive NAME QUERY RESPONSE with the given transaction id: nullopt
+// for anything else (another id, a request, a negative answer, a truncated or malformed packet).
+std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uint8_t> packet,
+                                                        std::uint16_t transactionId);
+
+// NODE STATUS REQUEST (type NBSTAT) for the wildcard name "*", unicast (flags 0).
+Bytes nodeStatusRequest(std::uint16_t transactionId);
+
+struct NodeName {
+    std::string name; // the 15 name bytes without trailing blanks / zeros, as sent (OEM)
+    std::uint8_t suffix = 0;
+    bool group = false;
+    std::uint16_t flags = 0;
+};
+
+struct NodeStatus {
+    std::vector<NodeName> names;
+    std::array<std::uint8_t, 6> unitId{}; // the adapter address; zeros when the reply lacks it
+};
+
+// A NODE STATUS RESPONSE with the given transaction id: its name table and unit id. Nullopt
+// for anything else, or when the name table reaches past the packet.
+std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
+                                                  std::uint16_t transactionId);
+
+// The first unique name with one of the given suffixes, in table order; empty when none.
+std::string firstUniqueName(const NodeStatus& status, std::initializer_list<std::uint8_t> suffixes);
+
+} // namespace lanquill::platform::netbios

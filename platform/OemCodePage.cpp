@@ -1,0 +1,117 @@
+#include "platform/OemCodePage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <iconv.h>
+#include <vector>
+
+namespace lanquill::platform::oem {
+
+namespace {
+
+// One conversion through iconv; nullopt on any invalid or unconvertible sequence.
+std::optional<std::string> convert(const char* to, const char* from, std::string_view input) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string output;
+    std::vector<char> buffer(input.size() * 4 + 16);
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    bool ok = true;
+    while (inLeft > 0) {
+        char* out = buffer.data();
+        std::size_t outLeft = buffer.size();
+        const std::size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+        output.append(buffer.data(), buffer.size() - outLeft);
+        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            ok = false; // EILSEQ or EINVAL: a byte sequence that does not convert
+            break;
+        }
+        // glibc counts irreversible conversions in the result; any of them would change the
+        // text, which we refuse rather than send something else than was typed.
+        if (result != static_cast<std::size_t>(-1) && result > 0) {
+            ok = false;
+            break;
+        }
+    }
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    return output;
+}
+
+} // namespace
+
+std::optional<std::string> fromUtf8(std::string_view utf8) {
+    if (!utf16Length(utf8))
+        return std::nullopt;
+    return convert("CP936", "UTF-8", utf8);
+}
+
+std::optional<std::string> toUtf8(std::string_view oemText) {
+    return convert("UTF-8", "CP936", oemText);
+}
+
+std::optional<std::size_t> utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            return std::nullopt;
+        }
+        if (utf8.size() - i < length)
+            return std::nullopt;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < minimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return std::nullopt; // overlong form, beyond Unicode, or a lone surrogate
+        units += code >= 0x10000 ? 2 : 1;
+        i += length;
+    }
+    return units;
+}
+
+std::size_t characterBoundary(std::string_view oemText, std::size_t limit) {
+    std::size_t i = 0;
+    while (i < oemText.size()) {
+        // In CP936 a byte of 0x81..0xFE starts a two-byte character.
+        const auto byte = static_cast<unsigned char>(oemText[i]);
+        const std::size_t length = (byte >= 0x81 && byte <= 0xFE) ? 2 : 1;
+        if (i + length > limit)
+            break;
+        i += length;
+    }
+    return std::min(i, oemText.size());
+}
+
+std::string upperAscii(std::string_view text) {
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+} // namespace lanquill::platform::oem

@@ -1,0 +1,30 @@
+// The OEM code page of the Windows machines Lanquill talks to (CP936, that is GBK). Names and
+// message texts cross the wire in it; inside the program everything is UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lanquill::platform::oem {
+
+// UTF-8 -> CP936. Nullopt when the text is not valid UTF-8 or holds a character CP936 lacks:
+// nothing is ever dropped or replaced silently.
+std::optional<std::string> fromUtf8(std::string_view utf8);
+
+// CP936 -> UTF-8. Nullopt for bytes that are not valid CP936.
+std::optional<std::string> toUtf8(std::string_view oem);
+
+// The number of UTF-16 units the UTF-8 text takes; nullopt when it is not valid UTF-8.
+std::optional<std::size_t> utf16Length(std::string_view utf8);
+
+// The length of the longest prefix of `oem` (CP936) of at most `limit` bytes that does not cut
+// a double-byte character in two.
+std::size_t characterBoundary(std::string_view oem, std::size_t limit);
+
+// ASCII letters a..z to A..Z in UTF-8 text, before it goes to the code page: CP936's second
+// bytes include the letters, so upper-casing must never run on OEM bytes.
+std::string upperAscii(std::string_view text);
+
+} // namespace lanquill::platform::oem

@@ -1,0 +1,74 @@
+// The SMB1 messenger exchange that NetMessageBufferSend performs over the NetBIOS session
+// service (TCP 139): session request, NEGOTIATE, SEND_MESSAGE, or SEND_START_MB / SEND_TEXT_MB /
+// SEND_END_MB for longer texts. Pure builders and parsers; names and texts are OEM bytes.
+#pragma once
+
+#include "platform/NetBios.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace lanquill::platform::smb {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t Negotiate = 0x72;
+constexpr std::uint8_t SendMessage = 0xD0;
+constexpr std::uint8_t SendStart = 0xD5;
+constexpr std::uint8_t SendEnd = 0xD6;
+constexpr std::uint8_t SendText = 0xD7;
+constexpr std::size_t MaxBlock = 128; // text bytes in one SEND_MESSAGE or SEND_TEXT_MB
+constexpr std::size_t HeaderLength = 32;
+constexpr std::size_t MaxFrameLength = 0x1FFFF;
+
+// NetBIOS SESSION REQUEST (type 0x81): called NAME<calledSuffix>, calling NAME<00>. Nullopt when
+// a name cannot be encoded (empty or over 15 bytes).
+std::optional<Bytes> sessionRequest(std::string_view called, std::uint8_t calledSuffix,
+                                    std::string_view calling);
+
+enum class SessionAnswer { Positive, Negative, Other };
+
+struct SessionReply {
+    SessionAnswer answer = SessionAnswer::Other;
+    std::uint8_t errorCode = 0; // of a negative reply (0x82: called name not present)
+};
+
+// The reply to a session request (a whole NetBIOS session packet). Nullopt when truncated.
+std::optional<SessionReply> parseSessionReply(std::span<const std::uint8_t> packet);
+
+// Wraps an SMB into a SESSION MESSAGE (type 0, 17-bit length). Empty for an over-long SMB.
+Bytes sessionMessage(std::span<const std::uint8_t> smb);
+
+// Total length of the session packet whose first four bytes are `header` (type, flags, length).
+std::optional<std::size_t> sessionPacketLength(std::span<const std::uint8_t> header);
+
+// The SMBs of the exchange (without session framing). Names at most 15 bytes, text blocks at
+// most MaxBlock bytes; callers check (the builders throw std::invalid_argument otherwise).
+Bytes negotiateRequest();
+Bytes sendMessageRequest(std::string_view from, std::string_view to, std::string_view text);
+Bytes sendStartRequest(std::string_view from, std::string_view to);
+Bytes sendTextRequest(std::uint16_t groupId, std::string_view block);
+Bytes sendEndRequest(std::uint16_t groupId);
+
+struct Reply {
+    std::uint8_t command = 0;
+    std::uint32_t status = 0; // 0: accepted
+    std::vector<std::uint16_t> words;
+    std::size_t byteCount = 0;
+};
+
+// Parses an SMB reply (the SMB inside a session message). Nullopt when it is not an SMB1 reply
+// or its parameter words or bytes reach past the end.
+std::optional<Reply> parseReply(std::span<const std::uint8_t> smb);
+
+// The message group id of a SEND_START_MB reply; Samba answers with no words at all, which
+// means group 0.
+std::uint16_t groupId(const Reply& reply);
+
+// The dialect the server chose in a NEGOTIATE reply; 0xFFFF when it took none.
+std::uint16_t chosenDialect(const Reply& reply);
+
+} // namespace lanquill::platform::smb
