@@ -1,10 +1,9 @@
 #include "net/NodeStatus.h"
 
 #include "platform/Addresses.h"
+#include "platform/OemCodePage.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <iconv.h>
 
 namespace lanquill::net {
 
@@ -33,48 +32,6 @@ constexpr std::size_t ExtraNameOffset = 165;
 
 constexpr std::string_view Replacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// One iconv descriptor per conversion keeps this free of shared state; names are rare enough
-// that the open cost does not matter next to the network round trip.
-class Cp936ToUtf8 {
-public:
-    Cp936ToUtf8() : cd_(iconv_open("UTF-8", "CP936")) {}
-    ~Cp936ToUtf8() {
-        if (valid())
-            iconv_close(cd_);
-    }
-    Cp936ToUtf8(const Cp936ToUtf8&) = delete;
-    Cp936ToUtf8& operator=(const Cp936ToUtf8&) = delete;
-
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    std::string convert(std::string_view in) {
-        std::string out;
-        // CP936 gives at most three UTF-8 bytes per input byte (two-byte characters give three).
-        std::string chunk(in.size() * 3 + 4, '\0');
-        char* src = const_cast<char*>(in.data());
-        std::size_t srcLeft = in.size();
-        while (srcLeft > 0) {
-            char* dst = chunk.data();
-            std::size_t dstLeft = chunk.size();
-            const std::size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-            out.append(chunk.data(), static_cast<std::size_t>(dst - chunk.data()));
-            if (rc != static_cast<std::size_t>(-1))
-                break;
-            if (errno == E2BIG)
-                continue;
-            // EILSEQ or EINVAL (a lead byte cut off at the end): one byte that does not decode.
-            out.append(Replacement);
-            ++src;
-            --srcLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        }
-        return out;
-    }
-
-private:
-    iconv_t cd_;
-};
-
 std::string decodeName(const std::uint8_t* bytes) {
     std::string name(NameBytes, ' ');
     for (std::size_t i = 0; i < NameBytes; ++i)
@@ -89,22 +46,35 @@ std::string decodeName(const std::uint8_t* bytes) {
 } // namespace
 
 std::string oemNameToUtf8(std::string_view oem) {
+    // Most names are ASCII, which CP936 leaves as it is: skip the converter for them.
     if (std::all_of(oem.begin(), oem.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return std::string(oem);
-    Cp936ToUtf8 converter;
-    if (!converter.valid()) {
-        // Without the code page keep the ASCII and mark every other byte as undecodable.
-        std::string out;
-        for (char c : oem) {
-            if (static_cast<unsigned char>(c) < 0x80)
-                out.push_back(c);
-            else
-                out.append(Replacement);
+    if (auto whole = platform::oem::toUtf8(oem))
+        return *whole;
+    // Some byte does not decode: keep every character that does, so the user still sees most
+    // of a name from a machine with another code page, and mark the rest.
+    std::string out;
+    std::size_t i = 0;
+    while (i < oem.size()) {
+        if (static_cast<unsigned char>(oem[i]) < 0x80) {
+            out.push_back(oem[i++]);
+            continue;
         }
-        return out;
+        if (i + 1 < oem.size()) {
+            if (auto pair = platform::oem::toUtf8(oem.substr(i, 2))) {
+                out += *pair;
+                i += 2;
+                continue;
+            }
+        }
+        if (auto single = platform::oem::toUtf8(oem.substr(i, 1)))
+            out += *single;
+        else
+            out += Replacement;
+        ++i;
     }
-    return converter.convert(oem);
+    return out;
 }
 
 void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& results) {
