@@ -1,0 +1,165 @@
+#include "widgets/TfcOutlookBar.h"
+
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QEvent>
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace lanquill::widgets {
+
+TfcOutlookBar::TfcOutlookBar(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setLineWidth(1);
+}
+
+TfcOutlookBar::~TfcOutlookBar() {
+    // Pages go before QObject tears down the children, so no event of a dying button reaches a
+    // half-destroyed bar.
+    const std::vector<TfcOutlookPage*> pages = std::exchange(pages_, {});
+    active_ = nullptr;
+    for (auto page = pages.rbegin(); page != pages.rend(); ++page) {
+        (*page)->button()->removeEventFilter(this);
+        delete *page;
+    }
+}
+
+void TfcOutlookBar::setButtonSize(int pixels) {
+    if (pixels < 1 || pixels > kMaxButtonSize) {
+        throw std::out_of_range("TfcOutlookBar: button size must be between 1 and 512 pixels");
+    }
+    buttonSize_ = pixels;
+    updateGeometry();
+    layoutPages();
+}
+
+void TfcOutlookBar::clearPages() {
+    const bool hadActive = active_ != nullptr;
+    active_ = nullptr;
+    while (!pages_.empty()) {
+        TfcOutlookPage* page = pages_.back();
+        pages_.pop_back();
+        page->button()->removeEventFilter(this);
+        page->detach();
+        // Not deleted here: the command clearing the bar may be running from this very page's
+        // popup menu or item click, with the button or list still on the call stack.
+        page->deleteLater();
+    }
+    if (hadActive) {
+        Q_EMIT activePageChanged(nullptr);
+    }
+}
+
+TfcOutlookPage* TfcOutlookBar::addPage() {
+    auto* page = new TfcOutlookPage(this);
+    pages_.push_back(page);
+    TfcShapeBtn* button = page->button();
+    button->installEventFilter(this);
+    connect(button, &TfcShapeBtn::activationRequested, page, [page] {
+        if (page->bar()) {
+            page->bar()->setActivePage(page);
+        }
+    });
+    button->show();
+    if (pages_.size() == 1) {
+        active_ = page;
+        layoutPages();
+        Q_EMIT activePageChanged(page);
+    } else {
+        layoutPages();
+    }
+    return page;
+}
+
+TfcOutlookPage* TfcOutlookBar::page(int index) const {
+    if (index < 0 || index >= pageCount()) {
+        return nullptr;
+    }
+    return pages_[static_cast<std::size_t>(index)];
+}
+
+int TfcOutlookBar::indexOf(const TfcOutlookPage* page) const {
+    const auto found = std::find(pages_.begin(), pages_.end(), page);
+    return found == pages_.end() ? -1 : static_cast<int>(found - pages_.begin());
+}
+
+TfcShapeBtn* TfcOutlookBar::activePage() const {
+    return active_ ? active_->button() : nullptr;
+}
+
+void TfcOutlookBar::setActivePage(TfcOutlookPage* page) {
+    if (page == active_ || indexOf(page) < 0) {
+        return;
+    }
+    active_ = page;
+    layoutPages();
+    Q_EMIT activePageChanged(page);
+}
+
+QSize TfcOutlookBar::sizeHint() const {
+    const int frame = 2 * frameWidth();
+    return {120 + frame, visibleButtonCount() * buttonSize_ + 200 + frame};
+}
+
+QSize TfcOutlookBar::minimumSizeHint() const {
+    const int frame = 2 * frameWidth();
+    return {40 + frame, visibleButtonCount() * buttonSize_ + frame};
+}
+
+bool TfcOutlookBar::eventFilter(QObject* watched, QEvent* event) {
+    // A page button hidden or shown by its owner leaves or rejoins the stack.
+    if (event->type() == QEvent::HideToParent || event->type() == QEvent::ShowToParent) {
+        layoutPages();
+        updateGeometry();
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void TfcOutlookBar::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    layoutPages();
+}
+
+int TfcOutlookBar::visibleButtonCount() const {
+    return static_cast<int>(std::count_if(pages_.begin(), pages_.end(), [](const auto* page) {
+        return !page->button()->isHidden();
+    }));
+}
+
+void TfcOutlookBar::layoutPages() {
+    const QRect area = contentsRect();
+    const int activeIndex = indexOf(active_);
+    // Buttons up to and including the active page's stack from the top, the rest from the
+    // bottom; a hidden button takes no room, whatever page it belongs to.
+    int top = area.top();
+    int bottom = area.bottom() + 1;
+    for (int index = 0; index < pageCount(); ++index) {
+        TfcShapeBtn* button = pages_[static_cast<std::size_t>(index)]->button();
+        if (!button->isHidden() && (activeIndex < 0 || index <= activeIndex)) {
+            button->setGeometry(area.left(), top, area.width(), buttonSize_);
+            top += buttonSize_;
+        }
+    }
+    for (int index = pageCount() - 1; index > activeIndex && activeIndex >= 0; --index) {
+        TfcShapeBtn* button = pages_[static_cast<std::size_t>(index)]->button();
+        if (!button->isHidden()) {
+            bottom -= buttonSize_;
+            button->setGeometry(area.left(), bottom, area.width(), buttonSize_);
+        }
+    }
+    for (TfcOutlookPage* page : pages_) {
+        TfcOutlookList* list = page->outlookList();
+        if (page == active_) {
+            list->setGeometry(area.left(), top, area.width(), std::max(0, bottom - top));
+            list->show();
+        } else {
+            list->hide();
+        }
+    }
+}
+
+} // namespace lanquill::widgets

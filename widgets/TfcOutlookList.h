@@ -1,0 +1,134 @@
+// The item list of one group bar page: icons with captions, a hot item under the pointer, a
+// pressed item while the left button is held, scroll buttons when the items do not fit.
+#pragma once
+
+#include <QColor>
+#include <QTimer>
+#include <QWidget>
+
+#include <vector>
+
+class QAbstractButton;
+class QMenu;
+
+namespace lanquill::widgets {
+
+class ImageList;
+class PopupMenuBinding;
+class TfcOutlookListItem;
+class TfcOutlookPage;
+
+enum class ItemLayout { GlyphLeft, GlyphTop };
+
+class TfcOutlookList : public QWidget {
+    Q_OBJECT
+public:
+    // Largest item spacing accepted, in pixels.
+    static constexpr int kMaxItemSpacing = 1024;
+
+    explicit TfcOutlookList(TfcOutlookPage* page = nullptr, QWidget* parent = nullptr);
+    ~TfcOutlookList() override;
+
+    TfcOutlookPage* page() const { return page_; }
+
+    // Not owned; must outlive the list (or be replaced first).
+    void setImages(const ImageList* images);
+    const ImageList* images() const { return images_; }
+    void setItemLayout(ItemLayout layout);
+    ItemLayout itemLayout() const { return itemLayout_; }
+    // Background; the captions switch to white or black, whichever reads better on it.
+    void setColor(const QColor& background);
+    QColor color() const { return color_; }
+    void setItemSpacing(int pixels); // std::out_of_range outside 0..kMaxItemSpacing
+    int itemSpacing() const { return itemSpacing_; }
+    // Opened by the right button (and the menu key). Its actions are also added to the list so
+    // their shortcuts work while the list has the focus. Not owned.
+    void setPopupMenu(QMenu* menu);
+    QMenu* popupMenu() const;
+    // Fill of the hot item; nothing is filled while it is invalid or equal to color().
+    void setItemHotTrackColor(const QColor& color);
+    QColor itemHotTrackColor() const { return hotTrackColor_; }
+    void setScrollInterval(int milliseconds); // std::out_of_range unless 1..10000
+    int scrollInterval() const { return scrollInterval_; }
+
+    TfcOutlookListItem* addItem();
+    int count() const { return static_cast<int>(items_.size()); }
+    TfcOutlookListItem* item(int index) const; // nullptr when out of range
+    TfcOutlookListItem* hotItem() const { return hotItem_; }
+    TfcOutlookListItem* pressedItem() const { return pressedItem_; }
+    TfcOutlookListItem* itemAt(const QPoint& pos) const; // nullptr between and below items
+
+    // Geometry in list coordinates, scrolled; empty rectangles for an index out of range.
+    QRect itemRect(int index) const;
+    QRect iconRect(int index) const;
+    QRect textRect(int index) const;
+    int itemHeight() const { return itemHeight_; }
+    // Pixels the items are scrolled up by; always a whole number of items, or the bottom end.
+    int scrollOffset() const { return scrollOffset_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    // Left button pressed and released inside the same item.
+    void itemClick(lanquill::widgets::TfcOutlookList* sender,
+                   lanquill::widgets::TfcOutlookListItem* item);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class TfcOutlookListItem;
+    int indexOf(const TfcOutlookListItem* item) const;
+    void itemChanged(const TfcOutlookListItem* item);
+    void removeItem(TfcOutlookListItem* item);
+
+    void itemsChanged();
+    void updateItemHeight();
+    int topMargin() const { return itemSpacing_ / 2; }
+    int itemPitch() const { return itemHeight_ + itemSpacing_; }
+    int contentHeight() const;
+    int maxScrollOffset() const;
+    void setScrollOffset(int offset);
+    void scrollStep(int direction);
+    void startScrolling(int direction);
+    void stopScrolling();
+    void updateScrollButtons();
+    void setHotItem(TfcOutlookListItem* item);
+    void syncHotItemWithPointer();
+    void updateItem(const TfcOutlookListItem* item);
+    QString shownText(int index) const;
+
+    TfcOutlookPage* page_;
+    const ImageList* images_ = nullptr;
+    ItemLayout itemLayout_ = ItemLayout::GlyphLeft;
+    QColor color_;
+    QColor hotTrackColor_;
+    int itemSpacing_ = 4;
+    int scrollInterval_ = 20;
+    PopupMenuBinding* menuBinding_;
+
+    std::vector<TfcOutlookListItem*> items_; // owned
+    TfcOutlookListItem* hotItem_ = nullptr;
+    TfcOutlookListItem* pressedItem_ = nullptr;
+    bool popupShowing_ = false;
+
+    int itemHeight_ = 0;
+    int scrollOffset_ = 0;
+    QAbstractButton* scrollUpButton_;
+    QAbstractButton* scrollDownButton_;
+    QTimer scrollTimer_;
+    int scrollDirection_ = 0;
+};
+
+} // namespace lanquill::widgets

@@ -1,0 +1,56 @@
+// One entry of a group bar list: icon and caption. A light object painted by its list; it is
+// created by TfcOutlookList::addItem and lives until destroy() or the end of its list.
+#pragma once
+
+#include <QString>
+#include <Qt>
+
+namespace lanquill::widgets {
+
+class TfcOutlookList;
+
+class TfcOutlookListItem {
+public:
+    // Longest caption accepted, in UTF-16 code units; longer texts are refused with
+    // std::length_error (a caption is a computer or workgroup name, or a short fixed text).
+    static constexpr int kMaxTextLength = 1024;
+    // Largest glyph offset or separation accepted, in pixels.
+    static constexpr int kMaxOffset = 1024;
+
+    TfcOutlookListItem(const TfcOutlookListItem&) = delete;
+    TfcOutlookListItem& operator=(const TfcOutlookListItem&) = delete;
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    int imageIndex() const { return imageIndex_; } // -1 or out of range: no icon drawn
+    void setImageIndex(int index);
+    int glyphOffset() const { return glyphOffset_; } // pixels from the item's left edge to the icon
+    void setGlyphOffset(int pixels);                 // std::out_of_range outside 0..kMaxOffset
+    int separation() const { return separation_; }   // pixels between the icon and the text
+    void setSeparation(int pixels);                  // std::out_of_range outside 0..kMaxOffset
+    Qt::Alignment textAlignment() const { return textAlignment_; }
+    void setTextAlignment(Qt::Alignment alignment); // its horizontal part is used
+
+    int index() const;
+    bool isHot() const;
+    bool isPressed() const;
+    TfcOutlookList* list() const { return list_; }
+
+    // Removes the item from its list and deletes it; the items after it move up one place.
+    // The item must not be used afterwards.
+    void destroy();
+
+private:
+    friend class TfcOutlookList;
+    explicit TfcOutlookListItem(TfcOutlookList* list) : list_(list) {}
+    ~TfcOutlookListItem() = default;
+
+    TfcOutlookList* list_;
+    QString text_;
+    int imageIndex_ = -1;
+    int glyphOffset_ = 0;
+    int separation_ = 10;
+    Qt::Alignment textAlignment_ = Qt::AlignHCenter;
+};
+
+} // namespace lanquill::widgets

@@ -1,0 +1,34 @@
+// One page of the group bar: its button in the stack and its item list. Pages are made and
+// removed by TfcOutlookBar only.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+namespace lanquill::widgets {
+
+class TfcOutlookBar;
+class TfcOutlookList;
+class TfcShapeBtn;
+
+class TfcOutlookPage : public QObject {
+    Q_OBJECT
+public:
+    ~TfcOutlookPage() override;
+
+    TfcShapeBtn* button() const { return button_; }
+    TfcOutlookList* outlookList() const { return list_; }
+    int index() const;                          // -1 once removed from its bar
+    TfcOutlookBar* bar() const { return bar_; } // nullptr once removed from its bar
+
+private:
+    friend class TfcOutlookBar;
+    explicit TfcOutlookPage(TfcOutlookBar* bar);
+    void detach();
+
+    TfcOutlookBar* bar_;
+    QPointer<TfcShapeBtn> button_;
+    QPointer<TfcOutlookList> list_;
+};
+
+} // namespace lanquill::widgets
