@@ -1,0 +1,196 @@
+#include "platform/SmbNetworkEnumerator.h"
+
+#include "platform/OemCodePage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <libsmbclient.h>
+#include <string_view>
+
+namespace lanquill::platform {
+
+namespace {
+
+// Bounds every SMB round trip of a listing; the master browser is on the local segment.
+constexpr int BrowseTimeoutMs = 3000;
+
+void guestCredentials(SMBCCTX*, const char*, const char*, char*, int, char* user, int userLength,
+                      char* password, int passwordLength) {
+    // Browse lists are public: log on as guest, never ask anyone for a password.
+    if (userLength > 0) {
+        std::strncpy(user, "guest", static_cast<std::size_t>(userLength) - 1);
+        user[userLength - 1] = '\0';
+    }
+    if (passwordLength > 0)
+        password[0] = '\0';
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return oem::upperAscii(a) == oem::upperAscii(b);
+}
+
+NetResource entry(std::uint32_t displayType, std::string remoteName, std::string comment = {}) {
+    NetResource r;
+    r.scope = netenum::ScopeGlobalNet;
+    r.type = netenum::TypeAny;
+    r.displayType = displayType;
+    r.usage = netenum::UsageContainer;
+    r.remoteName = std::move(remoteName);
+    r.comment = std::move(comment);
+    r.provider = SmbNetworkEnumerator::ProviderName;
+    return r;
+}
+
+} // namespace
+
+SmbNetworkEnumerator::SmbNetworkEnumerator() = default;
+
+SmbNetworkEnumerator::~SmbNetworkEnumerator() {
+    if (context_ != nullptr)
+        smbc_free_context(context_, 1);
+}
+
+bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
+    if (name.empty())
+        return false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || std::strchr("\\/:*?\"<>|%#@;,+=", c) != nullptr)
+            return false;
+    }
+    const auto oemName = oem::fromUtf8(name);
+    return oemName && !oemName->empty() && oemName->size() <= 15;
+}
+
+std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint32_t,
+                                         const NetResource* container, Handle& handle) {
+    Listing listing;
+    if (container == nullptr) {
+        listing.entries.push_back(entry(netenum::DisplayNetwork, ProviderName));
+        listing.entries.back().comment = "Workgroups of the local network";
+    } else if (container->displayType == netenum::DisplayNetwork) {
+        std::vector<std::string> groups;
+        if (!browseWorkgroups(groups) || groups.empty()) {
+            groups.clear();
+            for (const auto& [group, members] : sweptNeighbourhood())
+                groups.push_back(group);
+        }
+        for (auto& group : groups)
+            listing.entries.push_back(entry(netenum::DisplayDomain, std::move(group)));
+    } else if (container->displayType == netenum::DisplayServer ||
+               container->displayType == netenum::DisplayDomain) {
+        const std::string& group = container->remoteName;
+        if (!isValidNetBiosName(group))
+            return netenum::BadNetName;
+        std::vector<std::string> computers;
+        if (!browseComputers(group, computers) || computers.empty()) {
+            computers.clear();
+            const Neighbourhood& swept = sweptNeighbourhood();
+            const auto found = std::find_if(swept.begin(), swept.end(), [&](const auto& g) {
+                return equalIgnoringAsciiCase(g.first, group);
+            });
+            if (found == swept.end())
+                return netenum::BadNetName;
+            computers.assign(found->second.begin(), found->second.end());
+        }
+        for (const auto& computer : computers)
+            listing.entries.push_back(entry(netenum::DisplayServer, "\\\\" + computer));
+    } else {
+        return netenum::BadNetName;
+    }
+    handle = nextHandle_++;
+    open_.emplace(handle, std::move(listing));
+    return netenum::NoError;
+}
+
+std::uint32_t SmbNetworkEnumerator::read(Handle handle, std::vector<NetResource>& entries) {
+    const auto it = open_.find(handle);
+    if (it == open_.end())
+        return netenum::InvalidHandle;
+    entries.clear();
+    if (it->second.delivered || it->second.entries.empty()) {
+        it->second.delivered = true;
+        return netenum::NoMoreItems;
+    }
+    entries = it->second.entries;
+    it->second.delivered = true;
+    return netenum::NoError;
+}
+
+std::uint32_t SmbNetworkEnumerator::close(Handle handle) {
+    return open_.erase(handle) == 1 ? netenum::NoError : netenum::InvalidHandle;
+}
+
+bool SmbNetworkEnumerator::browseWorkgroups(std::vector<std::string>& names) {
+    return listDirectory("smb://", SMBC_WORKGROUP, names);
+}
+
+bool SmbNetworkEnumerator::browseComputers(const std::string& workgroup,
+                                           std::vector<std::string>& names) {
+    if (!isValidNetBiosName(workgroup))
+        return false;
+    return listDirectory("smb://" + workgroup, SMBC_SERVER, names);
+}
+
+Neighbourhood SmbNetworkEnumerator::sweep() {
+    std::vector<Ipv4> targets;
+    for (const Subnet& subnet : onLinkSubnets()) {
+        const auto more = sweepTargets(subnet);
+        targets.insert(targets.end(), more.begin(), more.end());
+    }
+    return sweepNodeStatus(targets);
+}
+
+const Neighbourhood& SmbNetworkEnumerator::sweptNeighbourhood() {
+    if (!swept_)
+        swept_ = sweep();
+    return *swept_;
+}
+
+SMBCCTX* SmbNetworkEnumerator::browseContext() {
+    if (context_ != nullptr || contextFailed_)
+        return context_;
+    SMBCCTX* ctx = smbc_new_context();
+    if (ctx == nullptr) {
+        contextFailed_ = true;
+        return nullptr;
+    }
+    smbc_setDebug(ctx, 0);
+    smbc_setTimeout(ctx, BrowseTimeoutMs);
+    smbc_setUser(ctx, "guest");
+    smbc_setOptionUseKerberos(ctx, false);
+    smbc_setOptionFallbackAfterKerberos(ctx, true);
+    smbc_setOptionNoAutoAnonymousLogin(ctx, false);
+    smbc_setFunctionAuthDataWithContext(ctx, guestCredentials);
+    // The browse list (NetServerEnum2) exists only over SMB1.
+    smbc_setOptionProtocols(ctx, "NT1", "NT1");
+    if (smbc_init_context(ctx) == nullptr) {
+        smbc_free_context(ctx, 1);
+        contextFailed_ = true;
+        return nullptr;
+    }
+    context_ = ctx;
+    return context_;
+}
+
+bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wantedType,
+                                         std::vector<std::string>& names) {
+    SMBCCTX* ctx = browseContext();
+    if (ctx == nullptr)
+        return false;
+    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    if (dir == nullptr)
+        return false;
+    const auto readdir = smbc_getFunctionReaddir(ctx);
+    while (const smbc_dirent* d = readdir(ctx, dir)) {
+        if (d->smbc_type != wantedType)
+            continue;
+        std::string name(d->name, strnlen(d->name, d->namelen));
+        if (!name.empty() && isValidNetBiosName(name))
+            names.push_back(std::move(name));
+    }
+    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    return true;
+}
+
+} // namespace lanquill::platform

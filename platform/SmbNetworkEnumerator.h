@@ -1,0 +1,65 @@
+// Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource on Linux: the
+// SMB1 browse list through libsmbclient, and a node-status sweep of the on-link subnets where
+// no browse service answers (most LANs today).
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/SubnetSweep.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct _SMBCCTX;
+
+namespace lanquill::platform {
+
+class SmbNetworkEnumerator : public NetworkEnumerator {
+public:
+    // The one provider at the top level.
+    static constexpr const char* ProviderName = "Lanquill Network";
+
+    SmbNetworkEnumerator();
+    ~SmbNetworkEnumerator() override;
+    SmbNetworkEnumerator(const SmbNetworkEnumerator&) = delete;
+    SmbNetworkEnumerator& operator=(const SmbNetworkEnumerator&) = delete;
+
+    // Lists the whole container at open; BadNetName for a container that names nothing known
+    // (an unknown workgroup, a name that cannot be one).
+    std::uint32_t open(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
+                       const NetResource* container, Handle& handle) override;
+    // All entries in one batch, then NoMoreItems; InvalidHandle for a handle not open.
+    std::uint32_t read(Handle handle, std::vector<NetResource>& entries) override;
+    std::uint32_t close(Handle handle) override;
+
+    // True when `name` can name a workgroup or computer: 1 to 15 bytes in the OEM code page, none
+    // of the characters that NetBIOS names or smb:// addresses reserve.
+    static bool isValidNetBiosName(const std::string& name);
+
+protected:
+    // The sources, overridable so that tests can script them. Each gives names in UTF-8 and
+    // false when the source failed; empty lists are no failure.
+    virtual bool browseWorkgroups(std::vector<std::string>& names);
+    virtual bool browseComputers(const std::string& workgroup, std::vector<std::string>& names);
+    virtual Neighbourhood sweep();
+
+private:
+    struct Listing {
+        std::vector<NetResource> entries;
+        bool delivered = false;
+    };
+
+    const Neighbourhood& sweptNeighbourhood();
+    _SMBCCTX* browseContext();
+    bool listDirectory(const std::string& url, unsigned wantedType,
+                       std::vector<std::string>& names);
+
+    std::map<Handle, Listing> open_;
+    Handle nextHandle_ = 1;
+    std::optional<Neighbourhood> swept_; // one sweep serves the object's whole life
+    _SMBCCTX* context_ = nullptr;
+    bool contextFailed_ = false;
+};
+
+} // namespace lanquill::platform
