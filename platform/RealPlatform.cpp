@@ -1,8 +1,12 @@
 #include "platform/Platform.h"
 
 #include "platform/ChmHelpViewer.h"
+#include "platform/DetachedCommandRunner.h"
 #include "platform/LocalSystem.h"
+#include "platform/NameService.h"
+#include "platform/NeighbourTable.h"
 #include "platform/QtMessageBoxes.h"
+#include "platform/SmbMessenger.h"
 #include "platform/SystemTrayIcon.h"
 #include "platform/UdpDatagramSocket.h"
 #include "platform/X11HotKeys.h"
@@ -19,6 +23,10 @@ struct RealPlatform::Layers {
     X11TaskbarButton taskbar;
     ChmHelpViewer help;
     QtMessageBoxes messages;
+    RealResolver resolver;
+    RealNeighbourTable neighbours;
+    SmbMessenger messenger{resolver};
+    DetachedCommandRunner commands;
 };
 
 RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
@@ -29,6 +37,10 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.taskbar = &layers_->taskbar;
     platform_.help = &layers_->help;
     platform_.messages = &layers_->messages;
+    platform_.resolver = &layers_->resolver;
+    platform_.neighbours = &layers_->neighbours;
+    platform_.messenger = &layers_->messenger;
+    platform_.commands = &layers_->commands;
 }
 
 RealPlatform::~RealPlatform() = default;

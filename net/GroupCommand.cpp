@@ -1,0 +1,9 @@
+#include "net/GroupCommand.h"
+
+namespace lanquill::net {
+
+std::string groupSendCommandLine(const std::string& workgroup, const std::string& text) {
+    return "net send /domain:" + workgroup + " " + text;
+}
+
+} // namespace lanquill::net

@@ -1,0 +1,39 @@
+// NetMessageBufferSend over the wire: an SMB1 messenger client on the NetBIOS session service
+// (TCP 139), delivering a pop-up message to a Windows Messenger service or a Samba host.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace lanquill::platform {
+
+class SmbMessenger : public Messenger {
+public:
+    struct Options {
+        std::uint16_t port = 139;
+        // Asking a dotted address for its messenger name; 0 skips the question.
+        std::chrono::milliseconds nodeStatusWait{750};
+        std::chrono::milliseconds connectTimeout{2000};
+        std::chrono::milliseconds replyTimeout{5000};
+    };
+
+    // Names that are not dotted addresses are resolved through `resolver`.
+    explicit SmbMessenger(Resolver& resolver) : SmbMessenger(resolver, Options{}) {}
+    SmbMessenger(Resolver& resolver, Options options) : resolver_(resolver), options_(options) {}
+
+    std::uint32_t send(const std::string& to, const std::string& from,
+                       const std::string& text) override;
+
+    // Longest names and text the call takes, in UTF-16 units (the Windows buffers).
+    static constexpr std::size_t MaxNameUnits = 64;
+    static constexpr std::size_t MaxTextUnits = 1000;
+
+private:
+    Resolver& resolver_;
+    Options options_;
+};
+
+} // namespace lanquill::platform

@@ -1,0 +1,114 @@
+#include "tools/SendCommand.h"
+
+#include "platform/NameService.h"
+#include "platform/SmbMessenger.h"
+#include "tools/Commands.h"
+
+#include <cstdio>
+#include <strings.h>
+
+namespace lanquill::tools {
+
+namespace {
+
+constexpr std::string_view DomainOption = "/domain:";
+
+// Words after the target form the text, joined by single blanks; lanquill itself passes the
+// whole text as one argument.
+std::string joinText(int argc, char** argv, int first) {
+    std::string text;
+    for (int i = first; i < argc; ++i) {
+        if (i > first)
+            text += ' ';
+        text += argv[i];
+    }
+    return text;
+}
+
+} // namespace
+
+std::string messengerResultText(std::uint32_t code) {
+    namespace m = platform::messenger;
+    switch (code) {
+    case m::Success:
+        return "delivered";
+    case m::InvalidParameter:
+        return "the name or text holds characters that cannot be sent";
+    case m::NameNotFound:
+        return "the recipient is not known on the network";
+    case m::NetworkError:
+        return "the recipient could not be reached";
+    case m::BadTransactConfig:
+        return "the recipient does not speak the messenger protocol";
+    case m::MessageRejected:
+        return "the recipient refused the message";
+    case m::BufferTooSmall:
+        return "the name or text is too long";
+    default:
+        return "error " + std::to_string(code);
+    }
+}
+
+std::string broadcastResultText(platform::MailslotSender::Result result) {
+    using R = platform::MailslotSender::Result;
+    switch (result) {
+    case R::Sent:
+        return "sent";
+    case R::InvalidText:
+        return "the workgroup name or text holds characters that cannot be sent";
+    case R::TooLong:
+        return "the workgroup name or text is too long";
+    case R::NoInterface:
+        return "there is no network to broadcast on";
+    case R::SendFailed:
+        return "the broadcast could not be sent";
+    }
+    return "unknown failure";
+}
+
+int runSend(int argc, char** argv) {
+    if (argc < 3) {
+        std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
+                   "       lanquill-net send NAME|ADDRESS text\n",
+                   stderr);
+        return ExitUsage;
+    }
+    const std::string target = argv[2];
+    const std::string text = joinText(argc, argv, 3);
+    if (target.size() >= DomainOption.size() &&
+        strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0) {
+        const std::string workgroup = target.substr(DomainOption.size());
+        if (workgroup.empty()) {
+            std::fputs("lanquill-net: /domain: needs a workgroup name\n", stderr);
+            return ExitUsage;
+        }
+        platform::MailslotSender sender;
+        const auto result = sender.send(workgroup, {}, text);
+        if (result != platform::MailslotSender::Result::Sent) {
+            std::fprintf(stderr, "lanquill-net: no message to workgroup %s: %s\n",
+                         workgroup.c_str(), broadcastResultText(result).c_str());
+            return ExitFailed;
+        }
+        // A broadcast is never acknowledged: say what was done, not more.
+        std::printf("The message was broadcast to workgroup %s on %d network(s); receivers do "
+                    "not confirm broadcasts.\n",
+                    workgroup.c_str(), sender.interfacesReached());
+        return ExitOk;
+    }
+    if (target == "*") {
+        std::fputs("lanquill-net: send * is not supported; use /domain:WORKGROUP\n", stderr);
+        return ExitUsage;
+    }
+    platform::RealResolver resolver;
+    platform::SmbMessenger messenger(resolver);
+    const std::uint32_t code = messenger.send(target, {}, text);
+    if (code != platform::messenger::Success) {
+        std::fprintf(stderr, "lanquill-net: the message to %s was not delivered: %s (error %u)\n",
+                     target.c_str(), messengerResultText(code).c_str(), code);
+        return ExitFailed;
+    }
+    std::printf("The message was delivered to %s.\n", target.c_str());
+    return ExitOk;
+}
+
+} // namespace lanquill::tools

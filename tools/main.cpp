@@ -1,0 +1,39 @@
+// lanquill-net: the small `net`-style command the program starts for workgroup messages, also
+// usable by hand. Each subcommand lives in its own file; this only dispatches.
+#include "tools/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+// One row per subcommand; `view` gets its row here together with tools/ViewCommand.cpp.
+constexpr Subcommand Subcommands[] = {
+    {"send", lanquill::tools::runSend},
+    {"status", lanquill::tools::runStatus},
+    {"lookup", lanquill::tools::runLookup},
+};
+
+void usage() {
+    std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
+               "       lanquill-net send NAME|ADDRESS text\n"
+               "       lanquill-net status ADDRESS\n"
+               "       lanquill-net lookup NAME\n",
+               stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2)
+        for (const auto& command : Subcommands)
+            if (std::strcmp(argv[1], command.name) == 0)
+                return command.run(argc, argv);
+    usage();
+    return lanquill::tools::ExitUsage;
+}
