@@ -1,0 +1,618 @@
+// TNetUsers over a scripted neighbourhood; the SMB enumerator's containers, handles and
+// fall-back with scripted sources; the subnet sweep's arithmetic and a real sweep over
+// loopback against a responder of the test's own.
+#include "fakes/FakeNetworkEnumerator.h"
+#include "net/NetUsers.h"
+#include "platform/Addresses.h"
+#include "platform/NetBios.h"
+#include "platform/SmbNetworkEnumerator.h"
+#include "platform/SubnetSweep.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using lanquill::fakes::FakeNetworkEnumerator;
+using lanquill::net::TNetUsers;
+using namespace lanquill::platform;
+namespace ne = lanquill::platform::netenum;
+
+namespace {
+
+class StubSystem : public SystemInfo {
+public:
+    std::string name;
+    std::string currentDirectory() override { return "/"; }
+    std::string hostName() override { return name; }
+    std::string computerName() override { return name; }
+    std::string programDirectory() override { return "/"; }
+};
+
+QStringList list(const std::vector<std::string>& names) {
+    QStringList out;
+    for (const auto& n : names)
+        out << QString::fromStdString(n);
+    return out;
+}
+
+QStringList list(const std::vector<NetResource>& entries) {
+    QStringList out;
+    for (const auto& e : entries)
+        out << QString::fromStdString(e.remoteName);
+    return out;
+}
+
+std::vector<FakeNetworkEnumerator::Batch> groups(std::vector<std::vector<std::string>> batches) {
+    std::vector<FakeNetworkEnumerator::Batch> out;
+    for (const auto& b : batches) {
+        out.emplace_back();
+        for (const auto& name : b)
+            out.back().push_back(FakeNetworkEnumerator::workgroup(name));
+    }
+    return out;
+}
+
+std::vector<FakeNetworkEnumerator::Batch> computers(std::vector<std::vector<std::string>> batches) {
+    std::vector<FakeNetworkEnumerator::Batch> out;
+    for (const auto& b : batches) {
+        out.emplace_back();
+        for (const auto& name : b)
+            out.back().push_back(FakeNetworkEnumerator::computer(name));
+    }
+    return out;
+}
+
+// Two providers: "Microsoft Windows Network" with three workgroups, "Web Client" with none.
+void scriptNeighbourhood(FakeNetworkEnumerator& net) {
+    net.script(FakeNetworkEnumerator::TopLevel,
+               {{FakeNetworkEnumerator::provider("Microsoft Windows Network"),
+                 FakeNetworkEnumerator::provider("Web Client")}});
+    net.script("Microsoft Windows Network", groups({{"SALES", "ACCOUNTS"}, {"BUILD"}}));
+    net.script("Web Client", {});
+    net.script("ACCOUNTS", computers({{"ACC-01", "ACC-02"}}));
+    net.script("BUILD", computers({{"BUILD-01"}, {"ME", "BUILD-02"}}));
+    net.script("SALES", computers({{"SALES-01"}}));
+}
+
+// The enumerator with its two sources scripted, counting how often each runs.
+class ScriptedSmbEnumerator : public SmbNetworkEnumerator {
+public:
+    bool browseOk = true;
+    std::vector<std::string> browsedGroups;
+    std::map<std::string, std::vector<std::string>> browsedComputers;
+    Neighbourhood swept;
+    int browseCalls = 0;
+    int sweepCalls = 0;
+
+protected:
+    bool browseWorkgroups(std::vector<std::string>& names) override {
+        ++browseCalls;
+        names = browsedGroups;
+        return browseOk;
+    }
+    bool browseComputers(const std::string& workgroup, std::vector<std::string>& names) override {
+        ++browseCalls;
+        if (const auto it = browsedComputers.find(workgroup); it != browsedComputers.end())
+            names = it->second;
+        return browseOk;
+    }
+    Neighbourhood sweep() override {
+        ++sweepCalls;
+        return swept;
+    }
+};
+
+NetResource container(std::uint32_t displayType, const std::string& name) {
+    NetResource r;
+    r.displayType = displayType;
+    r.remoteName = name;
+    return r;
+}
+
+// Opens `c`, reads until the end and closes; the remote names in order. `rc` gets the open code.
+QStringList listAll(NetworkEnumerator& e, const NetResource* c, std::uint32_t& rc) {
+    NetworkEnumerator::Handle h = 0;
+    rc = e.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, c, h);
+    QStringList out;
+    if (rc != ne::NoError)
+        return out;
+    std::vector<NetResource> batch;
+    while (e.read(h, batch) == ne::NoError)
+        out << list(batch);
+    e.close(h);
+    return out;
+}
+
+// A node status response to `id` with a computer <00> and a workgroup <00> group name.
+std::vector<std::uint8_t> nodeStatusReply(std::uint16_t id, const std::string& computer,
+                                          const std::string& group) {
+    std::vector<std::uint8_t> out = {static_cast<std::uint8_t>(id >> 8),
+                                     static_cast<std::uint8_t>(id),
+                                     0x84,
+                                     0x00,
+                                     0,
+                                     0,
+                                     0,
+                                     1,
+                                     0,
+                                     0,
+                                     0,
+                                     0};
+    const auto star = netbios::encodeName("*", 0x00);
+    out.insert(out.end(), star->begin(), star->end());
+    const std::vector<std::uint8_t> rr = {0x00, 0x21, 0x00, 0x01, 0,
+                                          0,    0,    0,    0x00, 2 * 18 + 1 + 46};
+    out.insert(out.end(), rr.begin(), rr.end());
+    out.push_back(2);
+    for (const auto& [name, flags] : {std::pair{computer, 0x04}, std::pair{group, 0x84}}) {
+        std::vector<std::uint8_t> entry(15, ' ');
+        std::copy(name.begin(), name.end(), entry.begin());
+        out.insert(out.end(), entry.begin(), entry.end());
+        out.push_back(0x00);
+        out.push_back(static_cast<std::uint8_t>(flags));
+        out.push_back(0x00);
+    }
+    out.insert(out.end(), 46, 0x00);
+    return out;
+}
+
+} // namespace
+
+class TestNetUsers : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void noProvider() {
+        FakeNetworkEnumerator net;
+        net.script(FakeNetworkEnumerator::TopLevel, {});
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        QVERIFY(!users.EnumGroups());
+        QVERIFY(users.Names().empty());
+        QCOMPARE(net.openHandles(), std::size_t{0});
+        QVERIFY(!users.Execute());
+    }
+
+    void workgroupsOfAllProviders() {
+        FakeNetworkEnumerator net;
+        scriptNeighbourhood(net);
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        QVERIFY(users.EnumGroups());
+        QCOMPARE(list(users.Names()), (QStringList{"ACCOUNTS", "BUILD", "SALES"}));
+        QCOMPARE(net.openHandles(), std::size_t{0});
+        // Every open with the same scope, type and usage; the providers handed back whole.
+        for (const auto& call : net.opens()) {
+            QCOMPARE(call.scope, ne::ScopeGlobalNet);
+            QCOMPARE(call.type, ne::TypeDisk);
+            QCOMPARE(call.usage, ne::UsageContainer);
+        }
+        QCOMPARE(net.opens().size(), std::size_t{3});
+        QCOMPARE(net.opens()[2].container.provider, std::string("Web Client"));
+        QCOMPARE(net.opens()[2].container.displayType, ne::DisplayNetwork);
+    }
+
+    void duplicatesAndOrder() {
+        FakeNetworkEnumerator net;
+        net.script(FakeNetworkEnumerator::TopLevel, {{FakeNetworkEnumerator::provider("P1"),
+                                                      FakeNetworkEnumerator::provider("P2")}});
+        net.script("P1", groups({{"WORKGROUP", "zeta", "Office"}}));
+        net.script("P2", groups({{"workgroup", "OFFICE", "alpha", "Beta", ""}}));
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        QVERIFY(users.EnumGroups());
+        // The first spelling stays; case does not decide the order.
+        QCOMPARE(list(users.Names()),
+                 (QStringList{"alpha", "Beta", "Office", "WORKGROUP", "zeta"}));
+        QVERIFY(users.containsName("office"));
+        QVERIFY(users.containsName("ZETA"));
+        QVERIFY(!users.containsName("gamma"));
+    }
+
+    void computersOfOneWorkgroup() {
+        FakeNetworkEnumerator net;
+        net.script("LAB", computers({{"PC-07", "zulu", "Alpha"}, {"pc-07", "Mike"}}));
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        users.setServer("LAB");
+        QVERIFY(users.EnumComputers());
+        QCOMPARE(list(users.Names()), (QStringList{"Alpha", "Mike", "PC-07", "zulu"}));
+        QCOMPARE(net.openHandles(), std::size_t{0});
+        // The container: remote name Server, connected scope, any type, server display type.
+        const auto& call = net.opens().back();
+        QCOMPARE(call.key, std::string("LAB"));
+        QCOMPARE(call.scope, ne::ScopeGlobalNet);
+        QCOMPARE(call.container.scope, ne::ScopeConnected);
+        QCOMPARE(call.container.type, ne::TypeAny);
+        QCOMPARE(call.container.displayType, ne::DisplayServer);
+        QCOMPARE(call.container.usage, ne::UsageContainer);
+        QVERIFY(call.container.localName.empty() && call.container.comment.empty() &&
+                call.container.provider.empty());
+    }
+
+    void remoteNamesWithoutBackslashes() {
+        FakeNetworkEnumerator net;
+        NetResource bare = FakeNetworkEnumerator::workgroup("BARE");
+        NetResource onlySlashes = FakeNetworkEnumerator::workgroup("\\\\");
+        net.script("LAB", {{FakeNetworkEnumerator::computer("PC-07"), bare, onlySlashes}});
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        users.setServer("LAB");
+        QVERIFY(users.EnumComputers());
+        QCOMPARE(list(users.Names()), (QStringList{"BARE", "PC-07"}));
+    }
+
+    void unknownWorkgroup() {
+        FakeNetworkEnumerator net;
+        net.script("LAB", computers({{"PC-01"}}));
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        users.setServer("LAB");
+        QVERIFY(users.EnumComputers());
+        users.setServer("LA");
+        QVERIFY(!users.EnumComputers());
+        QVERIFY(users.Names().empty());
+        QCOMPARE(net.openHandles(), std::size_t{0});
+    }
+
+    void executeStopsAtTheLocalWorkgroup() {
+        FakeNetworkEnumerator net;
+        scriptNeighbourhood(net);
+        StubSystem sys;
+        sys.name = "me"; // the workgroup lists it as ME
+        TNetUsers users(net, sys);
+        QVERIFY(users.Execute());
+        QCOMPARE(users.Server(), std::string("BUILD"));
+        QCOMPARE(list(users.Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
+        const auto opened = net.openedKeys();
+        QVERIFY(std::find(opened.begin(), opened.end(), "ACCOUNTS") != opened.end());
+        QVERIFY(std::find(opened.begin(), opened.end(), "SALES") == opened.end());
+        QCOMPARE(net.openHandles(), std::size_t{0});
+    }
+
+    void executeWithoutLocalWorkgroup() {
+        FakeNetworkEnumerator net;
+        scriptNeighbourhood(net);
+        StubSystem sys;
+        sys.name = "ELSEWHERE";
+        TNetUsers users(net, sys);
+        QVERIFY(!users.Execute());
+        QCOMPARE(users.Server(), std::string("SALES"));
+        QCOMPARE(list(users.Names()), (QStringList{"SALES-01"}));
+        // No name at all (the name could not be read) matches nothing either.
+        sys.name.clear();
+        users.setServer("");
+        QVERIFY(!users.Execute());
+    }
+
+    void executeWithServerSetAndSameServer() {
+        FakeNetworkEnumerator net;
+        scriptNeighbourhood(net);
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        users.setServer("ACCOUNTS");
+        QVERIFY(users.Execute());
+        QCOMPARE(net.openedKeys(), (std::vector<std::string>{"ACCOUNTS"}));
+        users.setServer("ACCOUNTS");
+        QCOMPARE(users.Server(), std::string("ACCOUNTS"));
+        QVERIFY(users.Execute());
+        QCOMPARE(net.openedKeys(), (std::vector<std::string>{"ACCOUNTS", "ACCOUNTS"}));
+        QCOMPARE(list(users.Names()), (QStringList{"ACC-01", "ACC-02"}));
+    }
+
+    void enumGroupsFailures_data() {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("kept");
+        const QStringList none;
+        QTest::newRow("top open") << "open"
+                                  << "<top>" << none;
+        QTest::newRow("top read") << "read0"
+                                  << "<top>" << none;
+        QTest::newRow("top close") << "close"
+                                   << "<top>" << none;
+        QTest::newRow("provider open") << "open"
+                                       << "Microsoft Windows Network" << none;
+        QTest::newRow("provider second read")
+            << "read1"
+            << "Microsoft Windows Network" << QStringList{"ACCOUNTS", "SALES"};
+        QTest::newRow("provider close")
+            << "close"
+            << "Microsoft Windows Network" << QStringList{"ACCOUNTS", "BUILD", "SALES"};
+        QTest::newRow("second provider open")
+            << "open"
+            << "Web Client" << QStringList{"ACCOUNTS", "BUILD", "SALES"};
+    }
+    void enumGroupsFailures() {
+        QFETCH(QString, call);
+        QFETCH(QString, key);
+        QFETCH(QStringList, kept);
+        FakeNetworkEnumerator net;
+        scriptNeighbourhood(net);
+        const std::string k = key.toStdString();
+        if (call == "open")
+            net.failOpen(k, ne::NoNetwork);
+        else if (call == "close")
+            net.failClose(k, ne::NoNetwork);
+        else
+            net.failRead(k, call.back().digitValue(), ne::NoNetwork);
+        StubSystem sys;
+        TNetUsers users(net, sys);
+        int code = 0;
+        QString text;
+        try {
+            users.EnumGroups();
+        } catch (const SystemError& e) {
+            code = e.code();
+            text = QString::fromUtf8(e.what());
+        }
+        QCOMPARE(code, 1222);
+        QVERIFY(text.contains("1222"));
+        QCOMPARE(list(users.Names()), kept);
+        QCOMPARE(net.openHandles(), std::size_t{0});
+        // Execute adds no handling: the same error passes through.
+        users.setServer("");
+        QVERIFY_THROWS_EXCEPTION(SystemError, users.Execute());
+        QCOMPARE(net.openHandles(), std::size_t{0});
+    }
+
+    void enumComputersFailures() {
+        StubSystem sys;
+        {
+            FakeNetworkEnumerator net;
+            scriptNeighbourhood(net);
+            net.failOpen("BUILD", ne::BadNetName);
+            TNetUsers users(net, sys);
+            users.setServer("BUILD");
+            QVERIFY(!users.EnumComputers());
+            QVERIFY(users.Names().empty());
+        }
+        {
+            FakeNetworkEnumerator net;
+            scriptNeighbourhood(net);
+            net.failRead("BUILD", 1, ne::NoNetwork);
+            TNetUsers users(net, sys);
+            users.setServer("BUILD");
+            QVERIFY(!users.EnumComputers());
+            QCOMPARE(list(users.Names()), QStringList{"BUILD-01"});
+            QCOMPARE(net.closes(), std::vector<std::string>{"BUILD"});
+            QCOMPARE(net.openHandles(), std::size_t{0});
+        }
+        {
+            FakeNetworkEnumerator net;
+            scriptNeighbourhood(net);
+            net.failClose("BUILD", ne::InvalidHandle);
+            TNetUsers users(net, sys);
+            users.setServer("BUILD");
+            QVERIFY_THROWS_EXCEPTION(SystemError, users.EnumComputers());
+            QCOMPARE(list(users.Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
+        }
+        {
+            // Execute visits ACCOUNTS, whose read fails: not reported, the search goes on.
+            FakeNetworkEnumerator net;
+            scriptNeighbourhood(net);
+            net.failRead("ACCOUNTS", 0, ne::NoNetwork);
+            sys.name = "ME";
+            TNetUsers users(net, sys);
+            QVERIFY(users.Execute());
+            QCOMPARE(users.Server(), std::string("BUILD"));
+            QCOMPARE(net.openHandles(), std::size_t{0});
+        }
+    }
+
+    void ownerDestroysIt() {
+        FakeNetworkEnumerator net;
+        StubSystem sys;
+        auto* owner = new QObject;
+        QPointer<TNetUsers> users = new TNetUsers(net, sys, owner);
+        delete owner;
+        QVERIFY(users.isNull());
+    }
+
+    // The SMB enumerator, its sources scripted.
+
+    void smbTopLevelAndHandles() {
+        ScriptedSmbEnumerator e;
+        NetworkEnumerator::Handle h = 0;
+        QCOMPARE(e.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, nullptr, h),
+                 ne::NoError);
+        std::vector<NetResource> batch;
+        QCOMPARE(e.read(h, batch), ne::NoError);
+        QCOMPARE(batch.size(), std::size_t{1});
+        QCOMPARE(batch[0].remoteName, std::string("Lanquill Network"));
+        QCOMPARE(batch[0].displayType, ne::DisplayNetwork);
+        QCOMPARE(e.read(h, batch), ne::NoMoreItems);
+        QVERIFY(batch.empty());
+        QCOMPARE(e.close(h), ne::NoError);
+        QCOMPARE(e.read(h, batch), ne::InvalidHandle);
+        QCOMPARE(e.close(h), ne::InvalidHandle);
+        QCOMPARE(e.browseCalls + e.sweepCalls, 0);
+    }
+
+    void smbBrowseListFirst() {
+        ScriptedSmbEnumerator e;
+        e.browsedGroups = {"WORKGROUP", "LAB"};
+        e.browsedComputers["LAB"] = {"PC-1", "PC-2"};
+        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
+        std::uint32_t rc = 0;
+        QCOMPARE(listAll(e, &network, rc), (QStringList{"WORKGROUP", "LAB"}));
+        QCOMPARE(rc, ne::NoError);
+        const NetResource lab = container(ne::DisplayServer, "LAB");
+        QCOMPARE(listAll(e, &lab, rc), (QStringList{"\\\\PC-1", "\\\\PC-2"}));
+        QCOMPARE(e.sweepCalls, 0);
+    }
+
+    void smbSweepWhenNoBrowseList_data() {
+        QTest::addColumn<bool>("browseOk");
+        QTest::newRow("browse list empty") << true;
+        QTest::newRow("browse failed") << false;
+    }
+    void smbSweepWhenNoBrowseList() {
+        QFETCH(bool, browseOk);
+        ScriptedSmbEnumerator e;
+        e.browseOk = browseOk;
+        e.swept = {{"WORKGROUP", {"PEER", "PC-2"}}, {"LAB", {"LAB-1"}}};
+        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
+        std::uint32_t rc = 0;
+        QCOMPARE(listAll(e, &network, rc), (QStringList{"LAB", "WORKGROUP"}));
+        // The workgroup is found whatever the case of the name asked for.
+        const NetResource wg = container(ne::DisplayServer, "workgroup");
+        QCOMPARE(listAll(e, &wg, rc), (QStringList{"\\\\PC-2", "\\\\PEER"}));
+        const NetResource unknown = container(ne::DisplayServer, "NOWHERE");
+        QCOMPARE(listAll(e, &unknown, rc), QStringList{});
+        QCOMPARE(rc, ne::BadNetName);
+        // One sweep serves the enumerator's life.
+        QCOMPARE(e.sweepCalls, 1);
+
+        // TNetUsers over it, as the add-group dialog uses it.
+        StubSystem sys;
+        sys.name = "PEER";
+        TNetUsers users(e, sys);
+        QVERIFY(users.EnumGroups());
+        QCOMPARE(list(users.Names()), (QStringList{"LAB", "WORKGROUP"}));
+        QVERIFY(users.Execute());
+        QCOMPARE(users.Server(), std::string("WORKGROUP"));
+        QCOMPARE(list(users.Names()), (QStringList{"PC-2", "PEER"}));
+        QCOMPARE(e.sweepCalls, 1);
+    }
+
+    void smbRefusesNamesThatCannotBeWorkgroups_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty") << "";
+        QTest::newRow("16 bytes") << "ABCDEFGHIJKLMNOP";
+        QTest::newRow("path") << "WG/share";
+        QTest::newRow("escape") << "WG%2Fx";
+        QTest::newRow("user part") << "guest@WG";
+        QTest::newRow("backslashes") << "\\\\PC";
+        QTest::newRow("control") << "WG\n";
+        QTest::newRow("not in CP936") << QString::fromUtf8("WG\xF0\x9F\x98\x80");
+        QTest::newRow("8 Chinese = 16 bytes") << QString::fromUtf8("测试测试测试测试");
+    }
+    void smbRefusesNamesThatCannotBeWorkgroups() {
+        QFETCH(QString, name);
+        ScriptedSmbEnumerator e;
+        e.browseOk = false;
+        const NetResource c = container(ne::DisplayServer, name.toStdString());
+        std::uint32_t rc = 0;
+        listAll(e, &c, rc);
+        QCOMPARE(rc, ne::BadNetName);
+        QCOMPARE(e.browseCalls + e.sweepCalls, 0);
+    }
+
+    void smbAcceptsNetBiosNames() {
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("WORKGROUP"));
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("PC-07_b.x"));
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("ABCDEFGHIJKLMNO"));
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("测试组"));
+    }
+
+    // The sweep.
+
+    void sweepTargets_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("/24") << "192.168.0.5" << 24 << 254 << "192.168.0.1"
+                             << "192.168.0.254";
+        QTest::newRow("/22") << "10.0.6.9" << 22 << 1022 << "10.0.4.1"
+                             << "10.0.7.254";
+        QTest::newRow("/16 cut to /22") << "10.1.130.7" << 16 << 1022 << "10.1.128.1"
+                                        << "10.1.131.254";
+        QTest::newRow("/8 cut to /22") << "10.200.3.1" << 8 << 1022 << "10.200.0.1"
+                                       << "10.200.3.254";
+        QTest::newRow("/30") << "172.16.0.6" << 30 << 2 << "172.16.0.5"
+                             << "172.16.0.6";
+        QTest::newRow("/31") << "172.16.0.7" << 31 << 2 << "172.16.0.6"
+                             << "172.16.0.7";
+        QTest::newRow("/32") << "172.16.0.7" << 32 << 1 << "172.16.0.7"
+                             << "172.16.0.7";
+    }
+    void sweepTargets() {
+        QFETCH(QString, address);
+        QFETCH(int, prefix);
+        QFETCH(int, count);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        const auto own = parseIpv4(address.toStdString());
+        QVERIFY(own);
+        const auto targets = lanquill::platform::sweepTargets(Subnet{*own, prefix});
+        QCOMPARE(static_cast<int>(targets.size()), count);
+        QCOMPARE(QString::fromStdString(formatIpv4(targets.front())), first);
+        QCOMPARE(QString::fromStdString(formatIpv4(targets.back())), last);
+        QVERIFY(std::find(targets.begin(), targets.end(), *own) != targets.end());
+    }
+
+    void onLinkSubnetsLeaveOutLoopback() {
+        for (const Subnet& s : onLinkSubnets())
+            QVERIFY2(s.address[0] != 127,
+                     qPrintable(QString::fromStdString(formatIpv4(s.address))));
+    }
+
+    void sweepOverLoopback() {
+        // A responder on 127.0.0.1 answers the request with the right id, then with a wrong id,
+        // then with a reply cut short; another socket on 127.0.0.3, which was not asked, answers
+        // too. Only the first answer may count.
+        const int responder = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const int stranger = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(responder >= 0 && stranger >= 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(responder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        socklen_t len = sizeof at;
+        ::getsockname(responder, reinterpret_cast<sockaddr*>(&at), &len);
+        const std::uint16_t port = ntohs(at.sin_port);
+        sockaddr_in strangerAt{};
+        strangerAt.sin_family = AF_INET;
+        strangerAt.sin_addr.s_addr = htonl(0x7F000003);
+        QCOMPARE(::bind(stranger, reinterpret_cast<sockaddr*>(&strangerAt), sizeof strangerAt), 0);
+
+        std::atomic<int> requests{0};
+        std::thread answer([&] {
+            pollfd p{responder, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                return;
+            std::uint8_t request[100];
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t n = ::recvfrom(responder, request, sizeof request, 0,
+                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (n < 2)
+                return;
+            ++requests;
+            const auto id = static_cast<std::uint16_t>((request[0] << 8) | request[1]);
+            const auto send = [&](int fd, const std::vector<std::uint8_t>& d) {
+                ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+            };
+            send(responder, nodeStatusReply(id, "PC-LOOP", "\xB2\xE2\xCA\xD4"));
+            send(responder, nodeStatusReply(static_cast<std::uint16_t>(id + 1), "WRONG-ID", "X"));
+            auto cut = nodeStatusReply(id, "CUT-SHORT", "X");
+            cut.resize(80);
+            send(responder, cut);
+            send(stranger, nodeStatusReply(id, "STRANGER", "X"));
+        });
+        SweepOptions options;
+        options.port = port;
+        options.collect = std::chrono::milliseconds(300);
+        const Neighbourhood found = sweepNodeStatus({{127, 0, 0, 1}, {127, 0, 0, 2}}, options);
+        answer.join();
+        ::close(responder);
+        ::close(stranger);
+        QCOMPARE(requests.load(), 1);
+        QCOMPARE(found.size(), std::size_t{1});
+        const auto it = found.find("测试");
+        QVERIFY(it != found.end());
+        QCOMPARE(it->second, (std::set<std::string>{"PC-LOOP"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetUsers)
+#include "tst_netusers.moc"
