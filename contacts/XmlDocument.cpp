@@ -1,0 +1,663 @@
+#include "contacts/XmlDocument.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlsave.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace lanquill::contacts {
+
+namespace {
+
+const xmlChar* X(const char* s) {
+    return reinterpret_cast<const xmlChar*>(s);
+}
+const char* C(const xmlChar* s) {
+    return reinterpret_cast<const char*>(s);
+}
+
+std::string takeXmlString(xmlChar* s) {
+    if (s == nullptr)
+        return {};
+    std::string out(C(s));
+    xmlFree(s);
+    return out;
+}
+
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
+
+// Nothing outside the book file is ever read: no DTD, no external entity, no XInclude.
+xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
+
+void ignoreGenericError(void*, const char*, ...) {}
+
+// libxml2 reports some failures (encoding conversion, I/O) outside the parser context, to the
+// thread's generic error handler, which prints to stderr. During our parse they are silenced;
+// the parser itself reports the resulting fatal error to us.
+class SilenceGenericErrors {
+public:
+    SilenceGenericErrors() : handler_(xmlGenericError), context_(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, ignoreGenericError);
+    }
+    ~SilenceGenericErrors() { xmlSetGenericErrorFunc(context_, handler_); }
+    SilenceGenericErrors(const SilenceGenericErrors&) = delete;
+    SilenceGenericErrors& operator=(const SilenceGenericErrors&) = delete;
+
+private:
+    xmlGenericErrorFunc handler_;
+    void* context_;
+};
+
+void installEntityLoaderOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(refuseExternalEntity);
+    });
+}
+
+// Checks a value we are asked to store: it must be UTF-8 and hold only characters XML 1.0 can
+// carry, or the file we write would not load again and the whole book would be lost.
+void checkValue(const std::string& value, const std::string& what) {
+    if (value.size() > kMaxXmlValueBytes)
+        throw XmlError(what + " is too long (" + std::to_string(value.size()) + " bytes; at most " +
+                       std::to_string(kMaxXmlValueBytes) + ")");
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    const std::size_t n = value.size();
+    std::size_t i = 0;
+    while (i < n) {
+        unsigned char c = p[i];
+        std::uint32_t cp = 0;
+        std::size_t len = 0;
+        if (c < 0x80) {
+            cp = c;
+            len = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            len = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07;
+            len = 4;
+        } else {
+            throw XmlError(what + " is not valid UTF-8 text");
+        }
+        if (i + len > n)
+            throw XmlError(what + " is not valid UTF-8 text");
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                throw XmlError(what + " is not valid UTF-8 text");
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        const bool overlong =
+            (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+        if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            throw XmlError(what + " is not valid UTF-8 text");
+        const bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+                             (cp >= 0xE000 && cp <= 0xFFFD) || cp >= 0x10000;
+        if (!allowed)
+            throw XmlError(what + " holds a character that XML cannot store (U+" + [cp] {
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(cp));
+                return std::string(buf);
+            }() + ")");
+        i += len;
+    }
+}
+
+void checkName(const std::string& name, const std::string& what) {
+    if (name.empty() || name.size() > 1000 || xmlValidateName(X(name.c_str()), 0) != 0)
+        throw XmlError(what + " \"" + name.substr(0, 100) + "\" is not a valid XML name");
+}
+
+bool isElement(const xmlNode* n) {
+    return n != nullptr && n->type == XML_ELEMENT_NODE;
+}
+
+bool isXmlBlank(const xmlChar* s) {
+    if (s == nullptr)
+        return true;
+    for (; *s; ++s)
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
+            return false;
+    return true;
+}
+
+// Drops every whitespace-only text node, so an indented file and a compact one give the same
+// tree. Iterative: the parser already bounds the depth, but this costs nothing either way.
+void dropBlankText(xmlNode* root) {
+    xmlNode* n = root;
+    while (n != nullptr) {
+        if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
+            n = n->children;
+            continue;
+        }
+        // Advance to the next node in document order, removing blanks on the way.
+        for (;;) {
+            xmlNode* next = n->next;
+            xmlNode* parent = n->parent;
+            if (n->type == XML_TEXT_NODE && isXmlBlank(n->content)) {
+                xmlUnlinkNode(n);
+                xmlFreeNode(n);
+            }
+            if (n == root)
+                return;
+            if (next != nullptr) {
+                n = next;
+                break;
+            }
+            n = parent;
+            if (n == root || n == nullptr)
+                return;
+        }
+    }
+}
+
+void appendText(const xmlNode* n, std::string& out) {
+    for (const xmlNode* c = n->children; c != nullptr; c = c->next) {
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+            if (c->content != nullptr)
+                out += C(c->content);
+        } else if (c->type == XML_ELEMENT_NODE) {
+            appendText(c, out);
+        }
+    }
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return s;
+}
+
+// What the parse reports back to us: the first real error, and whether a DOCTYPE was met.
+struct ParseState {
+    bool sawDoctype = false;
+    int errorLine = 0;
+    std::string error;
+};
+
+void onStructuredError(void* userData, xmlErrorPtr err) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    auto* state = static_cast<ParseState*>(ctxt->_private);
+    if (state == nullptr || err == nullptr || err->level < XML_ERR_ERROR || !state->error.empty())
+        return;
+    state->errorLine = err->line;
+    state->error = trimmed(err->message ? err->message : "unknown parse error");
+}
+
+// The format has no DOCTYPE; stopping at it means no entity is ever declared, let alone
+// expanded, and nothing is fetched for it.
+void onInternalSubset(void* userData, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    auto* state = static_cast<ParseState*>(ctxt->_private);
+    if (state != nullptr) {
+        state->sawDoctype = true;
+        state->errorLine = xmlSAX2GetLineNumber(ctxt);
+    }
+    xmlStopParser(ctxt);
+}
+
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+std::string dirOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Temporary files of a save are ".<name>.<pid>.XXXXXX". A save killed before its rename leaves
+// one behind; the next save removes those whose process is gone (or is ourselves: a failed
+// cleanup of our own). A process still alive may be mid-save, so its file is left alone.
+void removeStaleTemps(const std::string& dir, const std::string& base) {
+    const std::string prefix = "." + base + ".";
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d)
+        return;
+    const pid_t self = ::getpid();
+    while (dirent* e = ::readdir(d.get())) {
+        std::string_view name = e->d_name;
+        if (name.size() <= prefix.size() + 8 || name.substr(0, prefix.size()) != prefix)
+            continue;
+        std::string_view rest = name.substr(prefix.size()); // "<pid>.XXXXXX"
+        auto dot = rest.find('.');
+        if (dot == std::string_view::npos || dot == 0 || rest.size() - dot - 1 != 6)
+            continue;
+        long pid = 0;
+        bool digits = true;
+        for (char ch : rest.substr(0, dot)) {
+            if (ch < '0' || ch > '9' || pid > 100000000) {
+                digits = false;
+                break;
+            }
+            pid = pid * 10 + (ch - '0');
+        }
+        if (!digits || pid <= 0)
+            continue;
+        const bool gone = ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        if (gone || pid == self)
+            ::unlinkat(::dirfd(d.get()), std::string(name).c_str(), 0);
+    }
+}
+
+} // namespace
+
+void checkXmlValue(const std::string& value, const std::string& what) {
+    checkValue(value, what);
+}
+
+// ---- XmlNodeList / XmlNode ----------------------------------------------------------------
+
+XmlNode XmlNodeList::item(int index) const {
+    if (index < 0 || index >= length())
+        return {};
+    return XmlNode(nodes_[static_cast<std::size_t>(index)]);
+}
+
+xmlNode* XmlNode::checked() const {
+    if (node_ == nullptr)
+        throw XmlError("Use of a null XML node");
+    return node_;
+}
+
+std::string XmlNode::nodeName() const {
+    xmlNode* n = checked();
+    std::string name = n->name ? C(n->name) : "";
+    if (n->ns != nullptr && n->ns->prefix != nullptr)
+        name = std::string(C(n->ns->prefix)) + ":" + name;
+    return name;
+}
+
+XmlNodeList XmlNode::childNodes() const {
+    XmlNodeList list;
+    for (xmlNode* c = checked()->children; c != nullptr; c = c->next)
+        if (isElement(c))
+            list.nodes_.push_back(c);
+    return list;
+}
+
+XmlNode XmlNode::lastChild() const {
+    for (xmlNode* c = checked()->last; c != nullptr; c = c->prev)
+        if (isElement(c))
+            return XmlNode(c);
+    return {};
+}
+
+bool XmlNode::hasAttribute(const std::string& name) const {
+    return xmlHasNsProp(checked(), X(name.c_str()), nullptr) != nullptr;
+}
+
+std::string XmlNode::getAttribute(const std::string& name) const {
+    return takeXmlString(xmlGetNoNsProp(checked(), X(name.c_str())));
+}
+
+void XmlNode::setAttribute(const std::string& name, const std::string& value) {
+    xmlNode* n = checked();
+    checkName(name, "Attribute name");
+    checkValue(value, "The value of attribute \"" + name + "\"");
+    // No namespace handling: the book's attributes are plain names.
+    if (xmlSetNsProp(n, nullptr, X(name.c_str()), X(value.c_str())) == nullptr)
+        throw XmlError("Cannot set attribute \"" + name + "\" (out of memory)");
+}
+
+XmlNode XmlNode::appendChild(XmlNode child) {
+    xmlNode* parent = checked();
+    xmlNode* c = child.checked();
+    if (!isElement(c) || c->doc != parent->doc)
+        throw XmlError("appendChild: the child is not an element of this document");
+    for (xmlNode* a = parent; a != nullptr; a = a->parent)
+        if (a == c)
+            throw XmlError("appendChild: a node cannot be appended inside itself");
+    const bool wasOrphan = c->parent == nullptr;
+    xmlUnlinkNode(c);
+    xmlAddChild(parent, c);
+    if (wasOrphan && parent->doc != nullptr && parent->doc->_private != nullptr) {
+        auto& orphans = static_cast<XmlDocument*>(parent->doc->_private)->orphans_;
+        orphans.erase(std::remove(orphans.begin(), orphans.end(), c), orphans.end());
+    }
+    return child;
+}
+
+void XmlNode::removeChild(XmlNode child) {
+    xmlNode* parent = checked();
+    xmlNode* c = child.checked();
+    if (c->parent != parent)
+        throw XmlError("removeChild: the node is not a child of this node");
+    xmlUnlinkNode(c);
+    xmlFreeNode(c);
+}
+
+std::string XmlNode::text() const {
+    std::string out;
+    appendText(checked(), out);
+    return out;
+}
+
+void XmlNode::setText(const std::string& text) {
+    xmlNode* n = checked();
+    checkValue(text, "The text");
+    xmlNode* t = xmlNewDocTextLen(n->doc, X(text.c_str()), static_cast<int>(text.size()));
+    if (t == nullptr)
+        throw XmlError("Cannot set the text (out of memory)");
+    while (xmlNode* c = n->children) {
+        xmlUnlinkNode(c);
+        xmlFreeNode(c);
+    }
+    xmlAddChild(n, t);
+}
+
+// ---- XmlDocument --------------------------------------------------------------------------
+
+XmlDocument::XmlDocument() {
+    installEntityLoaderOnce();
+    reset(nullptr);
+}
+
+XmlDocument::~XmlDocument() {
+    freeOrphans();
+    if (doc_ != nullptr)
+        xmlFreeDoc(doc_);
+}
+
+void XmlDocument::freeOrphans() {
+    for (xmlNode* n : orphans_)
+        xmlFreeNode(n);
+    orphans_.clear();
+}
+
+// Takes `doc` as the new document, or builds an empty book when it is null.
+void XmlDocument::reset(xmlDoc* doc) {
+    freeOrphans();
+    if (doc_ != nullptr)
+        xmlFreeDoc(doc_);
+    doc_ = nullptr;
+    if (doc == nullptr) {
+        doc = xmlNewDoc(X("1.0"));
+        if (doc == nullptr)
+            throw XmlError("Out of memory");
+        xmlNode* root = xmlNewDocNode(doc, nullptr, X("Lanquill"), nullptr);
+        if (root == nullptr) {
+            xmlFreeDoc(doc);
+            throw XmlError("Out of memory");
+        }
+        xmlDocSetRootElement(doc, root);
+        doc->standalone = -1; // no XML declaration until a loaded file brings one
+    }
+    doc->_private = this;
+    doc_ = doc;
+}
+
+XmlNode XmlDocument::documentElement() const {
+    return XmlNode(xmlDocGetRootElement(doc_));
+}
+
+XmlNode XmlDocument::createElement(const std::string& name) {
+    checkName(name, "Element name");
+    xmlNode* n = xmlNewDocNode(doc_, nullptr, X(name.c_str()), nullptr);
+    if (n == nullptr)
+        throw XmlError("Cannot create element (out of memory)");
+    orphans_.push_back(n);
+    return XmlNode(n);
+}
+
+std::string XmlDocument::encoding() const {
+    return doc_->encoding != nullptr ? C(doc_->encoding) : "UTF-8";
+}
+
+LoadOutcome XmlDocument::load(const std::string& path) {
+    installEntityLoaderOnce();
+    unreadablePath_.clear();
+    reset(nullptr);
+
+    auto unreadable = [&](const std::string& reason) {
+        unreadablePath_ = path;
+        return LoadOutcome{LoadOutcome::Kind::Unreadable, path + ": " + reason};
+    };
+
+    // O_NONBLOCK: a FIFO put in the book's place must not hang us in open().
+    FdCloser f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (f.fd < 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            return {LoadOutcome::Kind::Missing, {}};
+        return unreadable("cannot open the file (" + errnoText(err) + ")");
+    }
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0)
+        return unreadable("cannot read the file (" + errnoText(errno) + ")");
+    if (!S_ISREG(st.st_mode))
+        return unreadable("not a regular file");
+    if (static_cast<unsigned long long>(st.st_size) > kMaxBookFileBytes)
+        return unreadable("the file is too large (" + std::to_string(st.st_size) +
+                          " bytes; a contact book may have at most " +
+                          std::to_string(kMaxBookFileBytes) + ")");
+
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t r = ::read(f.fd, bytes.data() + got, bytes.size() - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return unreadable("cannot read the file (" + errnoText(errno) + ")");
+        if (r == 0)
+            break;
+        got += static_cast<std::size_t>(r);
+    }
+    bytes.resize(got);
+    if (bytes.empty())
+        return unreadable("the file is empty");
+
+    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
+                                                                    xmlFreeParserCtxt);
+    if (!ctxt || ctxt->sax == nullptr)
+        return unreadable("out of memory");
+    ParseState state;
+    ctxt->_private = &state;
+    ctxt->sax->internalSubset = onInternalSubset;
+    ctxt->sax->serror = onStructuredError;
+    // No NOENT (entities stay unexpanded), no DTDLOAD, no HUGE (libxml2's depth and size limits
+    // stay in force), no network. Blank text is dropped below, not by libxml2's heuristic.
+    SilenceGenericErrors silence;
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                        XML_PARSE_NOCDATA | XML_PARSE_NOXINCNODE;
+    xmlDoc* doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()),
+                                    path.c_str(), nullptr, options);
+    std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);
+
+    auto withLine = [&](int line, const std::string& reason) {
+        unreadablePath_ = path;
+        return LoadOutcome{LoadOutcome::Kind::Unreadable,
+                           path + ", line " + std::to_string(std::max(line, 1)) + ": " + reason};
+    };
+    if (state.sawDoctype)
+        return withLine(state.errorLine,
+                        "a document type declaration (DOCTYPE) is not allowed in a contact book");
+    if (!state.error.empty())
+        return withLine(state.errorLine, state.error);
+    if (!owned || !ctxt->wellFormed)
+        return withLine(ctxt->input ? ctxt->input->line : 1, "the file is not well-formed XML");
+    xmlNode* root = xmlDocGetRootElement(owned.get());
+    if (root == nullptr)
+        return withLine(1, "the file holds no root element");
+
+    dropBlankText(root);
+    // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
+    // written back as they were; comments around the root survive a save.
+    reset(owned.release());
+    return {LoadOutcome::Kind::Loaded, {}};
+}
+
+void XmlDocument::moveAsideUnreadable() {
+    struct stat st {};
+    if (::lstat(unreadablePath_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return; // gone or replaced by something we would not overwrite anyway
+    for (int n = 1; n < 10000; ++n) {
+        std::string aside = unreadablePath_ + ".unreadable";
+        if (n > 1)
+            aside += "-" + std::to_string(n);
+        // link() never replaces an existing name, so an earlier kept copy is never lost.
+        if (::link(unreadablePath_.c_str(), aside.c_str()) == 0)
+            return; // the atomic rename of the new book replaces the original name
+        const int err = errno;
+        if (err == EEXIST)
+            continue;
+        if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP) {
+            // A file system without hard links: check, then rename.
+            if (::access(aside.c_str(), F_OK) == 0)
+                continue;
+            if (::rename(unreadablePath_.c_str(), aside.c_str()) == 0)
+                return;
+        }
+        throw XmlError("Cannot save " + unreadablePath_ +
+                       ": the unreadable file there could not be kept aside (" + errnoText(err) +
+                       ")");
+    }
+    throw XmlError("Cannot save " + unreadablePath_ + ": too many kept unreadable copies");
+}
+
+void XmlDocument::save(const std::string& path) {
+    const std::string dir = dirOf(path);
+    const std::string base = baseOf(path);
+    auto fail = [&](const std::string& reason) {
+        return XmlError("Cannot save " + path + ": " + reason);
+    };
+
+    if (base.empty() || base == "." || base == "..")
+        throw fail("not a file name");
+
+    // We run as root in places, where access() says yes to everything: the mode bits decide.
+    struct stat target {};
+    const bool exists = ::stat(path.c_str(), &target) == 0;
+    if (exists) {
+        if (!S_ISREG(target.st_mode))
+            throw fail("not a regular file");
+        if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            throw fail("the file is read-only");
+        if (::access(path.c_str(), W_OK) != 0)
+            throw fail("the file is not writable (" + errnoText(errno) + ")");
+    } else if (errno != ENOENT) {
+        throw fail(errnoText(errno));
+    }
+    struct stat folder {};
+    if (::stat(dir.c_str(), &folder) != 0)
+        throw fail("the folder " + dir + " cannot be used (" + errnoText(errno) + ")");
+    if (!S_ISDIR(folder.st_mode))
+        throw fail(dir + " is not a folder");
+    if ((folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(dir.c_str(), W_OK) != 0)
+        throw fail("the folder " + dir + " is read-only");
+
+    // Serialise first: nothing touches the disk when the document cannot be written.
+    const std::string enc = encoding();
+    const bool declaration = doc_->standalone != -1;
+    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
+    if (!buffer)
+        throw fail("out of memory");
+    int options = XML_SAVE_FORMAT;
+    if (!declaration)
+        options |= XML_SAVE_NO_DECL;
+    xmlSaveCtxtPtr sctx = xmlSaveToBuffer(buffer.get(), enc.c_str(), options);
+    if (sctx == nullptr)
+        throw fail("the encoding \"" + enc + "\" cannot be written");
+    const long saved = xmlSaveDoc(sctx, doc_);
+    const int closed = xmlSaveClose(sctx);
+    if (saved < 0 || closed < 0)
+        throw fail("the document cannot be written in the encoding \"" + enc + "\"");
+    const char* data = C(xmlBufferContent(buffer.get()));
+    const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
+
+    if (!unreadablePath_.empty() && unreadablePath_ == path)
+        moveAsideUnreadable();
+
+    removeStaleTemps(dir, base);
+    std::string tmp = dir + "/." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
+    FdCloser f{::mkostemp(tmp.data(), O_CLOEXEC)};
+    if (f.fd < 0)
+        throw fail("cannot create a temporary file in " + dir + " (" + errnoText(errno) + ")");
+    struct Remover {
+        const std::string& name;
+        bool armed = true;
+        ~Remover() {
+            if (armed)
+                ::unlink(name.c_str());
+        }
+    } remover{tmp};
+
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t w = ::write(f.fd, data + done, size - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            throw fail("writing failed (" + errnoText(w < 0 ? errno : EIO) + ")");
+        done += static_cast<std::size_t>(w);
+    }
+    mode_t mode = 0;
+    if (exists) {
+        mode = target.st_mode & 07777;
+        // Keep the owner too when we may (root editing a user's book); failure is harmless.
+        if (::fchown(f.fd, target.st_uid, target.st_gid) != 0) {
+            // not ours to give away: the book is then owned by us, with the same mode
+        }
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(f.fd, mode) != 0)
+        throw fail("cannot set the file mode (" + errnoText(errno) + ")");
+    if (::fsync(f.fd) != 0)
+        throw fail("writing failed (" + errnoText(errno) + ")");
+    const int fd = f.fd;
+    f.fd = -1;
+    if (::close(fd) != 0)
+        throw fail("writing failed (" + errnoText(errno) + ")");
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+        throw fail("cannot replace the file (" + errnoText(errno) + ")");
+    remover.armed = false;
+    if (unreadablePath_ == path)
+        unreadablePath_.clear();
+
+    // Make the rename itself durable; the new book is in place whatever this says.
+    FdCloser d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (d.fd >= 0)
+        (void)::fsync(d.fd);
+}
+
+} // namespace lanquill::contacts

@@ -1,0 +1,139 @@
+// A small DOM over libxml2 holding the contact book: exactly the facilities the book's readers and
+// writers use, with the loading and saving rules of config.xml built in (whitespace between
+// elements dropped, no DTD or entity ever read, atomic saves in the document's own encoding, an
+// unreadable file kept aside instead of overwritten).
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// libxml2's own types, declared here so that users of the book need not include libxml2.
+struct _xmlNode;
+struct _xmlDoc;
+
+namespace lanquill::contacts {
+
+// Any failure of the document: a refused value, a misuse of a node, a failed save.
+class XmlError : public std::runtime_error {
+    using runtime_error::runtime_error;
+};
+
+// Longest attribute value or text the document accepts. Far above anything the book holds, and
+// below libxml2's own limit for one text node, so that whatever we save loads again.
+inline constexpr std::size_t kMaxXmlValueBytes = 1024 * 1024;
+// Largest file load() reads. A book of ten thousand computers is about 2 MB.
+inline constexpr std::size_t kMaxBookFileBytes = 32 * 1024 * 1024;
+
+class XmlNode;
+
+// Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
+// characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
+void checkXmlValue(const std::string& value, const std::string& what);
+
+// The element children of a node, taken when childNodes() was called (later changes to the
+// node do not show in it). Zero-based, in document order.
+class XmlNodeList {
+public:
+    int length() const { return static_cast<int>(nodes_.size()); }
+    // A null node when index is out of range.
+    XmlNode item(int index) const;
+
+private:
+    friend class XmlNode;
+
+    // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
+    // characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
+    void checkXmlValue(const std::string& value, const std::string& what);
+    std::vector<_xmlNode*> nodes_;
+};
+
+// A non-owning handle on an element of an XmlDocument; default-constructed = null. A handle is
+// valid while its element is in (or created by) a living document and has not been removed.
+// Every member but operator bool and == throws XmlError on a null handle.
+class XmlNode {
+public:
+    XmlNode() = default;
+    explicit operator bool() const { return node_ != nullptr; }
+    std::string nodeName() const;
+    // Element children only: whitespace between elements is dropped at load, and comments or
+    // processing instructions that a hand-edited file may hold are kept in the file but are
+    // never handed out as groups or computers.
+    XmlNodeList childNodes() const;
+    XmlNode lastChild() const; // the last element child, or null
+    bool hasAttribute(const std::string& name) const;
+    std::string getAttribute(const std::string& name) const; // "" when absent
+    // Throws XmlError for a value that is not UTF-8, holds a character XML cannot carry, or is
+    // longer than kMaxXmlValueBytes; the node is then unchanged.
+    void setAttribute(const std::string& name, const std::string& value);
+    // `child` must be an element of the same document and must not contain this node; it is
+    // moved when it already has a parent. Returns child.
+    XmlNode appendChild(XmlNode child);
+    // Unlinks and frees `child`, which must be a child of this node; handles on it and on
+    // anything inside it become invalid.
+    void removeChild(XmlNode child);
+    // Concatenated text of all text and CDATA below this node; entities are never expanded.
+    std::string text() const;
+    // Replaces everything inside the node by this text (checked as setAttribute checks values).
+    void setText(const std::string& text);
+    bool operator==(const XmlNode& other) const { return node_ == other.node_; }
+
+private:
+    friend class XmlDocument;
+    friend class XmlNodeList;
+    explicit XmlNode(_xmlNode* node) : node_(node) {}
+    _xmlNode* checked() const;
+    _xmlNode* node_ = nullptr;
+};
+
+struct LoadOutcome {
+    enum class Kind { Loaded, Missing, Unreadable } kind = Kind::Loaded;
+    // For Unreadable: "<path>, line <n>: <reason>" for a file that does not parse, or
+    // "<path>: <reason>" for one that cannot be read at all.
+    std::string message;
+};
+
+class XmlDocument {
+public:
+    XmlDocument(); // an empty book: root element "Lanquill", no children, UTF-8, no declaration
+    ~XmlDocument();
+    XmlDocument(const XmlDocument&) = delete;
+    XmlDocument& operator=(const XmlDocument&) = delete;
+
+    // Replaces the document by the file's content; never throws for anything the file holds.
+    // Missing or Unreadable leave an empty book. An unreadable file is remembered: the first
+    // save() to the same path moves it aside to "<path>.unreadable" (or ".unreadable-2", ...)
+    // before writing, so it is never silently overwritten. The file is never written by load.
+    LoadOutcome load(const std::string& path);
+
+    // Writes the whole document atomically: a temporary ".<name>.<pid>.XXXXXX" beside the file,
+    // synced, given the mode of the file it replaces, then renamed over it. Throws XmlError with
+    // a clear text when the file or its folder is read-only or anything fails; the old file is
+    // then untouched and the temporary file removed. Temporary files that killed processes left
+    // behind are removed by the next save into the same folder.
+    void save(const std::string& path);
+
+    XmlNode documentElement() const;
+    // A plain element without namespace, not yet in the tree (append it with appendChild).
+    XmlNode createElement(const std::string& name);
+
+    // The encoding save() writes: the one the loaded file declared, else "UTF-8".
+    std::string encoding() const;
+
+private:
+    friend class XmlNode;
+
+    // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
+    // characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
+    void checkXmlValue(const std::string& value, const std::string& what);
+    void reset(_xmlDoc* doc);
+    void freeOrphans();
+    void moveAsideUnreadable();
+
+    _xmlDoc* doc_ = nullptr;
+    std::vector<_xmlNode*> orphans_; // created but never linked into the tree
+    std::string unreadablePath_;     // a file that did not load and is not yet kept aside
+};
+
+} // namespace lanquill::contacts

@@ -1,0 +1,634 @@
+// The contact book's document: loading (whitespace, encodings, hostile and broken files),
+// saving (atomic, encodings, read-only files, unreadable files kept aside) and the DOM facade.
+#include "contacts/BookGenerator.h"
+#include "contacts/XMLFile.h"
+#include "contacts/XmlDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace lanquill::contacts;
+
+namespace {
+
+std::string dataPath(const char* name) {
+    return std::string(LANQUILL_TEST_DATA) + "/books/" + name;
+}
+
+QByteArray readBytes(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<cannot open>");
+    return f.readAll();
+}
+
+void writeBytes(const std::string& path, const QByteArray& bytes) {
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// The whole tree as one text: element names, attributes and texts, depth-indented. Two
+// documents with the same dump hold the same book.
+void dump(const XmlNode& n, int depth, std::string& out) {
+    out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + n.nodeName();
+    if (n.hasAttribute("id"))
+        out += " id=\"" + n.getAttribute("id") + "\"";
+    const XmlNodeList children = n.childNodes();
+    if (children.length() == 0)
+        out += " text=\"" + n.text() + "\"";
+    out += "\n";
+    for (int i = 0; i < children.length(); ++i)
+        dump(children.item(i), depth + 1, out);
+}
+
+std::string dump(const XmlDocument& doc) {
+    std::string out;
+    dump(doc.documentElement(), 0, out);
+    return out;
+}
+
+QStringList entriesOf(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool isEmptyBook(const XmlDocument& doc) {
+    return doc.documentElement().nodeName() == "Lanquill" &&
+           doc.documentElement().childNodes().length() == 0;
+}
+
+} // namespace
+
+class TestXmlDocument : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void newAndMissingBook();
+    void treeAsLoaded();
+    void indentedAndCompactAreTheSame();
+    void chineseEncodingsRoundTrip_data();
+    void chineseEncodingsRoundTrip();
+    void unreadableFileIsKeptAside();
+    void badInputIsRefusedSafely_data();
+    void badInputIsRefusedSafely();
+    void nothingOutsideTheFileIsRead();
+    void readOnlyTargets();
+    void saveIsAtomicAndKeepsMode();
+    void staleTemporaryFilesAreRemoved();
+    void domFacade();
+    void refusedValuesChangeNothing();
+    void bookSurvivesKilledSaves();
+};
+
+void TestXmlDocument::newAndMissingBook() {
+    XmlDocument fresh;
+    QVERIFY(isEmptyBook(fresh));
+    QCOMPARE(fresh.encoding(), std::string("UTF-8"));
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = dir.filePath("config.xml").toStdString();
+    XmlDocument doc;
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    const LoadOutcome outcome = doc.load(path);
+    QCOMPARE(outcome.kind, LoadOutcome::Kind::Missing);
+    QVERIFY(isEmptyBook(doc)); // the previous content is gone
+    QVERIFY(entriesOf(dir.path()).isEmpty());
+
+    AddComputer(doc, "研发部", "PC01", "PC01", "张三", "192.168.0.5", "");
+    doc.save(path);
+    const QByteArray bytes = readBytes(path);
+    // A new book is UTF-8 without declaration, indented for hand editing.
+    QVERIFY2(bytes.startsWith("<Lanquill>\n  <group"), bytes.constData());
+    QVERIFY(bytes.contains("研发部"));
+
+    XmlDocument again;
+    QCOMPARE(again.load(path).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(dump(again), dump(doc));
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::treeAsLoaded() {
+    XmlDocument doc;
+    QCOMPARE(doc.load(dataPath("indented.xml")).kind, LoadOutcome::Kind::Loaded);
+    const XmlNodeList groups = doc.documentElement().childNodes();
+    QCOMPARE(groups.length(), 5);
+    QCOMPARE(groups.item(0).getAttribute("id"), std::string("WorkGroup")); // case as stored
+    QCOMPARE(groups.item(1).getAttribute("id"), std::string(""));
+    QVERIFY(groups.item(1).hasAttribute("id"));
+    QVERIFY(!groups.item(2).hasAttribute("id")); // no id at all reads as an empty id
+    QCOMPARE(groups.item(2).getAttribute("id"), std::string(""));
+    QCOMPARE(groups.item(2).childNodes().length(), 0);
+    QCOMPARE(groups.item(3).getAttribute("id"), std::string("Lab"));
+    QCOMPARE(groups.item(4).getAttribute("id"), std::string("WORKGROUP"));
+    QVERIFY(!groups.item(5));
+    QVERIFY(!groups.item(-1));
+    QVERIFY(doc.documentElement().lastChild() == groups.item(4));
+
+    const XmlNodeList computers = groups.item(0).childNodes();
+    QCOMPARE(computers.length(), 2);
+    QCOMPARE(computers.item(1).getAttribute("id"), std::string("pc02"));
+    const XmlNodeList fields = computers.item(0).childNodes();
+    QCOMPARE(fields.length(), 4);
+    QCOMPARE(fields.item(0).nodeName(), std::string("ComputerName"));
+    QCOMPARE(fields.item(3).text(), std::string("front desk"));
+    // An empty field has no children at all, not a whitespace text.
+    QCOMPARE(computers.item(1).childNodes().item(1).text(), std::string(""));
+    QCOMPARE(groups.item(4).childNodes().item(0).childNodes().item(3).text(),
+             std::string("a <b> & c"));
+
+    // The empty root.
+    QCOMPARE(doc.load(dataPath("empty_root.xml")).kind, LoadOutcome::Kind::Loaded);
+    QVERIFY(isEmptyBook(doc));
+
+    // Comments and processing instructions are kept in the file but never handed out.
+    QCOMPARE(doc.load(dataPath("comments.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.documentElement().childNodes().length(), 1);
+    QCOMPARE(doc.documentElement().childNodes().item(0).childNodes().length(), 1);
+    QTemporaryDir dir;
+    const std::string out = dir.filePath("config.xml").toStdString();
+    doc.save(out);
+    QVERIFY(readBytes(out).contains("<!-- a note -->"));
+    QVERIFY(readBytes(out).startsWith("<!-- kept by hand -->"));
+}
+
+void TestXmlDocument::indentedAndCompactAreTheSame() {
+    XmlDocument indented;
+    XmlDocument compact;
+    QCOMPARE(indented.load(dataPath("indented.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(compact.load(dataPath("compact.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(dump(indented), dump(compact));
+    QVERIFY(dump(compact).find("pc02") != std::string::npos);
+
+    // Saving indents; loading the saved file drops that whitespace again.
+    QTemporaryDir dir;
+    const std::string a = dir.filePath("a.xml").toStdString();
+    const std::string b = dir.filePath("b.xml").toStdString();
+    indented.save(a);
+    compact.save(b);
+    QCOMPARE(readBytes(a), readBytes(b));
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(a).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(dump(reloaded), dump(compact));
+}
+
+void TestXmlDocument::chineseEncodingsRoundTrip_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("encoding");
+    QTest::newRow("GBK") << "gbk.xml"
+                         << "GBK";
+    QTest::newRow("GB2312") << "gb2312.xml"
+                            << "GB2312";
+    QTest::newRow("UTF-8 declared") << "utf8_decl.xml"
+                                    << "UTF-8";
+}
+
+void TestXmlDocument::chineseEncodingsRoundTrip() {
+    QFETCH(QString, file);
+    QFETCH(QString, encoding);
+    const std::string source = dataPath(file.toUtf8().constData());
+    const QByteArray before = readBytes(source);
+    const bool gbk = encoding != "UTF-8";
+    // 研发部, 张三 and 李四 in GBK (and GB2312, its subset).
+    const QByteArray dept = gbk ? QByteArray::fromHex("d1d0b7a2b2bf") : QByteArray("研发部");
+    const QByteArray zhang = gbk ? QByteArray::fromHex("d5c5c8fd") : QByteArray("张三");
+    const QByteArray li = gbk ? QByteArray::fromHex("c0eecbc4") : QByteArray("李四");
+    QVERIFY(before.contains(dept));
+    QVERIFY(before.contains(zhang));
+
+    XmlDocument doc;
+    QCOMPARE(doc.load(source).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.encoding(), encoding.toStdString());
+    std::string name, user, ip, memo;
+    QVERIFY(GetComputerInfo(doc, "研发部", "张三的电脑", name, user, ip, memo));
+    QCOMPARE(user, std::string("张三"));
+    QCOMPARE(memo, std::string("三楼东侧"));
+
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    doc.save(path);
+    const QByteArray saved = readBytes(path);
+    QVERIFY2(saved.startsWith("<?xml version=\"1.0\" encoding=\"" + encoding.toLatin1() + "\"?>"),
+             saved.left(60).constData());
+    QVERIFY(saved.contains(dept));
+    QVERIFY(saved.contains(zhang));
+
+    // A new Chinese value goes out in the book's encoding; one the encoding cannot hold (the euro
+    // sign is not in GB2312) goes out as a character reference and comes back intact.
+    QVERIFY(SetComputerInfo(doc, path, "研发部", "张三的电脑", "李四", "192.168.1.21", "€ 5"));
+    const QByteArray edited = readBytes(path);
+    QVERIFY(edited.contains(li));
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
+    QVERIFY(GetComputerInfo(reloaded, "研发部", "张三的电脑", name, user, ip, memo));
+    QCOMPARE(user, std::string("李四"));
+    QCOMPARE(memo, std::string("€ 5"));
+    QCOMPARE(reloaded.encoding(), encoding.toStdString());
+    QCOMPARE(readBytes(source), before); // the source was only read
+}
+
+void TestXmlDocument::unreadableFileIsKeptAside() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    const QByteArray first = "<Lanquill><group id=\"A\">\n<computer id=\"B\"></group>";
+    writeBytes(path, first);
+
+    XmlDocument doc;
+    const LoadOutcome outcome = doc.load(path);
+    QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
+    QVERIFY2(outcome.message.rfind(path + ", line 2: ", 0) == 0, outcome.message.c_str());
+    QVERIFY(isEmptyBook(doc));
+    QCOMPARE(readBytes(path), first);
+
+    // A save elsewhere does not touch it.
+    const std::string other = dir.filePath("other.xml").toStdString();
+    doc.save(other);
+    QCOMPARE(readBytes(path), first);
+
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    doc.save(path);
+    QCOMPARE(readBytes(path + ".unreadable"), first);
+    XmlDocument check;
+    QCOMPARE(check.load(path).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(dump(check), dump(doc));
+    doc.save(path); // kept once is enough
+    QVERIFY(!QFile::exists(QString::fromStdString(path + ".unreadable-2")));
+
+    // A second broken file never replaces the first kept copy.
+    const QByteArray second = "not xml at all";
+    writeBytes(path, second);
+    QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Unreadable);
+    doc.save(path);
+    QCOMPARE(readBytes(path + ".unreadable"), first);
+    QCOMPARE(readBytes(path + ".unreadable-2"), second);
+    QCOMPARE(entriesOf(dir.path()), (QStringList{"config.xml", "config.xml.unreadable",
+                                                 "config.xml.unreadable-2", "other.xml"}));
+}
+
+void TestXmlDocument::badInputIsRefusedSafely_data() {
+    QTest::addColumn<QString>("file");     // fixture name, or a generated case
+    QTest::addColumn<QString>("expected"); // part of the message
+    QTest::newRow("empty file") << "@empty"
+                                << "the file is empty";
+    QTest::newRow("truncated") << "truncated.xml"
+                               << ", line ";
+    QTest::newRow("not XML") << "not_xml.txt"
+                             << ", line 1: ";
+    QTest::newRow("bad UTF-8") << "bad_utf8.xml"
+                               << ", line ";
+    QTest::newRow("bad GBK") << "bad_gbk.xml"
+                             << ", line ";
+    QTest::newRow("external entity") << "xxe_file.xml"
+                                     << "DOCTYPE";
+    QTest::newRow("external DTD") << "external_dtd.xml"
+                                  << "DOCTYPE";
+    QTest::newRow("entity bomb") << "@bomb"
+                                 << "DOCTYPE";
+    QTest::newRow("deep nesting") << "@deep"
+                                  << ", line 1: ";
+    QTest::newRow("50 MB") << "@50mb"
+                           << "too large";
+    QTest::newRow("12 MB text") << "@hugetext"
+                                << "";
+    QTest::newRow("only a declaration") << "@decl"
+                                        << ", line ";
+    QTest::newRow("a folder") << "@folder"
+                              << "not a regular file";
+}
+
+void TestXmlDocument::badInputIsRefusedSafely() {
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    std::string path = dir.filePath("config.xml").toStdString();
+    if (file == "@empty") {
+        writeBytes(path, "");
+    } else if (file == "@bomb") {
+        QByteArray bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE Lanquill [\n<!ENTITY e0 \"lol\">\n";
+        for (int i = 1; i < 12; ++i)
+            bomb += "<!ENTITY e" + QByteArray::number(i) + " \"" +
+                    QByteArray("&e" + QByteArray::number(i - 1) + ";").repeated(10) + "\">\n";
+        bomb += "]>\n<Lanquill><group id=\"&e11;\">&e11;</group></Lanquill>\n";
+        writeBytes(path, bomb);
+    } else if (file == "@deep") {
+        writeBytes(path, QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000));
+    } else if (file == "@50mb") {
+        writeBytes(path, "<Lanquill><group id=\"A\">" + QByteArray(50 * 1024 * 1024, 'x') +
+                             "</group></Lanquill>");
+    } else if (file == "@hugetext") {
+        writeBytes(path, "<Lanquill><group id=\"A\"><computer id=\"B\"><Memo>" +
+                             QByteArray(12 * 1000 * 1000, 'x') +
+                             "</Memo></computer></group></Lanquill>");
+    } else if (file == "@decl") {
+        writeBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    } else if (file == "@folder") {
+        QVERIFY(QDir(dir.path()).mkdir("config.xml"));
+    } else {
+        QVERIFY(QFile::copy(QString::fromStdString(dataPath(file.toUtf8().constData())),
+                            QString::fromStdString(path)));
+    }
+    const QByteArray before = file == "@folder" ? QByteArray() : readBytes(path);
+
+    XmlDocument doc;
+    AddComputer(doc, "OLD", "PC", "PC", "", "", "");
+    const LoadOutcome outcome = doc.load(path);
+    if (file == "@hugetext" && outcome.kind == LoadOutcome::Kind::Loaded) {
+        // libxml2 may take a 12 MB text; then it is whole.
+        std::string name, user, ip, memo;
+        QVERIFY(GetComputerInfo(doc, "A", "B", name, user, ip, memo));
+        QCOMPARE(memo.size(), std::size_t(12 * 1000 * 1000));
+    } else {
+        QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
+        QVERIFY2(outcome.message.rfind(path, 0) == 0, outcome.message.c_str());
+        QVERIFY2(outcome.message.find(expected.toStdString()) != std::string::npos,
+                 outcome.message.c_str());
+        QVERIFY2(outcome.message.size() < 300, outcome.message.c_str());
+        QVERIFY(isEmptyBook(doc));
+    }
+    if (file != "@folder")
+        QCOMPARE(readBytes(path), before);
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::nothingOutsideTheFileIsRead() {
+    // XInclude is not processed: the element stays an element and its target is not read.
+    QTemporaryDir dir;
+    const std::string secret = dir.filePath("secret.txt").toStdString();
+    writeBytes(secret, "TOP-SECRET-CONTENT");
+    const std::string path = dir.filePath("config.xml").toStdString();
+    writeBytes(path, QByteArray("<Lanquill xmlns:xi=\"http://www.w3.org/2001/XInclude\">"
+                                "<group id=\"A\"><xi:include href=\"") +
+                         secret.c_str() + "\" parse=\"text\"/></group></Lanquill>");
+    XmlDocument doc;
+    QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Loaded);
+    QVERIFY(dump(doc).find("TOP-SECRET") == std::string::npos);
+    QCOMPARE(doc.documentElement().childNodes().item(0).childNodes().item(0).nodeName(),
+             std::string("xi:include"));
+
+    // An external entity pointing at the secret is refused with its DOCTYPE.
+    writeBytes(path, QByteArray("<!DOCTYPE L [<!ENTITY s SYSTEM \"file://") + secret.c_str() +
+                         "\">]><L><group id=\"&s;\"/></L>");
+    const LoadOutcome outcome = doc.load(path);
+    QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
+    QVERIFY(outcome.message.find("TOP-SECRET") == std::string::npos);
+    QVERIFY(dump(doc).find("TOP-SECRET") == std::string::npos);
+}
+
+void TestXmlDocument::readOnlyTargets() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    XmlDocument doc;
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    doc.save(path);
+    const QByteArray before = readBytes(path);
+    QCOMPARE(::chmod(path.c_str(), 0444), 0);
+
+    AddComputer(doc, "G", "PC2", "PC2", "", "", "");
+    try {
+        doc.save(path);
+        QFAIL("saving over a read-only file succeeded");
+    } catch (const XmlError& e) {
+        QCOMPARE(std::string(e.what()), "Cannot save " + path + ": the file is read-only");
+    }
+    QCOMPARE(readBytes(path), before);
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+    // SetComputerInfo reports the same failure; the change stays in memory for a later save.
+    QVERIFY_THROWS_EXCEPTION(XmlError, SetComputerInfo(doc, path, "G", "PC", "u", "", ""));
+    QCOMPARE(readBytes(path), before);
+    QCOMPARE(::chmod(path.c_str(), 0644), 0);
+    doc.save(path);
+    std::string name, user, ip, memo;
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
+    QVERIFY(GetComputerInfo(reloaded, "G", "PC", name, user, ip, memo));
+    QCOMPARE(user, std::string("u"));
+    QVERIFY(GetComputerInfo(reloaded, "G", "PC2", name, user, ip, memo));
+
+    // A read-only folder, and one that does not exist.
+    const QString sub = dir.filePath("ro");
+    QVERIFY(QDir().mkdir(sub));
+    QCOMPARE(::chmod(sub.toLocal8Bit().constData(), 0555), 0);
+    const std::string inRo = (sub + "/config.xml").toStdString();
+    QVERIFY_THROWS_EXCEPTION(XmlError, doc.save(inRo));
+    QVERIFY(entriesOf(sub).isEmpty());
+    QCOMPARE(::chmod(sub.toLocal8Bit().constData(), 0755), 0);
+    try {
+        doc.save(dir.filePath("missing/config.xml").toStdString());
+        QFAIL("saving into a missing folder succeeded");
+    } catch (const XmlError& e) {
+        QVERIFY2(std::string(e.what()).find("missing") != std::string::npos, e.what());
+    }
+}
+
+void TestXmlDocument::saveIsAtomicAndKeepsMode() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    XmlDocument doc;
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    doc.save(path);
+    QCOMPARE(::chmod(path.c_str(), 0640), 0);
+    struct stat before {};
+    QCOMPARE(::stat(path.c_str(), &before), 0);
+    for (int i = 0; i < 5; ++i) {
+        AddComputer(doc, "G", "PC" + std::to_string(i), "", "", "", "");
+        doc.save(path);
+    }
+    struct stat after {};
+    QCOMPARE(::stat(path.c_str(), &after), 0);
+    QCOMPARE(after.st_mode & 07777, mode_t(0640));
+    QVERIFY(after.st_ino != before.st_ino); // replaced by rename, never written in place
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::staleTemporaryFilesAreRemoved() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    QVERIFY(dead > 0);
+    QCOMPARE(::waitpid(dead, nullptr, 0), dead);
+    const QString stale = ".config.xml." + QString::number(dead) + ".AbC123";
+    const QString alive = ".config.xml." + QString::number(::getppid()) + ".XyZ789";
+    const QString foreign = ".config.xml.keep";
+    for (const QString& name : {stale, alive, foreign})
+        writeBytes(dir.filePath(name).toStdString(), "partial");
+
+    XmlDocument doc;
+    QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Missing); // temps are never read
+    doc.save(path);
+    QStringList expected{foreign, alive, "config.xml"};
+    expected.sort();
+    QCOMPARE(entriesOf(dir.path()), expected);
+}
+
+void TestXmlDocument::domFacade() {
+    XmlDocument doc;
+    XmlNode root = doc.documentElement();
+    QVERIFY(!root.lastChild());
+    XmlNode a = doc.createElement("group");
+    XmlNode b = doc.createElement("group");
+    QCOMPARE(root.childNodes().length(), 0); // created, not yet in the tree
+    QVERIFY(root.appendChild(a) == a);
+    root.appendChild(b);
+    a.setAttribute("id", "A");
+    a.setAttribute("id", "A2"); // replaces
+    QCOMPARE(a.getAttribute("id"), std::string("A2"));
+    QCOMPARE(a.getAttribute("missing"), std::string(""));
+    QVERIFY(root.lastChild() == b);
+
+    // Moving an element, and refusing to put one inside itself or to take a stranger's.
+    XmlNode c = doc.createElement("computer");
+    b.appendChild(c);
+    a.appendChild(c);
+    QCOMPARE(b.childNodes().length(), 0);
+    QVERIFY(a.lastChild() == c);
+    QVERIFY_THROWS_EXCEPTION(XmlError, c.appendChild(a));
+    QVERIFY_THROWS_EXCEPTION(XmlError, a.appendChild(a));
+    XmlDocument other;
+    QVERIFY_THROWS_EXCEPTION(XmlError, a.appendChild(other.createElement("x")));
+    QVERIFY_THROWS_EXCEPTION(XmlError, b.removeChild(c)); // not b's child
+    QVERIFY_THROWS_EXCEPTION(XmlError, doc.createElement("not a name"));
+    QVERIFY_THROWS_EXCEPTION(XmlError, XmlNode().nodeName());
+    QVERIFY_THROWS_EXCEPTION(XmlError, root.appendChild(XmlNode()));
+
+    // Text: markup characters are text, setText replaces everything inside.
+    c.setText("<b>&amp; \"q\"</b>");
+    QCOMPARE(c.text(), std::string("<b>&amp; \"q\"</b>"));
+    XmlNode field = doc.createElement("Memo");
+    c.appendChild(field);
+    field.setText("inner");
+    QCOMPARE(c.text(), std::string("<b>&amp; \"q\"</b>inner"));
+    c.setText("plain");
+    QCOMPARE(c.childNodes().length(), 0);
+    QCOMPARE(c.text(), std::string("plain"));
+    c.setAttribute("id", "a\"b<c>&d\ne");
+
+    root.removeChild(b);
+    QCOMPARE(root.childNodes().length(), 1);
+    doc.createElement("orphan"); // never linked: not saved, freed with the document
+
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    doc.save(path);
+    QVERIFY(!readBytes(path).contains("orphan"));
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(dump(reloaded), dump(doc));
+    XmlNode c2 = reloaded.documentElement().childNodes().item(0).childNodes().item(0);
+    QCOMPARE(c2.getAttribute("id"), std::string("a\"b<c>&d\ne"));
+    QCOMPARE(c2.text(), std::string("plain"));
+}
+
+void TestXmlDocument::refusedValuesChangeNothing() {
+    XmlDocument doc;
+    XmlNode g = doc.createElement("group");
+    doc.documentElement().appendChild(g);
+    g.setAttribute("id", "keep");
+    g.setText("kept");
+    const std::string bad[] = {std::string("a\x01b"),                    // control character
+                               std::string("a\xff"),                     // not UTF-8
+                               std::string("\xc0\xaf"),                  // overlong
+                               std::string("\xed\xa0\x80"),              // surrogate
+                               std::string("\xef\xbf\xbe"),              // U+FFFE
+                               std::string("x\0y", 3),                   // NUL
+                               std::string(kMaxXmlValueBytes + 1, 'x')}; // too long
+    for (const std::string& value : bad) {
+        QVERIFY_THROWS_EXCEPTION(XmlError, g.setAttribute("id", value));
+        QVERIFY_THROWS_EXCEPTION(XmlError, g.setText(value));
+    }
+    QCOMPARE(g.getAttribute("id"), std::string("keep"));
+    QCOMPARE(g.text(), std::string("kept"));
+    // What is allowed: tab, newlines, Chinese, characters beyond the BMP.
+    g.setText("a\tb\r\nc 群体消息 😀");
+    QCOMPARE(g.text(), std::string("a\tb\r\nc 群体消息 😀"));
+}
+
+// A process that edits and saves the book in a loop is killed at random moments; every time the
+// file must load and be one of the two books the process alternates between. A killed save may
+// leave its one temporary file, which the next process's first save removes.
+void TestXmlDocument::bookSurvivesKilledSaves() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = dir.filePath("config.xml").toStdString();
+    const std::string seed = dir.filePath("seed.xml").toStdString();
+    writeBytes(seed, QByteArray::fromStdString(makeBook(40, 20)));
+
+    QByteArray books[2];
+    for (int k = 0; k < 2; ++k) {
+        XmlDocument doc;
+        QCOMPARE(doc.load(seed).kind, LoadOutcome::Kind::Loaded);
+        const std::string out = dir.filePath(k ? "b.xml" : "a.xml").toStdString();
+        QVERIFY(SetComputerInfo(doc, out, bookGroupId(39), bookComputerId(39, 19), "user",
+                                "10.0.0.1", k ? "BBBB" : "AAAA"));
+        books[k] = readBytes(out);
+        QFile::remove(QString::fromStdString(out));
+    }
+    QVERIFY(books[0] != books[1]);
+    writeBytes(path, books[0]);
+
+    int seen[2] = {0, 0};
+    int killedMidSave = 0;
+    for (int round = 0; round < 200; ++round) {
+        // The child says when it has loaded, so that the random delay falls among its saves.
+        int ready[2];
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            try {
+                ::close(ready[0]);
+                XmlDocument doc;
+                if (doc.load(path).kind != LoadOutcome::Kind::Loaded)
+                    ::_exit(3);
+                if (::write(ready[1], "r", 1) != 1)
+                    ::_exit(4);
+                for (int i = 1;; ++i)
+                    SetComputerInfo(doc, path, bookGroupId(39), bookComputerId(39, 19), "user",
+                                    "10.0.0.1", i % 2 ? "BBBB" : "AAAA");
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool loaded = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        ::usleep(QRandomGenerator::global()->bounded(20001u));
+        QCOMPARE(::kill(child, SIGKILL), 0);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(WIFSIGNALED(status), qPrintable(QString("child ended with status %1 in round %2")
+                                                     .arg(WEXITSTATUS(status))
+                                                     .arg(round)));
+
+        QVERIFY(loaded);
+        const QByteArray now = readBytes(path);
+        QVERIFY2(now == books[0] || now == books[1], qPrintable(QString("round %1").arg(round)));
+        ++seen[now == books[1] ? 1 : 0];
+        XmlDocument check;
+        QCOMPARE(check.load(path).kind, LoadOutcome::Kind::Loaded);
+        QStringList entries = entriesOf(dir.path());
+        entries.removeAll("config.xml");
+        entries.removeAll("seed.xml");
+        QVERIFY2(entries.size() <= 1, qPrintable(entries.join(", ")));
+        for (const QString& e : entries)
+            QVERIFY2(e.startsWith(".config.xml."), qPrintable(e));
+        killedMidSave += int(entries.size());
+    }
+    qInfo("200 kills: book A %d times, book B %d times, %d kills left a temporary file", seen[0],
+          seen[1], killedMidSave);
+    QVERIFY(seen[1] > 0); // the children did save
+}
+
+QTEST_GUILESS_MAIN(TestXmlDocument)
+#include "tst_xmldocument.moc"
