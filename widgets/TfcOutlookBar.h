@@ -2,13 +2,14 @@
 // between the buttons above it and those below it.
 #pragma once
 
+#include "widgets/TfcOutlookPage.h"
+
 #include <QFrame>
 
 #include <vector>
 
 namespace lanquill::widgets {
 
-class TfcOutlookPage;
 class TfcShapeBtn;
 
 class TfcOutlookBar : public QFrame {

@@ -2,6 +2,8 @@
 // pressed item while the left button is held, scroll buttons when the items do not fit.
 #pragma once
 
+#include "widgets/TfcOutlookListItem.h"
+
 #include <QColor>
 #include <QTimer>
 #include <QWidget>
@@ -15,7 +17,6 @@ namespace lanquill::widgets {
 
 class ImageList;
 class PopupMenuBinding;
-class TfcOutlookListItem;
 class TfcOutlookPage;
 
 enum class ItemLayout { GlyphLeft, GlyphTop };

@@ -2,6 +2,7 @@
 // created by TfcOutlookList::addItem and lives until destroy() or the end of its list.
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <Qt>
 
@@ -54,3 +55,6 @@ private:
 };
 
 } // namespace lanquill::widgets
+
+// Carried by TfcOutlookList::itemClick, also through queued connections and signal spies.
+Q_DECLARE_METATYPE(lanquill::widgets::TfcOutlookListItem*)

@@ -1,0 +1,586 @@
+// The group bar driven by real mouse and key events through the window system layer (offscreen
+// platform), so popups, mouse grabs, enter/leave and context-menu events behave as on a desktop.
+#define QTEST_QPA_MOUSE_HANDLING
+#include <QtTest>
+
+#include "widgets/ImageList.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookListItem.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QAbstractButton>
+#include <QMenu>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+using namespace lanquill::widgets;
+
+namespace {
+
+const QColor kListColor(58, 110, 165);
+const QColor kHotColor(0, 128, 128);
+const QColor kComputerColor(255, 0, 0);
+const QColor kGroupColor(255, 255, 0);
+
+QPixmap solid(const QColor& colour, QSize size) {
+    QPixmap picture(size);
+    picture.fill(colour);
+    return picture;
+}
+
+// QMenu::exec runs its own event loop, so the test acts on the menu from a timer inside it.
+void whenShown(QMenu* menu, std::function<void()> step) {
+    auto* timer = new QTimer(menu);
+    timer->setInterval(5);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, menu, [timer, menu, step, tries] {
+        if (!menu->isVisible() && ++*tries < 400) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        if (menu->isVisible()) {
+            step();
+        }
+    });
+    timer->start();
+}
+
+void clickAction(QMenu* menu, QAction* action) {
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+}
+
+QPoint centreOf(TfcOutlookList* list, int index) {
+    return list->itemRect(index).center();
+}
+
+} // namespace
+
+class TestOutlookBar : public QObject {
+    Q_OBJECT
+
+private:
+    TfcOutlookPage* addGroup(const QString& name, int computers);
+    void showBar(QSize size);
+
+    std::unique_ptr<ImageList> images_;
+    std::unique_ptr<QMenu> memberMenu_; // the lists' popup menu
+    std::unique_ptr<QMenu> groupMenu_;  // the page buttons' popup menu
+    std::unique_ptr<TfcOutlookBar> bar_;
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void imageListFitsAndRefuses();
+    void buttonsStackAroundTheActiveList();
+    void rightReleaseChangesPageBeforeTheCommandRuns();
+    void itemClickNeedsReleaseInsidePressedItem();
+    void hotItemFollowsPointerAndIsFilled();
+    void hotItemSurvivesPopupUntilItsCommandRan();
+    void shortcutsWorkWhileListOrButtonHasFocus();
+    void destroyingHotPressedOrAllItemsKeepsListConsistent();
+    void hidingActiveButtonKeepsPageAndList();
+    void clearingPages();
+    void scrollButtonsAppearAndRepeatWhileHeld();
+    void glyphLeftLayoutAndPainting();
+    void badSettingsAreRefused();
+};
+
+void TestOutlookBar::init() {
+    images_ = std::make_unique<ImageList>(QSize(24, 24));
+    for (int index = 0; index < 10; ++index) {
+        const QColor colour = index == 0 ? kComputerColor : index == 6 ? kGroupColor : Qt::gray;
+        images_->add(solid(colour, QSize(24, 24)));
+    }
+    memberMenu_ = std::make_unique<QMenu>();
+    groupMenu_ = std::make_unique<QMenu>();
+    bar_ = std::make_unique<TfcOutlookBar>();
+    bar_->setButtonSize(20);
+}
+
+void TestOutlookBar::cleanup() {
+    bar_.reset();
+    memberMenu_.reset();
+    groupMenu_.reset();
+    images_.reset();
+}
+
+// A page as the contact book loader builds it: the group-message item, then the computers.
+TfcOutlookPage* TestOutlookBar::addGroup(const QString& name, int computers) {
+    TfcOutlookPage* page = bar_->addPage();
+    page->button()->setText(name);
+    page->button()->setPopupMenu(groupMenu_.get());
+    TfcOutlookList* list = page->outlookList();
+    list->setImages(images_.get());
+    list->setItemLayout(ItemLayout::GlyphLeft);
+    list->setColor(kListColor);
+    list->setItemSpacing(15);
+    list->setPopupMenu(memberMenu_.get());
+    list->setItemHotTrackColor(kHotColor);
+    list->setScrollInterval(20);
+    for (int index = 0; index <= computers; ++index) {
+        TfcOutlookListItem* item = list->addItem();
+        item->setText(index == 0 ? QStringLiteral("群体消息") : QStringLiteral("PC%1").arg(index));
+        item->setGlyphOffset(1);
+        item->setTextAlignment(Qt::AlignLeft);
+        item->setImageIndex(index == 0 ? 6 : 0);
+        item->setSeparation(5);
+    }
+    return page;
+}
+
+void TestOutlookBar::showBar(QSize size) {
+    bar_->resize(size);
+    bar_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(bar_.get()));
+}
+
+void TestOutlookBar::imageListFitsAndRefuses() {
+    ImageList list(QSize(24, 24));
+    QCOMPARE(list.add(solid(Qt::blue, QSize(48, 48))), 0);
+    QCOMPARE(list.add(solid(Qt::green, QSize(10, 30))), 1);
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.pixmap(0).size(), QSize(24, 24));
+    QCOMPARE(list.pixmap(1).size(), QSize(24, 24));
+    QCOMPARE(list.pixmap(0).toImage().pixelColor(12, 12), QColor(Qt::blue));
+    // Scaled keeping its shape: the narrow picture is centred on a transparent ground.
+    QCOMPARE(list.pixmap(1).toImage().pixelColor(0, 12).alpha(), 0);
+    QVERIFY(list.pixmap(-1).isNull());
+    QVERIFY(list.pixmap(2).isNull());
+    QVERIFY(list.icon(2).isNull());
+    QVERIFY(!list.icon(0).isNull());
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, list.add(QPixmap()));
+    QCOMPARE(list.count(), 2);
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, ImageList(QSize(0, 24)));
+}
+
+void TestOutlookBar::buttonsStackAroundTheActiveList() {
+    QSignalSpy changes(bar_.get(), &TfcOutlookBar::activePageChanged);
+    TfcOutlookPage* first = addGroup("WORKGROUP", 3);
+    TfcOutlookPage* second = addGroup("OFFICE", 2);
+    TfcOutlookPage* third = addGroup("LAB", 1);
+    showBar(QSize(123, 400));
+    QCOMPARE(changes.count(), 1); // the first page became active on its own
+    QCOMPARE(bar_->activePageEntry(), first);
+    QCOMPARE(bar_->activePage(), first->button());
+    QCOMPARE(third->index(), 2);
+
+    const QRect area = bar_->contentsRect();
+    QCOMPARE(first->button()->geometry(), QRect(area.left(), area.top(), area.width(), 20));
+    QCOMPARE(second->button()->y(), area.bottom() + 1 - 40);
+    QCOMPARE(third->button()->y(), area.bottom() + 1 - 20);
+    QCOMPARE(first->outlookList()->geometry(),
+             QRect(area.left(), area.top() + 20, area.width(), area.height() - 60));
+    QVERIFY(first->outlookList()->isVisible());
+    QVERIFY(!second->outlookList()->isVisible());
+
+    QTest::mouseClick(third->button(), Qt::LeftButton);
+    QCOMPARE(bar_->activePageEntry(), third);
+    QCOMPARE(changes.count(), 2);
+    QCOMPARE(changes.last().at(0).value<TfcOutlookPage*>(), third);
+    QCOMPARE(second->button()->y(), area.top() + 20);
+    QCOMPARE(third->button()->y(), area.top() + 40);
+    QCOMPARE(third->outlookList()->geometry(),
+             QRect(area.left(), area.top() + 60, area.width(), area.height() - 60));
+    QVERIFY(third->outlookList()->isVisible());
+    QVERIFY(!first->outlookList()->isVisible());
+
+    // A left press that is released elsewhere changes nothing.
+    QTest::mousePress(first->button(), Qt::LeftButton);
+    QTest::mouseMove(third->outlookList(), centreOf(third->outlookList(), 0));
+    QTest::mouseRelease(third->outlookList(), Qt::LeftButton, {},
+                        centreOf(third->outlookList(), 0));
+    QCOMPARE(bar_->activePageEntry(), third);
+    QCOMPARE(changes.count(), 2);
+}
+
+void TestOutlookBar::rightReleaseChangesPageBeforeTheCommandRuns() {
+    TfcOutlookPage* first = addGroup("WORKGROUP", 2);
+    TfcOutlookPage* second = addGroup("OFFICE", 2);
+    showBar(QSize(123, 400));
+    QAction* deleteGroup = groupMenu_->addAction(QStringLiteral("删除工作组"));
+    TfcOutlookPage* activeWhileShowing = nullptr;
+    TfcOutlookPage* activeWhenCommandRan = nullptr;
+    connect(deleteGroup, &QAction::triggered, this,
+            [&] { activeWhenCommandRan = bar_->activePageEntry(); });
+
+    whenShown(groupMenu_.get(), [&] {
+        activeWhileShowing = bar_->activePageEntry();
+        clickAction(groupMenu_.get(), deleteGroup);
+    });
+    QTest::mousePress(second->button(), Qt::RightButton);
+    QCOMPARE(bar_->activePageEntry(), first); // nothing happens on the press
+    QTest::mouseRelease(second->button(), Qt::RightButton);
+    QCOMPARE(activeWhileShowing, first);
+    QCOMPARE(activeWhenCommandRan, second);
+    QCOMPARE(bar_->activePageEntry(), second);
+
+    // Dismissing the menu without a command still changes the page.
+    activeWhenCommandRan = nullptr;
+    whenShown(groupMenu_.get(), [&] { QTest::keyClick(groupMenu_.get(), Qt::Key_Escape); });
+    QTest::mousePress(first->button(), Qt::RightButton);
+    QTest::mouseRelease(first->button(), Qt::RightButton);
+    QCOMPARE(bar_->activePageEntry(), first);
+    QCOMPARE(activeWhenCommandRan, nullptr);
+}
+
+void TestOutlookBar::itemClickNeedsReleaseInsidePressedItem() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 4)->outlookList();
+    showBar(QSize(123, 400));
+    QSignalSpy clicks(list, &TfcOutlookList::itemClick);
+
+    QTest::mousePress(list, Qt::LeftButton, {}, centreOf(list, 1));
+    QVERIFY(list->item(1)->isPressed());
+    QTest::mouseRelease(list, Qt::LeftButton, {}, centreOf(list, 1));
+    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(clicks.at(0).at(0).value<TfcOutlookList*>(), list);
+    QCOMPARE(clicks.at(0).at(1).value<TfcOutlookListItem*>(), list->item(1));
+    QVERIFY(!list->item(1)->isPressed());
+
+    // Released over another item, or between items: no click.
+    QTest::mousePress(list, Qt::LeftButton, {}, centreOf(list, 1));
+    QTest::mouseMove(list, centreOf(list, 2));
+    QTest::mouseRelease(list, Qt::LeftButton, {}, centreOf(list, 2));
+    const QPoint gap(10, list->itemRect(2).bottom() + 5);
+    QTest::mousePress(list, Qt::LeftButton, {}, centreOf(list, 2));
+    QTest::mouseMove(list, gap);
+    QTest::mouseRelease(list, Qt::LeftButton, {}, gap);
+    QCOMPARE(clicks.count(), 1);
+
+    // The right button neither presses nor clicks (no popup menu here).
+    list->setPopupMenu(nullptr);
+    QTest::mousePress(list, Qt::RightButton, {}, centreOf(list, 3));
+    QVERIFY(!list->item(3)->isPressed());
+    QTest::mouseRelease(list, Qt::RightButton, {}, centreOf(list, 3));
+    QCOMPARE(clicks.count(), 1);
+}
+
+void TestOutlookBar::hotItemFollowsPointerAndIsFilled() {
+    TfcOutlookPage* page = addGroup("WORKGROUP", 3);
+    addGroup("OFFICE", 1);
+    TfcOutlookList* list = page->outlookList();
+    showBar(QSize(123, 400));
+
+    QTest::mouseMove(list, centreOf(list, 2));
+    QCOMPARE(list->hotItem(), list->item(2));
+    QVERIFY(list->item(2)->isHot());
+    QTest::mouseMove(list, centreOf(list, 0));
+    QCOMPARE(list->hotItem(), list->item(0));
+    QVERIFY(!list->item(2)->isHot());
+
+    const auto pixelAt = [list](QPoint point) { return list->grab().toImage().pixelColor(point); };
+    const QPoint hotPlain(list->itemRect(0).right() - 1, list->itemRect(0).top() + 1);
+    const QPoint coldPlain(list->itemRect(1).right() - 1, list->itemRect(1).top() + 1);
+    QCOMPARE(pixelAt(hotPlain), kHotColor);
+    QCOMPARE(pixelAt(coldPlain), kListColor);
+    QCOMPARE(pixelAt(list->iconRect(0).center()), kGroupColor);
+    QCOMPARE(pixelAt(list->iconRect(1).center()), kComputerColor);
+    list->setItemHotTrackColor(kListColor); // same as the background: no fill
+    QCOMPARE(pixelAt(hotPlain), kListColor);
+
+    // Leaving the list for another widget clears the hot item.
+    QTest::mouseMove(bar_->page(1)->button());
+    QCOMPARE(list->hotItem(), nullptr);
+    QTest::mouseMove(list, centreOf(list, 1));
+    QCOMPARE(list->hotItem(), list->item(1));
+    QTest::mouseMove(list, QPoint(10, list->itemRect(1).bottom() + 5)); // between two items
+    QCOMPARE(list->hotItem(), nullptr);
+}
+
+void TestOutlookBar::hotItemSurvivesPopupUntilItsCommandRan() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 4)->outlookList();
+    showBar(QSize(123, 400));
+    QAction* deleteMember = memberMenu_->addAction(QStringLiteral("删除成员"));
+    QString deletedText;
+    // What the main window's delete command does: the first hot item goes.
+    connect(deleteMember, &QAction::triggered, this, [&] {
+        for (int index = 0; index < list->count(); ++index) {
+            if (list->item(index)->isHot()) {
+                deletedText = list->item(index)->text();
+                list->item(index)->destroy();
+                return;
+            }
+        }
+    });
+
+    TfcOutlookListItem* hotWhileShowing = nullptr;
+    QTest::mouseMove(list, centreOf(list, 2));
+    whenShown(memberMenu_.get(), [&] {
+        // The pointer now belongs to the popup; the list is told it left.
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(list, &leave);
+        hotWhileShowing = list->hotItem();
+        clickAction(memberMenu_.get(), deleteMember);
+    });
+    QTest::mousePress(list, Qt::RightButton, {}, centreOf(list, 2));
+    QTest::mouseRelease(list, Qt::RightButton, {}, centreOf(list, 2));
+    QVERIFY(hotWhileShowing != nullptr);
+    QCOMPARE(deletedText, QStringLiteral("PC2"));
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(list->item(2)->text(), QStringLiteral("PC3"));
+    QCOMPARE(list->item(2)->index(), 2);
+
+    // Right-click over the gap: no item is hot, the command finds nothing to delete.
+    deletedText.clear();
+    const QPoint gap(10, list->itemRect(0).bottom() + 5);
+    QTest::mouseMove(list, gap);
+    whenShown(memberMenu_.get(), [&] { clickAction(memberMenu_.get(), deleteMember); });
+    QTest::mousePress(list, Qt::RightButton, {}, gap);
+    QTest::mouseRelease(list, Qt::RightButton, {}, gap);
+    QVERIFY(deletedText.isEmpty());
+    QCOMPARE(list->count(), 4);
+}
+
+void TestOutlookBar::shortcutsWorkWhileListOrButtonHasFocus() {
+    TfcOutlookPage* page = addGroup("WORKGROUP", 4);
+    TfcOutlookList* list = page->outlookList();
+    auto* deleteMember = new QAction(QStringLiteral("删除成员"), memberMenu_.get());
+    deleteMember->setShortcut(QKeySequence::Delete);
+    deleteMember->setShortcutContext(Qt::WidgetShortcut);
+    memberMenu_->addAction(deleteMember); // added after the menu was attached
+    QVERIFY(list->actions().contains(deleteMember));
+    auto* deleteGroup = new QAction(QStringLiteral("删除工作组"), groupMenu_.get());
+    deleteGroup->setShortcut(QKeySequence::Delete);
+    deleteGroup->setShortcutContext(Qt::WidgetShortcut);
+    groupMenu_->addAction(deleteGroup);
+    QSignalSpy memberDeletes(deleteMember, &QAction::triggered);
+    QSignalSpy groupDeletes(deleteGroup, &QAction::triggered);
+    connect(deleteMember, &QAction::triggered, this, [list] {
+        if (TfcOutlookListItem* hot = list->hotItem()) {
+            hot->destroy();
+        }
+    });
+    showBar(QSize(123, 400));
+    bar_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(bar_.get()));
+
+    QTest::mouseClick(list, Qt::LeftButton, {}, centreOf(list, 3)); // a click gives the focus
+    QVERIFY(list->hasFocus());
+    QTest::mouseMove(list, centreOf(list, 1));
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(memberDeletes.count(), 1);
+    QCOMPARE(groupDeletes.count(), 0);
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("PC2"));
+
+    page->button()->setFocus();
+    QTest::keyClick(page->button(), Qt::Key_Delete);
+    QCOMPARE(groupDeletes.count(), 1);
+    QCOMPARE(memberDeletes.count(), 1);
+
+    // Another menu replaces the first one's actions.
+    QMenu other;
+    list->setPopupMenu(&other);
+    QVERIFY(!list->actions().contains(deleteMember));
+}
+
+void TestOutlookBar::destroyingHotPressedOrAllItemsKeepsListConsistent() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 4)->outlookList();
+    showBar(QSize(123, 400));
+    QSignalSpy clicks(list, &TfcOutlookList::itemClick);
+
+    QTest::mouseMove(list, centreOf(list, 1));
+    QTest::mousePress(list, Qt::LeftButton, {}, centreOf(list, 1));
+    QVERIFY(list->item(1)->isPressed() && list->item(1)->isHot());
+    list->item(1)->destroy();
+    QCOMPARE(list->pressedItem(), nullptr);
+    QCOMPARE(list->hotItem(), nullptr);
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("PC2"));
+    QCOMPARE(list->item(3)->index(), 3);
+    // Releasing over the item that moved up into the place is no click on it.
+    QTest::mouseRelease(list, Qt::LeftButton, {}, centreOf(list, 1));
+    QCOMPARE(clicks.count(), 0);
+
+    // As the delete-workgroup command does: always the first remaining item.
+    QTest::mouseMove(list, centreOf(list, 0));
+    QVERIFY(list->hotItem() != nullptr);
+    for (int remaining = list->count(); remaining > 0; --remaining) {
+        list->item(0)->destroy();
+    }
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(list->hotItem(), nullptr);
+    QCOMPARE(list->item(0), nullptr);
+    QVERIFY(list->itemRect(0).isNull());
+    QVERIFY(!list->grab().isNull());
+    QTest::mouseMove(list, QPoint(10, 10));
+    QCOMPARE(list->hotItem(), nullptr);
+    QVERIFY(list->isVisible());
+}
+
+void TestOutlookBar::hidingActiveButtonKeepsPageAndList() {
+    TfcOutlookPage* first = addGroup("WORKGROUP", 1);
+    TfcOutlookPage* second = addGroup("OFFICE", 3);
+    TfcOutlookPage* third = addGroup("LAB", 1);
+    showBar(QSize(123, 400));
+    bar_->setActivePage(second);
+    TfcOutlookList* list = second->outlookList();
+    for (int remaining = list->count(); remaining > 0; --remaining) {
+        list->item(0)->destroy();
+    }
+    second->button()->setVisible(false);
+
+    const QRect area = bar_->contentsRect();
+    QCOMPARE(bar_->pageCount(), 3);
+    QCOMPARE(bar_->page(1), second);
+    QCOMPARE(bar_->activePageEntry(), second);
+    QVERIFY(!second->button()->isVisible());
+    QCOMPARE(first->button()->y(), area.top());
+    QCOMPARE(third->button()->y(), area.bottom() + 1 - 20);
+    QCOMPARE(list->geometry(),
+             QRect(area.left(), area.top() + 20, area.width(), area.height() - 40));
+    QVERIFY(list->isVisible());
+
+    // The other pages still work.
+    QTest::mouseClick(first->button(), Qt::LeftButton);
+    QCOMPARE(bar_->activePageEntry(), first);
+    QCOMPARE(third->button()->y(), area.bottom() + 1 - 20);
+    QCOMPARE(first->outlookList()->height(), area.height() - 40);
+}
+
+void TestOutlookBar::clearingPages() {
+    QSignalSpy changes(bar_.get(), &TfcOutlookBar::activePageChanged);
+    bar_->clearPages();
+    QCOMPARE(bar_->pageCount(), 0);
+    QCOMPARE(bar_->activePageEntry(), nullptr);
+    QCOMPARE(bar_->activePage(), nullptr);
+    QCOMPARE(changes.count(), 0);
+
+    TfcOutlookPage* first = addGroup("WORKGROUP", 2);
+    addGroup("OFFICE", 1);
+    showBar(QSize(123, 400));
+    const QPointer<TfcOutlookPage> page(first);
+    const QPointer<TfcOutlookList> list(first->outlookList());
+    const QPointer<TfcShapeBtn> button(first->button());
+    bar_->clearPages();
+    QCOMPARE(bar_->pageCount(), 0);
+    QCOMPARE(bar_->activePageEntry(), nullptr);
+    QCOMPARE(changes.last().at(0).value<TfcOutlookPage*>(), nullptr);
+    QCOMPARE(first->index(), -1);
+    QVERIFY(!list->isVisible() && !button->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(page.isNull() && list.isNull() && button.isNull());
+
+    TfcOutlookPage* fresh = addGroup("LAB", 1);
+    QCOMPARE(bar_->activePageEntry(), fresh);
+    QCOMPARE(changes.last().at(0).value<TfcOutlookPage*>(), fresh);
+
+    // A command of a page button's own menu may rebuild the whole bar (reloading the book).
+    TfcOutlookPage* second = addGroup("OFFICE", 1);
+    QAction* reload = groupMenu_->addAction(QStringLiteral("添加工作组"));
+    connect(reload, &QAction::triggered, this, [this] {
+        bar_->clearPages();
+        addGroup("WORKGROUP", 1);
+    });
+    whenShown(groupMenu_.get(), [&] { clickAction(groupMenu_.get(), reload); });
+    QTest::mousePress(second->button(), Qt::RightButton);
+    QTest::mouseRelease(second->button(), Qt::RightButton);
+    QCOMPARE(bar_->pageCount(), 1);
+    QCOMPARE(bar_->activePage()->text(), QStringLiteral("WORKGROUP"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(bar_->pageCount(), 1);
+}
+
+void TestOutlookBar::scrollButtonsAppearAndRepeatWhileHeld() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 20)->outlookList();
+    showBar(QSize(123, 200));
+    auto* up = list->findChild<QAbstractButton*>("scrollUpButton");
+    auto* down = list->findChild<QAbstractButton*>("scrollDownButton");
+    QVERIFY(up && down);
+    QVERIFY(up->isVisible() && down->isVisible());
+    QVERIFY(!up->isEnabled() && down->isEnabled());
+    QCOMPARE(down->geometry().bottom() < list->height(), true);
+
+    const int pitch = list->itemHeight() + list->itemSpacing();
+    const int firstTop = list->itemRect(0).top();
+    QTest::mouseClick(down, Qt::LeftButton);
+    QCOMPARE(list->scrollOffset(), pitch);
+    QCOMPARE(list->itemRect(0).top(), firstTop - pitch);
+    QVERIFY(up->isEnabled());
+    QCOMPARE(list->itemAt(centreOf(list, 3)), list->item(3)); // hit testing follows the scroll
+
+    QTest::mousePress(down, Qt::LeftButton);
+    QTRY_VERIFY(list->scrollOffset() >= 3 * pitch);
+    QTest::mouseRelease(down, Qt::LeftButton);
+    const int stopped = list->scrollOffset();
+    QTest::qWait(10 * list->scrollInterval());
+    QCOMPARE(list->scrollOffset(), stopped);
+
+    // Held to the end: stops there with the down button disabled; then all the way back.
+    QTest::mousePress(down, Qt::LeftButton);
+    QTRY_VERIFY(!down->isEnabled());
+    QTest::mouseRelease(down, Qt::LeftButton);
+    QCOMPARE(list->itemRect(list->count() - 1).bottom() + list->itemSpacing() / 2 + 1,
+             list->height());
+    QTest::mousePress(up, Qt::LeftButton);
+    QTRY_COMPARE(list->scrollOffset(), 0);
+    QTest::mouseRelease(up, Qt::LeftButton);
+    QVERIFY(!up->isEnabled());
+
+    // Room for every item: no scroll buttons.
+    bar_->resize(123, 1200);
+    QTRY_VERIFY(!down->isVisible());
+    QVERIFY(!up->isVisible());
+    QCOMPARE(list->scrollOffset(), 0);
+}
+
+void TestOutlookBar::glyphLeftLayoutAndPainting() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 2)->outlookList();
+    showBar(QSize(123, 400));
+    QCOMPARE(list->palette().color(QPalette::WindowText), QColor(Qt::white));
+
+    const QRect first = list->itemRect(0);
+    const QRect second = list->itemRect(1);
+    QVERIFY(first.height() >= 24 && first.height() >= list->fontMetrics().height());
+    QCOMPARE(second.top() - first.bottom() - 1, 15);
+    QCOMPARE(list->iconRect(0),
+             QRect(first.left() + 1, first.top() + (first.height() - 24) / 2, 24, 24));
+    QCOMPARE(list->textRect(0).left(), first.left() + 1 + 24 + 5);
+    QVERIFY(list->textRect(0).right() < first.right());
+
+    // A new item's defaults: separation 10, centred text.
+    TfcOutlookListItem* fresh = list->addItem();
+    QCOMPARE(fresh->separation(), 10);
+    QCOMPARE(fresh->textAlignment(), Qt::AlignHCenter);
+    QCOMPARE(fresh->list(), list);
+    QCOMPARE(list->textRect(3).left(), 24 + 10);
+
+    // The caption is drawn inside its text area in the foreground colour.
+    const QImage picture = list->grab().toImage();
+    const QRect text = list->textRect(1);
+    int foreground = 0;
+    for (int y = text.top(); y <= text.bottom(); ++y) {
+        for (int x = text.left(); x <= text.right(); ++x) {
+            foreground += picture.pixelColor(x, y).lightness() > 200 ? 1 : 0;
+        }
+    }
+    QVERIFY(foreground > 0);
+}
+
+void TestOutlookBar::badSettingsAreRefused() {
+    TfcOutlookList* list = addGroup("WORKGROUP", 1)->outlookList();
+    TfcOutlookListItem* item = list->item(1);
+    QVERIFY_THROWS_EXCEPTION(std::length_error, item->setText(QString(1025, QLatin1Char('x'))));
+    QCOMPARE(item->text(), QStringLiteral("PC1"));
+    item->setText(QString(1024, QLatin1Char('x'))); // the longest accepted
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, item->setGlyphOffset(-1));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, item->setSeparation(5000));
+    QCOMPARE(item->separation(), 5);
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, list->setItemSpacing(-1));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, list->setScrollInterval(0));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, bar_->setButtonSize(0));
+    QCOMPARE(list->itemSpacing(), 15);
+    QCOMPARE(list->scrollInterval(), 20);
+    QCOMPARE(bar_->buttonSize(), 20);
+    QCOMPARE(bar_->page(5), nullptr);
+    QCOMPARE(list->item(-1), nullptr);
+}
+
+QTEST_MAIN(TestOutlookBar)
+#include "tst_outlookbar.moc"
