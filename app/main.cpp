@@ -1,1 +1,23 @@
-int main() { return 0; }
+#include "app/Application.h"
+#include "app/frmMain.h"
+#include "platform/ErrorReport.h"
+
+int main(int argc, char** argv) {
+    lanquill::app::Application application(argc, argv);
+    lanquill::platform::RealPlatform real;
+    const lanquill::platform::Platform& platform = real.platform();
+
+    lanquill::app::TMainForm form(platform);
+    lanquill::platform::setErrorSink(
+        [&](const QString& text) { platform.messages->show(&form, text); });
+    QObject::connect(&form, &lanquill::app::TMainForm::closed, &application, &QApplication::quit,
+                     Qt::QueuedConnection);
+    application.setQuitOnLastWindowClosed(false);
+
+    // An error stops the start-up where it arose; the window is still shown.
+    lanquill::platform::runReported([&] { form.FormCreate(); });
+    form.show();
+    const int status = application.exec();
+    lanquill::platform::setErrorSink(nullptr);
+    return status;
+}

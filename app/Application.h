@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QApplication>
+
+namespace lanquill::app {
+
+// The application object. Its notify() is the last stop of every event: an exception that leaves
+// a handler is reported in a message box with its text and the program carries on.
+class Application : public QApplication {
+public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+} // namespace lanquill::app

@@ -1,0 +1,462 @@
+#include "app/frmMain.h"
+
+#include "contacts/XMLFile.h"
+#include "platform/Addresses.h"
+#include "platform/ErrorReport.h"
+#include "ui_frmMain.h"
+#include "widgets/Artwork.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookListItem.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+
+namespace lanquill::app {
+
+using platform::reported;
+
+namespace {
+
+MainModule*& moduleInstance() {
+    static MainModule* instance = new MainModule;
+    return instance;
+}
+
+std::string toStd(const QString& text) {
+    return text.toStdString();
+}
+
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The colour a hot item is filled with: the classic desktop blue of the machines the program was
+// first made for, darker than the list so the item under the pointer stands out.
+const QColor ListColor(58, 110, 165);
+const QColor HotTrackColor(0, 78, 152);
+
+} // namespace
+
+MainModule& mainModule() {
+    return *moduleInstance();
+}
+
+void resetMainModule() {
+    delete moduleInstance();
+    moduleInstance() = new MainModule;
+}
+
+std::pair<std::string, std::string> GetLocalHostInfo(const platform::Platform& platform) {
+    const std::string host = platform.system->hostName();
+    if (host.empty() || platform.resolver == nullptr)
+        return {};
+    const auto entry = platform.resolver->hostByName(host);
+    if (!entry || entry->addresses.empty())
+        return {};
+    return {entry->officialName, platform::formatIpv4(entry->addresses.front())};
+}
+
+TMainForm::TMainForm(const platform::Platform& platform, QWidget* parent)
+    : QWidget(parent), platform_(platform), ui_(std::make_unique<Ui::frmMain>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(QString());
+    setWindowIcon(widgets::programIcon());
+    QFont formFont = font();
+    formFont.setPixelSize(12);
+    setFont(formFont);
+
+    fcOutlookBar1 = ui_->fcOutlookBar1;
+    Panel1 = ui_->Panel1;
+    Label1 = ui_->Label1;
+    pnlLogo = ui_->pnlLogo;
+    Image1 = ui_->Image1;
+    fcOutlookBar1->setButtonSize(20);
+
+    QFont labelFont(QStringLiteral("Arial Narrow"));
+    labelFont.setItalic(true);
+    labelFont.setPixelSize(11);
+    ui_->Label1->setFont(labelFont);
+    ui_->Label1->setCursor(Qt::PointingHandCursor);
+    ui_->Image1->setPixmap(widgets::logoPixmap());
+    ui_->Image1->setMouseTracking(true);
+    ui_->pnlLogo->setMouseTracking(true);
+    ui_->Label1->installEventFilter(this);
+    ui_->Image1->installEventFilter(this);
+    ui_->pnlLogo->installEventFilter(this);
+    // The form sees every key before the focused control does (F1 from anywhere).
+    qApp->installEventFilter(&keyPreview_);
+
+    for (int i = 0; i < 10; ++i)
+        ImageList1.add(i == 6 ? widgets::groupPixmap(24) : widgets::computerPixmap(24));
+    for (int i = 0; i <= 6; ++i)
+        ImageListMenu.add(widgets::menuPixmap(i, 20));
+    buildMenus();
+
+    platform_.tray->onLeftPress(reported([this] { MyCallBackLeftPress(); }));
+    platform_.tray->onRightRelease(
+        reported([this](const QPoint& position) { MyCallBackRightRelease(position); }));
+    platform_.hotKeys->onHotKey(reported([this](std::uint16_t id) { WMHotKey(id); }));
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(&keyPreview_);
+    platform_.tray->onLeftPress(nullptr);
+    platform_.tray->onRightRelease(nullptr);
+    platform_.hotKeys->onHotKey(nullptr);
+}
+
+QAction* TMainForm::addMenuItem(QMenu* menu, const char* name, const QString& caption, int image,
+                                const QKeySequence& shortcut) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    if (image >= 0)
+        action->setIcon(ImageListMenu.icon(image));
+    action->setShortcut(shortcut);
+    // A menu's keys act through the control that carries the menu, while it has the focus.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+    return action;
+}
+
+void TMainForm::buildMenus() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    mnuDelete = addMenuItem(PopupMenu1, "mnuDelete", QStringLiteral("删除成员"), 4,
+                            QKeySequence(Qt::Key_Delete));
+    N2 = addMenuItem(PopupMenu1, "N2", QStringLiteral("查找机器"), 0, {});
+    pMnuAddGroup = addMenuItem(PopupMenu1, "pMnuAddGroup", QStringLiteral("添加工作组"), 2,
+                               QKeySequence(Qt::CTRL | Qt::Key_A));
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    munDeleteGroup = addMenuItem(PopupMenu2, "munDeleteGroup", QStringLiteral("删除工作组"), 1,
+                                 QKeySequence(Qt::Key_Delete));
+    mnuAddGroup = addMenuItem(PopupMenu2, "mnuAddGroup", QStringLiteral("添加工作组"), 2,
+                              QKeySequence(Qt::CTRL | Qt::Key_A));
+
+    pMnuCallBack = new QMenu(this);
+    pMnuCallBack->setObjectName(QStringLiteral("pMnuCallBack"));
+    mnuReActive = addMenuItem(pMnuCallBack, "mnuReActive", QStringLiteral("打开窗口(&O)"), 6,
+                              QKeySequence(Qt::CTRL | Qt::Key_A));
+    mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", QStringLiteral("帮助(&H)"), -1,
+                          QKeySequence(Qt::Key_F1));
+    N3 = pMnuCallBack->addSeparator();
+    N3->setObjectName(QStringLiteral("N3"));
+    mnuExit = addMenuItem(pMnuCallBack, "mnuExit", QStringLiteral("关闭退出(&X)"), 5, {});
+
+    connect(mnuDelete, &QAction::triggered, this, reported([this](bool) { mnuDeleteClick(); }));
+    connect(N2, &QAction::triggered, this, reported([this](bool) { N2Click(); }));
+    connect(pMnuAddGroup, &QAction::triggered, this,
+            reported([this](bool) { pMnuAddGroupClick(); }));
+    connect(munDeleteGroup, &QAction::triggered, this,
+            reported([this](bool) { munDeleteGroupClick(); }));
+    connect(mnuAddGroup, &QAction::triggered, this,
+            reported([this](bool) { pMnuAddGroupClick(); }));
+    connect(mnuReActive, &QAction::triggered, this, reported([this](bool) { mnuReActiveClick(); }));
+    connect(mnuHelp, &QAction::triggered, this, reported([this](bool) { mnuHelpClick(); }));
+    connect(mnuExit, &QAction::triggered, this, reported([this](bool) { mnuExitClick(); }));
+}
+
+// ---- start-up --------------------------------------------------------------------------------
+
+void TMainForm::FormCreate() {
+    MainModule& module = mainModule();
+    HideAppTaskButton();
+    CreateIconInSystemBar();
+    RegisterMyHotKey();
+    module.AppDir = platform_.system->currentDirectory();
+    setWindowTitle(fromStd(GetLocalHostInfo(platform_).first));
+    module.ConfigPath = module.AppDir + "/config.xml";
+    LoadXMLFile(module.ConfigPath);
+    UDPPortListen();
+}
+
+void TMainForm::HideAppTaskButton() {
+    platform_.taskbar->hide(*this);
+}
+
+void TMainForm::CreateIconInSystemBar() {
+    platform_.tray->add(widgets::programIcon(), QStringLiteral("Lanquill"));
+}
+
+void TMainForm::DeleteIconInSystemBar() {
+    platform_.tray->remove();
+}
+
+void TMainForm::RegisterMyHotKey() {
+    HotKeyAtom = platform_.hotKeys->addAtom("hotkey");
+    platform_.hotKeys->registerHotKey(HotKeyAtom, Qt::ControlModifier | Qt::ShiftModifier,
+                                      Qt::Key_Z);
+}
+
+void TMainForm::UDPPortListen() {
+    platform::DatagramSocket& socket = *platform_.probeSocket;
+    platform::MessageBoxes& messages = *platform_.messages;
+    if (socket.startup() != 0)
+        messages.show(this, QStringLiteral("StartUp Error!"));
+    if (!socket.create())
+        messages.show(this,
+                      QString::number(socket.lastError()) + QStringLiteral("  Socket创建失败"));
+    if (!socket.bind(ProbePort))
+        messages.show(this, QStringLiteral("bind fail"));
+    socket.notifyReadable(reported([this] { ReadUDPData(); }));
+    PeerAddr = {};
+}
+
+// ---- the contact book -----------------------------------------------------------------------
+
+contacts::XmlDocument& TMainForm::XMLDoc() {
+    auto& doc = mainModule().XMLDoc;
+    if (!doc)
+        doc = std::make_unique<contacts::XmlDocument>();
+    return *doc;
+}
+
+const std::string& TMainForm::ConfigPath() const {
+    return mainModule().ConfigPath;
+}
+
+const net::NodeStatusResults& TMainForm::nodeStatus() const {
+    return mainModule().NodeStatus;
+}
+
+void TMainForm::saveBook() {
+    XMLDoc().save(ConfigPath());
+}
+
+void TMainForm::LoadXMLFile(const std::string& path) {
+    fcOutlookBar1->clearPages();
+    auto document = std::make_unique<contacts::XmlDocument>();
+    const contacts::LoadOutcome outcome = document->load(path);
+    mainModule().XMLDoc = std::move(document);
+    if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
+        platform_.messages->show(this, fromStd(outcome.message));
+
+    const contacts::XmlNodeList groups = XMLDoc().documentElement().childNodes();
+    if (groups.length() == 0) {
+        pMnuAddGroupClick();
+        return;
+    }
+    const int groupCount = groups.length();
+    for (int g = 0; g < groupCount; ++g) {
+        const contacts::XmlNode group = groups.item(g);
+        const std::string id = group.getAttribute("id");
+        if (id.empty())
+            continue;
+        widgets::TfcOutlookPage* page = fcOutlookBar1->addPage();
+        page->button()->setText(fromStd(id));
+        page->button()->setPopupMenu(PopupMenu2);
+
+        widgets::TfcOutlookList* list = page->outlookList();
+        list->setImages(&ImageList1);
+        list->setItemLayout(widgets::ItemLayout::GlyphLeft);
+        list->setColor(ListColor);
+        list->setItemSpacing(15);
+        list->setPopupMenu(PopupMenu1);
+        list->setItemHotTrackColor(HotTrackColor);
+        list->setScrollInterval(20);
+
+        auto addItem = [list](const QString& text, int image) {
+            widgets::TfcOutlookListItem* item = list->addItem();
+            item->setText(text);
+            item->setGlyphOffset(1);
+            item->setTextAlignment(Qt::AlignLeft);
+            item->setImageIndex(image);
+            item->setSeparation(5);
+        };
+        addItem(QString::fromUtf8(GroupMessageCaption), 6);
+        connect(
+            list, &widgets::TfcOutlookList::itemClick, this,
+            reported([this](widgets::TfcOutlookList* sender, widgets::TfcOutlookListItem* item) {
+                OutlookBarOutlookListItemClick(sender, item);
+            }));
+
+        const contacts::XmlNodeList computers = group.childNodes();
+        const int computerCount = computers.length();
+        for (int c = 0; c < computerCount; ++c)
+            addItem(fromStd(computers.item(c).getAttribute("id")), 0);
+    }
+}
+
+void TMainForm::mnuDeleteClick() {
+    widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
+    if (page == nullptr)
+        return;
+    widgets::TfcOutlookList* list = page->outlookList();
+    widgets::TfcOutlookListItem* hot = nullptr;
+    for (int i = 0; i < list->count() && hot == nullptr; ++i) {
+        if (list->item(i)->isHot())
+            hot = list->item(i);
+    }
+    // The group-message item stands for the workgroup, not for a member: nothing to delete.
+    if (hot == nullptr || hot->index() == 0)
+        return;
+    contacts::DeleteComputer(XMLDoc(), toStd(page->button()->text()), toStd(hot->text()));
+    saveBook();
+    hot->destroy();
+}
+
+void TMainForm::munDeleteGroupClick() {
+    widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
+    if (page == nullptr)
+        return;
+    widgets::TfcOutlookList* list = page->outlookList();
+    for (int remaining = list->count(); remaining > 0; --remaining)
+        list->item(0)->destroy();
+    page->button()->setVisible(false);
+    contacts::DeleteGroup(XMLDoc(), toStd(page->button()->text()));
+    saveBook();
+}
+
+// ---- node-status socket ---------------------------------------------------------------------
+
+bool TMainForm::SendUDPData(const std::string& ip) {
+    PeerAddr = platform::inetAddr(ip);
+    const long sent = platform_.probeSocket->sendTo(PeerAddr, NetBiosNamePort, net::NbStatQuery);
+    return sent == static_cast<long>(net::NbStatQuery.size());
+}
+
+void TMainForm::ReadUDPData() {
+    std::array<std::uint8_t, net::NbReceiveBufferSize> buffer{};
+    const long n = platform_.probeSocket->receive(buffer);
+    if (n <= 0)
+        return;
+    net::handleDatagram(std::span(buffer.data(), static_cast<std::size_t>(n)),
+                        mainModule().NodeStatus);
+}
+
+// ---- tray, hot key, help --------------------------------------------------------------------
+
+void TMainForm::restoreMainWindow() {
+    if (isMinimized() || !isVisible()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+    }
+    QWidget* target = QApplication::activeModalWidget();
+    if (target == nullptr)
+        target = this;
+    target->raise();
+    target->activateWindow();
+}
+
+void TMainForm::MyCallBackLeftPress() {
+    restoreMainWindow();
+}
+
+void TMainForm::MyCallBackRightRelease(const QPoint& screenPosition) {
+    pMnuCallBack->popup(screenPosition);
+}
+
+void TMainForm::WMHotKey(std::uint16_t) {
+    restoreMainWindow();
+}
+
+void TMainForm::mnuReActiveClick() {
+    restoreMainWindow();
+}
+
+void TMainForm::mnuHelpClick() {
+    platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
+    platform_.help->open(mainModule().AppDir + "/LANQUILL.CHM");
+}
+
+void TMainForm::mnuExitClick() {
+    close();
+}
+
+void TMainForm::Label1Click() {
+    mnuHelpClick();
+    LoadXMLFile(ConfigPath());
+}
+
+bool TMainForm::logoRaised() const {
+    return ui_->pnlLogo->frameShadow() == QFrame::Raised;
+}
+
+void TMainForm::Image1MouseMove() {
+    ui_->pnlLogo->setFrameShadow(QFrame::Raised);
+}
+
+void TMainForm::pnlLogoMouseMove() {
+    ui_->pnlLogo->setFrameShadow(QFrame::Sunken);
+}
+
+bool TMainForm::KeyPreview::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* widget = static_cast<QWidget*>(watched);
+    if (key->key() != Qt::Key_F1 || widget->window() != &form)
+        return false;
+    // A key the focused control does not take travels on to its parents and passes here again;
+    // it opens help once.
+    const bool travelling = event == last && key->timestamp() == lastTime && lastReceiver &&
+                            widget->isAncestorOf(lastReceiver);
+    last = event;
+    lastTime = key->timestamp();
+    lastReceiver = widget;
+    if (!travelling)
+        platform::runReported([this] { form.mnuHelpClick(); });
+    // Help opens, and the key still goes on to the focused control.
+    return false;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove && (watched == ui_->Image1 || watched == ui_->pnlLogo)) {
+        if (watched == ui_->Image1)
+            platform::runReported([this] { Image1MouseMove(); });
+        else
+            platform::runReported([this] { pnlLogoMouseMove(); });
+        return true; // not on to the parent, which would take it for its margin
+    }
+    if (type == QEvent::MouseButtonRelease && (watched == ui_->Label1 || watched == ui_->Image1)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (mouse->button() == Qt::LeftButton &&
+            widget->rect().contains(mouse->position().toPoint())) {
+            if (watched == ui_->Label1)
+                platform::runReported([this] { Label1Click(); });
+            else
+                platform::runReported([this] { Image1Click(); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- shutdown -------------------------------------------------------------------------------
+
+void TMainForm::FormClose() {
+    platform_.probeSocket->close();
+    DeleteIconInSystemBar();
+    platform_.hotKeys->unregisterHotKey(HotKeyAtom);
+    platform_.hotKeys->deleteAtom(HotKeyAtom);
+    platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!closing_) {
+        closing_ = true;
+        platform::runReported([this] { FormClose(); });
+        Q_EMIT closed();
+    }
+    event->accept();
+}
+
+} // namespace lanquill::app

@@ -1,0 +1,153 @@
+// The main window: a narrow group bar of workgroups and computers over a bottom strip with the
+// title label and the logo. It frames the program's life: start-up, tray icon, hot key, help,
+// the node-status socket and shutdown.
+#pragma once
+
+#include "contacts/XmlDocument.h"
+#include "dialogs/MainWindowServices.h"
+#include "net/NodeStatus.h"
+#include "platform/Platform.h"
+#include "widgets/ImageList.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+class QAction;
+class QMenu;
+
+namespace Ui {
+class frmMain;
+}
+
+namespace lanquill::widgets {
+class TfcOutlookBar;
+class TfcOutlookList;
+class TfcOutlookListItem;
+} // namespace lanquill::widgets
+
+namespace lanquill::app {
+
+// The module-level values of the main window's module, alive for the whole run.
+struct MainModule {
+    std::string AppDir;
+    std::string ConfigPath;
+    std::unique_ptr<contacts::XmlDocument> XMLDoc;
+    net::NodeStatusResults NodeStatus;
+};
+MainModule& mainModule();
+void resetMainModule(); // for tests
+
+// The local host's name and its first IPv4 address; both empty when the name does not resolve.
+std::pair<std::string, std::string> GetLocalHostInfo(const platform::Platform& platform);
+
+inline constexpr std::uint16_t ProbePort = 6767;
+inline constexpr std::uint16_t NetBiosNamePort = 137;
+inline constexpr auto HelpWindowTitle = "Lanquill 2.0";
+inline constexpr auto GroupMessageCaption = "群体消息";
+
+class TMainForm : public QWidget, public dialogs::MainWindowServices {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(const platform::Platform& platform, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The start-up sequence; an error stops it where it arose and is reported.
+    void FormCreate();
+
+    // MainWindowServices
+    const platform::Platform& platform() const override { return platform_; }
+    contacts::XmlDocument& XMLDoc() override;
+    const std::string& ConfigPath() const override;
+    void LoadXMLFile(const std::string& path) override;
+    bool SendUDPData(const std::string& ip) override;
+    const net::NodeStatusResults& nodeStatus() const override;
+
+    // Components, by their form names.
+    widgets::TfcOutlookBar* fcOutlookBar1 = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Label1 = nullptr;
+    QWidget* pnlLogo = nullptr;
+    QWidget* Image1 = nullptr;
+    widgets::ImageList ImageList1{QSize(24, 24)};
+    widgets::ImageList ImageListMenu{QSize(20, 20)};
+    QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu2 = nullptr;
+    QMenu* pMnuCallBack = nullptr;
+    QAction* mnuDelete = nullptr;
+    QAction* N2 = nullptr;
+    QAction* pMnuAddGroup = nullptr;
+    QAction* munDeleteGroup = nullptr;
+    QAction* mnuAddGroup = nullptr;
+    QAction* mnuReActive = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* N3 = nullptr;
+    QAction* mnuExit = nullptr;
+
+    // Handlers.
+    void MyCallBackLeftPress();
+    void MyCallBackRightRelease(const QPoint& screenPosition);
+    void WMHotKey(std::uint16_t id);
+    void mnuReActiveClick();
+    void mnuHelpClick();
+    void mnuExitClick();
+    void Label1Click();
+    void Image1MouseMove();
+    void pnlLogoMouseMove();
+    void Image1Click();
+    void mnuDeleteClick();
+    void munDeleteGroupClick();
+    void pMnuAddGroupClick();
+    void N2Click();
+    void OutlookBarOutlookListItemClick(widgets::TfcOutlookList* sender,
+                                        widgets::TfcOutlookListItem* item);
+    void ReadUDPData();
+
+    std::uint16_t hotKeyAtom() const { return HotKeyAtom; }
+    bool logoRaised() const;
+
+    // Saves the contact book to ConfigPath.
+    void saveBook();
+
+Q_SIGNALS:
+    // FormClose has run: the program ends.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    void HideAppTaskButton();
+    void CreateIconInSystemBar();
+    void DeleteIconInSystemBar();
+    void RegisterMyHotKey();
+    void UDPPortListen();
+    void FormClose();
+    void restoreMainWindow();
+    QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption, int image,
+                         const QKeySequence& shortcut);
+
+    const platform::Platform& platform_;
+    std::unique_ptr<Ui::frmMain> ui_;
+    std::uint16_t HotKeyAtom = 0;
+    platform::Ipv4 PeerAddr{};
+    bool closing_ = false;
+
+    // F1 with any modifiers, wherever the focus is in the window.
+    struct KeyPreview : QObject {
+        explicit KeyPreview(TMainForm& owner) : form(owner) {}
+        bool eventFilter(QObject* watched, QEvent* event) override;
+        TMainForm& form;
+        const QEvent* last = nullptr;
+        quint64 lastTime = 0;
+        QPointer<QWidget> lastReceiver;
+    } keyPreview_{*this};
+};
+
+} // namespace lanquill::app

@@ -1,0 +1,26 @@
+// What the dialogs use of the main window's module: the contact book, its path, the probe and
+// the platform layers. The main window implements it; tests hand down their own.
+#pragma once
+
+#include "contacts/XmlDocument.h"
+#include "net/NodeStatus.h"
+#include "platform/Platform.h"
+
+#include <string>
+
+namespace lanquill::dialogs {
+
+class MainWindowServices {
+public:
+    virtual ~MainWindowServices() = default;
+    virtual const platform::Platform& platform() const = 0;
+    virtual contacts::XmlDocument& XMLDoc() = 0;
+    virtual const std::string& ConfigPath() const = 0;
+    // Reloads the contact book from `path` and rebuilds the group bar.
+    virtual void LoadXMLFile(const std::string& path) = 0;
+    // Sends the node-status query to port 137 of the dotted address `ip`.
+    virtual bool SendUDPData(const std::string& ip) = 0;
+    virtual const net::NodeStatusResults& nodeStatus() const = 0;
+};
+
+} // namespace lanquill::dialogs

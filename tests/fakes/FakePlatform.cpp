@@ -1,0 +1,183 @@
+#include "fakes/FakePlatform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lanquill::fakes {
+
+std::string FakeSystemInfo::currentDirectory() {
+    log_.push_back("currentDirectory");
+    if (directoryError != 0)
+        throw platform::SystemError(directoryError, platform::systemErrorText(directoryError));
+    return directory;
+}
+
+std::optional<platform::HostEntry> FakeResolver::hostByName(const std::string& name) {
+    asked.push_back(name);
+    auto it = byName.find(name);
+    if (it == byName.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<platform::HostEntry> FakeResolver::hostByAddress(const platform::Ipv4& address) {
+    auto it = byAddress.find(address);
+    if (it == byAddress.end())
+        return std::nullopt;
+    return platform::HostEntry{it->second, {address}};
+}
+
+std::vector<std::uint8_t> FakeNeighbourTable::hardwareAddress(const platform::Ipv4& address) {
+    auto it = table.find(address);
+    return it == table.end() ? std::vector<std::uint8_t>{} : it->second;
+}
+
+int FakeDatagramSocket::startup() {
+    log_.push_back("socket.startup");
+    started_ = !failStartup;
+    return failStartup ? 10091 : 0;
+}
+
+bool FakeDatagramSocket::create() {
+    log_.push_back("socket.create");
+    if (!started_) {
+        error_ = 10093; // the library was not started
+        return false;
+    }
+    if (failCreate) {
+        error_ = createError;
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+bool FakeDatagramSocket::bind(std::uint16_t port) {
+    log_.push_back("socket.bind");
+    if (!open_ || failBind)
+        return false;
+    boundPort = port;
+    return true;
+}
+
+void FakeDatagramSocket::notifyReadable(std::function<void()> onReadable) {
+    log_.push_back("socket.notify");
+    onReadable_ = std::move(onReadable);
+}
+
+long FakeDatagramSocket::sendTo(const platform::Ipv4& address, std::uint16_t port,
+                                std::span<const std::uint8_t> data) {
+    if (!open_ || address == platform::Ipv4{255, 255, 255, 255})
+        return -1;
+    sent.push_back({address, port, {data.begin(), data.end()}});
+    return static_cast<long>(data.size());
+}
+
+long FakeDatagramSocket::receive(std::span<std::uint8_t> buffer) {
+    if (!open_ || queue_.empty())
+        return -1;
+    std::vector<std::uint8_t> datagram = std::move(queue_.front());
+    queue_.pop_front();
+    if (datagram.size() > buffer.size())
+        return -1;
+    std::copy(datagram.begin(), datagram.end(), buffer.begin());
+    return static_cast<long>(datagram.size());
+}
+
+void FakeDatagramSocket::close() {
+    log_.push_back("socket.close");
+    open_ = false;
+}
+
+void FakeDatagramSocket::deliver(std::vector<std::uint8_t> datagram) {
+    queue_.push_back(std::move(datagram));
+    if (open_ && onReadable_)
+        onReadable_();
+}
+
+std::uint32_t FakeMessenger::send(const std::string& to, const std::string& from,
+                                  const std::string& text) {
+    messages.push_back({to, from, text});
+    return result;
+}
+
+bool FakeCommandRunner::start(const std::string& commandLine) {
+    started.push_back(commandLine);
+    return true;
+}
+
+bool FakeTrayIcon::add(const QIcon&, const QString& newTip) {
+    log_.push_back("tray.add");
+    shown = true;
+    tip = newTip;
+    return true;
+}
+
+void FakeTrayIcon::remove() {
+    log_.push_back("tray.remove");
+    shown = false;
+}
+
+std::uint16_t FakeHotKeys::addAtom(const std::string& name) {
+    log_.push_back("hotkey.addAtom");
+    const std::uint16_t id = static_cast<std::uint16_t>(0xC000 + atoms.size());
+    atoms[id] = name;
+    return id;
+}
+
+void FakeHotKeys::deleteAtom(std::uint16_t atom) {
+    log_.push_back("hotkey.deleteAtom");
+    atoms.erase(atom);
+}
+
+bool FakeHotKeys::registerHotKey(std::uint16_t id, int modifiers, int key) {
+    log_.push_back("hotkey.register");
+    registered[id] = {modifiers, key};
+    return true;
+}
+
+void FakeHotKeys::unregisterHotKey(std::uint16_t id) {
+    log_.push_back("hotkey.unregister");
+    registered.erase(id);
+}
+
+void FakeTaskbarButton::hide(QWidget& window) {
+    log_.push_back("taskbar.hide");
+    hidden = &window;
+}
+
+bool FakeHelpViewer::closeWindowTitled(const QString& title) {
+    log_.push_back("help.close:" + title.toStdString());
+    const bool closed = openWindows > 0;
+    openWindows = 0;
+    return closed;
+}
+
+bool FakeHelpViewer::open(const std::string& path) {
+    log_.push_back("help.open");
+    opened.push_back(path);
+    if (fileExists)
+        ++openWindows;
+    return fileExists;
+}
+
+void FakeMessageBoxes::show(QWidget*, const QString& text) {
+    log_.push_back("message:" + text.toStdString());
+    shown << text;
+}
+
+FakePlatform::FakePlatform() {
+    platform_.system = &system;
+    platform_.resolver = &resolver;
+    platform_.neighbours = &neighbours;
+    platform_.probeSocket = &socket;
+    platform_.messenger = &messenger;
+    platform_.commands = &commands;
+    platform_.tray = &tray;
+    platform_.hotKeys = &hotKeys;
+    platform_.taskbar = &taskbar;
+    platform_.help = &help;
+    platform_.messages = &messages;
+}
+
+} // namespace lanquill::fakes

@@ -1,0 +1,213 @@
+// Fakes of every platform layer, recording what the program asks of them in one shared log so
+// that tests can check the order of start-up and shutdown.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace lanquill::fakes {
+
+using Log = std::vector<std::string>;
+
+class FakeSystemInfo : public platform::SystemInfo {
+public:
+    explicit FakeSystemInfo(Log& log) : log_(log) {}
+    std::string currentDirectory() override;
+    std::string hostName() override { return host; }
+    std::string computerName() override { return computer; }
+    std::string programDirectory() override { return programDir; }
+
+    std::string directory = "/tmp";
+    int directoryError = 0; // non-zero: currentDirectory() throws this code
+    std::string host = "pc-07";
+    std::string computer = "PC-07";
+    std::string programDir = "/usr/bin";
+
+private:
+    Log& log_;
+};
+
+class FakeResolver : public platform::Resolver {
+public:
+    std::optional<platform::HostEntry> hostByName(const std::string& name) override;
+    std::optional<platform::HostEntry> hostByAddress(const platform::Ipv4& address) override;
+
+    std::map<std::string, platform::HostEntry> byName; // exact name
+    std::map<platform::Ipv4, std::string> byAddress;
+    std::vector<std::string> asked;
+};
+
+class FakeNeighbourTable : public platform::NeighbourTable {
+public:
+    std::vector<std::uint8_t> hardwareAddress(const platform::Ipv4& address) override;
+    std::map<platform::Ipv4, std::vector<std::uint8_t>> table;
+};
+
+class FakeDatagramSocket : public platform::DatagramSocket {
+public:
+    explicit FakeDatagramSocket(Log& log) : log_(log) {}
+    int startup() override;
+    bool create() override;
+    int lastError() const override { return error_; }
+    bool bind(std::uint16_t port) override;
+    void notifyReadable(std::function<void()> onReadable) override;
+    long sendTo(const platform::Ipv4& address, std::uint16_t port,
+                std::span<const std::uint8_t> data) override;
+    long receive(std::span<std::uint8_t> buffer) override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+
+    // Queues a datagram and tells the program it is there, as the socket notifier would.
+    void deliver(std::vector<std::uint8_t> datagram);
+
+    bool failStartup = false;
+    bool failCreate = false;
+    int createError = 24;
+    bool failBind = false;
+    std::uint16_t boundPort = 0;
+    struct Sent {
+        platform::Ipv4 address;
+        std::uint16_t port;
+        std::vector<std::uint8_t> data;
+    };
+    std::vector<Sent> sent;
+
+private:
+    Log& log_;
+    bool started_ = false;
+    bool open_ = false;
+    int error_ = 0;
+    std::function<void()> onReadable_;
+    std::deque<std::vector<std::uint8_t>> queue_;
+};
+
+class FakeMessenger : public platform::Messenger {
+public:
+    std::uint32_t send(const std::string& to, const std::string& from,
+                       const std::string& text) override;
+    struct Message {
+        std::string to, from, text;
+    };
+    std::vector<Message> messages;
+    std::uint32_t result = platform::messenger::Success;
+};
+
+class FakeCommandRunner : public platform::CommandRunner {
+public:
+    bool start(const std::string& commandLine) override;
+    std::vector<std::string> started;
+};
+
+class FakeTrayIcon : public platform::TrayIcon {
+public:
+    explicit FakeTrayIcon(Log& log) : log_(log) {}
+    bool add(const QIcon& icon, const QString& tip) override;
+    void remove() override;
+    void onLeftPress(std::function<void()> handler) override { leftPress = std::move(handler); }
+    void onRightRelease(std::function<void(const QPoint&)> handler) override {
+        rightRelease = std::move(handler);
+    }
+
+    bool shown = false;
+    QString tip;
+    std::function<void()> leftPress;
+    std::function<void(const QPoint&)> rightRelease;
+
+private:
+    Log& log_;
+};
+
+class FakeHotKeys : public platform::HotKeys {
+public:
+    explicit FakeHotKeys(Log& log) : log_(log) {}
+    std::uint16_t addAtom(const std::string& name) override;
+    void deleteAtom(std::uint16_t atom) override;
+    bool registerHotKey(std::uint16_t id, int modifiers, int key) override;
+    void unregisterHotKey(std::uint16_t id) override;
+    void onHotKey(std::function<void(std::uint16_t id)> handler) override {
+        handler_ = std::move(handler);
+    }
+    void press(std::uint16_t id) {
+        if (handler_)
+            handler_(id);
+    }
+
+    struct Registration {
+        int modifiers;
+        int key;
+    };
+    std::map<std::uint16_t, Registration> registered;
+    std::map<std::uint16_t, std::string> atoms;
+
+private:
+    Log& log_;
+    std::function<void(std::uint16_t)> handler_;
+};
+
+class FakeTaskbarButton : public platform::TaskbarButton {
+public:
+    explicit FakeTaskbarButton(Log& log) : log_(log) {}
+    void hide(QWidget& window) override;
+    QWidget* hidden = nullptr;
+
+private:
+    Log& log_;
+};
+
+class FakeHelpViewer : public platform::HelpViewer {
+public:
+    explicit FakeHelpViewer(Log& log) : log_(log) {}
+    bool closeWindowTitled(const QString& title) override;
+    bool open(const std::string& path) override;
+    std::vector<std::string> opened;
+    int openWindows = 0;
+    bool fileExists = true;
+
+private:
+    Log& log_;
+};
+
+class FakeMessageBoxes : public platform::MessageBoxes {
+public:
+    explicit FakeMessageBoxes(Log& log) : log_(log) {}
+    void show(QWidget* parent, const QString& text) override;
+    QStringList shown;
+
+private:
+    Log& log_;
+};
+
+// A whole set; `platform()` hands it out. The network enumerator is left to tests that need it.
+class FakePlatform {
+public:
+    FakePlatform();
+    const platform::Platform& platform() const { return platform_; }
+    platform::Platform& platform() { return platform_; }
+
+    Log log;
+    FakeSystemInfo system{log};
+    FakeResolver resolver;
+    FakeNeighbourTable neighbours;
+    FakeDatagramSocket socket{log};
+    FakeMessenger messenger;
+    FakeCommandRunner commands;
+    FakeTrayIcon tray{log};
+    FakeHotKeys hotKeys{log};
+    FakeTaskbarButton taskbar{log};
+    FakeHelpViewer help{log};
+    FakeMessageBoxes messages{log};
+
+private:
+    platform::Platform platform_;
+};
+
+} // namespace lanquill::fakes

@@ -1,0 +1,307 @@
+// The main window on fake platform layers: start-up and shutdown order, the socket messages,
+// tray, hot key and help, and the contact book shown in the group bar.
+#include "app/frmMain.h"
+#include "contacts/XMLFile.h"
+#include "fakes/FakePlatform.h"
+#include "net/NodeStatus.h"
+#include "platform/ErrorReport.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookListItem.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+using namespace lanquill;
+
+namespace {
+
+const char* const TwoGroups = R"(<Lanquill>
+  <group id="WORKGROUP">
+    <computer id="PC01"><ComputerName>PC01</ComputerName><UserName>ann</UserName>
+      <IpAddress>192.168.0.5</IpAddress><Memo/></computer>
+    <computer id="pc02"><ComputerName>pc02</ComputerName><UserName/><IpAddress/><Memo/></computer>
+  </group>
+  <group id=""><computer id="HIDDEN"/></group>
+  <group id="Office"/>
+</Lanquill>
+)";
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList captions(widgets::TfcOutlookList* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+std::size_t indexOf(const fakes::Log& log, const std::string& entry) {
+    return static_cast<std::size_t>(std::find(log.begin(), log.end(), entry) - log.begin());
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<fakes::FakePlatform> fake_;
+    std::unique_ptr<app::TMainForm> form_;
+
+    QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
+
+    void start(const QByteArray& book = TwoGroups) {
+        if (!book.isNull())
+            writeFile(configPath(), book);
+        fake_->system.directory = dir_.path().toStdString();
+        fake_->resolver.byName["pc-07"] = {"pc-07.lan", {{192, 168, 1, 7}}};
+        form_ = std::make_unique<app::TMainForm>(fake_->platform());
+        platform::runReported([this] { form_->FormCreate(); });
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+private Q_SLOTS:
+    void init() {
+        QVERIFY(dir_.isValid());
+        QFile::remove(configPath());
+        app::resetMainModule();
+        fake_ = std::make_unique<fakes::FakePlatform>();
+        platform::setErrorSink(
+            [this](const QString& text) { fake_->messages.show(nullptr, text); });
+    }
+
+    void cleanup() {
+        form_.reset();
+        platform::setErrorSink(nullptr);
+        fake_.reset();
+    }
+
+    void startsUpInOrder() {
+        start();
+        const fakes::Log expected = {"taskbar.hide",    "tray.add",         "hotkey.addAtom",
+                                     "hotkey.register", "currentDirectory", "socket.startup",
+                                     "socket.create",   "socket.bind",      "socket.notify"};
+        QCOMPARE(fake_->log, expected);
+        QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
+        QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
+        QCOMPARE(app::mainModule().ConfigPath, configPath().toStdString());
+        QCOMPARE(fake_->tray.tip, QStringLiteral("Lanquill"));
+        const auto& hotKey = fake_->hotKeys.registered.at(form_->hotKeyAtom());
+        QCOMPARE(hotKey.key, int(Qt::Key_Z));
+        QCOMPARE(hotKey.modifiers, int(Qt::ControlModifier | Qt::ShiftModifier));
+        QCOMPARE(fake_->hotKeys.atoms.at(form_->hotKeyAtom()), std::string("hotkey"));
+        QCOMPARE(fake_->socket.boundPort, std::uint16_t(6767));
+        QVERIFY(fake_->messages.shown.isEmpty());
+    }
+
+    void captionIsEmptyWhenTheHostDoesNotResolve() {
+        fake_->system.host = "nowhere";
+        start();
+        QCOMPARE(form_->windowTitle(), QString());
+        QVERIFY(fake_->socket.isOpen());
+    }
+
+    void socketLibraryFailureGivesThreeMessagesInOrder() {
+        fake_->socket.failStartup = true;
+        start();
+        QCOMPARE(fake_->messages.shown, QStringList({QStringLiteral("StartUp Error!"),
+                                                     QStringLiteral("10093  Socket创建失败"),
+                                                     QStringLiteral("bind fail")}));
+    }
+
+    void socketCreationFailureGivesTheLastTwo() {
+        fake_->socket.failCreate = true;
+        fake_->socket.createError = 24;
+        start();
+        QCOMPARE(fake_->messages.shown,
+                 QStringList({QStringLiteral("24  Socket创建失败"), QStringLiteral("bind fail")}));
+    }
+
+    void secondCopyReportsBindFail() {
+        fake_->socket.failBind = true;
+        start();
+        QCOMPARE(fake_->messages.shown, QStringList{QStringLiteral("bind fail")});
+    }
+
+    void failingStepStopsTheLaterOnes() {
+        fake_->system.directoryError = 2;
+        start();
+        QCOMPARE(fake_->messages.shown.size(), 1);
+        QVERIFY(
+            fake_->messages.shown.front().startsWith(QStringLiteral("System Error.  Code: 2.")));
+        QCOMPARE(form_->windowTitle(), QString());
+        QVERIFY(app::mainModule().ConfigPath.empty());
+        QCOMPARE(form_->fcOutlookBar1->pageCount(), 0);
+        QVERIFY(!fake_->socket.isOpen());
+        QCOMPARE(indexOf(fake_->log, "socket.startup"), fake_->log.size());
+        QVERIFY(form_->isVisible());
+    }
+
+    void barShowsTheBookInDocumentOrder() {
+        start();
+        widgets::TfcOutlookBar* bar = form_->fcOutlookBar1;
+        QCOMPARE(bar->pageCount(), 2); // the group with an empty id has no page
+        QCOMPARE(bar->page(0)->button()->text(), QStringLiteral("WORKGROUP"));
+        QCOMPARE(bar->page(1)->button()->text(), QStringLiteral("Office"));
+        QCOMPARE(captions(bar->page(0)->outlookList()),
+                 QStringList(
+                     {QStringLiteral("群体消息"), QStringLiteral("PC01"), QStringLiteral("pc02")}));
+        QCOMPARE(captions(bar->page(1)->outlookList()), QStringList{QStringLiteral("群体消息")});
+        widgets::TfcOutlookListItem* first = bar->page(0)->outlookList()->item(0);
+        QCOMPARE(first->imageIndex(), 6);
+        QCOMPARE(first->glyphOffset(), 1);
+        QCOMPARE(first->separation(), 5);
+        QCOMPARE(bar->page(0)->outlookList()->item(1)->imageIndex(), 0);
+        QCOMPARE(bar->activePageEntry(), bar->page(0));
+    }
+
+    void unreadableBookIsReportedAndKept() {
+        const QByteArray broken = "<Lanquill><group id=\"A\">";
+        start(broken);
+        QCOMPARE(fake_->messages.shown.size(), 1);
+        QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("config.xml")));
+        QCOMPARE(readFile(configPath()), broken);
+        // The socket still opens: the book's trouble is reported, not raised.
+        QVERIFY(fake_->socket.isOpen());
+    }
+
+    void label1ClickOpensHelpThenReloads() {
+        start();
+        fake_->log.clear();
+        writeFile(configPath(), "<Lanquill><group id=\"NEW\"/></Lanquill>");
+        fake_->help.fileExists = false; // help missing: the reload still happens
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QCOMPARE(fake_->log.at(0), std::string("help.close:Lanquill 2.0"));
+        QCOMPARE(fake_->log.at(1), std::string("help.open"));
+        QCOMPARE(fake_->help.opened.back(),
+                 dir_.filePath(QStringLiteral("LANQUILL.CHM")).toStdString());
+        QCOMPARE(form_->fcOutlookBar1->pageCount(), 1);
+        QCOMPARE(form_->fcOutlookBar1->page(0)->button()->text(), QStringLiteral("NEW"));
+    }
+
+    void f1OpensHelpWithAnyModifiersAndTheKeyGoesOn() {
+        start();
+        const Qt::KeyboardModifiers combos[] = {
+            Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier | Qt::AltModifier,
+            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier};
+        int opened = 0;
+        for (Qt::KeyboardModifiers modifiers : combos) {
+            QTest::keyClick(form_->fcOutlookBar1, Qt::Key_F1, modifiers);
+            QCOMPARE(int(fake_->help.opened.size()), ++opened);
+        }
+        // Twice in a row: the first window is closed before the second opens.
+        QCOMPARE(fake_->help.openWindows, 1);
+    }
+
+    void trayAndHotKeyRestoreTheWindow() {
+        start();
+        form_->showMinimized();
+        QTRY_VERIFY(form_->isMinimized());
+        fake_->hotKeys.press(form_->hotKeyAtom());
+        QTRY_VERIFY(!form_->isMinimized());
+
+        form_->hide();
+        fake_->tray.leftPress();
+        QTRY_VERIFY(form_->isVisible());
+
+        // A second hot key with the window in front changes nothing.
+        fake_->hotKeys.press(form_->hotKeyAtom());
+        QVERIFY(form_->isVisible() && !form_->isMinimized());
+    }
+
+    void trayRightReleaseOpensTheMenuAtThePointer() {
+        start();
+        const QPoint where(40, 50);
+        QTimer::singleShot(0, this, [this, where] {
+            QTRY_VERIFY(form_->pMnuCallBack->isVisible());
+            QCOMPARE(form_->pMnuCallBack->pos(), where);
+            form_->pMnuCallBack->close();
+        });
+        fake_->tray.rightRelease(where);
+        QTRY_VERIFY(!form_->pMnuCallBack->isVisible());
+    }
+
+    void menusCarryTheirItems() {
+        start();
+        QCOMPARE(form_->mnuDelete->text(), QStringLiteral("删除成员"));
+        QCOMPARE(form_->mnuDelete->shortcut(), QKeySequence(Qt::Key_Delete));
+        QCOMPARE(form_->N2->text(), QStringLiteral("查找机器"));
+        QCOMPARE(form_->pMnuAddGroup->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+        QCOMPARE(form_->munDeleteGroup->text(), QStringLiteral("删除工作组"));
+        QCOMPARE(form_->mnuAddGroup->text(), QStringLiteral("添加工作组"));
+        QCOMPARE(form_->mnuReActive->text(), QStringLiteral("打开窗口(&O)"));
+        QCOMPARE(form_->mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
+        QVERIFY(form_->N3->isSeparator());
+        QCOMPARE(form_->mnuExit->text(), QStringLiteral("关闭退出(&X)"));
+        QCOMPARE(form_->pMnuCallBack->actions().size(), 4);
+    }
+
+    void logoBevelFollowsThePointer() {
+        start();
+        QVERIFY(!form_->logoRaised());
+        auto moveOver = [](QWidget* widget, QPoint at) {
+            QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(widget, &move);
+        };
+        moveOver(form_->Image1, QPoint(5, 5));
+        QVERIFY(form_->logoRaised());
+        moveOver(form_->Image1, QPoint(6, 5));
+        QVERIFY(form_->logoRaised());
+        moveOver(form_->pnlLogo, QPoint(34, 17));
+        QVERIFY(!form_->logoRaised());
+    }
+
+    void shutsDownInOrder() {
+        start();
+        fake_->help.open("x");
+        fake_->log.clear();
+        QSignalSpy closed(form_.get(), &app::TMainForm::closed);
+        form_->mnuExit->trigger();
+        const fakes::Log expected = {"socket.close", "tray.remove", "hotkey.unregister",
+                                     "hotkey.deleteAtom", "help.close:Lanquill 2.0"};
+        QCOMPARE(fake_->log, expected);
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(fake_->help.openWindows, 0);
+        QVERIFY(fake_->hotKeys.registered.empty());
+        QVERIFY(!fake_->tray.shown);
+    }
+
+    void nodeStatusRepliesReachTheResults() {
+        start();
+        QVERIFY(form_->SendUDPData("192.168.0.9"));
+        QCOMPARE(fake_->socket.sent.size(), std::size_t(1));
+        QCOMPARE(fake_->socket.sent[0].port, std::uint16_t(137));
+        QCOMPARE(fake_->socket.sent[0].data.size(), std::size_t(50));
+        QVERIFY(!form_->SendUDPData("not an address"));
+        QVERIFY(!form_->nodeStatus().NbReplyReceived);
+        fake_->socket.deliver({0x42});
+        QVERIFY(form_->nodeStatus().NbReplyReceived);
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "tst_frmMain.moc"
