@@ -211,6 +211,8 @@ std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> 
     // Some senders get the data length wrong; the packet's own end is the limit that counts.
     Reader data(in.take(std::min<std::size_t>(length, in.remaining())));
     const std::uint8_t count = data.u8();
+    if (!data.ok())
+        return std::nullopt;
     NodeStatus status;
     for (std::uint8_t i = 0; i < count; ++i) {
         const auto entry = data.take(18);
