@@ -17,13 +17,15 @@ constexpr Subcommand Subcommands[] = {
     {"send", lanquill::tools::runSend},
     {"status", lanquill::tools::runStatus},
     {"lookup", lanquill::tools::runLookup},
+    {"view", lanquill::tools::runView},
 };
 
 void usage() {
     std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
                "       lanquill-net send NAME|ADDRESS text\n"
                "       lanquill-net status ADDRESS\n"
-               "       lanquill-net lookup NAME\n",
+               "       lanquill-net lookup NAME\n"
+               "       lanquill-net view [/domain:WORKGROUP]\n",
                stderr);
 }
 
