@@ -9,7 +9,7 @@ BUILD_PKGS=(cmake g++ make pkg-config clang-format
   libxml2-dev libsmbclient-dev libxcb1-dev libxcb-keysyms1-dev libchm-dev fp-utils
   libbenchmark-dev)
 RUN_PKGS=(fonts-wqy-microhei libqt6widgets6 qt6-qpa-plugins)
-TEST_PKGS=(xvfb xdotool trayer x11-utils imagemagick iproute2 samba smbclient
+TEST_PKGS=(xvfb xdotool trayer openbox x11-xserver-utils x11-utils imagemagick iproute2 samba smbclient
   clang libclang-rt-14-dev procps psmisc)
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")

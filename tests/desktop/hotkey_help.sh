@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# In a real X server: Ctrl+Shift+Z brings the minimised main window back, also with NumLock on;
+# F1 twice leaves one help window; the tray menu's exit ends the program.
+# Usage: hotkey_help.sh BIN_DIR [SCREENSHOT_DIR]
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+LQD_BIN=$1
+shots=${2:-}
+. "$here/../interop/harness.sh"
+. "$here/desktop.sh"
+lq_require_root_netns || exit 77
+lqd_require || exit 77
+cleanup() { lqd_teardown; lq_teardown; }
+trap cleanup EXIT
+lq_setup
+lqd_start_display || exit 1
+
+fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
+
+dir=$LQ_TMP/program
+mkdir -p "$dir"
+cp "$LQD_BIN/LANQUILL.CHM" "$dir/"
+cat >"$dir/config.xml" <<'XML'
+<Lanquill>
+  <group id="WORKGROUP">
+    <computer id="PC01"><ComputerName>PC01</ComputerName><UserName/><IpAddress>10.0.0.5</IpAddress><Memo/></computer>
+    <computer id="PC02"><ComputerName>PC02</ComputerName><UserName/><IpAddress/><Memo/></computer>
+  </group>
+  <group id="OFFICE"/>
+</Lanquill>
+XML
+lqd_start_lanquill "$dir"
+win=$(lqd_main_window) || fail "no main window"
+echo "main window $win"
+[ -n "$shots" ] && { sleep 0.5; lqd_shot "$shots/main-window.png"; }
+title=$(xprop -id "$win" _NET_WM_NAME 2>/dev/null | sed -n 's/.*= "\(.*\)"/\1/p')
+echo "caption: '$title'"
+
+hotkey_restores() {
+    xdotool windowminimize "$win"
+    lqd_wait bash -c "! xwininfo -id $win | grep -q IsViewable" || fail "window did not minimise"
+    xdotool key --clearmodifiers ctrl+shift+z
+    lqd_wait lqd_is_viewable "$win" || fail "Ctrl+Shift+Z did not bring the window back ($1)"
+    echo "PASS: Ctrl+Shift+Z restores ($1)"
+}
+hotkey_restores "NumLock off"
+xdotool key Num_Lock
+xset q | grep -q 'Num Lock: *on' || fail "NumLock did not turn on"
+hotkey_restores "NumLock on"
+xdotool key Num_Lock
+
+# F1 twice: one help window titled "Lanquill 2.0".
+focus_main() {
+    # A click on the first page button gives the window the keyboard focus.
+    xdotool mousemove --window "$win" 50 10 click 1
+    lqd_wait bash -c "[ \"\$(xdotool getwindowfocus)\" = $win ]" || echo "note: focus not confirmed"
+}
+focus_main
+xdotool key F1
+lqd_wait test "$(lqd_count_windows_named 'Lanquill 2.0')" -eq 1 || fail "F1 opened no help window"
+focus_main
+xdotool key F1
+sleep 1
+count=$(lqd_count_windows_named 'Lanquill 2.0')
+[ "$count" -eq 1 ] || fail "F1 twice left $count help windows"
+echo "PASS: F1 twice leaves one help window"
+
+# Exit from the tray menu: right button released over the tray icon opens it, X chooses exit;
+# the help window closes with the program and the process ends.
+tray=$(lqd_tray_icon) || fail "no tray icon"
+xdotool mousemove --window "$tray" 5 5 click 3
+lqd_wait test "$(xdotool search --onlyvisible --classname lanquill 2>/dev/null | wc -l)" -ge 4 ||
+    fail "the tray menu did not open"
+[ -n "$shots" ] && lqd_shot "$LQ_TMP/tray-menu.png"
+xdotool key x
+lqd_wait bash -c "! kill -0 $LQD_PID 2>/dev/null" || fail "exit from the tray menu did not end the program"
+[ "$(lqd_count_windows_named 'Lanquill 2.0')" -eq 0 ] || fail "the help window outlived the program"
+echo "PASS: exit from the tray menu ends the program and closes help"
+exit 0
