@@ -111,7 +111,7 @@ std::optional<std::size_t> sessionPacketLength(std::span<const std::uint8_t> hea
 
 Bytes negotiateRequest() {
     // The one dialect offered, as a dialect string: 0x02, "NT LM 0.12", zero.
-    static constexpr std::string_view dialect{"\x02NT LM 0.12", 12};
+    static constexpr std::string_view dialect{"\x02NT LM 0.12", 11};
     Bytes bytes(dialect.begin(), dialect.end());
     bytes.push_back(0);
     return finish(header(Negotiate), {}, bytes);
