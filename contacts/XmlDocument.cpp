@@ -48,7 +48,14 @@ xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPt
     return nullptr;
 }
 
-void ignoreGenericError(void*, const char*, ...) {}
+// Set when libxml2 reported, outside the parser context, that the bytes could not be converted
+// from the document's encoding; the parser's own error that follows is less telling.
+thread_local bool conversionFailed = false;
+
+void noteGenericError(void*, const char* format, ...) {
+    if (format != nullptr && std::strstr(format, "conversion failed") != nullptr)
+        conversionFailed = true;
+}
 
 // libxml2 reports some failures (encoding conversion, I/O) outside the parser context, to the
 // thread's generic error handler, which prints to stderr. During our parse they are silenced;
@@ -56,7 +63,8 @@ void ignoreGenericError(void*, const char*, ...) {}
 class SilenceGenericErrors {
 public:
     SilenceGenericErrors() : handler_(xmlGenericError), context_(xmlGenericErrorContext) {
-        xmlSetGenericErrorFunc(nullptr, ignoreGenericError);
+        conversionFailed = false;
+        xmlSetGenericErrorFunc(nullptr, noteGenericError);
     }
     ~SilenceGenericErrors() { xmlSetGenericErrorFunc(context_, handler_); }
     SilenceGenericErrors(const SilenceGenericErrors&) = delete;
@@ -509,6 +517,11 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     if (state.sawDoctype)
         return withLine(state.errorLine,
                         "a document type declaration (DOCTYPE) is not allowed in a contact book");
+    if (conversionFailed && (!state.error.empty() || !ctxt->wellFormed))
+        return withLine(
+            state.errorLine,
+            "the text is not valid in the encoding the file declares" +
+                (ctxt->encoding ? " (" + std::string(C(ctxt->encoding)) + ")" : std::string()));
     if (!state.error.empty())
         return withLine(state.errorLine, state.error);
     if (!owned || !ctxt->wellFormed)
