@@ -1,6 +1,10 @@
 #include "platform/NetBios.h"
 
+#include "platform/Addresses.h"
+#include "platform/OemCodePage.h"
+
 #include <algorithm>
+#include <cstdio>
 
 namespace lanquill::platform::netbios {
 
@@ -243,6 +247,48 @@ std::string firstUniqueName(const NodeStatus& status,
                 return entry.name;
     }
     return {};
+}
+
+namespace {
+
+constexpr std::size_t NameColumn = 15;
+
+// A table name for the terminal: control bytes as '.', OEM as UTF-8 (bytes that do not convert
+// as '?'), padded to its column.
+std::string displayName(const std::string& oemName) {
+    std::string visible;
+    for (const char c : oemName)
+        visible += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
+    std::string text;
+    if (auto utf8 = oem::toUtf8(visible)) {
+        text = *utf8;
+    } else {
+        for (const char c : visible)
+            text += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    }
+    std::size_t width = 0;
+    for (const char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++width;
+    if (width < NameColumn)
+        text.append(NameColumn - width, ' ');
+    return text;
+}
+
+} // namespace
+
+std::string nameTableText(const NodeStatus& status) {
+    std::string out = "    NetBIOS Remote Machine Name Table\n\n"
+                      "       Name               Type         Status\n"
+                      "    ---------------------------------------------\n";
+    for (const auto& entry : status.names) {
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "<%02X>", entry.suffix);
+        out += "    " + displayName(entry.name) + "  " + suffix + "  " +
+               (entry.group ? "GROUP " : "UNIQUE") + "      Registered\n";
+    }
+    out += "\n    MAC Address = " + formatHardwareAddress(status.unitId) + "\n";
+    return out;
 }
 
 } // namespace lanquill::platform::netbios

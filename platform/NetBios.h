@@ -76,4 +76,8 @@ std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> 
 // The first unique name with one of the given suffixes, in table order; empty when none.
 std::string firstUniqueName(const NodeStatus& status, std::initializer_list<std::uint8_t> suffixes);
 
+// The name table as nbtstat -A prints it (name, <suffix>, UNIQUE/GROUP), ending with the line
+// "MAC Address = 00-00-00-00-00-00". Names in UTF-8, control bytes shown as '.'.
+std::string nameTableText(const NodeStatus& status);
+
 } // namespace lanquill::platform::netbios

@@ -1,9 +1,8 @@
-#include "tools/StatusCommand.h"
-
+// `lanquill-net status ADDRESS` (the name table, as nbtstat -A shows it) and
+// `lanquill-net lookup NAME` (the program's own name lookup, for checking and timing it).
 #include "net/Lookups.h"
 #include "platform/Addresses.h"
 #include "platform/NameService.h"
-#include "platform/OemCodePage.h"
 #include "tools/Commands.h"
 
 #include <cstdio>
@@ -13,38 +12,8 @@ namespace lanquill::tools {
 namespace {
 
 constexpr std::chrono::milliseconds StatusWait{1000};
-constexpr std::size_t NameColumn = 15;
-
-// A table name for the terminal: control bytes as '.', OEM as UTF-8, padded to its column.
-std::string displayName(const std::string& oemName) {
-    std::string visible;
-    for (const char c : oemName)
-        visible += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
-    std::string text = platform::oem::toUtf8(visible).value_or(visible);
-    std::size_t width = 0;
-    for (const char c : text)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++width;
-    if (width < NameColumn)
-        text.append(NameColumn - width, ' ');
-    return text;
-}
 
 } // namespace
-
-std::string formatNameTable(const platform::netbios::NodeStatus& status) {
-    std::string out = "    NetBIOS Remote Machine Name Table\n\n"
-                      "       Name               Type         Status\n"
-                      "    ---------------------------------------------\n";
-    for (const auto& entry : status.names) {
-        char suffix[8];
-        std::snprintf(suffix, sizeof suffix, "<%02X>", entry.suffix);
-        out += "    " + displayName(entry.name) + "  " + suffix + "  " +
-               (entry.group ? "GROUP " : "UNIQUE") + "      Registered\n";
-    }
-    out += "\n    MAC Address = " + platform::formatHardwareAddress(status.unitId) + "\n";
-    return out;
-}
 
 int runStatus(int argc, char** argv) {
     if (argc != 3) {
@@ -61,7 +30,7 @@ int runStatus(int argc, char** argv) {
         std::fprintf(stderr, "lanquill-net: %s did not answer the node-status query\n", argv[2]);
         return ExitFailed;
     }
-    std::fputs(formatNameTable(*status).c_str(), stdout);
+    std::fputs(platform::netbios::nameTableText(*status).c_str(), stdout);
     return ExitOk;
 }
 

@@ -1,0 +1,174 @@
+// The WinExec layer and lanquill-net's command line: how `net send /domain:NAME text` is split
+// (the text exactly as typed), that only `net` is ever started and never through a shell, and
+// that lanquill-net answers bad input with a clear error before touching the network.
+#include "platform/DetachedCommandRunner.h"
+#include "platform/NetBios.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace lanquill;
+using platform::CommandLine;
+using platform::commandLineArguments;
+
+namespace {
+
+const QString NetProgram = QStringLiteral(LANQUILL_BIN_DIR) + "/lanquill-net";
+
+// lanquill-net's exit status and error output for `arguments`.
+std::pair<int, QString> runNet(const QStringList& arguments) {
+    QProcess net;
+    net.start(NetProgram, arguments);
+    if (!net.waitForFinished(10000))
+        return {-1, "did not finish"};
+    return {net.exitStatus() == QProcess::NormalExit ? net.exitCode() : -1,
+            QString::fromUtf8(net.readAllStandardError())};
+}
+
+QString waitForFile(const QString& path, int waitMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < waitMs) {
+        QFile file(path);
+        if (file.exists() && file.open(QIODevice::ReadOnly)) {
+            const QByteArray content = file.readAll();
+            if (content.endsWith("END\n"))
+                return QString::fromUtf8(content);
+        }
+        QThread::msleep(20);
+    }
+    return {};
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void splitting_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("plain") << QByteArray("net send /domain:WG hello") << "net"
+                               << QStringList{"send", "/domain:WG", "hello"};
+        QTest::newRow("text keeps blanks, quotes, CR LF")
+            << QByteArray("net send /domain:WG a  b \"c\" 'd'\r\nline 2\r\n") << "net"
+            << QStringList{"send", "/domain:WG", "a  b \"c\" 'd'\r\nline 2\r\n"};
+        QTest::newRow("empty text after the blank")
+            << QByteArray("net send /domain:WG ") << "net" << QStringList{"send", "/domain:WG", ""};
+        QTest::newRow("no text at all")
+            << QByteArray("net send /domain:WG") << "net" << QStringList{"send", "/domain:WG"};
+        QTest::newRow("shell characters are text")
+            << QByteArray("net send /domain:WG $(rm -rf /); `id` | > x") << "net"
+            << QStringList{"send", "/domain:WG", "$(rm -rf /); `id` | > x"};
+        QTest::newRow("workgroup with a blank splits there")
+            << QByteArray("net send /domain:MY GROUP text") << "net"
+            << QStringList{"send", "/domain:MY", "GROUP text"};
+        QTest::newRow("program word only") << QByteArray("net") << "net" << QStringList{};
+    }
+    void splitting() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const auto command = commandLineArguments(line.toStdString());
+        QVERIFY(command);
+        QCOMPARE(QString::fromStdString(command->program), program);
+        QStringList got;
+        for (const auto& argument : command->arguments)
+            got << QString::fromStdString(argument);
+        QCOMPARE(got, arguments);
+    }
+
+    void refusedLines() {
+        QVERIFY(!commandLineArguments(""));
+        QVERIFY(!commandLineArguments(std::string("net send /domain:WG a\0b", 24)));
+        QTemporaryDir folder;
+        platform::DetachedCommandRunner runner(folder.path().toStdString());
+        // Only `net` maps to a program; other words are never run, in no way.
+        QVERIFY(!runner.start("sh -c 'touch " + folder.path().toStdString() + "/ran'"));
+        QVERIFY(!runner.start("/bin/sh"));
+        QVERIFY(!runner.start("lanquill-net send /domain:WG x"));
+        QVERIFY(!runner.start(""));
+        // `net` whose program is missing: not started, and said so.
+        QVERIFY(!runner.start("net send /domain:WG x"));
+        QVERIFY(!QFile::exists(folder.path() + "/ran"));
+    }
+
+    void startsDetachedWithArgumentsIntact() {
+        // A stand-in lanquill-net that records its arguments, one per line between brackets.
+        QTemporaryDir folder;
+        const QString out = folder.path() + "/args.txt";
+        QFile script(folder.path() + "/lanquill-net");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > '" + out +
+                      ".tmp'\nread line; echo \"stdin:$line\" >> '" + out + ".tmp'\n" +
+                      "echo END >> '" + out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n")
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        platform::DetachedCommandRunner runner(folder.path().toStdString());
+        QVERIFY(runner.start("NET send /domain:WG 你好 \"x\"\r\n$(id)"));
+        const QString recorded = waitForFile(out);
+        QCOMPARE(recorded, QString::fromUtf8("[send]\n[/domain:WG]\n[你好 \"x\"\r\n$(id)]\n"
+                                             "stdin:\nEND\n"));
+    }
+
+    void nameTableText() {
+        platform::netbios::NodeStatus status;
+        status.names.push_back({"PEER", 0x00, false, 0x0400});
+        status.names.push_back({"WORKGROUP", 0x1E, true, 0x8400});
+        status.names.push_back({std::string("\x01\x02__MSBROWSE__\x02"), 0x01, true, 0x8400});
+        status.unitId = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
+        const QString text = QString::fromStdString(platform::netbios::nameTableText(status));
+        QVERIFY(text.contains("    PEER             <00>  UNIQUE      Registered\n"));
+        QVERIFY(text.contains("    WORKGROUP        <1E>  GROUP       Registered\n"));
+        QVERIFY(text.contains("    ..__MSBROWSE__.  <01>  GROUP "));
+        QVERIFY(text.endsWith("MAC Address = 00-0C-29-1A-2B-3C\n"));
+    }
+
+    void netRefusesBadInput_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("nothing") << QStringList{} << 2 << "usage";
+        QTest::newRow("unknown subcommand") << QStringList{"frobnicate"} << 2 << "usage";
+        QTest::newRow("send without target") << QStringList{"send"} << 2 << "usage";
+        QTest::newRow("empty workgroup")
+            << QStringList{"send", "/domain:", "x"} << 2 << "needs a workgroup";
+        QTest::newRow("send *") << QStringList{"send", "*", "x"} << 2 << "not supported";
+        QTest::newRow("status of a name")
+            << QStringList{"status", "PEER"} << 2 << "not a dotted IPv4";
+        QTest::newRow("status of a bad address")
+            << QStringList{"status", "1.2.3.256"} << 2 << "not a dotted IPv4";
+        QTest::newRow("status, shell characters")
+            << QStringList{"status", "1.2.3.4;id"} << 2 << "not a dotted IPv4";
+        // Refused before any lookup or connection, so nothing leaves this machine.
+        QTest::newRow("text of 10000 characters")
+            << QStringList{"send", "127.0.0.1", QString(10000, 'x')} << 1 << "too long";
+        QTest::newRow("recipient of 65 characters")
+            << QStringList{"send", QString(65, 'p'), "x"} << 1 << "too long";
+        QTest::newRow("broadcast text of 10000 characters")
+            << QStringList{"send", "/domain:WG", QString(10000, 'x')} << 1 << "too long";
+        QTest::newRow("broadcast text not in CP936")
+            << QStringList{"send", "/domain:WG", QString::fromUtf8("\xF0\x9F\x98\x80")} << 1
+            << "cannot be sent";
+    }
+    void netRefusesBadInput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        QVERIFY2(QFile::exists(NetProgram), "build lanquill-net first");
+        const auto [code, error] = runNet(arguments);
+        QCOMPARE(code, exitCode);
+        QVERIFY2(error.contains(says), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

@@ -1,0 +1,107 @@
+// Name and address lookups as the dialogs see them (found flag, texts), the neighbour-table
+// reading behind GetMacAddress, and the workgroup command line.
+#include "fakes/FakePlatform.h"
+#include "net/GroupCommand.h"
+#include "net/Lookups.h"
+#include "platform/NameService.h"
+#include "platform/NeighbourTable.h"
+
+#include <QtTest>
+
+using namespace lanquill;
+using platform::HostEntry;
+using platform::Ipv4;
+
+class TestLookups : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void hostNameToIP() {
+        fakes::FakeResolver resolver;
+        resolver.byName["PC-07"] = HostEntry{"pc-07.lan", {{10, 0, 0, 7}, {192, 168, 0, 5}}};
+        const auto found = net::HostNameToIP(resolver, "PC-07");
+        QVERIFY(found.found);
+        QCOMPARE(found.text, std::string("10.0.0.7")); // the first address listed
+        const auto missing = net::HostNameToIP(resolver, "PC-08");
+        QVERIFY(!missing.found);
+        QCOMPARE(missing.text, std::string());
+        // An entry without addresses is no answer.
+        resolver.byName["EMPTY"] = HostEntry{"empty", {}};
+        QVERIFY(!net::HostNameToIP(resolver, "EMPTY").found);
+        // Small bytes are written without leading zeros.
+        resolver.byName["LOW"] = HostEntry{"low", {{1, 2, 0, 9}}};
+        QCOMPARE(net::HostNameToIP(resolver, "LOW").text, std::string("1.2.0.9"));
+    }
+
+    void ipToHostName() {
+        fakes::FakeResolver resolver;
+        resolver.byAddress[Ipv4{192, 168, 0, 5}] = "PC-07";
+        resolver.byAddress[Ipv4{255, 255, 255, 255}] = "ALL-ONES";
+        QCOMPARE(net::IPToHostName(resolver, "192.168.0.5").text, std::string("PC-07"));
+        QVERIFY(net::IPToHostName(resolver, "192.168.0.5").found);
+        const auto unknown = net::IPToHostName(resolver, "192.168.0.6");
+        QVERIFY(!unknown.found);
+        QCOMPARE(unknown.text, std::string());
+        // inet_addr reading: a text that is not an address stands for 255.255.255.255, and the
+        // shorter forms inet_addr accepts mean what they mean there.
+        QCOMPARE(net::IPToHostName(resolver, "no address").text, std::string("ALL-ONES"));
+        QCOMPARE(net::IPToHostName(resolver, "192.168.5").text, std::string("PC-07"));
+        QCOMPARE(net::IPToHostName(resolver, "0xC0.168.0.5").text, std::string("PC-07"));
+    }
+
+    void macAddress() {
+        fakes::FakeNeighbourTable neighbours;
+        neighbours.table[Ipv4{192, 168, 0, 5}] = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
+        neighbours.table[Ipv4{192, 168, 0, 6}] = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0xAA, 0xBB};
+        QCOMPARE(net::GetMacAddress(neighbours, "192.168.0.5"), std::string("00-0C-29-1A-2B-3C"));
+        // Only the six bytes the ARP buffer holds.
+        QCOMPARE(net::GetMacAddress(neighbours, "192.168.0.6"), std::string("0A-0B-0C-0D-0E-0F"));
+        QCOMPARE(net::GetMacAddress(neighbours, "192.168.0.7"), std::string());
+        QCOMPARE(net::GetMacAddress(neighbours, "not an address"), std::string());
+    }
+
+    void arpTable() {
+        const std::string table =
+            "IP address       HW type     Flags       HW address            Mask     Device\n"
+            "192.168.0.5      0x1         0x2         00:0c:29:1a:2b:3c     *        eth0\n"
+            "192.168.0.6      0x1         0x0         00:00:00:00:00:00     *        eth0\n"
+            "192.168.0.7      0x1         0x6         aa:bb:cc:dd:ee:ff     *        eth0\n"
+            "192.168.0.8      0x1         0x2         zz:bb:cc:dd:ee:ff     *        eth0\n"
+            "192.168.0.9 broken line\n"
+            "192.168.0.55     0x1         0x2         11:22:33:44:55:66     *        eth0\n";
+        using Mac = std::vector<std::uint8_t>;
+        QCOMPARE(platform::arpTableEntry(table, {192, 168, 0, 5}),
+                 std::optional<Mac>(Mac{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C}));
+        QVERIFY(!platform::arpTableEntry(table, {192, 168, 0, 6})); // incomplete
+        QCOMPARE(platform::arpTableEntry(table, {192, 168, 0, 7}),
+                 std::optional<Mac>(Mac{0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}));
+        QVERIFY(!platform::arpTableEntry(table, {192, 168, 0, 8})); // not hex
+        QVERIFY(!platform::arpTableEntry(table, {192, 168, 0, 9}));
+        QVERIFY(!platform::arpTableEntry(table, {192, 168, 0, 1}));
+        QVERIFY(!platform::arpTableEntry("", {192, 168, 0, 5}));
+    }
+
+    void realResolverOnLoopback() {
+        // Only names and addresses that stay on this machine: nothing is broadcast.
+        platform::RealResolver resolver;
+        const auto local = resolver.hostByName("localhost");
+        QVERIFY(local);
+        QCOMPARE(local->addresses.front(), (Ipv4{127, 0, 0, 1}));
+        QVERIFY(!resolver.hostByName(""));
+        QVERIFY(!resolver.hostByName(std::string("local\0host", 10)));
+        const auto reverse = resolver.hostByAddress({127, 0, 0, 1});
+        QVERIFY(reverse);
+        QVERIFY(!reverse->officialName.empty());
+    }
+
+    void groupCommandLine() {
+        QCOMPARE(net::groupSendCommandLine("WORKGROUP", "hello"),
+                 std::string("net send /domain:WORKGROUP hello"));
+        QCOMPARE(net::groupSendCommandLine("WG", ""), std::string("net send /domain:WG "));
+        QCOMPARE(net::groupSendCommandLine("WG", "a\r\nb \"c\" $(d)"),
+                 std::string("net send /domain:WG a\r\nb \"c\" $(d)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLookups)
+#include "tst_lookups.moc"
