@@ -561,6 +561,14 @@ void TestOutlookBar::glyphLeftLayoutAndPainting() {
         }
     }
     QVERIFY(foreground > 0);
+
+    // Icon above the caption: centred, the caption Separation pixels below it.
+    list->setItemLayout(ItemLayout::GlyphTop);
+    const QRect top = list->itemRect(1);
+    QCOMPARE(list->iconRect(1).top(), top.top() + 2);
+    QCOMPARE(list->iconRect(1).left(), top.left() + (top.width() - 24) / 2 + 1);
+    QCOMPARE(list->textRect(1).top(), list->iconRect(1).bottom() + 1 + 5);
+    QVERIFY(list->textRect(3).bottom() <= list->itemRect(3).bottom()); // the widest gap fits
 }
 
 void TestOutlookBar::badSettingsAreRefused() {

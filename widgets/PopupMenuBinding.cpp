@@ -25,12 +25,12 @@ void PopupMenuBinding::setMenu(QMenu* menu) {
 }
 
 bool PopupMenuBinding::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == menu_) {
-        if (event->type() == QEvent::ActionAdded) {
-            host_->addAction(static_cast<QActionEvent*>(event)->action());
-        } else if (event->type() == QEvent::ActionRemoved) {
-            host_->removeAction(static_cast<QActionEvent*>(event)->action());
-        }
+    // Installed on the bound menu only. `watched` is not compared with menu_: while the menu is
+    // being destroyed it is no longer a QMenu, and QPointer<QMenu> would downcast it.
+    if (event->type() == QEvent::ActionAdded) {
+        host_->addAction(static_cast<QActionEvent*>(event)->action());
+    } else if (event->type() == QEvent::ActionRemoved) {
+        host_->removeAction(static_cast<QActionEvent*>(event)->action());
     }
     return QObject::eventFilter(watched, event);
 }
