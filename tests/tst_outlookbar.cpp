@@ -295,6 +295,7 @@ void TestOutlookBar::hotItemFollowsPointerAndIsFilled() {
 
 void TestOutlookBar::hotItemSurvivesPopupUntilItsCommandRan() {
     TfcOutlookList* list = addGroup("WORKGROUP", 4)->outlookList();
+    addGroup("OFFICE", 1);
     showBar(QSize(123, 400));
     QAction* deleteMember = memberMenu_->addAction(QStringLiteral("删除成员"));
     QString deletedText;
@@ -335,6 +336,25 @@ void TestOutlookBar::hotItemSurvivesPopupUntilItsCommandRan() {
     QTest::mouseRelease(list, Qt::RightButton, {}, gap);
     QVERIFY(deletedText.isEmpty());
     QCOMPARE(list->count(), 4);
+
+    // After the menu the hot item follows wherever the pointer went meanwhile, so a later Del
+    // cannot hit an item the pointer has long left.
+    const auto dismissWithPointerAt = [&](QWidget* target, QPoint pos) {
+        whenShown(memberMenu_.get(), [&, target, pos] {
+            // The button comes up while the menu still holds the pointer; nothing reaches the
+            // list after the menu has gone.
+            QCursor::setPos(target->mapToGlobal(pos));
+            QTest::mouseRelease(target, Qt::RightButton, {}, pos);
+            QTest::keyClick(memberMenu_.get(), Qt::Key_Escape);
+        });
+        QTest::mouseMove(list, centreOf(list, 1));
+        QTest::mousePress(list, Qt::RightButton, {}, centreOf(list, 1));
+    };
+    dismissWithPointerAt(list, centreOf(list, 3));
+    QCOMPARE(list->hotItem(), list->item(3));
+    TfcShapeBtn* otherButton = bar_->page(1)->button();
+    dismissWithPointerAt(otherButton, otherButton->rect().center());
+    QCOMPARE(list->hotItem(), nullptr);
 }
 
 void TestOutlookBar::shortcutsWorkWhileListOrButtonHasFocus() {
