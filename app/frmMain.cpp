@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "contacts/XMLFile.h"
+#include "net/LocalHost.h"
 #include "platform/Addresses.h"
 #include "platform/ErrorReport.h"
 #include "ui_frmMain.h"
@@ -54,16 +55,6 @@ MainModule& mainModule() {
 void resetMainModule() {
     delete moduleInstance();
     moduleInstance() = new MainModule;
-}
-
-std::pair<std::string, std::string> GetLocalHostInfo(const platform::Platform& platform) {
-    const std::string host = platform.system->hostName();
-    if (host.empty() || platform.resolver == nullptr)
-        return {};
-    const auto entry = platform.resolver->hostByName(host);
-    if (!entry || entry->addresses.empty())
-        return {};
-    return {entry->officialName, platform::formatIpv4(entry->addresses.front())};
 }
 
 TMainForm::TMainForm(const platform::Platform& platform, QWidget* parent)
@@ -181,7 +172,7 @@ void TMainForm::FormCreate() {
     CreateIconInSystemBar();
     RegisterMyHotKey();
     module.AppDir = platform_.system->currentDirectory();
-    setWindowTitle(fromStd(GetLocalHostInfo(platform_).first));
+    setWindowTitle(fromStd(net::GetLocalHostInfo(*platform_.system, *platform_.resolver).first));
     module.ConfigPath = module.AppDir + "/config.xml";
     LoadXMLFile(module.ConfigPath);
     UDPPortListen();

@@ -17,6 +17,7 @@
 #include <utility>
 
 class QAction;
+class QDialog;
 class QMenu;
 
 namespace Ui {
@@ -40,9 +41,6 @@ struct MainModule {
 };
 MainModule& mainModule();
 void resetMainModule(); // for tests
-
-// The local host's name and its first IPv4 address; both empty when the name does not resolve.
-std::pair<std::string, std::string> GetLocalHostInfo(const platform::Platform& platform);
 
 inline constexpr std::uint16_t ProbePort = 6767;
 inline constexpr std::uint16_t NetBiosNamePort = 137;
@@ -116,6 +114,8 @@ public:
 Q_SIGNALS:
     // FormClose has run: the program ends.
     void closed();
+    // A command's modal dialog is about to be shown (lets tests drive it).
+    void dialogOpened(QDialog* dialog);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

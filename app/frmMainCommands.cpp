@@ -1,15 +1,70 @@
-// The main window's commands that open dialogs.
+// The main window's commands that open dialogs. Each dialog lives for one command: created with
+// the main window as owner, shown modally, destroyed when it closes, also when an error passes.
 #include "app/frmMain.h"
+
+#include "contacts/XMLFile.h"
+#include "dialogs/FindComputer.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/dlgAbout.h"
+#include "dialogs/dlgAddGroup.h"
+#include "dialogs/dlgDetail.h"
+#include "net/Lookups.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookListItem.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
 
 namespace lanquill::app {
 
-void TMainForm::pMnuAddGroupClick() {}
+void TMainForm::pMnuAddGroupClick() {
+    dialogs::TdlgAddNewGroup dialog(*this, this);
+    Q_EMIT dialogOpened(&dialog);
+    if (dialog.exec() == QDialog::Accepted)
+        LoadXMLFile(ConfigPath());
+}
 
-void TMainForm::N2Click() {}
+void TMainForm::N2Click() {
+    // A found computer joins the workgroup of the page the command came from.
+    widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
+    if (page == nullptr)
+        return;
+    dialogs::TdlgFindComputer dialog(*this, page->button()->text().toStdString(), this);
+    Q_EMIT dialogOpened(&dialog);
+    dialog.exec();
+}
 
-void TMainForm::Image1Click() {}
+void TMainForm::Image1Click() {
+    dialogs::TAboutBox about(platform_, this);
+    Q_EMIT dialogOpened(&about);
+    about.exec();
+}
 
-void TMainForm::OutlookBarOutlookListItemClick(widgets::TfcOutlookList*,
-                                               widgets::TfcOutlookListItem*) {}
+void TMainForm::OutlookBarOutlookListItemClick(widgets::TfcOutlookList* sender,
+                                               widgets::TfcOutlookListItem* item) {
+    const QString group = sender->page()->button()->text();
+    const QString name = item->text();
+    dialogs::TdlgSendMessage dialog(*this, this);
+    {
+        dialogs::WaitCursor wait;
+        if (item->index() == 0) {
+            dialog.setGroupMode(group);
+        } else {
+            std::string computerName = name.toStdString();
+            std::string userName;
+            std::string ipAddress;
+            std::string memo;
+            contacts::GetComputerInfo(XMLDoc(), group.toStdString(), name.toStdString(),
+                                      computerName, userName, ipAddress, memo);
+            const net::Lookup lookup = net::HostNameToIP(*platform_.resolver, computerName);
+            dialog.setComputerMode(
+                group, QString::fromStdString(computerName), QString::fromStdString(userName),
+                QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text),
+                lookup.found);
+        }
+    }
+    Q_EMIT dialogOpened(&dialog);
+    dialog.exec();
+}
 
 } // namespace lanquill::app

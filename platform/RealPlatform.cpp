@@ -7,6 +7,7 @@
 #include "platform/NeighbourTable.h"
 #include "platform/QtMessageBoxes.h"
 #include "platform/SmbMessenger.h"
+#include "platform/SmbNetworkEnumerator.h"
 #include "platform/SystemTrayIcon.h"
 #include "platform/UdpDatagramSocket.h"
 #include "platform/X11HotKeys.h"
@@ -27,6 +28,7 @@ struct RealPlatform::Layers {
     RealNeighbourTable neighbours;
     SmbMessenger messenger{resolver};
     DetachedCommandRunner commands;
+    SmbNetworkEnumerator network;
 };
 
 RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
@@ -41,6 +43,7 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.neighbours = &layers_->neighbours;
     platform_.messenger = &layers_->messenger;
     platform_.commands = &layers_->commands;
+    platform_.network = &layers_->network;
 }
 
 RealPlatform::~RealPlatform() = default;

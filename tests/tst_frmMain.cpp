@@ -21,7 +21,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QDialog>
+
 #include <algorithm>
+#include <functional>
 
 using namespace lanquill;
 
@@ -70,6 +73,10 @@ private:
     std::unique_ptr<fakes::FakePlatform> fake_;
     std::unique_ptr<app::TMainForm> form_;
 
+    // What a test does with each dialog a command opens; by default it is cancelled.
+    std::function<void(QDialog*)> onDialog_;
+    QStringList dialogsSeen_;
+
     QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
 
     void start(const QByteArray& book = TwoGroups) {
@@ -78,6 +85,15 @@ private:
         fake_->system.directory = dir_.path().toStdString();
         fake_->resolver.byName["pc-07"] = {"pc-07.lan", {{192, 168, 1, 7}}};
         form_ = std::make_unique<app::TMainForm>(fake_->platform());
+        connect(form_.get(), &app::TMainForm::dialogOpened, this, [this](QDialog* dialog) {
+            dialogsSeen_ << dialog->windowTitle();
+            QTimer::singleShot(0, dialog, [this, dialog] {
+                if (onDialog_)
+                    onDialog_(dialog);
+                else
+                    dialog->reject();
+            });
+        });
         platform::runReported([this] { form_->FormCreate(); });
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
@@ -89,6 +105,8 @@ private Q_SLOTS:
         QFile::remove(configPath());
         app::resetMainModule();
         fake_ = std::make_unique<fakes::FakePlatform>();
+        onDialog_ = nullptr;
+        dialogsSeen_.clear();
         platform::setErrorSink(
             [this](const QString& text) { fake_->messages.show(nullptr, text); });
     }

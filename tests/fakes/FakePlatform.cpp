@@ -167,12 +167,15 @@ void FakeMessageBoxes::show(QWidget*, const QString& text) {
 }
 
 FakePlatform::FakePlatform() {
+    // A network without providers unless a test scripts one.
+    network.script(FakeNetworkEnumerator::TopLevel, {});
     platform_.system = &system;
     platform_.resolver = &resolver;
     platform_.neighbours = &neighbours;
     platform_.probeSocket = &socket;
     platform_.messenger = &messenger;
     platform_.commands = &commands;
+    platform_.network = &network;
     platform_.tray = &tray;
     platform_.hotKeys = &hotKeys;
     platform_.taskbar = &taskbar;

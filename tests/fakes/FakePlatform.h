@@ -2,6 +2,7 @@
 // that tests can check the order of start-up and shutdown.
 #pragma once
 
+#include "fakes/FakeNetworkEnumerator.h"
 #include "platform/Platform.h"
 
 #include <QIcon>
@@ -186,7 +187,7 @@ private:
     Log& log_;
 };
 
-// A whole set; `platform()` hands it out. The network enumerator is left to tests that need it.
+// A whole set; `platform()` hands it out.
 class FakePlatform {
 public:
     FakePlatform();
@@ -200,6 +201,7 @@ public:
     FakeDatagramSocket socket{log};
     FakeMessenger messenger;
     FakeCommandRunner commands;
+    FakeNetworkEnumerator network;
     FakeTrayIcon tray{log};
     FakeHotKeys hotKeys{log};
     FakeTaskbarButton taskbar{log};

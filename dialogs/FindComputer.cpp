@@ -1,0 +1,79 @@
+#include "dialogs/FindComputer.h"
+
+#include "contacts/XMLFile.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/dlgUserDetail.h"
+#include "net/Lookups.h"
+#include "platform/ErrorReport.h"
+#include "ui_FindComputer.h"
+#include "ui_dlgUserDetail.h"
+
+namespace lanquill::dialogs {
+
+TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetGroup,
+                                   QWidget* owner)
+    : QDialog(owner), main_(main), targetGroup_(std::move(targetGroup)),
+      ui_(std::make_unique<Ui::FindComputer>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    QFont formFont = font();
+    formFont.setPixelSize(12);
+    setFont(formFont);
+    connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
+        // The dialog closes after the search whatever it found, also on an error.
+        platform::runReported([this] { OKBtnClick(); });
+        accept();
+    });
+    connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TdlgFindComputer::~TdlgFindComputer() = default;
+
+void TdlgFindComputer::OKBtnClick() {
+    const platform::Platform& platform = main_.platform();
+    const std::string typed = ui_->edtUserName->text().toStdString();
+    std::string machineName;
+    std::string address;
+    net::Lookup lookup;
+    {
+        WaitCursor wait;
+        if (ui_->rbName->isChecked()) {
+            machineName = typed;
+            lookup = net::HostNameToIP(*platform.resolver, machineName);
+            address = lookup.text;
+        } else {
+            address = typed;
+            lookup = net::IPToHostName(*platform.resolver, address);
+            machineName = lookup.text;
+        }
+    }
+    if (!lookup.found) {
+        platform.messages->show(this, QStringLiteral("没有此用户或用户不在线"));
+        return;
+    }
+
+    TdlgUserDetailInfo detail(main_, this);
+    auto& d = detail.ui();
+    d.edtUserName->setText(QString::fromStdString(machineName));
+    d.stxtCompName->setText(QString::fromStdString(machineName));
+    d.stGroupName->setText(QString::fromStdString(targetGroup_));
+    d.IPAddress->setText(QString::fromStdString(address));
+    {
+        WaitCursor wait;
+        d.stMac->setText(QString::fromStdString(net::GetMacAddress(*platform.neighbours, address)));
+    }
+    d.OKBtn->setText(QStringLiteral("添加"));
+    Q_EMIT detailShown(&detail);
+    if (detail.exec() != QDialog::Accepted)
+        return;
+    // The user name typed in the detail dialog is the one stored with the computer.
+    contacts::AddComputer(main_.XMLDoc(), targetGroup_, machineName, machineName,
+                          d.edtUserName->text().toStdString(), address,
+                          d.Memo1->toPlainText().toStdString());
+    main_.XMLDoc().save(main_.ConfigPath());
+    main_.LoadXMLFile(main_.ConfigPath());
+}
+
+} // namespace lanquill::dialogs

@@ -1,0 +1,38 @@
+#include "dialogs/dlgAbout.h"
+
+#include "net/LocalHost.h"
+#include "ui_dlgAbout.h"
+#include "widgets/Artwork.h"
+
+namespace lanquill::dialogs {
+
+TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
+    : QDialog(owner), ui_(std::make_unique<Ui::dlgAbout>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ui_->Image1->setPixmap(widgets::logoPixmap());
+    QFont product = ui_->ProductName->font();
+    product.setBold(true);
+    product.setItalic(true);
+    product.setPointSize(product.pointSize() + 4);
+    ui_->ProductName->setFont(product);
+    // OK is both the default and the cancel button: Enter and Esc close the box.
+    connect(ui_->Button1, &QPushButton::clicked, this, &QDialog::accept);
+    FormCreate(platform);
+}
+
+TAboutBox::~TAboutBox() = default;
+
+void TAboutBox::FormCreate(const platform::Platform& platform) {
+    const auto [name, address] = net::GetLocalHostInfo(*platform.system, *platform.resolver);
+    ui_->lblNameIP->setText(QStringLiteral("Name:") + QString::fromStdString(name) +
+                            QStringLiteral("    IP: ") + QString::fromStdString(address));
+}
+
+QString TAboutBox::nameAndAddressLine() const {
+    return ui_->lblNameIP->text();
+}
+
+} // namespace lanquill::dialogs

@@ -1,0 +1,142 @@
+#include "dialogs/dlgDetail.h"
+
+#include "contacts/XMLFile.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/dlgUserDetail.h"
+#include "net/GroupCommand.h"
+#include "net/Lookups.h"
+#include "platform/ErrorReport.h"
+#include "ui_dlgDetail.h"
+#include "ui_dlgUserDetail.h"
+#include "widgets/Artwork.h"
+
+namespace lanquill::dialogs {
+
+using platform::reported;
+
+std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& ToName,
+                             const std::string& FromName, const std::string& Text) {
+    // Refused rather than cut: a message that arrives shortened or to a shortened name is a
+    // message the user did not write.
+    if (QString::fromStdString(ToName).size() > MaxMessageNameUnits ||
+        QString::fromStdString(FromName).size() > MaxMessageNameUnits ||
+        QString::fromStdString(Text).size() > MaxMessageTextUnits)
+        return platform::messenger::BufferTooSmall;
+    return messenger.send(ToName, FromName, Text);
+}
+
+TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
+    : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgDetail>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    QFont formFont = font();
+    formFont.setPixelSize(12);
+    setFont(formFont);
+
+    QPalette buttonFace = ui_->stxtCompName->palette();
+    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
+    ui_->stxtCompName->setPalette(buttonFace);
+    ui_->IPAddress->setPalette(buttonFace);
+    ui_->sbtnOffLine->setIcon(widgets::offlinePixmap(32));
+    ui_->spbtnOnline->setIcon(widgets::onlinePixmap(32));
+    QFont sending(QStringLiteral("SimSun"));
+    sending.setPixelSize(13);
+    ui_->SendStstus->setFont(sending);
+    QPalette sendingColour = ui_->SendStstus->palette();
+    sendingColour.setColor(QPalette::WindowText, QColor(0, 64, 128));
+    ui_->SendStstus->setPalette(sendingColour);
+    ui_->Memo1->setFocus();
+
+    connect(ui_->OKBtn, &QPushButton::clicked, this, reported([this](bool) {
+                // A failed delivery keeps the dialog open with the text; an error closes it
+                // with OK as a delivery attempt would.
+                bool delivered = true;
+                const bool ran = platform::runReported([&] { delivered = OKBtnClick(); });
+                if (delivered || !ran)
+                    accept();
+            }));
+    connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui_->sbtnOffLine, &QToolButton::clicked, this,
+            reported([this](bool) { sbtnOffLineClick(); }));
+    connect(ui_->spbtnOnline, &QToolButton::clicked, this,
+            reported([this](bool) { sbtnOffLineClick(); }));
+}
+
+TdlgSendMessage::~TdlgSendMessage() = default;
+
+void TdlgSendMessage::setGroupMode(const QString& workgroup) {
+    mode_ = Mode::Group;
+    ui_->stxtCompName->setText(workgroup);
+    ui_->stUserName->setText(QString::fromUtf8(GroupMessageMarker));
+    ui_->cbAnonymous->setEnabled(false);
+}
+
+void TdlgSendMessage::setComputerMode(const QString& group, const QString& computerName,
+                                      const QString& userName, const QString& address,
+                                      bool online) {
+    mode_ = Mode::Computer;
+    ui_->stGroupName->setText(group);
+    ui_->stxtCompName->setText(computerName);
+    ui_->IPAddress->setText(address);
+    ui_->stStatus->setText(online ? QStringLiteral("在线") : QStringLiteral("不在线"));
+    ui_->spbtnOnline->setVisible(online);
+    ui_->sbtnOffLine->setVisible(!online);
+    ui_->stUserName->setText(userName);
+}
+
+std::string TdlgSendMessage::messageText() const {
+    return ui_->Memo1->toPlainText()
+        .replace(QLatin1Char('\n'), QLatin1String("\r\n"))
+        .toStdString();
+}
+
+bool TdlgSendMessage::OKBtnClick() {
+    ui_->SendStstus->setVisible(true);
+    repaint();
+    const platform::Platform& platform = main_.platform();
+    if (mode_ == Mode::Group) {
+        platform.commands->start(
+            net::groupSendCommandLine(ui_->stxtCompName->text().toStdString(), messageText()));
+        return true;
+    }
+    const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
+    std::uint32_t result = 0;
+    {
+        WaitCursor wait;
+        result = SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,
+                                messageText());
+    }
+    if (result != platform::messenger::Success) {
+        ui_->SendStstus->setVisible(false);
+        platform.messages->show(this, QStringLiteral("无法发送！"));
+        return false;
+    }
+    return true;
+}
+
+void TdlgSendMessage::sbtnOffLineClick() {
+    TdlgUserDetailInfo detail(main_, this);
+    auto& d = detail.ui();
+    d.stxtCompName->setText(ui_->stxtCompName->text());
+    d.edtUserName->setText(ui_->stUserName->text());
+    d.IPAddress->setText(ui_->IPAddress->text());
+    d.stGroupName->setText(ui_->stGroupName->text());
+    std::string computerName, userName, ipAddress, memo;
+    contacts::GetComputerInfo(main_.XMLDoc(), ui_->stGroupName->text().toStdString(),
+                              ui_->stxtCompName->text().toStdString(), computerName, userName,
+                              ipAddress, memo);
+    d.Memo1->setPlainText(QString::fromStdString(memo));
+    {
+        WaitCursor wait;
+        d.stMac->setText(QString::fromStdString(net::GetMacAddress(
+            *main_.platform().neighbours, ui_->IPAddress->text().toStdString())));
+    }
+    // The mode stays what the item click made it: only the shown user name changes.
+    if (detail.exec() == QDialog::Accepted)
+        ui_->stUserName->setText(d.edtUserName->text());
+}
+
+} // namespace lanquill::dialogs

@@ -1,0 +1,60 @@
+// The send-message dialog: a short pop-up message to one computer, or to a whole workgroup.
+#pragma once
+
+#include "dialogs/MainWindowServices.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class dlgDetail;
+}
+
+namespace lanquill::dialogs {
+
+inline constexpr auto GroupMessageMarker = "群体消息";
+
+// Limits of the delivery buffers, in UTF-16 units: a longer name or text is refused whole.
+inline constexpr int MaxMessageNameUnits = 64;
+inline constexpr int MaxMessageTextUnits = 1000;
+
+// Delivers Text to ToName (a messenger name or dotted address). FromName empty means the default
+// sender name. 0 when the receiver accepted the message, an error code otherwise.
+std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& ToName,
+                             const std::string& FromName, const std::string& Text);
+
+class TdlgSendMessage : public QDialog {
+    Q_OBJECT
+
+public:
+    enum class Mode { Computer, Group };
+
+    TdlgSendMessage(MainWindowServices& main, QWidget* owner);
+    ~TdlgSendMessage() override;
+
+    // Group mode: the message goes to every computer of `workgroup`.
+    void setGroupMode(const QString& workgroup);
+    // Computer mode, filled from the contact book and a fresh lookup of the name.
+    void setComputerMode(const QString& group, const QString& computerName, const QString& userName,
+                         const QString& address, bool online);
+    Mode mode() const { return mode_; }
+
+    // The memo's text with its lines joined by CR LF, as the receivers show it.
+    std::string messageText() const;
+
+    // Delivers the message; true when it went out (the dialog then closes with OK).
+    bool OKBtnClick();
+    void sbtnOffLineClick();
+
+    Ui::dlgDetail& ui() { return *ui_; }
+
+private:
+    MainWindowServices& main_;
+    std::unique_ptr<Ui::dlgDetail> ui_;
+    Mode mode_ = Mode::Computer;
+};
+
+} // namespace lanquill::dialogs

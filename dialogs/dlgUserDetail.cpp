@@ -1,0 +1,70 @@
+#include "dialogs/dlgUserDetail.h"
+
+#include "contacts/XMLFile.h"
+#include "dialogs/WaitCursor.h"
+#include "platform/ErrorReport.h"
+#include "ui_dlgUserDetail.h"
+#include "widgets/Artwork.h"
+
+namespace lanquill::dialogs {
+
+using platform::reported;
+
+TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
+    : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgUserDetail>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    QFont formFont(QStringLiteral("SimSun"));
+    formFont.setPixelSize(12);
+    setFont(formFont);
+
+    QPalette buttonFace = ui_->stxtCompName->palette();
+    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
+    ui_->stxtCompName->setPalette(buttonFace);
+    ui_->IPAddress->setPalette(buttonFace);
+    ui_->PageControl1->setTabIcon(0, widgets::computerPixmap(16));
+    ui_->PageControl1->setTabIcon(1, widgets::menuPixmap(0, 16));
+    ui_->BitBtnRefresh->setIcon(widgets::refreshPixmap(32));
+    // The buttons lie over the page control's right-hand side.
+    ui_->OKBtn->raise();
+    ui_->CancelBtn->raise();
+    ui_->BitBtnRefresh->raise();
+
+    connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
+        // The dialog closes with OK after the write-back, also when it fails.
+        platform::runReported([this] { OKBtnClick(); });
+        accept();
+    });
+    connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui_->BitBtnRefresh, &QToolButton::clicked, this,
+            reported([this](bool) { BitBtnRefreshClick(); }));
+}
+
+TdlgUserDetailInfo::~TdlgUserDetailInfo() = default;
+
+void TdlgUserDetailInfo::OKBtnClick() {
+    contacts::SetComputerInfo(
+        main_.XMLDoc(), main_.ConfigPath(), ui_->stGroupName->text().toStdString(),
+        ui_->stxtCompName->text().toStdString(), ui_->edtUserName->text().toStdString(),
+        ui_->IPAddress->text().toStdString(), ui_->Memo1->toPlainText().toStdString());
+}
+
+void TdlgUserDetailInfo::BitBtnRefreshClick() {
+    WaitCursor wait;
+    // What shows is what replies brought before this press; the answer to this query is decoded
+    // when it arrives and shows with the next press.
+    if (!main_.SendUDPData(ui_->IPAddress->text().toStdString()))
+        return;
+    const net::NodeStatusResults& results = main_.nodeStatus();
+    if (!results.NbReplyReceived)
+        return;
+    ui_->stMac->setText(QString::fromStdString(results.NbMacAddress));
+    ui_->stCurUser->setText(QString::fromStdString(results.NbCurrentUser));
+    for (const std::string* line :
+         {&results.NbWorkstationName, &results.NbExtraName, &results.NbBrowserGroup})
+        ui_->memOther->appendPlainText(QString::fromStdString(*line));
+}
+
+} // namespace lanquill::dialogs

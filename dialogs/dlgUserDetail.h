@@ -1,0 +1,36 @@
+// The computer detail dialog: the contact-book entry, the adapter address and what node-status
+// replies tell of the computer; the user name and the note can be edited and saved.
+#pragma once
+
+#include "dialogs/MainWindowServices.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class dlgUserDetail;
+}
+
+namespace lanquill::dialogs {
+
+class TdlgUserDetailInfo : public QDialog {
+    Q_OBJECT
+
+public:
+    TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner);
+    ~TdlgUserDetailInfo() override;
+
+    // Writes the user name, address and note back into the contact book (and saves it).
+    void OKBtnClick();
+    // Sends a node-status query to the shown address and shows the results decoded so far.
+    void BitBtnRefreshClick();
+
+    Ui::dlgUserDetail& ui() { return *ui_; }
+
+private:
+    MainWindowServices& main_;
+    std::unique_ptr<Ui::dlgUserDetail> ui_;
+};
+
+} // namespace lanquill::dialogs

@@ -1,0 +1,18 @@
+#include "net/LocalHost.h"
+
+#include "platform/Addresses.h"
+
+namespace lanquill::net {
+
+std::pair<std::string, std::string> GetLocalHostInfo(platform::SystemInfo& system,
+                                                     platform::Resolver& resolver) {
+    const std::string host = system.hostName();
+    if (host.empty())
+        return {};
+    const auto entry = resolver.hostByName(host);
+    if (!entry || entry->addresses.empty())
+        return {};
+    return {entry->officialName, platform::formatIpv4(entry->addresses.front())};
+}
+
+} // namespace lanquill::net

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <string>
+#include <utility>
+
+namespace lanquill::net {
+
+// The local host's name (as the resolver officially names it, possibly fully qualified) and its
+// first IPv4 address in dotted-decimal form; both empty when the host name does not resolve.
+std::pair<std::string, std::string> GetLocalHostInfo(platform::SystemInfo& system,
+                                                     platform::Resolver& resolver);
+
+} // namespace lanquill::net

@@ -1,0 +1,185 @@
+// The send-message dialog: both modes, what goes to the messenger and to the group command, the
+// failed send that keeps the text, the limits, and the status button.
+#include "dialogs/dlgDetail.h"
+#include "dialogs/dlgUserDetail.h"
+#include "fakes/FakeMainWindow.h"
+#include "platform/ErrorReport.h"
+#include "ui_dlgDetail.h"
+#include "ui_dlgUserDetail.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+using namespace lanquill;
+
+namespace {
+
+const char* const Book = R"(<Lanquill><group id="WG"><computer id="PC01">
+<ComputerName>PC01</ComputerName><UserName>ann</UserName><IpAddress>10.0.0.5</IpAddress>
+<Memo>by the window</Memo></computer></group></Lanquill>)";
+
+} // namespace
+
+class TestSendDialog : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<fakes::FakeMainWindow> main_;
+    std::unique_ptr<dialogs::TdlgSendMessage> dialog_;
+
+    Ui::dlgDetail& ui() { return dialog_->ui(); }
+
+    void open() {
+        dialog_ = std::make_unique<dialogs::TdlgSendMessage>(*main_, nullptr);
+        dialog_->show();
+    }
+    void openComputer(const QString& user = QStringLiteral("ann"), bool online = true) {
+        open();
+        dialog_->setComputerMode(QStringLiteral("WG"), QStringLiteral("PC01"), user,
+                                 QStringLiteral("10.0.0.5"), online);
+    }
+    void type(const QString& text) { ui().Memo1->setPlainText(text); }
+    void send() { QTest::mouseClick(ui().OKBtn, Qt::LeftButton); }
+
+private Q_SLOTS:
+    void init() {
+        main_ = std::make_unique<fakes::FakeMainWindow>(Book);
+        platform::setErrorSink(
+            [this](const QString& text) { main_->fake.messages.show(nullptr, text); });
+    }
+    void cleanup() {
+        dialog_.reset();
+        platform::setErrorSink(nullptr);
+        main_.reset();
+    }
+
+    void groupModeRunsTheGroupCommand() {
+        open();
+        dialog_->setGroupMode(QStringLiteral("WG"));
+        QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
+        QCOMPARE(ui().stxtCompName->text(), QStringLiteral("WG"));
+        QVERIFY(!ui().cbAnonymous->isEnabled());
+        QVERIFY(ui().sbtnOffLine->isVisible() && ui().spbtnOnline->isVisible());
+        type(QStringLiteral("first line\nsecond \"line\" & $(rm -rf x)"));
+        send();
+        QCOMPARE(main_->fake.commands.started,
+                 std::vector<std::string>{
+                     "net send /domain:WG first line\r\nsecond \"line\" & $(rm -rf x)"});
+        QVERIFY(main_->fake.messenger.messages.empty());
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+    }
+
+    void groupModeWithAnEmptyTextEndsWithTheBlank() {
+        open();
+        dialog_->setGroupMode(QStringLiteral("OFFICE"));
+        send();
+        QCOMPARE(main_->fake.commands.started.at(0), std::string("net send /domain:OFFICE "));
+    }
+
+    void computerModeSendsToTheAddressShown() {
+        openComputer();
+        QCOMPARE(ui().stStatus->text(), QStringLiteral("在线"));
+        QVERIFY(ui().spbtnOnline->isVisible() && !ui().sbtnOffLine->isVisible());
+        ui().IPAddress->setText(QStringLiteral("10.0.0.9")); // the user may edit it
+        type(QStringLiteral("你好\nbye"));
+        send();
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
+        const auto& message = main_->fake.messenger.messages[0];
+        QCOMPARE(message.to, std::string("10.0.0.9"));
+        QCOMPARE(message.from, std::string());
+        QCOMPARE(message.text, std::string("你好\r\nbye"));
+        QVERIFY(main_->fake.commands.started.empty());
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+    }
+
+    void anonymousSendsUnderTheProductName() {
+        openComputer(QString(), false);
+        QCOMPARE(ui().stStatus->text(), QStringLiteral("不在线"));
+        ui().cbAnonymous->setChecked(true);
+        send();
+        QCOMPARE(main_->fake.messenger.messages.at(0).from, std::string("Lanquill"));
+        QCOMPARE(main_->fake.messenger.messages.at(0).text, std::string());
+    }
+
+    void aUserNamedLikeTheGroupMarkerIsStillAComputer() {
+        openComputer(QStringLiteral("群体消息"));
+        send();
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
+        QVERIFY(main_->fake.commands.started.empty());
+    }
+
+    void failedSendKeepsTheDialogAndTheText() {
+        main_->fake.messenger.result = platform::messenger::NetworkError;
+        openComputer();
+        type(QStringLiteral("important"));
+        send();
+        QCOMPARE(main_->fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QVERIFY(dialog_->isVisible());
+        QCOMPARE(ui().Memo1->toPlainText(), QStringLiteral("important"));
+        QVERIFY(!ui().SendStstus->isVisible());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // A second try that works closes it.
+        main_->fake.messenger.result = platform::messenger::Success;
+        send();
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
+    }
+
+    void overLongNamesAndTextsAreRefusedWhole() {
+        platform::Messenger& messenger = main_->fake.messenger;
+        using dialogs::SendNetMessage;
+        const std::string name64(64, 'N');
+        QCOMPARE(SendNetMessage(messenger, name64, "", "hi"), platform::messenger::Success);
+        QCOMPARE(SendNetMessage(messenger, name64 + "N", "", "hi"),
+                 platform::messenger::BufferTooSmall);
+        QCOMPARE(SendNetMessage(messenger, "PC", name64 + "N", "hi"),
+                 platform::messenger::BufferTooSmall);
+        // 1000 Chinese characters are 1000 UTF-16 units: they fit; one more does not.
+        QString thousand(1000, QChar(0x4F60));
+        QCOMPARE(SendNetMessage(messenger, "PC", "", thousand.toStdString()),
+                 platform::messenger::Success);
+        QCOMPARE(SendNetMessage(messenger, "PC", "", (thousand + QLatin1Char('x')).toStdString()),
+                 platform::messenger::BufferTooSmall);
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
+        QCOMPARE(main_->fake.messenger.messages[1].text.size(), std::size_t(3000));
+
+        openComputer();
+        type(QString(10000, QLatin1Char('a')));
+        send();
+        QCOMPARE(main_->fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
+    }
+
+    void statusButtonOpensTheDetailsAndKeepsTheMode() {
+        openComputer();
+        main_->fake.neighbours.table[{10, 0, 0, 5}] = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
+        bool checked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* detail =
+                qobject_cast<dialogs::TdlgUserDetailInfo*>(QApplication::activeModalWidget());
+            QVERIFY(detail);
+            auto& d = detail->ui();
+            QCOMPARE(d.stxtCompName->text(), QStringLiteral("PC01"));
+            QCOMPARE(d.edtUserName->text(), QStringLiteral("ann"));
+            QCOMPARE(d.IPAddress->text(), QStringLiteral("10.0.0.5"));
+            QCOMPARE(d.stGroupName->text(), QStringLiteral("WG"));
+            QCOMPARE(d.Memo1->toPlainText(), QStringLiteral("by the window"));
+            QCOMPARE(d.stMac->text(), QStringLiteral("00-0C-29-1A-2B-3C"));
+            d.edtUserName->setText(QStringLiteral("群体消息"));
+            checked = true;
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+        });
+        QTest::mouseClick(ui().spbtnOnline, Qt::LeftButton);
+        QVERIFY(checked);
+        QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
+        QVERIFY(main_->fileText().find("<UserName>群体消息</UserName>") != std::string::npos);
+        // The caption changed; the mode did not.
+        send();
+        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
+        QVERIFY(main_->fake.commands.started.empty());
+    }
+};
+
+QTEST_MAIN(TestSendDialog)
+#include "tst_dlgDetail.moc"
