@@ -110,18 +110,22 @@ void drain(int fd, const std::set<std::uint32_t>& asked, std::uint16_t id, Neigh
     }
 }
 
-// Waits up to `wait` for a datagram, then drains what came.
-void listen(int fd, std::chrono::steady_clock::duration wait, const std::set<std::uint32_t>& asked,
-            std::uint16_t id, Neighbourhood& found) {
-    const auto until = std::chrono::steady_clock::now() + wait;
+// Reads what comes until `until`.
+void listen(int fd, std::chrono::steady_clock::time_point until,
+            const std::set<std::uint32_t>& asked, std::uint16_t id, Neighbourhood& found) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
             until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        // ppoll: the pace between sends is below poll()'s millisecond resolution.
+        const timespec wait{static_cast<time_t>(left.count() / 1000000000),
+                            static_cast<long>(left.count() % 1000000000)};
         pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        const int ready = ::ppoll(&p, 1, &wait, nullptr);
         if (ready > 0)
             drain(fd, asked, id, found);
-        if (std::chrono::steady_clock::now() >= until || (ready < 0 && errno != EINTR))
+        else if (ready < 0 && errno != EINTR)
             return;
     }
 }
@@ -190,23 +194,28 @@ Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptio
     for (const Ipv4& target : targets)
         asked.insert(toHost(target));
 
+    // Sends keep to a fixed schedule, so that the time spent reading answers between them does
+    // not add up over a whole subnet.
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
     for (const Ipv4& target : targets) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(options.port);
         to.sin_addr.s_addr = htonl(toHost(target));
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const ssize_t sent = ::sendto(socket.fd(), request.data(), request.size(), 0,
-                                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
-            if (sent >= 0 || (errno != EAGAIN && errno != ENOBUFS && errno != EINTR))
+            const ssize_t rc = ::sendto(socket.fd(), request.data(), request.size(), 0,
+                                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            if (rc >= 0 || (errno != EAGAIN && errno != ENOBUFS && errno != EINTR))
                 break; // sent, or the host cannot be reached: go on with the next one
             pollfd p{socket.fd(), POLLOUT, 0};
             ::poll(&p, 1, 10);
         }
         // The pause between sends doubles as time to read what has come already.
-        listen(socket.fd(), options.pace, asked, id, found);
+        ++sent;
+        listen(socket.fd(), start + options.pace * sent, asked, id, found);
     }
-    listen(socket.fd(), options.collect, asked, id, found);
+    listen(socket.fd(), std::chrono::steady_clock::now() + options.collect, asked, id, found);
     return found;
 }
 

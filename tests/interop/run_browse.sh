@@ -32,9 +32,16 @@ wait_master() {
     return 1
 }
 
+# libsmbclient reads ~/.smb/smb.conf before the system's: a home of the test's own gives it the
+# client configuration (this namespace's interface, state folders under the test's temporary
+# folder). Without it libsmbclient shares the machine's name cache, where other runs have left
+# the same workgroup name at addresses of their own, long gone.
 run_case() {
-    lq_client env LQ_NET_BIN="$net_program" LQ_BROWSE_MODE="$1" LQ_WORKGROUP="$LQ_WORKGROUP" \
-        LQ_PEER_NAME="$LQ_PEER_NAME" "$test_program"
+    local home=$LQ_TMP/client/home
+    mkdir -p "$home/.smb"
+    cp "$LQ_CLIENT_CONF" "$home/.smb/smb.conf"
+    lq_client env HOME="$home" LQ_NET_BIN="$net_program" LQ_BROWSE_MODE="$1" \
+        LQ_WORKGROUP="$LQ_WORKGROUP" LQ_PEER_NAME="$LQ_PEER_NAME" "$test_program"
 }
 
 status=0
