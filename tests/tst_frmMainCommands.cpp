@@ -1,0 +1,287 @@
+// The main window's commands driven by real mouse and key events through the window-system layer:
+// deleting members and workgroups from the popup menus, the item click that opens the send
+// dialog, and the commands that open the other dialogs.
+#define QTEST_QPA_MOUSE_HANDLING
+#include <QtTest>
+
+#include "app/frmMain.h"
+#include "dialogs/FindComputer.h"
+#include "dialogs/dlgAbout.h"
+#include "dialogs/dlgAddGroup.h"
+#include "dialogs/dlgDetail.h"
+#include "fakes/FakePlatform.h"
+#include "platform/ErrorReport.h"
+#include "ui_dlgDetail.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookListItem.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <sys/stat.h>
+
+using namespace lanquill;
+
+namespace {
+
+// PC02 twice in WG, and a second group WG that holds PC09.
+const char* const Book = R"(<Lanquill>
+<group id="WG">
+<computer id="PC01"><ComputerName>PC01</ComputerName><UserName>ann</UserName><IpAddress>10.0.0.1</IpAddress><Memo/></computer>
+<computer id="PC02"><ComputerName>PC02</ComputerName><UserName>first</UserName><IpAddress>10.0.0.2</IpAddress><Memo/></computer>
+<computer id="pc02"><ComputerName>pc02</ComputerName><UserName>second</UserName><IpAddress>10.0.0.3</IpAddress><Memo/></computer>
+</group>
+<group id="OFFICE"><computer id="BOSS"><ComputerName>BOSS</ComputerName><UserName/><IpAddress/><Memo/></computer></group>
+<group id="wg"><computer id="PC09"><ComputerName>PC09</ComputerName><UserName/><IpAddress/><Memo/></computer></group>
+</Lanquill>
+)";
+
+// QMenu::exec runs its own event loop: act on the menu from a timer inside it.
+void whenShown(QMenu* menu, std::function<void()> step) {
+    auto* timer = new QTimer(menu);
+    timer->setInterval(5);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, menu, [timer, menu, step, tries] {
+        if (!menu->isVisible() && ++*tries < 400)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (menu->isVisible())
+            step();
+    });
+    timer->start();
+}
+
+QPoint centreOf(widgets::TfcOutlookList* list, int index) {
+    return list->itemRect(index).center();
+}
+
+QStringList captions(widgets::TfcOutlookList* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestMainFormCommands : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<fakes::FakePlatform> fake_;
+    std::unique_ptr<app::TMainForm> form_;
+    std::function<void(QDialog*)> onDialog_;
+
+    QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
+    widgets::TfcOutlookBar* bar() const { return form_->fcOutlookBar1; }
+    widgets::TfcOutlookList* list(int page) const { return bar()->page(page)->outlookList(); }
+
+    void start(const QByteArray& book = Book) {
+        QFile file(configPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(book);
+        file.close();
+        fake_->system.directory = dir_.path().toStdString();
+        form_ = std::make_unique<app::TMainForm>(fake_->platform());
+        connect(form_.get(), &app::TMainForm::dialogOpened, this, [this](QDialog* dialog) {
+            QTimer::singleShot(0, dialog, [this, dialog] {
+                if (onDialog_)
+                    onDialog_(dialog);
+                else
+                    dialog->reject();
+            });
+        });
+        platform::runReported([this] { form_->FormCreate(); });
+        form_->resize(160, 500);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    // Right button on item `index` of the active list, then the menu's "删除成员".
+    void deleteMemberByMenu(int page, int index) {
+        widgets::TfcOutlookList* l = list(page);
+        whenShown(form_->PopupMenu1, [this] {
+            QMenu* menu = form_->PopupMenu1;
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(form_->mnuDelete).center());
+        });
+        QTest::mouseMove(l, centreOf(l, index));
+        QTest::mousePress(l, Qt::RightButton, {}, centreOf(l, index));
+        QTest::mouseRelease(l, Qt::RightButton, {}, centreOf(l, index));
+        QTRY_VERIFY(!form_->PopupMenu1->isVisible());
+    }
+
+private Q_SLOTS:
+    void init() {
+        QVERIFY(dir_.isValid());
+        app::resetMainModule();
+        fake_ = std::make_unique<fakes::FakePlatform>();
+        onDialog_ = nullptr;
+        platform::setErrorSink(
+            [this](const QString& text) { fake_->messages.show(nullptr, text); });
+    }
+
+    void cleanup() {
+        form_.reset();
+        platform::setErrorSink(nullptr);
+        fake_.reset();
+        QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void deleteMemberRemovesTheClickedItemAndTheFirstMatchingComputer() {
+        start();
+        // The third item is "pc02": the bar loses that item, the book the first PC02.
+        deleteMemberByMenu(0, 3);
+        QCOMPARE(captions(list(0)), QStringList({QStringLiteral("群体消息"), QStringLiteral("PC01"),
+                                                 QStringLiteral("PC02")}));
+        const QByteArray saved = readFile(configPath());
+        QVERIFY(!saved.contains("first"));
+        QVERIFY(saved.contains("second"));
+        QVERIFY(fake_->messages.shown.isEmpty());
+    }
+
+    void deleteMemberOnTheGroupItemChangesNothing() {
+        start();
+        const QByteArray before = readFile(configPath());
+        deleteMemberByMenu(0, 0);
+        QCOMPARE(list(0)->count(), 4);
+        QCOMPARE(readFile(configPath()), before);
+    }
+
+    void deleteKeyWithThePointerOutsideEveryItemChangesNothing() {
+        start();
+        const QByteArray before = readFile(configPath());
+        widgets::TfcOutlookList* l = list(0);
+        const QPoint below(10, l->itemRect(l->count() - 1).bottom() + 40);
+        QTest::mouseClick(l, Qt::LeftButton, {}, below); // focus, no item
+        QTest::mouseMove(l, below);
+        QVERIFY(l->hasFocus());
+        QTest::keyClick(l, Qt::Key_Delete);
+        QCOMPARE(l->count(), 4);
+        QCOMPARE(readFile(configPath()), before);
+
+        // The same key with the pointer on an item deletes that member.
+        QTest::mouseMove(l, centreOf(l, 1));
+        QTest::keyClick(l, Qt::Key_Delete);
+        QCOMPARE(captions(l).mid(1), QStringList({QStringLiteral("PC02"), QStringLiteral("pc02")}));
+        QVERIFY(!readFile(configPath()).contains("PC01"));
+    }
+
+    void deleteMemberWithAReadOnlyBookIsReportedAndStops() {
+        start();
+        QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::ReadGroup));
+        const QByteArray before = readFile(configPath());
+        deleteMemberByMenu(0, 1);
+        QCOMPARE(fake_->messages.shown.size(), 1);
+        QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("read-only")));
+        // The command stopped at the failed save: the item is still in view.
+        QCOMPARE(list(0)->count(), 4);
+        QCOMPARE(readFile(configPath()), before);
+    }
+
+    void deleteWorkgroupActsOnThePageRightClicked() {
+        start();
+        QCOMPARE(bar()->activePageEntry(), bar()->page(0));
+        widgets::TfcShapeBtn* last = bar()->page(2)->button(); // "wg", a later page
+        whenShown(form_->PopupMenu2, [this] {
+            QMenu* menu = form_->PopupMenu2;
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(form_->munDeleteGroup).center());
+        });
+        QTest::mousePress(last, Qt::RightButton);
+        QTest::mouseRelease(last, Qt::RightButton);
+        QTRY_VERIFY(!last->isVisible());
+        QCOMPARE(list(2)->count(), 0);
+        QVERIFY(bar()->page(0)->button()->isVisible());
+        QVERIFY(bar()->page(1)->button()->isVisible());
+        // The first group matching "wg" left the book: that is WG, with PC01; wg stays.
+        const QByteArray saved = readFile(configPath());
+        QVERIFY(!saved.contains("PC01"));
+        QVERIFY(saved.contains("PC09"));
+
+        // The next load shows the book as it now is.
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QCOMPARE(bar()->pageCount(), 2);
+        QCOMPARE(bar()->page(0)->button()->text(), QStringLiteral("OFFICE"));
+        QCOMPARE(bar()->page(1)->button()->text(), QStringLiteral("wg"));
+    }
+
+    void groupItemOpensGroupModeWithoutALookup() {
+        start();
+        QString mode;
+        onDialog_ = [&](QDialog* dialog) {
+            auto* send = qobject_cast<dialogs::TdlgSendMessage*>(dialog);
+            QVERIFY(send);
+            mode = send->mode() == dialogs::TdlgSendMessage::Mode::Group ? "group" : "computer";
+            QCOMPARE(send->ui().stxtCompName->text(), QStringLiteral("WG"));
+            dialog->reject();
+        };
+        const std::size_t asked = fake_->resolver.asked.size();
+        QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 0));
+        QTRY_COMPARE(mode, QStringLiteral("group"));
+        QCOMPARE(fake_->resolver.asked.size(), asked);
+    }
+
+    void computerItemShowsOnlineByAFreshLookup() {
+        start();
+        fake_->resolver.byName["PC01"] = {"PC01", {{192, 168, 9, 9}}};
+        QStringList seen;
+        onDialog_ = [&](QDialog* dialog) {
+            auto& ui = static_cast<dialogs::TdlgSendMessage*>(dialog)->ui();
+            seen << ui.stStatus->text() << ui.IPAddress->text() << ui.stUserName->text();
+            dialog->reject();
+        };
+        QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 1));
+        QTRY_COMPARE(seen.size(), 3);
+        QCOMPARE(seen, QStringList({QStringLiteral("在线"), QStringLiteral("192.168.9.9"),
+                                    QStringLiteral("ann")}));
+
+        // PC02 does not resolve: offline, with the address the book holds.
+        seen.clear();
+        QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 2));
+        QTRY_COMPARE(seen.size(), 3);
+        QCOMPARE(seen, QStringList({QStringLiteral("不在线"), QStringLiteral("10.0.0.2"),
+                                    QStringLiteral("first")}));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void emptyBookOpensTheAddGroupDialogAndCancelLeavesTheBarEmpty() {
+        QStringList titles;
+        onDialog_ = [&](QDialog* dialog) {
+            titles << dialog->windowTitle();
+            dialog->reject();
+        };
+        start("<Lanquill/>");
+        QCOMPARE(titles, QStringList{QStringLiteral("添加工作组")});
+        QCOMPARE(bar()->pageCount(), 0);
+        QVERIFY(fake_->socket.isOpen());
+    }
+
+    void findAndAboutOpenFromTheirCommands() {
+        start();
+        QStringList titles;
+        onDialog_ = [&](QDialog* dialog) {
+            titles << dialog->windowTitle();
+            dialog->reject();
+        };
+        form_->N2->trigger();
+        QTest::mouseClick(form_->Image1, Qt::LeftButton);
+        QCOMPARE(titles, QStringList({QStringLiteral("查找"), QStringLiteral("About")}));
+    }
+};
+
+QTEST_MAIN(TestMainFormCommands)
+#include "tst_frmMainCommands.moc"
