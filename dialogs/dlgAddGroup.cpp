@@ -85,7 +85,25 @@ void TdlgAddNewGroup::OKBtnClick() {
     AddNewGroup(ui_->cbGroupName->currentText().toStdString());
 }
 
+namespace {
+
+// The same limit the book's other writers keep: a name the book would refuse later (on every
+// edit of the entry) is refused now, before anything changes.
+void checkIdLength(const std::string& id, const char* what) {
+    if (id.size() > contacts::kMaxIdBytes)
+        throw contacts::XmlError(std::string(what) + " is too long (" + std::to_string(id.size()) +
+                                 " bytes; at most " + std::to_string(contacts::kMaxIdBytes) + ")");
+}
+
+} // namespace
+
 void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
+    checkIdLength(GroupName, "The workgroup name");
+    for (int i = 0; i < ui_->clbComputer->count(); ++i) {
+        const QListWidgetItem* line = ui_->clbComputer->item(i);
+        if (line->checkState() == Qt::Checked)
+            checkIdLength(line->text().toStdString(), "The computer name");
+    }
     contacts::XmlDocument& doc = main_.XMLDoc();
     contacts::XmlNode root = doc.documentElement();
     contacts::XmlNode target;
