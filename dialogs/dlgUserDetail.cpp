@@ -6,6 +6,8 @@
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
+#include <QTextCursor>
+
 namespace lanquill::dialogs {
 
 using platform::reported;
@@ -33,9 +35,11 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
     ui_->BitBtnRefresh->raise();
 
     connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
-        // The dialog closes with OK after the write-back, also when it fails.
-        platform::runReported([this] { OKBtnClick(); });
-        accept();
+        // A write-back that fails (a value the book refuses, a read-only file) is reported and
+        // the dialog stays open with what the user typed: closing would throw the edit away.
+        // The user can put it right and press OK again, or give up with Cancel.
+        if (platform::runReported([this] { OKBtnClick(); }))
+            accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui_->BitBtnRefresh, &QToolButton::clicked, this,
@@ -62,9 +66,15 @@ void TdlgUserDetailInfo::BitBtnRefreshClick() {
         return;
     ui_->stMac->setText(QString::fromStdString(results.NbMacAddress));
     ui_->stCurUser->setText(QString::fromStdString(results.NbCurrentUser));
+    // Each name goes on a line of its own after what is there, the memo's first (empty) line
+    // included; appendPlainText would fill that first line instead.
+    QTextCursor end(ui_->memOther->document());
+    end.movePosition(QTextCursor::End);
     for (const std::string* line :
-         {&results.NbWorkstationName, &results.NbExtraName, &results.NbBrowserGroup})
-        ui_->memOther->appendPlainText(QString::fromStdString(*line));
+         {&results.NbWorkstationName, &results.NbExtraName, &results.NbBrowserGroup}) {
+        end.insertBlock();
+        end.insertText(QString::fromStdString(*line));
+    }
 }
 
 } // namespace lanquill::dialogs
