@@ -103,6 +103,17 @@ lqd_count_windows_named() {
 
 lqd_shot() { import -window root "$1" 2>/dev/null; }
 
+# Screenshot of one window with its frame: WIN FILE.
+lqd_shot_window() {
+    local info x y w h
+    info=$(xwininfo -frame -id "$1" 2>/dev/null) || return 1
+    x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+    y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+    w=$(sed -n 's/.*Width: *//p' <<<"$info")
+    h=$(sed -n 's/.*Height: *//p' <<<"$info")
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2" 2>/dev/null
+}
+
 lqd_teardown() {
     local pid
     for ((i = ${#LQD_PIDS[@]} - 1; i >= 0; i--)); do

@@ -32,7 +32,7 @@ XML
 lqd_start_lanquill "$dir"
 win=$(lqd_main_window) || fail "no main window"
 echo "main window $win"
-[ -n "$shots" ] && { sleep 0.5; lqd_shot "$shots/main-window.png"; }
+[ -n "$shots" ] && { sleep 0.5; lqd_shot_window "$win" "$shots/main-window.png"; }
 title=$(xprop -id "$win" _NET_WM_NAME 2>/dev/null | sed -n 's/.*= "\(.*\)"/\1/p')
 echo "caption: '$title'"
 
