@@ -1,0 +1,319 @@
+// The node-status probe against a real Samba peer: the main window on the real platform layers
+// (its socket bound to 6767), the detail dialog's refresh, and `lanquill-net status` beside
+// Samba's own nmblookup. Runs inside the client namespace that harness.sh makes
+// (run_probe.sh does it all); the peer's name and addresses come in LQ_* variables.
+#include "app/frmMain.h"
+#include "dialogs/dlgUserDetail.h"
+#include "net/NodeStatus.h"
+#include "platform/ErrorReport.h"
+#include "platform/Platform.h"
+#include "ui_dlgUserDetail.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+using namespace lanquill;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// True inside the client namespace that harness.sh made (LQ_NS_CLIENT): the real layers may
+// broadcast, which they must only ever do into the harness's private namespaces.
+bool inPrivateNetworkNamespace() {
+    const char* name = std::getenv("LQ_NS_CLIENT");
+    if (name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr)
+        return false;
+    struct stat own {};
+    struct stat made {};
+    if (::stat("/proc/self/ns/net", &own) != 0 ||
+        ::stat((std::string("/run/netns/") + name).c_str(), &made) != 0)
+        return false;
+    return own.st_ino == made.st_ino && own.st_dev == made.st_dev;
+}
+
+// What nmbd answers to the program's own query, read on a socket of the test's own (any port):
+// lets the test know which name table the program's socket receives in the same moment.
+std::vector<std::uint8_t> rawNodeStatusReply(const std::string& address) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(137);
+    ::inet_pton(AF_INET, address.c_str(), &peer.sin_addr);
+    std::vector<std::uint8_t> reply;
+    for (int attempt = 0; attempt < 3 && reply.empty(); ++attempt) {
+        ::sendto(fd, net::NbStatQuery.data(), net::NbStatQuery.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 1000) <= 0)
+            continue;
+        std::array<std::uint8_t, 1500> buffer{};
+        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (got > 0)
+            reply.assign(buffer.begin(), buffer.begin() + got);
+    }
+    ::close(fd);
+    return reply;
+}
+
+// The names nmbd registers, in the two shapes its reply takes: right after start (5 names, no
+// entry at byte 147) and once it is local master browser (7 names: __MSBROWSE__<01> fourth, the
+// workgroup's <1D> sixth, at 147).
+struct Expected {
+    QString workstation, browserGroup, currentUser, extraName;
+};
+
+std::optional<Expected> expectedFor(const std::vector<std::uint8_t>& reply, const QString& peer,
+                                    const QString& workgroup) {
+    if (reply.size() == 193 && reply[56] == 5)
+        return Expected{peer, QString(), QString(), QString()};
+    if (reply.size() == 229 && reply[56] == 7)
+        return Expected{peer, QStringLiteral("__MSBROWSE__"), workgroup, QString()};
+    return std::nullopt;
+}
+
+// (name, suffix, group) as a comparable key: "LQPEER <20> U".
+using NameSet = QSet<QString>;
+
+QString nameKey(const QString& name, const QString& suffix, bool group) {
+    return name + " <" + suffix.toUpper() + "> " + (group ? "G" : "U");
+}
+
+// lanquill-net status: "    NAME<blanks>  <XX>  UNIQUE      Registered".
+NameSet namesOfStatus(const QString& out) {
+    static const QRegularExpression line(
+        QStringLiteral("^    (\\S.*?)\\s+<([0-9A-Fa-f]{2})>  (UNIQUE|GROUP)"),
+        QRegularExpression::MultilineOption);
+    NameSet names;
+    for (auto it = line.globalMatch(out); it.hasNext();) {
+        const auto m = it.next();
+        names << nameKey(m.captured(1), m.captured(2), m.captured(3) == "GROUP");
+    }
+    return names;
+}
+
+// nmblookup -A: "\tNAME<blanks> <xx> - [<GROUP>] B <ACTIVE>".
+NameSet namesOfNmblookup(const QString& out) {
+    static const QRegularExpression line(
+        QStringLiteral("^\\s+(\\S.*?)\\s+<([0-9A-Fa-f]{2})> -\\s+(<GROUP>)?\\s*[BPMH] "),
+        QRegularExpression::MultilineOption);
+    NameSet names;
+    for (auto it = line.globalMatch(out); it.hasNext();) {
+        const auto m = it.next();
+        names << nameKey(m.captured(1), m.captured(2), !m.captured(3).isEmpty());
+    }
+    return names;
+}
+
+QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QStringList lines(const QString& text) {
+    return text.split(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class InteropProbe : public QObject {
+    Q_OBJECT
+
+    QString peerName, peerAddress, workgroup, netBin, clientConf;
+    QString previousDirectory;
+    QTemporaryDir programDir;
+    std::unique_ptr<platform::RealPlatform> real;
+    std::unique_ptr<app::TMainForm> form;
+    QStringList errors;
+    QStringList unexpectedModals;
+    QTimer modalWatch;
+
+private Q_SLOTS:
+    void initTestCase() {
+        peerName = QString::fromStdString(env("LQ_PEER_NAME"));
+        peerAddress = QString::fromStdString(env("LQ_PEER_ADDR"));
+        workgroup = QString::fromStdString(env("LQ_WORKGROUP"));
+        // Absolute: the test changes into the program directory below.
+        netBin = QFileInfo(QString::fromStdString(env("LQ_NET_BIN"))).absoluteFilePath();
+        clientConf = QString::fromStdString(env("LQ_CLIENT_CONF"));
+        if (peerAddress.isEmpty() || !inPrivateNetworkNamespace())
+            QSKIP("no Samba peer in a private namespace: run through tests/interop/run_probe.sh");
+        QVERIFY(programDir.isValid());
+
+        // A book holding the peer, so that start-up opens no add-group dialog.
+        QFile book(programDir.filePath(QStringLiteral("config.xml")));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+        book.write(QStringLiteral("<book><group id=\"%1\"><computer id=\"%2\"><ComputerName>%2"
+                                  "</ComputerName><UserName/><IpAddress>%3</IpAddress><Memo/>"
+                                  "</computer></group></book>")
+                       .arg(workgroup, peerName, peerAddress)
+                       .toUtf8());
+        book.close();
+
+        platform::setErrorSink([this](const QString& text) { errors << text; });
+        // A message box of the real layers would wait for a click that never comes: close any
+        // modal window that is not one the test opened itself, and remember it as a failure.
+        connect(&modalWatch, &QTimer::timeout, this, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && !modal->property("lqExpected").toBool()) {
+                unexpectedModals << modal->metaObject()->className();
+                modal->close();
+            }
+        });
+        modalWatch.start(100);
+
+        previousDirectory = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(programDir.path()));
+        app::resetMainModule();
+        real = std::make_unique<platform::RealPlatform>();
+        form = std::make_unique<app::TMainForm>(real->platform());
+        connect(form.get(), &app::TMainForm::dialogOpened, this,
+                [](QDialog* dialog) { QTimer::singleShot(0, dialog, &QDialog::reject); });
+        platform::runReported([this] { form->FormCreate(); });
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
+        QVERIFY(real->platform().probeSocket->isOpen());
+        QCOMPARE(QString::fromStdString(app::mainModule().AppDir), programDir.path());
+    }
+
+    void cleanupTestCase() {
+        if (form)
+            form->close();
+        form.reset();
+        real.reset();
+        platform::setErrorSink(nullptr);
+        if (!previousDirectory.isEmpty())
+            QDir::setCurrent(previousDirectory);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
+    }
+
+    // Runs first: nothing has reached the program's socket yet.
+    void detailDialogShowsThePreviousReply() {
+        QVERIFY(!form->nodeStatus().NbReplyReceived);
+        const auto reply = rawNodeStatusReply(peerAddress.toStdString());
+        const auto expected = expectedFor(reply, peerName, workgroup);
+        QVERIFY2(expected, qPrintable(QString("unknown nmbd reply of %1 bytes").arg(reply.size())));
+
+        dialogs::TdlgUserDetailInfo dialog(*form, form.get());
+        dialog.setProperty("lqExpected", true);
+        Ui::dlgUserDetail& ui = dialog.ui();
+        ui.IPAddress->setText(peerAddress);
+        ui.stMac->setText(QStringLiteral("from ARP"));
+        const QString memoBefore = ui.memOther->toPlainText();
+
+        // First press: the query goes out, but no reply has been decoded yet.
+        ui.BitBtnRefresh->click();
+        QCOMPARE(ui.stMac->text(), QStringLiteral("from ARP"));
+        QCOMPARE(ui.stCurUser->text(), QString());
+        QCOMPARE(ui.memOther->toPlainText(), memoBefore);
+
+        QVERIFY(QTest::qWaitFor([this] { return form->nodeStatus().NbReplyReceived; }, 3000));
+        ui.BitBtnRefresh->click();
+        QCOMPARE(ui.stMac->text(), QStringLiteral("00-00-00-00-00-00"));
+        QCOMPARE(ui.stCurUser->text(), expected->currentUser);
+        const QStringList after = lines(ui.memOther->toPlainText());
+        QCOMPARE(after.size(), lines(memoBefore).size() + 3);
+        QCOMPARE(after.mid(after.size() - 3),
+                 QStringList({expected->workstation, expected->extraName, expected->browserGroup}));
+
+        // A third press on the same computer shows its three names once more.
+        ui.BitBtnRefresh->click();
+        const QStringList third = lines(ui.memOther->toPlainText());
+        QCOMPARE(third.size(), after.size() + 3);
+        QCOMPARE(third.mid(third.size() - 3), after.mid(after.size() - 3));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    }
+
+    void probeDecodesTheNmbdReply() {
+        app::resetMainModule(); // a fresh record: no reply decoded yet
+        QVERIFY(!form->nodeStatus().NbReplyReceived);
+        const auto before = rawNodeStatusReply(peerAddress.toStdString());
+        QVERIFY(form->SendUDPData(peerAddress.toStdString()));
+        QVERIFY(QTest::qWaitFor([this] { return form->nodeStatus().NbReplyReceived; }, 3000));
+        const auto afterwards = rawNodeStatusReply(peerAddress.toStdString());
+        // The peer may turn master browser in between; then the program's reply is not known.
+        if (before != afterwards)
+            QSKIP("the peer's name table changed during the query (master browser election)");
+        // 193 bytes and 5 names in nmbd's first 20 seconds, 229 and 7 once it is master.
+        const auto expected = expectedFor(before, peerName, workgroup);
+        QVERIFY2(expected,
+                 qPrintable(QString("unknown nmbd reply of %1 bytes").arg(before.size())));
+        qInfo("nmbd replied with %zu bytes, %d names", before.size(), int(before[56]));
+
+        const net::NodeStatusResults& r = form->nodeStatus();
+        QCOMPARE(QString::fromStdString(r.NbWorkstationName), expected->workstation);
+        QCOMPARE(QString::fromStdString(r.NbBrowserGroup), expected->browserGroup);
+        QCOMPARE(QString::fromStdString(r.NbCurrentUser), expected->currentUser);
+        QCOMPARE(QString::fromStdString(r.NbExtraName), expected->extraName);
+        QCOMPARE(QString::fromStdString(r.NbMacAddress), QStringLiteral("00-00-00-00-00-00"));
+    }
+
+    void invalidAddressSendsNothing() {
+        QVERIFY(!form->SendUDPData("10.0.0"));
+        QVERIFY(!form->SendUDPData("peer"));
+    }
+
+    void statusCommandListsWhatNmblookupLists() {
+        QVERIFY(QFileInfo(netBin).isExecutable());
+        QVERIFY(!clientConf.isEmpty());
+        NameSet ours, samba;
+        // The table grows while the peer becomes master browser; both must see the same one.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            int ourExit = -1;
+            int sambaExit = -1;
+            const QString ourText = run(netBin, {"status", peerAddress}, &ourExit);
+            const QString sambaText =
+                run(QStringLiteral("nmblookup"), {"-s", clientConf, "-A", peerAddress}, &sambaExit);
+            QCOMPARE(ourExit, 0);
+            QCOMPARE(sambaExit, 0);
+            ours = namesOfStatus(ourText);
+            samba = namesOfNmblookup(sambaText);
+            QVERIFY2(samba.size() >= 5, qPrintable(sambaText));
+            QVERIFY(ourText.contains(QStringLiteral("MAC Address = 00-00-00-00-00-00")));
+            if (ours == samba)
+                break;
+        }
+        QCOMPARE(ours, samba);
+        QVERIFY(ours.contains(nameKey(peerName, "00", false)));
+        QVERIFY(ours.contains(nameKey(peerName, "20", false)));
+        QVERIFY(ours.contains(nameKey(workgroup, "00", true)));
+    }
+};
+
+QTEST_MAIN(InteropProbe)
+#include "tst_interop_probe.moc"
