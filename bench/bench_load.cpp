@@ -1,0 +1,204 @@
+// Loading the contact book into the main window: TMainForm::LoadXMLFile (parse, then the group
+// bar rebuilt page by page) on a book of 500 workgroups of 20 computers each, beside libxml2
+// parsing the same file alone. Goal: the load costs at most three times the bare parse.
+// Runs on Qt's offscreen platform; the platform layers are inert stand-ins.
+#include "app/frmMain.h"
+#include "contacts/BookGenerator.h"
+#include "platform/Platform.h"
+#include "widgets/TfcOutlookBar.h"
+#include "widgets/TfcOutlookList.h"
+#include "widgets/TfcOutlookPage.h"
+#include "widgets/TfcShapeBtn.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+
+#include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using namespace lanquill;
+
+constexpr int kGroups = 500;
+constexpr int kComputers = 20;
+
+// Every layer does nothing: loading the book touches none of them but the message boxes, and
+// those only for a book that does not parse.
+struct InertPlatform {
+    struct System : platform::SystemInfo {
+        std::string currentDirectory() override { return "/tmp"; }
+        std::string hostName() override { return {}; }
+        std::string computerName() override { return "BENCH"; }
+        std::string programDirectory() override { return "/tmp"; }
+    } system;
+    struct Resolver : platform::Resolver {
+        std::optional<platform::HostEntry> hostByName(const std::string&) override { return {}; }
+        std::optional<platform::HostEntry> hostByAddress(const platform::Ipv4&) override {
+            return {};
+        }
+    } resolver;
+    struct Neighbours : platform::NeighbourTable {
+        std::vector<std::uint8_t> hardwareAddress(const platform::Ipv4&) override { return {}; }
+    } neighbours;
+    struct Socket : platform::DatagramSocket {
+        int startup() override { return 0; }
+        bool create() override { return false; }
+        int lastError() const override { return 0; }
+        bool bind(std::uint16_t) override { return false; }
+        void notifyReadable(std::function<void()>) override {}
+        long sendTo(const platform::Ipv4&, std::uint16_t, std::span<const std::uint8_t>) override {
+            return -1;
+        }
+        long receive(std::span<std::uint8_t>) override { return -1; }
+        void close() override {}
+        bool isOpen() const override { return false; }
+    } socket;
+    struct Messenger : platform::Messenger {
+        std::uint32_t send(const std::string&, const std::string&, const std::string&) override {
+            return platform::messenger::NetworkError;
+        }
+    } messenger;
+    struct Commands : platform::CommandRunner {
+        bool start(const std::string&) override { return false; }
+    } commands;
+    struct Network : platform::NetworkEnumerator {
+        std::uint32_t open(std::uint32_t, std::uint32_t, std::uint32_t,
+                           const platform::NetResource*, Handle&) override {
+            return platform::netenum::NoNetwork;
+        }
+        std::uint32_t read(Handle, std::vector<platform::NetResource>&) override {
+            return platform::netenum::InvalidHandle;
+        }
+        std::uint32_t close(Handle) override { return platform::netenum::InvalidHandle; }
+    } network;
+    struct Tray : platform::TrayIcon {
+        bool add(const QIcon&, const QString&) override { return false; }
+        void remove() override {}
+        void onLeftPress(std::function<void()>) override {}
+        void onRightRelease(std::function<void(const QPoint&)>) override {}
+    } tray;
+    struct HotKeys : platform::HotKeys {
+        std::uint16_t addAtom(const std::string&) override { return 1; }
+        void deleteAtom(std::uint16_t) override {}
+        bool registerHotKey(std::uint16_t, int, int) override { return false; }
+        void unregisterHotKey(std::uint16_t) override {}
+        void onHotKey(std::function<void(std::uint16_t)>) override {}
+    } hotKeys;
+    struct Taskbar : platform::TaskbarButton {
+        void hide(QWidget&) override {}
+    } taskbar;
+    struct Help : platform::HelpViewer {
+        bool closeWindowTitled(const QString&) override { return false; }
+        bool open(const std::string&) override { return false; }
+    } help;
+    // A book that does not parse would be a broken benchmark, not a message to wait for.
+    struct Messages : platform::MessageBoxes {
+        void show(QWidget*, const QString& text) override {
+            std::fprintf(stderr, "bench_load: %s\n", text.toLocal8Bit().constData());
+            std::abort();
+        }
+    } messages;
+
+    platform::Platform platform() {
+        return {&system,  &resolver, &neighbours, &socket,  &messenger, &commands,
+                &network, &tray,     &hotKeys,    &taskbar, &help,      &messages};
+    }
+};
+
+class BookDir {
+public:
+    BookDir() {
+        char dir[] = "/tmp/bench_load.XXXXXX";
+        if (::mkdtemp(dir) == nullptr)
+            std::abort();
+        dir_ = dir;
+        book_ = dir_ + "/config.xml";
+        std::ofstream(book_, std::ios::binary) << contacts::makeBook(kGroups, kComputers);
+    }
+    ~BookDir() { std::filesystem::remove_all(dir_); }
+    BookDir(const BookDir&) = delete;
+    BookDir& operator=(const BookDir&) = delete;
+    const std::string& book() const { return book_; }
+
+private:
+    std::string dir_;
+    std::string book_;
+};
+
+const BookDir& bookDir() {
+    static const BookDir dir;
+    return dir;
+}
+
+// Resident memory of this process, in MiB.
+double residentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kib = 0;
+            status >> kib;
+            return kib / 1024.0;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+void BM_Libxml2ParseOnly(benchmark::State& state) {
+    const std::string& path = bookDir().book();
+    for (auto _ : state) {
+        xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+        if (doc == nullptr)
+            state.SkipWithError("parse failed");
+        xmlFreeDoc(doc);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(std::filesystem::file_size(path)));
+    state.counters["rss_mib"] = residentMiB();
+}
+BENCHMARK(BM_Libxml2ParseOnly)->Unit(benchmark::kMillisecond);
+
+// The window's load, as start-up and every reload run it. The pages of the previous load go
+// when the event loop next runs; that deletion is part of every reload and is timed too.
+void BM_LoadXMLFile(benchmark::State& state) {
+    const std::string& path = bookDir().book();
+    InertPlatform inert;
+    const platform::Platform layers = inert.platform();
+    app::resetMainModule();
+    app::TMainForm form(layers);
+    form.show();
+    for (auto _ : state) {
+        form.LoadXMLFile(path);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(std::filesystem::file_size(path)));
+    // Memory with the whole book loaded and shown in the bar.
+    state.counters["rss_mib"] = residentMiB();
+    state.counters["pages"] = static_cast<double>(form.fcOutlookBar1->pageCount());
+}
+BENCHMARK(BM_LoadXMLFile)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
