@@ -1,10 +1,10 @@
 #include "platform/SmbNetworkEnumerator.h"
 
 #include "platform/OemCodePage.h"
+#include "platform/SmbClientLibrary.h"
 
 #include <algorithm>
 #include <cstring>
-#include <libsmbclient.h>
 #include <string_view>
 
 namespace lanquill::platform {
@@ -47,7 +47,7 @@ SmbNetworkEnumerator::SmbNetworkEnumerator() = default;
 
 SmbNetworkEnumerator::~SmbNetworkEnumerator() {
     if (context_ != nullptr)
-        smbc_free_context(context_, 1);
+        SmbClientLibrary::get()->free_context(context_, 1);
 }
 
 bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
@@ -150,22 +150,27 @@ const Neighbourhood& SmbNetworkEnumerator::sweptNeighbourhood() {
 SMBCCTX* SmbNetworkEnumerator::browseContext() {
     if (context_ != nullptr || contextFailed_)
         return context_;
-    SMBCCTX* ctx = smbc_new_context();
+    const SmbClientLibrary* smbc = SmbClientLibrary::get();
+    if (smbc == nullptr) {
+        contextFailed_ = true;
+        return nullptr;
+    }
+    SMBCCTX* ctx = smbc->new_context();
     if (ctx == nullptr) {
         contextFailed_ = true;
         return nullptr;
     }
-    smbc_setDebug(ctx, 0);
-    smbc_setTimeout(ctx, BrowseTimeoutMs);
-    smbc_setUser(ctx, "guest");
-    smbc_setOptionUseKerberos(ctx, false);
-    smbc_setOptionFallbackAfterKerberos(ctx, true);
-    smbc_setOptionNoAutoAnonymousLogin(ctx, false);
-    smbc_setFunctionAuthDataWithContext(ctx, guestCredentials);
+    smbc->setDebug(ctx, 0);
+    smbc->setTimeout(ctx, BrowseTimeoutMs);
+    smbc->setUser(ctx, "guest");
+    smbc->setOptionUseKerberos(ctx, false);
+    smbc->setOptionFallbackAfterKerberos(ctx, true);
+    smbc->setOptionNoAutoAnonymousLogin(ctx, false);
+    smbc->setFunctionAuthDataWithContext(ctx, guestCredentials);
     // The browse list (NetServerEnum2) exists only over SMB1.
-    smbc_setOptionProtocols(ctx, "NT1", "NT1");
-    if (smbc_init_context(ctx) == nullptr) {
-        smbc_free_context(ctx, 1);
+    smbc->setOptionProtocols(ctx, "NT1", "NT1");
+    if (smbc->init_context(ctx) == nullptr) {
+        smbc->free_context(ctx, 1);
         contextFailed_ = true;
         return nullptr;
     }
@@ -178,10 +183,11 @@ bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wanted
     SMBCCTX* ctx = browseContext();
     if (ctx == nullptr)
         return false;
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    const SmbClientLibrary* smbc = SmbClientLibrary::get();
+    SMBCFILE* dir = smbc->getFunctionOpendir(ctx)(ctx, url.c_str());
     if (dir == nullptr)
         return false;
-    const auto readdir = smbc_getFunctionReaddir(ctx);
+    const auto readdir = smbc->getFunctionReaddir(ctx);
     while (const smbc_dirent* d = readdir(ctx, dir)) {
         if (d->smbc_type != wantedType)
             continue;
@@ -189,7 +195,7 @@ bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wanted
         if (!name.empty() && isValidNetBiosName(name))
             names.push_back(std::move(name));
     }
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    smbc->getFunctionClosedir(ctx)(ctx, dir);
     return true;
 }
 

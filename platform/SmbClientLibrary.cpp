@@ -1,0 +1,45 @@
+#include "platform/SmbClientLibrary.h"
+
+#include <dlfcn.h>
+
+namespace lanquill::platform {
+
+namespace {
+
+template <class Function> bool bind(void* handle, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(handle, name));
+    return function != nullptr;
+}
+
+SmbClientLibrary* load() {
+    void* handle = dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr)
+        return nullptr;
+    static SmbClientLibrary library;
+    SmbClientLibrary& l = library;
+    const bool complete =
+        bind(handle, "smbc_new_context", l.new_context) &&
+        bind(handle, "smbc_free_context", l.free_context) &&
+        bind(handle, "smbc_init_context", l.init_context) &&
+        bind(handle, "smbc_setDebug", l.setDebug) &&
+        bind(handle, "smbc_setTimeout", l.setTimeout) && bind(handle, "smbc_setUser", l.setUser) &&
+        bind(handle, "smbc_setOptionUseKerberos", l.setOptionUseKerberos) &&
+        bind(handle, "smbc_setOptionFallbackAfterKerberos", l.setOptionFallbackAfterKerberos) &&
+        bind(handle, "smbc_setOptionNoAutoAnonymousLogin", l.setOptionNoAutoAnonymousLogin) &&
+        bind(handle, "smbc_setFunctionAuthDataWithContext", l.setFunctionAuthDataWithContext) &&
+        bind(handle, "smbc_setOptionProtocols", l.setOptionProtocols) &&
+        bind(handle, "smbc_getFunctionOpendir", l.getFunctionOpendir) &&
+        bind(handle, "smbc_getFunctionReaddir", l.getFunctionReaddir) &&
+        bind(handle, "smbc_getFunctionClosedir", l.getFunctionClosedir);
+    // The library stays loaded for the rest of the run: its contexts may outlive any caller.
+    return complete ? &library : nullptr;
+}
+
+} // namespace
+
+const SmbClientLibrary* SmbClientLibrary::get() {
+    static const SmbClientLibrary* library = load();
+    return library;
+}
+
+} // namespace lanquill::platform

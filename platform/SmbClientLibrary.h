@@ -1,0 +1,30 @@
+// libsmbclient, loaded on first use. It brings in most of Samba's own libraries (about a hundred
+// shared objects); loading them only when the network neighbourhood is browsed keeps the start of
+// the program and of every `lanquill-net send` fast.
+#pragma once
+
+#include <libsmbclient.h>
+
+namespace lanquill::platform {
+
+struct SmbClientLibrary {
+    decltype(&::smbc_new_context) new_context;
+    decltype(&::smbc_free_context) free_context;
+    decltype(&::smbc_init_context) init_context;
+    decltype(&::smbc_setDebug) setDebug;
+    decltype(&::smbc_setTimeout) setTimeout;
+    decltype(&::smbc_setUser) setUser;
+    decltype(&::smbc_setOptionUseKerberos) setOptionUseKerberos;
+    decltype(&::smbc_setOptionFallbackAfterKerberos) setOptionFallbackAfterKerberos;
+    decltype(&::smbc_setOptionNoAutoAnonymousLogin) setOptionNoAutoAnonymousLogin;
+    decltype(&::smbc_setFunctionAuthDataWithContext) setFunctionAuthDataWithContext;
+    decltype(&::smbc_setOptionProtocols) setOptionProtocols;
+    decltype(&::smbc_getFunctionOpendir) getFunctionOpendir;
+    decltype(&::smbc_getFunctionReaddir) getFunctionReaddir;
+    decltype(&::smbc_getFunctionClosedir) getFunctionClosedir;
+
+    // The loaded library, or nullptr when it (or one of its functions) is not there.
+    static const SmbClientLibrary* get();
+};
+
+} // namespace lanquill::platform
