@@ -8,6 +8,17 @@
 #   lqd_main_window                   # prints the main window's id
 #   lqd_shot FILE                     # screenshot of the whole screen
 #   lqd_teardown                      # ends what lqd_ started, by pid (lq_teardown does the rest)
+#
+# Driving the program as a user does (all positions relative to a window's client area):
+#   lqd_window_named TITLE            # prints the id of the visible window titled TITLE (waits)
+#   lqd_click WIN X Y [BUTTON]        # moves the pointer there and clicks (button 1 by default)
+#   lqd_popup_menu                    # prints the id of the program's open popup menu (waits)
+#   lqd_menu_pick MENU INDEX COUNT    # clicks item INDEX (from 0) of a menu of COUNT plain items
+#   lqd_stop_lanquill                 # ends the running program by its pid and waits for it
+#   lqd_item_y INDEX                  # y of item INDEX of the active page (main window client)
+#   lqd_crop WIN X Y W H FILE         # screenshot of a part of a window's client area
+#   lqd_ink_width FILE [LEVEL]        # width of the writing darker than LEVEL % (default 50)
+#   lqd_program_dir DIR               # a fresh program directory with the help file
 
 LQD_PIDS=()
 LQD_PID=
@@ -112,6 +123,92 @@ lqd_shot_window() {
     w=$(sed -n 's/.*Width: *//p' <<<"$info")
     h=$(sed -n 's/.*Height: *//p' <<<"$info")
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2" 2>/dev/null
+}
+
+# The program's visible window titled exactly TITLE; waits up to 10 s.
+lqd_window_named() {
+    local i id
+    for i in $(seq 1 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+lqd_window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+
+lqd_click() {
+    xdotool mousemove --sync --window "$1" "$2" "$3" click "${4:-1}"
+}
+
+# The open popup menu: the program's visible override-redirect window other than the tray icon
+# (Qt does not mark its menus with the popup-menu window type here); waits up to 5 s.
+lqd_popup_menu() {
+    local i id
+    for i in $(seq 1 50); do
+        for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
+            if xwininfo -all -id "$id" 2>/dev/null | grep -q 'Override Redirect State: yes' &&
+                ! xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE; then
+                echo "$id"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    return 1
+}
+
+# Clicks item INDEX of MENU, a menu of COUNT items of one height (no separators).
+lqd_menu_pick() {
+    local menu=$1 index=$2 count=$3 w h
+    w=$(xwininfo -id "$menu" | sed -n 's/.*Width: *//p')
+    h=$(xwininfo -id "$menu" | sed -n 's/.*Height: *//p')
+    lqd_click "$menu" $((w / 2)) $((h * (2 * index + 1) / (2 * count)))
+}
+
+# Ends the running program by its pid and waits until it is gone.
+lqd_stop_lanquill() {
+    [ -n "$LQD_PID" ] || return 0
+    kill "$LQD_PID" 2>/dev/null
+    lqd_wait bash -c "! kill -0 $LQD_PID 2>/dev/null" || kill -9 "$LQD_PID" 2>/dev/null
+    wait "$LQD_PID" 2>/dev/null
+    LQD_PID=
+}
+
+# Items of a page: 20 px page button, then items of about 42.5 px each, the caption centred.
+lqd_item_y() { echo $((42 + $1 * 85 / 2)); }
+
+lqd_crop() {
+    local info x y
+    info=$(xwininfo -id "$1" 2>/dev/null) || return 1
+    x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+    y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+    import -window root -crop "${4}x${5}+$((x + $2))+$((y + $3))" +repage "$6" 2>/dev/null
+}
+
+# How wide the writing in a crop is: the crop in grey, pixels darker than LEVEL % kept, trimmed
+# to them. Grey writing on a disabled control needs a higher level.
+lqd_ink_width() {
+    local geometry
+    geometry=$(convert "$1" -colorspace gray -threshold "${2:-50}%" -negate -trim -format '%w %@' info: \
+        2>/dev/null)
+    # An image without ink trims to nothing: its bounding box is then 0x0.
+    case $geometry in
+    *" 0x0"*) echo 0 ;;
+    *) echo "${geometry%% *}" ;;
+    esac
+}
+
+# Number of pixels in which two images of one size differ.
+lqd_pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'; }
+
+lqd_program_dir() {
+    mkdir -p "$1"
+    cp "$LQD_BIN/LANQUILL.CHM" "$1/"
 }
 
 lqd_teardown() {

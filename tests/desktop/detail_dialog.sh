@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# In a real X server, against a Samba peer in the client's private namespace: the send dialog's
+# status button opens the detail dialog; the first refresh only sends the node-status query, the
+# second shows the peer's names in the second page's services memo; a note typed there and OK
+# is saved in config.xml, and the send dialog stays open for the message.
+# Usage: detail_dialog.sh BIN_DIR [SCREENSHOT_DIR]
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+LQD_BIN=$1
+shots=${2:-}
+. "$here/../interop/harness.sh"
+. "$here/desktop.sh"
+lq_require_root_netns || exit 77
+lqd_require || exit 77
+cleanup() { lqd_teardown; lq_teardown; }
+trap cleanup EXIT
+lq_setup
+lqd_start_display || exit 1
+lq_start_samba
+lq_wait_ready || exit 1
+
+dir=$LQ_TMP/program
+fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
+
+lqd_program_dir "$dir"
+cat >"$dir/config.xml" <<XML
+<Lanquill>
+  <group id="$LQ_WORKGROUP">
+    <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo>first note</Memo></computer>
+  </group>
+</Lanquill>
+XML
+lqd_start_lanquill "$dir"
+win=$(lqd_main_window) || fail "no main window"
+
+# Client coordinates. Send dialog: the status button. Detail dialog: its buttons lie over the
+# page control; the page's own controls sit below the tab bar (27 px) and a 2 px margin.
+status_button=(312 34)
+second_tab=(180 12)
+refresh=(215 78)
+ok=(215 145)
+services_memo=(42 38 118 58) # inside the frame of memOther, left of a scroll bar
+note_memo=(107 150)
+
+lqd_click "$win" 50 "$(lqd_item_y 1)"
+send=$(lqd_window_named "发送消息") || fail "no send dialog"
+lqd_click "$send" "${status_button[@]}"
+detail=$(lqd_window_named "详细信息") || fail "the status button opened no detail dialog"
+lqd_click "$detail" "${second_tab[@]}"
+sleep 0.3
+lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services0.png"
+
+# The first press sends the query; nothing has been received yet, so nothing is shown.
+lqd_click "$detail" "${refresh[@]}"
+sleep 0.3
+lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services1.png"
+[ "$(lqd_pixels_differ "$LQ_TMP/services0.png" "$LQ_TMP/services1.png")" = 0 ] ||
+    fail "the first refresh changed the services memo before any reply"
+# The reply arrives within a moment; the second press shows its names.
+sleep 1
+lqd_click "$detail" "${refresh[@]}"
+sleep 0.3
+lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services2.png"
+differ=$(lqd_pixels_differ "$LQ_TMP/services0.png" "$LQ_TMP/services2.png")
+[ "${differ:-0}" -gt 100 ] || fail "the second refresh showed nothing in the services memo"
+ink=$(lqd_ink_width "$LQ_TMP/services2.png" 80)
+# The peer's name (6 letters) and __MSBROWSE__ are written there; a single blot is too narrow.
+[ "$ink" -gt 40 ] || fail "the services memo's writing is only $ink px wide"
+echo "PASS: the second refresh shows the peer's names ($differ pixels changed, $ink px wide)"
+
+# The note: select what is there, type over it, OK.
+lqd_click "$detail" "${note_memo[@]}"
+xdotool key ctrl+a
+xdotool type --delay 20 "printer room, ask Wang"
+sleep 0.3
+[ -n "$shots" ] && lqd_shot_window "$detail" "$shots/detail-dialog.png"
+lqd_click "$detail" "${ok[@]}"
+lqd_wait lqd_window_gone "$detail" || fail "OK did not close the detail dialog"
+grep -q "<Memo>printer room, ask Wang</Memo>" "$dir/config.xml" ||
+    fail "the note is not in config.xml: $(cat "$dir/config.xml")"
+grep -q "<UserName>peeruser</UserName>" "$dir/config.xml" || fail "the user name was lost"
+grep -q "<IpAddress>$LQ_PEER_ADDR</IpAddress>" "$dir/config.xml" || fail "the address was lost"
+lqd_is_viewable "$send" || fail "the send dialog closed with the detail dialog"
+echo "PASS: the note typed in the detail dialog is saved in config.xml"
+
+# Cancel in the send dialog sends nothing.
+lqd_click "$send" 213 177
+lqd_wait lqd_window_gone "$send" || fail "Cancel did not close the send dialog"
+sleep 0.5
+[ -z "$(ls "$LQ_MSG_DIR")" ] || fail "Cancel sent a message"
+kill -0 "$LQD_PID" 2>/dev/null || fail "the program ended during the test"
+echo "PASS: Cancel closes the send dialog without sending"
+exit 0
