@@ -1,0 +1,248 @@
+// The add-group dialog on the real platform layers against two Samba computers of one
+// workgroup, the first its master browser: the workgroup list and the check-list come from the
+// real neighbourhood, and what OK writes into config.xml carries the addresses that NetBIOS
+// name queries give. Runs inside the client namespace that run_addgroup.sh makes, which passes
+// the workgroup and the peers in LQ_* variables.
+#include "contacts/XmlDocument.h"
+#include "dialogs/MainWindowServices.h"
+#include "dialogs/dlgAddGroup.h"
+#include "platform/ErrorReport.h"
+#include "platform/Platform.h"
+#include "ui_dlgAddGroup.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+using namespace lanquill;
+
+namespace {
+
+QString env(const char* name) {
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+// True inside the client namespace the harness made (named LQ_NS_CLIENT, bound under
+// /run/netns by `ip netns add`): the real layers broadcast name queries and sweep the subnet,
+// which they may only do there. /proc/1/ns/net cannot serve as the reference: a container may
+// refuse to show it even to root.
+bool inHarnessNamespace() {
+    const QByteArray name = qgetenv("LQ_NS_CLIENT");
+    if (name.isEmpty() || name.contains('/'))
+        return false;
+    struct stat own {};
+    struct stat made {};
+    if (::stat("/proc/self/ns/net", &own) != 0 ||
+        ::stat(("/run/netns/" + name).constData(), &made) != 0)
+        return false;
+    return own.st_ino == made.st_ino && own.st_dev == made.st_dev;
+}
+
+// The main window's services on the real platform: the real enumerator, resolver and the rest,
+// and a contact book of its own in a temporary folder.
+class RealMainWindow : public dialogs::MainWindowServices {
+public:
+    explicit RealMainWindow(std::string path) : configPath_(std::move(path)) {
+        LoadXMLFile(configPath_);
+    }
+    const platform::Platform& platform() const override { return real_.platform(); }
+    contacts::XmlDocument& XMLDoc() override { return *doc_; }
+    const std::string& ConfigPath() const override { return configPath_; }
+    void LoadXMLFile(const std::string& path) override {
+        doc_ = std::make_unique<contacts::XmlDocument>();
+        doc_->load(path);
+    }
+    // The add-group dialog probes nobody.
+    bool SendUDPData(const std::string&) override { return false; }
+    const net::NodeStatusResults& nodeStatus() const override { return results_; }
+
+private:
+    platform::RealPlatform real_;
+    std::string configPath_;
+    std::unique_ptr<contacts::XmlDocument> doc_;
+    net::NodeStatusResults results_;
+};
+
+// The book as the file holds it: one line per group, "ID: COMPUTER[field=text;...] ...".
+QStringList bookOnDisk(const std::string& path) {
+    contacts::XmlDocument doc;
+    doc.load(path);
+    QStringList lines;
+    const contacts::XmlNodeList groups = doc.documentElement().childNodes();
+    for (int g = 0; g < groups.length(); ++g) {
+        QString line = QString::fromStdString(groups.item(g).getAttribute("id")) + ":";
+        const contacts::XmlNodeList members = groups.item(g).childNodes();
+        for (int c = 0; c < members.length(); ++c) {
+            line += QStringLiteral(" ") +
+                    QString::fromStdString(members.item(c).getAttribute("id")) + "[";
+            const contacts::XmlNodeList fields = members.item(c).childNodes();
+            for (int f = 0; f < fields.length(); ++f)
+                line += QString::fromStdString(fields.item(f).nodeName() + "=" +
+                                               fields.item(f).text() + ";");
+            line += "]";
+        }
+        lines << line;
+    }
+    return lines;
+}
+
+QString entry(const QString& name, const QString& address) {
+    return QStringLiteral(" %1[ComputerName=%1;UserName=;IpAddress=%2;Memo=;]").arg(name, address);
+}
+
+QStringList itemsOf(const QComboBox& box) {
+    QStringList items;
+    for (int i = 0; i < box.count(); ++i)
+        items << box.itemText(i);
+    return items;
+}
+
+QStringList linesOf(const QListWidget& list, Qt::CheckState state) {
+    QStringList lines;
+    for (int i = 0; i < list.count(); ++i) {
+        if (list.item(i)->checkState() == state)
+            lines << list.item(i)->text();
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestInteropAddGroup : public QObject {
+    Q_OBJECT
+
+    QString workgroup_ = env("LQ_WORKGROUP");
+    QString peer_ = env("LQ_PEER_NAME");
+    QString peerAddress_ = env("LQ_PEER_ADDR");
+    QString peer2_ = env("LQ_PEER2_NAME");
+    QString peer2Address_ = env("LQ_PEER2_ADDR");
+    QTemporaryDir dir_;
+    std::unique_ptr<RealMainWindow> main_;
+    std::unique_ptr<dialogs::TdlgAddNewGroup> dialog_;
+    QStringList errors_;
+    QStringList unexpectedModals_;
+    QTimer modalWatch_;
+
+    Ui::dlgAddGroup& ui() { return dialog_->ui(); }
+    std::string configPath() const { return dir_.filePath("config.xml").toStdString(); }
+
+    QByteArray fileBytes() const {
+        QFile file(QString::fromStdString(configPath()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Opens the dialog as the user sees it and picks the workgroup from its list with the
+    // keyboard; the check-list then holds the workgroup's computers.
+    void openAndPickWorkgroup() {
+        dialog_ = std::make_unique<dialogs::TdlgAddNewGroup>(*main_, nullptr);
+        dialog_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+        QCOMPARE(itemsOf(*ui().cbGroupName), QStringList{workgroup_});
+        QVERIFY(ui().cbGroupName->currentText().isEmpty());
+        QCOMPARE(ui().clbComputer->count(), 0);
+        ui().cbGroupName->setFocus();
+        QTest::keyClick(ui().cbGroupName, Qt::Key_Down);
+        QCOMPARE(ui().cbGroupName->currentText(), workgroup_);
+        QStringList both{peer_, peer2_};
+        both.sort(Qt::CaseInsensitive);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Unchecked), both);
+    }
+
+    // Toggles the tick of `name`'s line with the space bar, as a keyboard user does.
+    void toggle(const QString& name) {
+        const auto found = ui().clbComputer->findItems(name, Qt::MatchExactly);
+        QCOMPARE(found.size(), 1);
+        const Qt::CheckState before = found[0]->checkState();
+        ui().clbComputer->setFocus();
+        ui().clbComputer->setCurrentItem(found[0]);
+        QTest::keyClick(ui().clbComputer->viewport(), Qt::Key_Space);
+        QVERIFY(found[0]->checkState() != before);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (peer2Address_.isEmpty() || !inHarnessNamespace())
+            QSKIP("no Samba peers in a private namespace: run through "
+                  "tests/interop/run_addgroup.sh");
+        QVERIFY(!workgroup_.isEmpty() && !peer_.isEmpty() && !peer2_.isEmpty() &&
+                !peerAddress_.isEmpty());
+        QVERIFY(dir_.isValid());
+        QFile book(QString::fromStdString(configPath()));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+        book.write("<Lanquill/>");
+        book.close();
+
+        platform::setErrorSink([this](const QString& text) { errors_ << text; });
+        // A message box would wait for a click that never comes: close any modal window, and
+        // remember it as a failure.
+        connect(&modalWatch_, &QTimer::timeout, this, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                unexpectedModals_ << modal->metaObject()->className();
+                modal->close();
+            }
+        });
+        modalWatch_.start(100);
+        main_ = std::make_unique<RealMainWindow>(configPath());
+    }
+
+    void cleanup() {
+        dialog_.reset();
+        QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
+        QVERIFY2(unexpectedModals_.isEmpty(), qPrintable(unexpectedModals_.join(' ')));
+    }
+
+    void cleanupTestCase() {
+        main_.reset();
+        platform::setErrorSink(nullptr);
+    }
+
+    // An empty book: OK with one of the two computers ticked writes the workgroup with that
+    // computer alone, its address found by a NetBIOS name query.
+    void oneTickedComputerIntoANewGroup() {
+        openAndPickWorkgroup();
+        toggle(peer2_);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked), QStringList{peer2_});
+        QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+        QVERIFY(!dialog_->isVisible());
+        QCOMPARE(bookOnDisk(configPath()),
+                 QStringList{workgroup_ + ":" + entry(peer2_, peer2Address_)});
+    }
+
+    // The group is in the book now: all but one ticked are appended to it, in list order.
+    void allButOneAppendedToTheGroup() {
+        openAndPickWorkgroup();
+        QTest::mouseClick(ui().cbSelectAll, Qt::LeftButton);
+        QVERIFY(ui().cbSelectAll->isChecked());
+        QCOMPARE(ui().clbComputer->count(), 2);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2);
+        toggle(peer2_);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked), QStringList{peer_});
+        QTest::keyClick(ui().clbComputer, Qt::Key_Return); // OK is the default button
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+        QCOMPARE(bookOnDisk(configPath()),
+                 QStringList{workgroup_ + ":" + entry(peer2_, peer2Address_) +
+                             entry(peer_, peerAddress_)});
+    }
+
+    void cancelWritesNothing() {
+        const QByteArray before = fileBytes();
+        QVERIFY(!before.isEmpty());
+        openAndPickWorkgroup();
+        QTest::mouseClick(ui().cbSelectAll, Qt::LeftButton);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2);
+        QTest::mouseClick(ui().CancelBtn, Qt::LeftButton);
+        QCOMPARE(dialog_->result(), int(QDialog::Rejected));
+        QCOMPARE(fileBytes(), before);
+    }
+};
+
+QTEST_MAIN(TestInteropAddGroup)
+#include "tst_interop_addgroup.moc"
