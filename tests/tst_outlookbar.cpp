@@ -445,6 +445,7 @@ void TestOutlookBar::hidingActiveButtonKeepsPageAndList() {
         list->item(0)->destroy();
     }
     second->button()->setVisible(false);
+    QCoreApplication::processEvents(); // the bar lays its pages out on the next turn
 
     const QRect area = bar_->contentsRect();
     QCOMPARE(bar_->pageCount(), 3);

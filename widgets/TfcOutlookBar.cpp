@@ -1,5 +1,7 @@
 #include "widgets/TfcOutlookBar.h"
 
+#include <QCoreApplication>
+
 #include "widgets/TfcOutlookList.h"
 #include "widgets/TfcOutlookPage.h"
 #include "widgets/TfcShapeBtn.h"
@@ -67,10 +69,10 @@ TfcOutlookPage* TfcOutlookBar::addPage() {
     button->show();
     if (pages_.size() == 1) {
         active_ = page;
-        layoutPages();
+        requestLayout();
         Q_EMIT activePageChanged(page);
     } else {
-        layoutPages();
+        requestLayout();
     }
     return page;
 }
@@ -113,10 +115,30 @@ QSize TfcOutlookBar::minimumSizeHint() const {
 bool TfcOutlookBar::eventFilter(QObject* watched, QEvent* event) {
     // A page button hidden or shown by its owner leaves or rejoins the stack.
     if (event->type() == QEvent::HideToParent || event->type() == QEvent::ShowToParent) {
-        layoutPages();
+        requestLayout();
         updateGeometry();
     }
     return QFrame::eventFilter(watched, event);
+}
+
+// Pages are laid out once per turn of the event loop, as Qt's layouts are: a reload adds hundreds
+// of pages in a row, and laying out all of them after each one would cost the square.
+void TfcOutlookBar::requestLayout() {
+    if (!layoutPending_) {
+        layoutPending_ = true;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::LayoutRequest));
+    }
+}
+
+void TfcOutlookBar::ensureLaidOut() {
+    if (layoutPending_)
+        layoutPages();
+}
+
+bool TfcOutlookBar::event(QEvent* event) {
+    if (event->type() == QEvent::LayoutRequest)
+        ensureLaidOut();
+    return QFrame::event(event);
 }
 
 void TfcOutlookBar::resizeEvent(QResizeEvent* event) {
@@ -131,6 +153,7 @@ int TfcOutlookBar::visibleButtonCount() const {
 }
 
 void TfcOutlookBar::layoutPages() {
+    layoutPending_ = false;
     const QRect area = contentsRect();
     const int activeIndex = indexOf(active_);
     // Buttons up to and including the active page's stack from the top, the rest from the

@@ -40,20 +40,26 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Lays the pages out now if a change is waiting for the next turn of the event loop.
+    void ensureLaidOut();
+
 Q_SIGNALS:
     void activePageChanged(lanquill::widgets::TfcOutlookPage* page);
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void layoutPages();
+    void requestLayout();
     int visibleButtonCount() const;
 
     std::vector<TfcOutlookPage*> pages_; // children of the bar
     TfcOutlookPage* active_ = nullptr;
     int buttonSize_ = 20;
+    bool layoutPending_ = false;
 };
 
 } // namespace lanquill::widgets

@@ -39,23 +39,6 @@ TfcOutlookList::TfcOutlookList(TfcOutlookPage* page, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    auto makeScrollButton = [this](Qt::ArrowType arrow, const char* name, int direction) {
-        auto* button = new QToolButton(this);
-        button->setObjectName(QLatin1String(name));
-        button->setArrowType(arrow);
-        button->setAutoRaise(false);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->resize(kScrollButtonSize, kScrollButtonSize);
-        button->hide();
-        button->installEventFilter(this);
-        connect(button, &QAbstractButton::pressed, this,
-                [this, direction] { startScrolling(direction); });
-        // Also emitted when the button is disabled under the pointer at the end of the list.
-        connect(button, &QAbstractButton::released, this, &TfcOutlookList::stopScrolling);
-        return button;
-    };
-    scrollUpButton_ = makeScrollButton(Qt::UpArrow, "scrollUpButton", -1);
-    scrollDownButton_ = makeScrollButton(Qt::DownArrow, "scrollDownButton", +1);
     connect(&scrollTimer_, &QTimer::timeout, this, [this] {
         scrollStep(scrollDirection_);
         if (scrollOffset_ == 0 || scrollOffset_ == maxScrollOffset()) {
@@ -291,8 +274,35 @@ void TfcOutlookList::stopScrolling() {
     scrollDirection_ = 0;
 }
 
+// The scroll buttons are made the first time a shown list overflows: a book of hundreds of
+// workgroups has hundreds of lists, and most never need them.
+void TfcOutlookList::createScrollButtons() {
+    auto makeScrollButton = [this](Qt::ArrowType arrow, const char* name, int direction) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(QLatin1String(name));
+        button->setArrowType(arrow);
+        button->setAutoRaise(false);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->resize(kScrollButtonSize, kScrollButtonSize);
+        button->hide();
+        button->installEventFilter(this);
+        connect(button, &QAbstractButton::pressed, this,
+                [this, direction] { startScrolling(direction); });
+        // Also emitted when the button is disabled under the pointer at the end of the list.
+        connect(button, &QAbstractButton::released, this, &TfcOutlookList::stopScrolling);
+        return button;
+    };
+    scrollUpButton_ = makeScrollButton(Qt::UpArrow, "scrollUpButton", -1);
+    scrollDownButton_ = makeScrollButton(Qt::DownArrow, "scrollDownButton", +1);
+}
+
 void TfcOutlookList::updateScrollButtons() {
     const bool fits = contentHeight() <= height();
+    if (scrollUpButton_ == nullptr) {
+        if (fits || !isVisible())
+            return;
+        createScrollButtons();
+    }
     scrollUpButton_->move(width() - kScrollButtonSize - kScrollButtonInset, kScrollButtonInset);
     scrollDownButton_->move(width() - kScrollButtonSize - kScrollButtonInset,
                             height() - kScrollButtonSize - kScrollButtonInset);
@@ -359,7 +369,8 @@ bool TfcOutlookList::event(QEvent* event) {
 
 bool TfcOutlookList::eventFilter(QObject* watched, QEvent* event) {
     // Over a scroll button the window under the pointer is no longer the list itself.
-    if ((watched == scrollUpButton_ || watched == scrollDownButton_) &&
+    if (scrollUpButton_ != nullptr &&
+        (watched == scrollUpButton_ || watched == scrollDownButton_) &&
         event->type() == QEvent::Enter) {
         setHotItem(nullptr);
     }
@@ -461,6 +472,11 @@ void TfcOutlookList::contextMenuEvent(QContextMenuEvent* event) {
     }
     popupShowing_ = false;
     syncHotItemWithPointer();
+}
+
+void TfcOutlookList::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    updateScrollButtons();
 }
 
 void TfcOutlookList::resizeEvent(QResizeEvent* event) {

@@ -85,6 +85,7 @@ protected:
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -104,6 +105,7 @@ private:
     void scrollStep(int direction);
     void startScrolling(int direction);
     void stopScrolling();
+    void createScrollButtons();
     void updateScrollButtons();
     void setHotItem(TfcOutlookListItem* item);
     void syncHotItemWithPointer();
@@ -126,8 +128,8 @@ private:
 
     int itemHeight_ = 0;
     int scrollOffset_ = 0;
-    QAbstractButton* scrollUpButton_;
-    QAbstractButton* scrollDownButton_;
+    QAbstractButton* scrollUpButton_ = nullptr; // made when first needed
+    QAbstractButton* scrollDownButton_ = nullptr;
     QTimer scrollTimer_;
     int scrollDirection_ = 0;
 };
