@@ -233,9 +233,11 @@ void TMainForm::saveBook() {
 
 void TMainForm::LoadXMLFile(const std::string& path) {
     fcOutlookBar1->clearPages();
-    auto document = std::make_unique<contacts::XmlDocument>();
+    // The previous book goes first: loading never fails outright (an unreadable file gives an
+    // empty book), and two large books need not be held at once.
+    auto& document = mainModule().XMLDoc;
+    document = std::make_unique<contacts::XmlDocument>();
     const contacts::LoadOutcome outcome = document->load(path);
-    mainModule().XMLDoc = std::move(document);
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
         platform_.messages->show(this, fromStd(outcome.message));
 
