@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Whole-process time of finding the computers of a /24 by node status, where no browse list
+# exists: `lanquill-net view /domain:WG` (its browse attempt fails, so the node-status sweep of
+# the subnet runs) against `nbtscan SUBNET/24`, both inside the client namespace of
+# tests/interop/harness.sh. Two Samba computers answer node status on two addresses of the
+# peer namespace; their smbd refuse SMB1 and neither stands for master browser, as on a LAN of
+# today's Windows machines. Goal: Lanquill no slower than nbtscan.
+#
+# Three figures: lanquill-net as it runs on such a LAN (libsmbclient first asks the subnet for a
+# master browser by broadcast and waits in vain), the same with libsmbclient told to resolve
+# names by host only (so the figure is process start plus the sweep alone), and nbtscan.
+# Needs root. Usage: bench/bench_sweep.sh [path/to/lanquill-net] [runs]
+# The last lines are for bench/run: TABLE|figure|lanquill|reference|ratio|goal
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../tests/interop/harness.sh
+. "$here/../tests/interop/harness.sh"
+# shellcheck source=../tests/interop/browse_peers.sh
+. "$here/../tests/interop/browse_peers.sh"
+
+net=${1:-$(ls -t "$here"/../build*/bin/lanquill-net 2>/dev/null | head -1)}
+runs=${2:-10}
+[ -x "$net" ] || { echo "lanquill-net not found; pass its path" >&2; exit 2; }
+command -v nbtscan >/dev/null || { echo "nbtscan is missing: scripts/deps.sh --test" >&2; exit 2; }
+lq_require_root_netns || exit 77
+trap lq_teardown EXIT
+trap 'exit 130' INT TERM
+lq_setup
+lq_refuse_smb1
+echo "    local master = no" >>"$LQ_PEER_CONF"
+lq_add_second_peer SMB2_02
+lq_start_samba
+lq_start_second_peer
+lq_wait_ready && lq_wait_second_ready || exit 1
+home=$(lq_client_home)
+quick_home=$LQ_TMP/client/home-host-only
+mkdir -p "$quick_home/.smb"
+{ cat "$LQ_CLIENT_CONF"; echo "    name resolve order = host"; } >"$quick_home/.smb/smb.conf"
+
+subnet=$LQ_NET.0/24
+lanquill_cmd="$net view /domain:$LQ_WORKGROUP"
+nbtscan_cmd="nbtscan $subnet"
+
+# Each must find both computers, or the figures would compare a failure with a success.
+check() {
+    local what=$1 out=$2
+    shift 2
+    for want in "$@"; do
+        grep -Eq "$want" <<<"$out" || { echo "$what did not find $want:" >&2; echo "$out" >&2; exit 1; }
+    done
+    echo "$what finds: $*"
+}
+check "lanquill-net view" "$(lq_client env HOME="$home" $lanquill_cmd 2>/dev/null)" \
+    "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
+check "lanquill-net view (host-only libsmbclient)" \
+    "$(lq_client env HOME="$quick_home" $lanquill_cmd 2>/dev/null)" "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
+check "nbtscan" "$(lq_client $nbtscan_cmd 2>/dev/null)" \
+    "^$LQ_PEER_ADDR +$LQ_PEER_NAME " "^$LQ_PEER2_ADDR +$LQ_PEER2_NAME "
+
+# "median mean min max" in ms of each command, one line each, in the order given. HOME is set
+# per command, so every command runs through env.
+lanquill_run="env HOME=$home $lanquill_cmd"
+quick_run="env HOME=$quick_home $lanquill_cmd"
+if command -v hyperfine >/dev/null; then
+    csv=$LQ_TMP/sweep.csv
+    lq_client hyperfine -N --warmup 1 --runs "$runs" --export-csv "$csv" \
+        --command-name "lanquill-net view /domain:$LQ_WORKGROUP" "$lanquill_run" \
+        --command-name "the same with libsmbclient by host names only" "$quick_run" \
+        --command-name "$nbtscan_cmd" "$nbtscan_cmd" || exit 1
+    figures=$(awk -F, 'NR > 1 { printf "%.1f %.1f %.1f %.1f\n", $4 * 1000, $2 * 1000, $7 * 1000, $8 * 1000 }' "$csv")
+else
+    # Alternating, inside one shell in the namespace, so that entering it is in no figure.
+    timer='
+    runs=$1; shift
+    for ((i = 0; i < runs + 1; i++)); do
+        for ((c = 1; c <= $#; c++)); do
+            start=${EPOCHREALTIME/./}
+            ${!c} >/dev/null 2>&1
+            end=${EPOCHREALTIME/./}
+            [ $i -ge 1 ] && echo "$c $((end - start))"
+        done
+    done'
+    samples=$(lq_client bash -c "$timer" _ "$runs" "$lanquill_run" "$quick_run" "$nbtscan_cmd")
+    figures=$(for c in 1 2 3; do
+        echo "$samples" | awk -v c="$c" '$1 == c { print $2 }' | sort -n |
+            awk '{ t[++n] = $1; s += $1 } END { printf "%.1f %.1f %.1f %.1f\n",
+                t[int((n + 1) / 2)] / 1000, s / n / 1000, t[1] / 1000, t[n] / 1000 }'
+    done)
+fi
+read -r l_median l_mean l_min l_max <<<"$(sed -n 1p <<<"$figures")"
+read -r q_median q_mean q_min q_max <<<"$(sed -n 2p <<<"$figures")"
+read -r r_median r_mean r_min r_max <<<"$(sed -n 3p <<<"$figures")"
+echo "whole process, $runs runs each, in ms:"
+printf '  %-40s median %7.1f  mean %7.1f  min %7.1f  max %7.1f\n' \
+    "lanquill-net view /domain:$LQ_WORKGROUP" "$l_median" "$l_mean" "$l_min" "$l_max" \
+    "  libsmbclient by host names only" "$q_median" "$q_mean" "$q_min" "$q_max" \
+    "nbtscan $subnet" "$r_median" "$r_mean" "$r_min" "$r_max"
+ratio=$(awk -v a="$l_median" -v b="$r_median" 'BEGIN { printf "%.2f", a / b }')
+quick_ratio=$(awk -v a="$q_median" -v b="$r_median" 'BEGIN { printf "%.2f", a / b }')
+echo "  median ratio against nbtscan: $ratio, sweep alone $quick_ratio (goal <= 1.00)"
+echo "TABLE|computers of a /24 by node-status sweep, no browse list, whole process (median)|$l_median ms|$r_median ms|$ratio|<= 1.00"
+echo "TABLE|the same, libsmbclient resolving by host names only (sweep alone)|$q_median ms|$r_median ms|$quick_ratio|<= 1.00"
