@@ -29,6 +29,10 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
     ui_->PageControl1->setTabIcon(0, widgets::computerPixmap(16));
     ui_->PageControl1->setTabIcon(1, widgets::menuPixmap(0, 16));
     ui_->BitBtnRefresh->setIcon(widgets::refreshPixmap(32));
+    // Seventeen characters in a field sized for the narrow Windows font.
+    QFont macFont = font();
+    macFont.setPixelSize(11);
+    ui_->stMac->setFont(macFont);
     // The buttons lie over the page control's right-hand side.
     ui_->OKBtn->raise();
     ui_->CancelBtn->raise();
