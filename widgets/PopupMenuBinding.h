@@ -13,13 +13,11 @@ class PopupMenuBinding : public QObject {
     Q_OBJECT
 public:
     explicit PopupMenuBinding(QWidget* host);
+    ~PopupMenuBinding() override;
 
     // Detaches the previous menu's actions from the host and attaches the new menu's.
     void setMenu(QMenu* menu);
     QMenu* menu() const { return menu_; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* host_;
