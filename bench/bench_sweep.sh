@@ -9,7 +9,11 @@
 # Three figures: lanquill-net as it runs on such a LAN (libsmbclient first asks the subnet for a
 # master browser by broadcast and waits in vain), the same with libsmbclient told to resolve
 # names by host only (so the figure is process start plus the sweep alone), and nbtscan.
+# The client namespace's neighbour table is flushed before every run, as before a first scan:
+# with the failed ARP entries of a previous scan still there, nbtscan's time swings between
+# about 1.6 and 4 s, depending on which command ran before it.
 # Needs root. Usage: bench/bench_sweep.sh [path/to/lanquill-net] [runs]
+# hyperfine times the runs where it is installed; LQ_BENCH_LOOP=1 uses a plain loop instead.
 # The last lines are for bench/run: TABLE|figure|lanquill|reference|ratio|goal
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,7 +42,8 @@ mkdir -p "$quick_home/.smb"
 { cat "$LQ_CLIENT_CONF"; echo "    name resolve order = host"; } >"$quick_home/.smb/smb.conf"
 
 subnet=$LQ_NET.0/24
-lanquill_cmd="$net view /domain:$LQ_WORKGROUP"
+lanquill_args=("$net" view "/domain:$LQ_WORKGROUP")
+lanquill_cmd="${lanquill_args[*]}"
 nbtscan_cmd="nbtscan $subnet"
 
 # Each must find both computers, or the figures would compare a failure with a success.
@@ -50,20 +55,22 @@ check() {
     done
     echo "$what finds: $*"
 }
-check "lanquill-net view" "$(lq_client env HOME="$home" $lanquill_cmd 2>/dev/null)" \
+check "lanquill-net view" "$(lq_client env HOME="$home" "${lanquill_args[@]}" 2>/dev/null)" \
     "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
 check "lanquill-net view (host-only libsmbclient)" \
-    "$(lq_client env HOME="$quick_home" $lanquill_cmd 2>/dev/null)" "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
-check "nbtscan" "$(lq_client $nbtscan_cmd 2>/dev/null)" \
+    "$(lq_client env HOME="$quick_home" "${lanquill_args[@]}" 2>/dev/null)" \
+    "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
+check "nbtscan" "$(lq_client nbtscan "$subnet" 2>/dev/null)" \
     "^$LQ_PEER_ADDR +$LQ_PEER_NAME " "^$LQ_PEER2_ADDR +$LQ_PEER2_NAME "
 
 # "median mean min max" in ms of each command, one line each, in the order given. HOME is set
 # per command, so every command runs through env.
 lanquill_run="env HOME=$home $lanquill_cmd"
 quick_run="env HOME=$quick_home $lanquill_cmd"
-if command -v hyperfine >/dev/null; then
+if [ -z "${LQ_BENCH_LOOP:-}" ] && command -v hyperfine >/dev/null; then
     csv=$LQ_TMP/sweep.csv
     lq_client hyperfine -N --warmup 1 --runs "$runs" --export-csv "$csv" \
+        --prepare "ip neigh flush all" \
         --command-name "lanquill-net view /domain:$LQ_WORKGROUP" "$lanquill_run" \
         --command-name "the same with libsmbclient by host names only" "$quick_run" \
         --command-name "$nbtscan_cmd" "$nbtscan_cmd" || exit 1
@@ -74,6 +81,7 @@ else
     runs=$1; shift
     for ((i = 0; i < runs + 1; i++)); do
         for ((c = 1; c <= $#; c++)); do
+            ip neigh flush all
             start=${EPOCHREALTIME/./}
             ${!c} >/dev/null 2>&1
             end=${EPOCHREALTIME/./}

@@ -6,6 +6,7 @@
 # more than Lanquill; it is the nearest reference client there is (`smbtree -N` crashes on
 # Debian 12's Samba). The election takes about 40 s before the first run.
 # Needs root. Usage: bench/bench_view.sh [path/to/lanquill-net] [runs]
+# hyperfine times the runs where it is installed; LQ_BENCH_LOOP=1 uses a plain loop instead.
 # The last lines are for bench/run: TABLE|figure|lanquill|reference|ratio|goal
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +42,7 @@ echo "smbtree gives:"; echo "$tree" | sed 's/^/    /'
 echo "$tree" | grep -q "\\\\$LQ_PEER_NAME" || { echo "smbtree does not list $LQ_PEER_NAME" >&2; exit 1; }
 
 # "median mean min max" in ms of each command, one line each, in the order given.
-if command -v hyperfine >/dev/null; then
+if [ -z "${LQ_BENCH_LOOP:-}" ] && command -v hyperfine >/dev/null; then
     csv=$LQ_TMP/view.csv
     lq_client env HOME="$home" hyperfine -N --warmup 2 --runs "$runs" --export-csv "$csv" \
         --command-name "lanquill-net view /domain:$LQ_WORKGROUP" "$lanquill_cmd" \

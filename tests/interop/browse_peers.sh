@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2153
 # More of the neighbourhood for real-peer tests and timing scripts, on top of harness.sh: a
 # second Samba computer of the workgroup, a master browser, and the client's libsmbclient
 # configuration. Source harness.sh first, then this file. After lq_setup:
@@ -33,7 +34,7 @@ lq_refuse_smb1() {
 
 lq_add_second_peer() {
     local protocol=${1:-NT1}
-    LQ_PEER2_ADDR=$LQ_NET.3
+    LQ_PEER2_ADDR=$LQ_NET.${LQ_PEER2_HOST:-3}
     LQ_PEER2_CONF=$LQ_TMP/peer2/smb.conf
     mkdir -p "$LQ_TMP/peer2"
     ip -n "$LQ_NS_PEER" addr add "$LQ_PEER2_ADDR/24" brd + dev "$LQ_VETH_PEER"

@@ -18,7 +18,7 @@ trap 'exit 130' INT TERM
 started=$SECONDS
 lq_setup
 lq_make_master
-lq_add_second_peer
+lq_add_second_peer NT1
 lq_start_samba
 lq_start_second_peer
 lq_wait_ready && lq_wait_second_ready && lq_wait_master || exit 1
