@@ -13,8 +13,8 @@
 #   lq_client_home                  # prints a HOME whose .smb/smb.conf is the client's
 #
 # The second computer shares the first's namespace and link: two nmbd bound to two addresses of
-# one subnet both hear its broadcasts, each answers for its own names. Variables set:
-#   LQ_PEER2_ADDR LQ_PEER2_NAME LQ_PEER2_CONF
+# one subnet both hear its broadcasts, each answers for its own names. LQ_PEER2_HOST (3 unless
+# set) is its host number on the /24. Variables set: LQ_PEER2_ADDR LQ_PEER2_NAME LQ_PEER2_CONF
 
 LQ_PEER2_NAME=LQPEER2
 LQ_PEER2_ADDR=
