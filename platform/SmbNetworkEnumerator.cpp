@@ -142,8 +142,13 @@ Neighbourhood SmbNetworkEnumerator::sweep() {
 }
 
 const Neighbourhood& SmbNetworkEnumerator::sweptNeighbourhood() {
-    if (!swept_)
+    // One sweep serves the listings of a while (a dialog lists the workgroups, then a workgroup's
+    // computers); after that the network is swept afresh, as computers come and go.
+    const auto now = std::chrono::steady_clock::now();
+    if (!swept_ || now - sweptAt_ > SweepLifetime) {
         swept_ = sweep();
+        sweptAt_ = std::chrono::steady_clock::now();
+    }
     return *swept_;
 }
 

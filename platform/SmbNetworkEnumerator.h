@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/SubnetSweep.h"
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,7 +58,9 @@ private:
 
     std::map<Handle, Listing> open_;
     Handle nextHandle_ = 1;
-    std::optional<Neighbourhood> swept_; // one sweep serves the object's whole life
+    static constexpr std::chrono::seconds SweepLifetime{30};
+    std::optional<Neighbourhood> swept_;
+    std::chrono::steady_clock::time_point sweptAt_;
     _SMBCCTX* context_ = nullptr;
     bool contextFailed_ = false;
 };
