@@ -467,7 +467,7 @@ private Q_SLOTS:
         const NetResource unknown = container(ne::DisplayServer, "NOWHERE");
         QCOMPARE(listAll(e, &unknown, rc), QStringList{});
         QCOMPARE(rc, ne::BadNetName);
-        // One sweep serves the enumerator's life.
+        // One sweep serves listings made in a row.
         QCOMPARE(e.sweepCalls, 1);
 
         // TNetUsers over it, as the add-group dialog uses it.
