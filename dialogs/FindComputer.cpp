@@ -1,6 +1,7 @@
 #include "dialogs/FindComputer.h"
 
 #include "contacts/XMLFile.h"
+#include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/Lookups.h"
@@ -15,12 +16,7 @@ TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetG
     : QDialog(owner), main_(main), targetGroup_(std::move(targetGroup)),
       ui_(std::make_unique<Ui::FindComputer>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    QFont formFont = font();
-    formFont.setPixelSize(12);
-    setFont(formFont);
+    setUpFixedDialog(*this);
     connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
         // The dialog closes after the search whatever it found, also on an error.
         platform::runReported([this] { OKBtnClick(); });

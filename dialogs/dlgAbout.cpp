@@ -1,5 +1,6 @@
 #include "dialogs/dlgAbout.h"
 
+#include "dialogs/FixedDialog.h"
 #include "net/LocalHost.h"
 #include "ui_dlgAbout.h"
 #include "widgets/Artwork.h"
@@ -9,9 +10,7 @@ namespace lanquill::dialogs {
 TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
     : QDialog(owner), ui_(std::make_unique<Ui::dlgAbout>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+    setUpFixedDialog(*this);
     ui_->Image1->setPixmap(widgets::logoPixmap());
     QFont product = ui_->ProductName->font();
     product.setBold(true);

@@ -1,6 +1,7 @@
 #include "dialogs/dlgAddGroup.h"
 
 #include "contacts/XMLFile.h"
+#include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "net/Lookups.h"
 #include "platform/ErrorReport.h"
@@ -16,12 +17,7 @@ using platform::reported;
 TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgAddGroup>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    QFont formFont = font();
-    formFont.setPixelSize(12);
-    setFont(formFont);
+    setUpFixedDialog(*this);
     ui_->Image1->setPixmap(widgets::menuPixmap(2, 32));
     // FormCreate: the dialog's own neighbourhood reader.
     netUsers_ = new net::TNetUsers(*main.platform().network, *main.platform().system, this);

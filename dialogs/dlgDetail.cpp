@@ -1,6 +1,7 @@
 #include "dialogs/dlgDetail.h"
 
 #include "contacts/XMLFile.h"
+#include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/GroupCommand.h"
@@ -28,18 +29,8 @@ std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& 
 TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgDetail>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    QFont formFont = font();
-    formFont.setPixelSize(12);
-    setFont(formFont);
-
-    QPalette buttonFace = ui_->stxtCompName->palette();
-    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
-    ui_->stxtCompName->setPalette(buttonFace);
-    ui_->IPAddress->setPalette(buttonFace);
+    setUpFixedDialog(*this, true);
+    paintAsButtonFace({ui_->stxtCompName, ui_->IPAddress});
     ui_->sbtnOffLine->setIcon(widgets::offlinePixmap(32));
     ui_->spbtnOnline->setIcon(widgets::onlinePixmap(32));
     QFont sending(QStringLiteral("SimSun"));

@@ -1,6 +1,7 @@
 #include "dialogs/dlgUserDetail.h"
 
 #include "contacts/XMLFile.h"
+#include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "platform/ErrorReport.h"
 #include "ui_dlgUserDetail.h"
@@ -15,17 +16,8 @@ using platform::reported;
 TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgUserDetail>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    QFont formFont(QStringLiteral("SimSun"));
-    formFont.setPixelSize(12);
-    setFont(formFont);
-
-    QPalette buttonFace = ui_->stxtCompName->palette();
-    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
-    ui_->stxtCompName->setPalette(buttonFace);
-    ui_->IPAddress->setPalette(buttonFace);
+    setUpFixedDialog(*this, false, QStringLiteral("SimSun"));
+    paintAsButtonFace({ui_->stxtCompName, ui_->IPAddress});
     ui_->PageControl1->setTabIcon(0, widgets::computerPixmap(16));
     ui_->PageControl1->setTabIcon(1, widgets::menuPixmap(0, 16));
     ui_->BitBtnRefresh->setIcon(widgets::refreshPixmap(32));
