@@ -2,6 +2,7 @@
 # (trayer), and Lanquill started inside the client namespace of the real-peer harness, so that
 # whatever it broadcasts stays there. Source it after ../interop/harness.sh, then:
 #
+#   lqd_begin [samba]                 # all of the set-up below (and a Samba peer), torn down on exit
 #   lqd_require || exit 77            # Xvfb, openbox, trayer, xdotool present
 #   lqd_start_display                 # Xvfb + openbox + trayer; sets DISPLAY
 #   lqd_start_lanquill DIR            # lanquill with DIR as program directory; sets LQD_PID
@@ -23,6 +24,21 @@
 LQD_PIDS=()
 LQD_PID=
 LQD_BIN=${LQD_BIN:-}
+
+# The common start of a scenario: what it needs checked (exit 77 skips it), the namespaces and
+# the display up, everything torn down on exit; with "samba", a Samba peer ready too. Checks of
+# its own (python3 and such) a scenario makes before calling it.
+lqd_begin() {
+    lq_require_root_netns || exit 77
+    lqd_require || exit 77
+    trap 'lqd_teardown; lq_teardown' EXIT
+    lq_setup
+    lqd_start_display || exit 1
+    if [ "${1:-}" = samba ]; then
+        lq_start_samba
+        lq_wait_ready || exit 1
+    fi
+}
 
 lqd_require() {
     local tool

@@ -10,14 +10,7 @@ LQD_BIN=$1
 shots=${2:-}
 . "$here/../interop/harness.sh"
 . "$here/desktop.sh"
-lq_require_root_netns || exit 77
-lqd_require || exit 77
-cleanup() { lqd_teardown; lq_teardown; }
-trap cleanup EXIT
-lq_setup
-lqd_start_display || exit 1
-lq_start_samba
-lq_wait_ready || exit 1
+lqd_begin samba
 
 dir=$LQ_TMP/program
 fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }

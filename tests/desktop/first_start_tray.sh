@@ -10,12 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 LQD_BIN=$1
 . "$here/../interop/harness.sh"
 . "$here/desktop.sh"
-lq_require_root_netns || exit 77
-lqd_require || exit 77
-cleanup() { lqd_teardown; lq_teardown; }
-trap cleanup EXIT
-lq_setup
-lqd_start_display || exit 1
+lqd_begin
 
 dir=
 fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
