@@ -41,7 +41,7 @@ void printNames(const net::TNetUsers& users) {
 
 } // namespace
 
-int runView(int argc, char** argv) {
+int runListing(int argc, char** argv) {
     std::string workgroup;
     if (argc > 3) {
         usageView();
