@@ -1,5 +1,6 @@
 #include "contacts/XmlDocument.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -152,36 +153,6 @@ bool isXmlBlank(const xmlChar* s) {
     return true;
 }
 
-// Drops every whitespace-only text node, so an indented file and a compact one give the same
-// tree. Iterative: the parser already bounds the depth, but this costs nothing either way.
-void dropBlankText(xmlNode* root) {
-    xmlNode* n = root;
-    while (n != nullptr) {
-        if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
-            n = n->children;
-            continue;
-        }
-        // Advance to the next node in document order, removing blanks on the way.
-        for (;;) {
-            xmlNode* next = n->next;
-            xmlNode* parent = n->parent;
-            if (n->type == XML_TEXT_NODE && isXmlBlank(n->content)) {
-                xmlUnlinkNode(n);
-                xmlFreeNode(n);
-            }
-            if (n == root)
-                return;
-            if (next != nullptr) {
-                n = next;
-                break;
-            }
-            n = parent;
-            if (n == root || n == nullptr)
-                return;
-        }
-    }
-}
-
 void appendText(const xmlNode* n, std::string& out) {
     for (const xmlNode* c = n->children; c != nullptr; c = c->next) {
         if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
@@ -226,6 +197,79 @@ void onInternalSubset(void* userData, const xmlChar*, const xmlChar*, const xmlC
     }
     xmlStopParser(ctxt);
 }
+
+// Whitespace-only text is dropped as soon as its node is complete: when the next node of its
+// parent starts, or the parent ends. An indented file and a compact one so give the same tree,
+// and a dropped node's memory is taken again at once by the next node instead of leaving a hole
+// among the book's nodes for every indentation.
+void dropBlankLastChild(void* userData) {
+    const xmlNode* parent = static_cast<xmlParserCtxtPtr>(userData)->node;
+    xmlNode* last = parent != nullptr ? parent->last : nullptr;
+    if (last != nullptr && last->type == XML_TEXT_NODE && isXmlBlank(last->content)) {
+        xmlUnlinkNode(last);
+        xmlFreeNode(last);
+    }
+}
+
+void onStartElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
+                    const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                    int attributeCount, int defaultedCount, const xmlChar** attributes) {
+    dropBlankLastChild(userData);
+    xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces,
+                          attributeCount, defaultedCount, attributes);
+}
+
+void onEndElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
+                  const xmlChar* uri) {
+    dropBlankLastChild(userData);
+    xmlSAX2EndElementNs(userData, localName, prefix, uri);
+}
+
+void onComment(void* userData, const xmlChar* value) {
+    dropBlankLastChild(userData);
+    xmlSAX2Comment(userData, value);
+}
+
+void onProcessingInstruction(void* userData, const xmlChar* target, const xmlChar* data) {
+    dropBlankLastChild(userData);
+    xmlSAX2ProcessingInstruction(userData, target, data);
+}
+
+void onReference(void* userData, const xmlChar* name) {
+    dropBlankLastChild(userData);
+    xmlSAX2Reference(userData, name);
+}
+
+// libxml2's read callback over an open file, refusing to go past `budget` bytes (the file may
+// grow while it is read).
+struct BoundedFileReader {
+    int fd;
+    std::size_t budget;
+    std::string error;
+
+    static int read(void* context, char* buffer, int length) {
+        auto& self = *static_cast<BoundedFileReader*>(context);
+        for (;;) {
+            // One byte past the budget is asked for, so a file just over it is noticed.
+            const std::size_t wanted =
+                std::min(static_cast<std::size_t>(std::max(length, 0)), self.budget + 1);
+            const ssize_t got = ::read(self.fd, buffer, wanted);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                self.error = "cannot read the file (" + errnoText(errno) + ")";
+                return -1;
+            }
+            if (static_cast<std::size_t>(got) > self.budget) {
+                self.error = "the file is too large (a contact book may have at most " +
+                             std::to_string(kMaxBookFileBytes) + " bytes)";
+                return -1;
+            }
+            self.budget -= static_cast<std::size_t>(got);
+            return static_cast<int>(got);
+        }
+    }
+};
 
 struct FdCloser {
     int fd = -1;
@@ -313,6 +357,7 @@ std::string XmlNode::nodeName() const {
 
 XmlNodeList XmlNode::childNodes() const {
     XmlNodeList list;
+    list.nodes_.reserve(xmlChildElementCount(checked()));
     for (xmlNode* c = checked()->children; c != nullptr; c = c->next)
         if (isElement(c))
             list.nodes_.push_back(c);
@@ -475,21 +520,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
                           " bytes; a contact book may have at most " +
                           std::to_string(kMaxBookFileBytes) + ")");
 
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t r = ::read(f.fd, bytes.data() + got, bytes.size() - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            return unreadable("cannot read the file (" + errnoText(errno) + ")");
-        if (r == 0)
-            break;
-        got += static_cast<std::size_t>(r);
-    }
-    bytes.resize(got);
-    if (bytes.empty())
+    if (st.st_size == 0)
         return unreadable("the file is empty");
 
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
@@ -500,14 +531,27 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     ctxt->_private = &state;
     ctxt->sax->internalSubset = onInternalSubset;
     ctxt->sax->serror = onStructuredError;
+    ctxt->sax->startElementNs = onStartElement;
+    ctxt->sax->endElementNs = onEndElement;
+    ctxt->sax->comment = onComment;
+    ctxt->sax->processingInstruction = onProcessingInstruction;
+    ctxt->sax->reference = onReference;
     // No NOENT (entities stay unexpanded), no DTDLOAD, no HUGE (libxml2's depth and size limits
-    // stay in force), no network. Blank text is dropped below, not by libxml2's heuristic.
+    // stay in force), no network. Blank text is dropped by the handlers above, not by libxml2's
+    // heuristic.
     SilenceGenericErrors silence;
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                         XML_PARSE_NOCDATA | XML_PARSE_NOXINCNODE;
-    xmlDoc* doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()),
-                                    path.c_str(), nullptr, options);
+    // Streamed in the parser's own small chunks: holding the whole file (and libxml2 a second
+    // copy of it) would cost two large blocks per load, and large blocks make glibc's allocator
+    // sweep every small block freed since, which the previous book has just left by the
+    // hundred thousand.
+    BoundedFileReader reader{f.fd, kMaxBookFileBytes, {}};
+    xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), BoundedFileReader::read, nullptr, &reader, path.c_str(),
+                                nullptr, options);
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);
+    if (!reader.error.empty())
+        return unreadable(reader.error);
 
     auto withLine = [&](int line, const std::string& reason) {
         unreadablePath_ = path;
@@ -530,7 +574,6 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     if (root == nullptr)
         return withLine(1, "the file holds no root element");
 
-    dropBlankText(root);
     // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
     // written back as they were; comments around the root survive a save.
     reset(owned.release());

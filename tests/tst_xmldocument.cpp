@@ -74,6 +74,7 @@ private Q_SLOTS:
     void newAndMissingBook();
     void treeAsLoaded();
     void indentedAndCompactAreTheSame();
+    void blankTextGoesTextWithSpacesStays();
     void chineseEncodingsRoundTrip_data();
     void chineseEncodingsRoundTrip();
     void unreadableFileIsKeptAside();
@@ -178,6 +179,44 @@ void TestXmlDocument::indentedAndCompactAreTheSame() {
     XmlDocument reloaded;
     QCOMPARE(reloaded.load(a).kind, LoadOutcome::Kind::Loaded);
     QCOMPARE(dump(reloaded), dump(compact));
+}
+
+void TestXmlDocument::blankTextGoesTextWithSpacesStays() {
+    // libxml2 hands a text over in pieces: around entity references, and in runs of a few
+    // hundred characters. A piece of spaces is not a blank text.
+    const QByteArray longMemo = "  " + QByteArray(700, 'x') + "  &amp;  ";
+    const QByteArray indented = "<!-- top -->\n<Lanquill>\n  <!-- a -->\n  <?pi x?>\n"
+                                "  <group id=\"G\">\n    <computer id=\"X\">\n"
+                                "      <Memo>  two &amp; spaces  </Memo>\n"
+                                "      <Note>" +
+                                longMemo +
+                                "</Note>\n      <Empty>\n\t \r\n      </Empty>\n"
+                                "    </computer>\n    <!-- tail -->\n  </group>\n</Lanquill>\n";
+    const QByteArray compact = "<!-- top -->\n<Lanquill><!-- a --><?pi x?><group id=\"G\">"
+                               "<computer id=\"X\"><Memo>  two &amp; spaces  </Memo><Note>" +
+                               longMemo +
+                               "</Note><Empty></Empty></computer><!-- tail --></group>"
+                               "</Lanquill>\n";
+    QTemporaryDir dir;
+    const std::string in = dir.filePath("in.xml").toStdString();
+    const std::string out = dir.filePath("out.xml").toStdString();
+    const std::string compactOut = dir.filePath("compact.xml").toStdString();
+
+    XmlDocument doc;
+    writeBytes(in, indented);
+    QCOMPARE(doc.load(in).kind, LoadOutcome::Kind::Loaded);
+    const XmlNodeList fields =
+        doc.documentElement().childNodes().item(0).childNodes().item(0).childNodes();
+    QCOMPARE(fields.length(), 3);
+    QCOMPARE(fields.item(0).text(), std::string("  two & spaces  "));
+    QCOMPARE(fields.item(1).text(), "  " + std::string(700, 'x') + "  &  ");
+    QCOMPARE(fields.item(2).text(), std::string(""));
+    doc.save(out);
+
+    writeBytes(in, compact);
+    QCOMPARE(doc.load(in).kind, LoadOutcome::Kind::Loaded);
+    doc.save(compactOut);
+    QCOMPARE(readBytes(out), readBytes(compactOut));
 }
 
 void TestXmlDocument::chineseEncodingsRoundTrip_data() {
