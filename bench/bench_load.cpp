@@ -2,8 +2,8 @@
 // bar rebuilt page by page) on a book of 500 workgroups of 20 computers each, beside libxml2
 // parsing the same file alone. Goal: the load costs at most three times the bare parse.
 // Runs on Qt's offscreen platform; the platform layers are inert stand-ins.
+#include "BenchBook.h"
 #include "app/frmMain.h"
-#include "contacts/BookGenerator.h"
 #include "platform/Platform.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
@@ -19,20 +19,17 @@
 
 #include <benchmark/benchmark.h>
 
-#include <memory>
-#include <libxml/parser.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
 
 using namespace lanquill;
-
-constexpr int kGroups = 500;
-constexpr int kComputers = 20;
+using namespace lanquill::bench;
 
 // Every layer does nothing: loading the book touches none of them but the message boxes, and
 // those only for a book that does not parse.
@@ -117,31 +114,6 @@ struct InertPlatform {
     }
 };
 
-class BookDir {
-public:
-    BookDir() {
-        char dir[] = "/tmp/bench_load.XXXXXX";
-        if (::mkdtemp(dir) == nullptr)
-            std::abort();
-        dir_ = dir;
-        book_ = dir_ + "/config.xml";
-        std::ofstream(book_, std::ios::binary) << contacts::makeBook(kGroups, kComputers);
-    }
-    ~BookDir() { std::filesystem::remove_all(dir_); }
-    BookDir(const BookDir&) = delete;
-    BookDir& operator=(const BookDir&) = delete;
-    const std::string& book() const { return book_; }
-
-private:
-    std::string dir_;
-    std::string book_;
-};
-
-const BookDir& bookDir() {
-    static const BookDir dir;
-    return dir;
-}
-
 // Resident memory of this process, in MiB.
 double residentMiB() {
     std::ifstream status("/proc/self/status");
@@ -158,15 +130,7 @@ double residentMiB() {
 }
 
 void BM_Libxml2ParseOnly(benchmark::State& state) {
-    const std::string& path = bookDir().book();
-    for (auto _ : state) {
-        xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
-        if (doc == nullptr)
-            state.SkipWithError("parse failed");
-        xmlFreeDoc(doc);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(std::filesystem::file_size(path)));
+    parseBookWithLibxml2Alone(state);
     state.counters["rss_mib"] = residentMiB();
 }
 BENCHMARK(BM_Libxml2ParseOnly)->Unit(benchmark::kMillisecond);
