@@ -233,6 +233,18 @@ private Q_SLOTS:
         QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 0));
         QTRY_COMPARE(mode, QStringLiteral("group"));
         QCOMPARE(fake_->resolver.asked.size(), asked);
+
+        // Reloaded twice, the bar is made from the previous bar's pages: a click still opens
+        // exactly one dialog, with no handler of an earlier load left on the item.
+        int opened = 0;
+        onDialog_ = [&](QDialog* dialog) {
+            ++opened;
+            dialog->reject();
+        };
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 0));
+        QCOMPARE(opened, 1);
     }
 
     void computerItemShowsOnlineByAFreshLookup() {

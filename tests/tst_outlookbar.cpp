@@ -87,6 +87,7 @@ private Q_SLOTS:
     void destroyingHotPressedOrAllItemsKeepsListConsistent();
     void hidingActiveButtonKeepsPageAndList();
     void clearingPages();
+    void clearedPagesComeBackAsNew();
     void scrollButtonsAppearAndRepeatWhileHeld();
     void glyphLeftLayoutAndPainting();
     void badSettingsAreRefused();
@@ -506,6 +507,66 @@ void TestOutlookBar::clearingPages() {
     QCOMPARE(bar_->activePage()->text(), QStringLiteral("WORKGROUP"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(bar_->pageCount(), 1);
+}
+
+// A reload clears the bar and fills it again in one turn of the event loop; the pages it adds
+// are then the ones it cleared, and must behave as new ones.
+void TestOutlookBar::clearedPagesComeBackAsNew() {
+    const QColor freshColour = bar_->addPage()->outlookList()->color();
+    bar_->clearPages();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    TfcOutlookPage* workgroup = addGroup("WORKGROUP", 12);
+    TfcOutlookPage* office = addGroup("OFFICE", 1);
+    const QPointer<TfcOutlookPage> lab(addGroup("LAB", 1));
+    showBar(QSize(123, 200));
+    TfcOutlookList* list = workgroup->outlookList();
+    TfcShapeBtn* button = workgroup->button();
+    int oldItemClicks = 0;
+    int oldButtonClicks = 0;
+    connect(list, &TfcOutlookList::itemClick, this, [&] { ++oldItemClicks; });
+    connect(button, &QAbstractButton::clicked, this, [&] { ++oldButtonClicks; });
+    QTest::mouseClick(list->findChild<QAbstractButton*>("scrollDownButton"), Qt::LeftButton);
+    QVERIFY(list->scrollOffset() > 0);
+    TfcOutlookListItem* oldItem = list->item(3);
+
+    bar_->clearPages();
+    QCOMPARE(bar_->addPage(), workgroup);
+    QCOMPARE(bar_->addPage(), office);
+    QCOMPARE(bar_->activePageEntry(), workgroup);
+    QCOMPARE(office->index(), 1);
+    QCOMPARE(button->text(), QString());
+    QCOMPARE(button->popupMenu(), nullptr);
+    QCOMPARE(list->popupMenu(), nullptr);
+    QVERIFY(button->actions().isEmpty() && list->actions().isEmpty()); // no menu shortcuts
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(list->scrollOffset(), 0);
+    QCOMPARE(list->images(), nullptr);
+    QCOMPARE(list->color(), freshColour);
+    QCOMPARE(list->itemSpacing(), TfcOutlookList::kDefaultItemSpacing);
+    QVERIFY(!list->itemHotTrackColor().isValid());
+    // An item of the old book is out of its list, yet still there for a command holding it.
+    QCOMPARE(oldItem->index(), -1);
+    QCOMPARE(oldItem->text(), QStringLiteral("PC3"));
+
+    // What was not handed out again goes with the next turn of the event loop; the rest stays.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(lab.isNull());
+    QCOMPARE(bar_->pageCount(), 2);
+
+    // Filled again, the page answers its new receivers only, and page changes still work.
+    int newItemClicks = 0;
+    connect(list, &TfcOutlookList::itemClick, this, [&] { ++newItemClicks; });
+    list->addItem()->setText(QStringLiteral("NEW"));
+    bar_->ensureLaidOut();
+    QTest::mouseClick(list, Qt::LeftButton, {}, centreOf(list, 0));
+    QCOMPARE(newItemClicks, 1);
+    QCOMPARE(oldItemClicks, 0);
+    QTest::mouseClick(office->button(), Qt::LeftButton);
+    QCOMPARE(bar_->activePageEntry(), office);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(bar_->activePageEntry(), workgroup);
+    QCOMPARE(oldButtonClicks, 0);
 }
 
 void TestOutlookBar::scrollButtonsAppearAndRepeatWhileHeld() {

@@ -14,6 +14,28 @@
 
 namespace lanquill::widgets {
 
+// The pages cleared from the bar in one turn of the event loop. They are deleted together when
+// the loop runs again, unless addPage hands them out first: a reload clears and refills the bar
+// in one go, and reusing its hundreds of buttons and lists costs far less than making them anew.
+class RetiredPages : public QObject {
+public:
+    explicit RetiredPages(QObject* parent) : QObject(parent) { deleteLater(); }
+
+    void add(TfcOutlookPage* page) {
+        page->setParent(this);
+        pages_.push_back(page);
+    }
+    // In the order they were retired, which is the order of this object's children: Qt finds
+    // each at the front of the list when it changes parent again.
+    TfcOutlookPage* takeNext() {
+        return nextTaken_ < pages_.size() ? pages_[nextTaken_++] : nullptr;
+    }
+
+private:
+    std::vector<TfcOutlookPage*> pages_;
+    std::size_t nextTaken_ = 0;
+};
+
 TfcOutlookBar::TfcOutlookBar(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(1);
@@ -22,6 +44,7 @@ TfcOutlookBar::TfcOutlookBar(QWidget* parent) : QFrame(parent) {
 TfcOutlookBar::~TfcOutlookBar() {
     // Pages go before QObject tears down the children, so no event of a dying button reaches a
     // half-destroyed bar.
+    delete retired_;
     const std::vector<TfcOutlookPage*> pages = std::exchange(pages_, {});
     active_ = nullptr;
     for (auto page = pages.rbegin(); page != pages.rend(); ++page) {
@@ -42,14 +65,14 @@ void TfcOutlookBar::setButtonSize(int pixels) {
 void TfcOutlookBar::clearPages() {
     const bool hadActive = active_ != nullptr;
     active_ = nullptr;
-    while (!pages_.empty()) {
-        TfcOutlookPage* page = pages_.back();
-        pages_.pop_back();
+    // Not deleted here: the command clearing the bar may be running from one of these pages'
+    // popup menus or item clicks, with its button or list still on the call stack.
+    if (!pages_.empty() && retired_ == nullptr)
+        retired_ = new RetiredPages(this);
+    for (TfcOutlookPage* page : std::exchange(pages_, {})) {
         page->button()->removeEventFilter(this);
         page->detach();
-        // Not deleted here: the command clearing the bar may be running from this very page's
-        // popup menu or item click, with the button or list still on the call stack.
-        page->deleteLater();
+        retired_->add(page);
     }
     if (hadActive) {
         Q_EMIT activePageChanged(nullptr);
@@ -57,7 +80,11 @@ void TfcOutlookBar::clearPages() {
 }
 
 TfcOutlookPage* TfcOutlookBar::addPage() {
-    auto* page = new TfcOutlookPage(this);
+    TfcOutlookPage* page = retired_ != nullptr ? retired_->takeNext() : nullptr;
+    if (page != nullptr)
+        page->reattach(this, retired_);
+    else
+        page = new TfcOutlookPage(this);
     pages_.push_back(page);
     TfcShapeBtn* button = page->button();
     button->installEventFilter(this);

@@ -5,11 +5,13 @@
 #include "widgets/TfcOutlookPage.h"
 
 #include <QFrame>
+#include <QPointer>
 
 #include <vector>
 
 namespace lanquill::widgets {
 
+class RetiredPages;
 class TfcShapeBtn;
 
 class TfcOutlookBar : public QFrame {
@@ -23,11 +25,14 @@ public:
     void setButtonSize(int pixels); // height of a page button; std::out_of_range outside 1..512
     int buttonSize() const { return buttonSize_; }
 
-    // Removes every page, last to first, each with its button, list and items. They leave the
-    // bar at once and are deleted when control returns to the event loop, so a command may clear
-    // the bar from a menu or click handler of one of its own buttons or lists.
+    // Removes every page, each with its button, list and items. They leave the bar at once and
+    // are deleted when control returns to the event loop, so a command may clear the bar from a
+    // menu or click handler of one of its own buttons or lists.
     void clearPages();
     // Appends a page with its button and an empty item list; the only page becomes active.
+    // Until the event loop runs again, the page may be one that clearPages removed, handed out
+    // again as new: no caption, menus or items, the default look, and nothing connected to its
+    // button's or list's signals.
     TfcOutlookPage* addPage();
     int pageCount() const { return static_cast<int>(pages_.size()); }
     TfcOutlookPage* page(int index) const; // nullptr when out of range
@@ -58,6 +63,7 @@ private:
 
     std::vector<TfcOutlookPage*> pages_; // children of the bar
     TfcOutlookPage* active_ = nullptr;
+    QPointer<RetiredPages> retired_; // cleared pages until the event loop runs again
     int buttonSize_ = 20;
     bool layoutPending_ = false;
 };

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace lanquill::widgets {
 
@@ -34,7 +35,7 @@ QColor readableTextColor(const QColor& background) {
 
 TfcOutlookList::TfcOutlookList(TfcOutlookPage* page, QWidget* parent)
     : QWidget(parent), page_(page), color_(palette().color(QPalette::Window)),
-      menuBinding_(new PopupMenuBinding(this)) {
+      initialColor_(color_), menuBinding_(new PopupMenuBinding(this)) {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -56,6 +57,37 @@ TfcOutlookList::~TfcOutlookList() {
     for (TfcOutlookListItem* entry : items_) {
         delete entry;
     }
+    deleteRetiredItems();
+}
+
+void TfcOutlookList::resetForReuse(const QObject* keepItemsUntil) {
+    stopScrolling();
+    hotItem_ = nullptr;
+    pressedItem_ = nullptr;
+    if (!items_.empty()) {
+        if (retiredItems_.empty()) {
+            connect(keepItemsUntil, &QObject::destroyed, this, &TfcOutlookList::deleteRetiredItems,
+                    Qt::SingleShotConnection);
+        }
+        retiredItems_.insert(retiredItems_.end(), items_.begin(), items_.end());
+        items_.clear();
+    }
+    disconnect(this, &TfcOutlookList::itemClick, nullptr, nullptr);
+    menuBinding_->setMenu(nullptr);
+    images_ = nullptr;
+    itemLayout_ = ItemLayout::GlyphLeft;
+    hotTrackColor_ = QColor();
+    itemSpacing_ = kDefaultItemSpacing;
+    scrollInterval_ = kDefaultScrollInterval;
+    scrollOffset_ = 0;
+    setColor(initialColor_);
+    itemsChanged();
+}
+
+void TfcOutlookList::deleteRetiredItems() {
+    for (TfcOutlookListItem* entry : std::exchange(retiredItems_, {})) {
+        delete entry;
+    }
 }
 
 void TfcOutlookList::setImages(const ImageList* images) {
@@ -69,6 +101,10 @@ void TfcOutlookList::setItemLayout(ItemLayout layout) {
 }
 
 void TfcOutlookList::setColor(const QColor& background) {
+    if (background == color_ &&
+        palette().color(QPalette::WindowText) == readableTextColor(background)) {
+        return;
+    }
     color_ = background;
     QPalette colours = palette();
     colours.setColor(QPalette::Window, background);

@@ -26,6 +26,8 @@ class TfcOutlookList : public QWidget {
 public:
     // Largest item spacing accepted, in pixels.
     static constexpr int kMaxItemSpacing = 1024;
+    static constexpr int kDefaultItemSpacing = 4;
+    static constexpr int kDefaultScrollInterval = 20;
 
     explicit TfcOutlookList(TfcOutlookPage* page = nullptr, QWidget* parent = nullptr);
     ~TfcOutlookList() override;
@@ -91,6 +93,11 @@ protected:
 
 private:
     friend class TfcOutlookListItem;
+    friend class TfcOutlookPage;
+    // Back to the state of a new list, for a page the bar hands out again. The items leave the
+    // list at once but are deleted only when `keepItemsUntil` is: a command may still hold one.
+    void resetForReuse(const QObject* keepItemsUntil);
+    void deleteRetiredItems();
     int indexOf(const TfcOutlookListItem* item) const;
     void itemChanged(const TfcOutlookListItem* item);
     void removeItem(TfcOutlookListItem* item);
@@ -117,11 +124,13 @@ private:
     ItemLayout itemLayout_ = ItemLayout::GlyphLeft;
     QColor color_;
     QColor hotTrackColor_;
-    int itemSpacing_ = 4;
-    int scrollInterval_ = 20;
+    QColor initialColor_;
+    int itemSpacing_ = kDefaultItemSpacing;
+    int scrollInterval_ = kDefaultScrollInterval;
     PopupMenuBinding* menuBinding_;
 
-    std::vector<TfcOutlookListItem*> items_; // owned
+    std::vector<TfcOutlookListItem*> items_;        // owned
+    std::vector<TfcOutlookListItem*> retiredItems_; // owned, out of the list
     TfcOutlookListItem* hotItem_ = nullptr;
     TfcOutlookListItem* pressedItem_ = nullptr;
     bool popupShowing_ = false;

@@ -12,12 +12,19 @@ TfcOutlookPage::TfcOutlookPage(TfcOutlookBar* bar)
 }
 
 TfcOutlookPage::~TfcOutlookPage() {
-    delete list_; // with its items
     delete button_;
+    delete list_; // with its items
 }
 
 int TfcOutlookPage::index() const {
     return bar_ ? bar_->indexOf(this) : -1;
+}
+
+void TfcOutlookPage::reattach(TfcOutlookBar* bar, const QObject* keepItemsUntil) {
+    setParent(bar);
+    bar_ = bar;
+    button_->resetForReuse();
+    list_->resetForReuse(keepItemsUntil);
 }
 
 void TfcOutlookPage::detach() {

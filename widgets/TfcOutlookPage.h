@@ -1,5 +1,5 @@
-// One page of the group bar: its button in the stack and its item list. Pages are made and
-// removed by TfcOutlookBar only.
+// One page of the group bar: its button in the stack and its item list. Pages are made,
+// removed and reused by TfcOutlookBar only.
 #pragma once
 
 #include <QObject>
@@ -25,6 +25,8 @@ private:
     friend class TfcOutlookBar;
     explicit TfcOutlookPage(TfcOutlookBar* bar);
     void detach();
+    // Joins `bar` again as if new; see TfcOutlookList::resetForReuse for `keepItemsUntil`.
+    void reattach(TfcOutlookBar* bar, const QObject* keepItemsUntil);
 
     TfcOutlookBar* bar_;
     QPointer<TfcShapeBtn> button_;

@@ -26,6 +26,20 @@ TfcShapeBtn::TfcShapeBtn(QWidget* parent)
     connect(this, &QAbstractButton::clicked, this, &TfcShapeBtn::activationRequested);
 }
 
+void TfcShapeBtn::resetForReuse() {
+    disconnect(this, &QAbstractButton::clicked, nullptr, nullptr);
+    disconnect(this, &QAbstractButton::pressed, nullptr, nullptr);
+    disconnect(this, &QAbstractButton::released, nullptr, nullptr);
+    disconnect(this, &QAbstractButton::toggled, nullptr, nullptr);
+    disconnect(this, &TfcShapeBtn::activationRequested, nullptr, nullptr);
+    connect(this, &QAbstractButton::clicked, this, &TfcShapeBtn::activationRequested);
+    setText(QString());
+    setPopupMenu(nullptr);
+    setDown(false);
+    setEnabled(true);
+    rightPressed_ = false;
+}
+
 void TfcShapeBtn::setPopupMenu(QMenu* menu) {
     menuBinding_->setMenu(menu);
 }

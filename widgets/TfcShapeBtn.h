@@ -33,6 +33,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    friend class TfcOutlookPage;
+    // Back to the state of a new button, for a page the bar hands out again: no caption, no
+    // menu, and no receivers but its own.
+    void resetForReuse();
     void openPopupMenu(const QPoint& globalPos);
 
     PopupMenuBinding* menuBinding_;
