@@ -5,6 +5,8 @@
 #include "ui_dlgAbout.h"
 #include "widgets/Artwork.h"
 
+#include <QFontInfo>
+
 namespace lanquill::dialogs {
 
 TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
@@ -15,7 +17,8 @@ TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
     QFont product = ui_->ProductName->font();
     product.setBold(true);
     product.setItalic(true);
-    product.setPointSize(product.pointSize() + 4);
+    // The dialog's font is set in pixels, so its point size reads -1: grow what is shown.
+    product.setPixelSize(QFontInfo(product).pixelSize() + 4);
     ui_->ProductName->setFont(product);
     // OK is both the default and the cancel button: Enter and Esc close the box.
     connect(ui_->Button1, &QPushButton::clicked, this, &QDialog::accept);

@@ -48,7 +48,13 @@ private Q_SLOTS:
         fakes::FakePlatform fake;
         dialogs::TAboutBox about(fake.platform(), nullptr);
         QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-        QCOMPARE(about.findChild<QLabel*>("ProductName")->text(), QStringLiteral("Lanquill"));
+        const auto* product = about.findChild<QLabel*>("ProductName");
+        QCOMPARE(product->text(), QStringLiteral("Lanquill"));
+        // The name stands out: bold italic, larger than the dialog's text, and still fits.
+        const QFontInfo shown(product->font());
+        QVERIFY(shown.bold() && shown.italic());
+        QVERIFY(shown.pixelSize() > QFontInfo(about.font()).pixelSize());
+        QVERIFY(QFontMetrics(product->font()).height() <= product->height() + 2);
         QCOMPARE(about.findChild<QLabel*>("Label3")->text(), QStringLiteral("Version     1.0"));
         QCOMPARE(about.findChild<QPushButton*>("Button1")->text(), QStringLiteral("OK"));
     }
