@@ -4,10 +4,11 @@
 # opens help and reloads the bar with edits made to config.xml by hand; "查找机器" finds the peer
 # by name and by address and "添加" adds it to the workgroup of the page it was started from;
 # the logo opens the about box.
-# Usage: book_edits.sh BIN_DIR
+# Usage: book_edits.sh BIN_DIR [SCREENSHOT_DIR]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 LQD_BIN=$1
+shots=${2:-}
 . "$here/../interop/harness.sh"
 . "$here/desktop.sh"
 if ! command -v python3 >/dev/null; then
@@ -100,6 +101,7 @@ lqd_wait lqd_window_gone "$help" || fail "Alt+F4 did not close the help window"
 sleep 0.3
 row_is_empty 2 && fail "the label click did not reload the bar (row 2 still empty)"
 expect_book "$LQ_WORKGROUP:NEWPC,PC2 OFFICE:PC9" "reload"
+[ -n "$shots" ] && lqd_shot_window "$win" "$shots/after-reload.png"
 echo "PASS: the label click opens help and reloads the bar from config.xml"
 
 # --- "查找机器" by name on the first page: the peer joins that page's workgroup ---
@@ -137,7 +139,7 @@ echo "PASS: a computer found by address is added to the active page's workgroup"
 # --- The logo: the about box; Enter closes it ---
 lqd_click "$win" "${logo[@]}"
 about=$(lqd_window_named "About") || fail "the logo opened no about box"
-[ -n "${LQD_SHOTS:-}" ] && lqd_shot_window "$about" "$LQD_SHOTS/about.png"
+[ -n "$shots" ] && lqd_shot_window "$about" "$shots/about.png"
 xdotool key Return
 lqd_wait lqd_window_gone "$about" || fail "Enter did not close the about box"
 echo "PASS: the logo opens the about box"
