@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the real-peer checks: makes the namespaces and the Samba peer (harness.sh), runs the test
-# program inside the client namespace, tears everything down. Exit 77 (skipped) where network
+# Runs a real-peer test program: makes the namespaces and the Samba peer (harness.sh), runs the
+# program inside the client namespace with the caller's environment, tears everything down. Exit 77 (skipped) where network
 # namespaces cannot be made. Usage: run_interop.sh TEST_PROGRAM LANQUILL_NET
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,4 +15,4 @@ trap 'exit 130' INT TERM
 lq_setup
 lq_start_samba
 lq_wait_ready || exit 1
-LQ_NET_BIN=$net_program lq_client env LQ_NET_BIN="$net_program" "$test_program"
+lq_client env LQ_NET_BIN="$net_program" "$test_program"
