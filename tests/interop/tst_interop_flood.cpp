@@ -3,25 +3,19 @@
 // platform layers. The window must stay responsive, and the node-status results may only ever
 // hold what whole, well-formed replies carried. Runs inside a private network namespace that
 // harness.sh makes (run_flood.sh); no Samba peer is needed.
+#include "RealMainWindow.h"
 #include "app/frmMain.h"
 #include "net/NodeStatus.h"
-#include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -52,20 +46,6 @@ constexpr int Batch = 100;       // datagrams between short pauses: about 20,000
 constexpr auto BatchPause = std::chrono::milliseconds(5);
 constexpr auto TickInterval = std::chrono::milliseconds(100);
 constexpr double MaxTickWaitMs = 1000;
-
-// True inside the namespace that harness.sh made (LQ_NS_CLIENT): the real layers may broadcast,
-// which they must only ever do into a private namespace.
-bool inPrivateNetworkNamespace() {
-    const char* name = std::getenv("LQ_NS_CLIENT");
-    if (name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr)
-        return false;
-    struct stat own {};
-    struct stat made {};
-    if (::stat("/proc/self/ns/net", &own) != 0 ||
-        ::stat((std::string("/run/netns/") + name).c_str(), &made) != 0)
-        return false;
-    return own.st_ino == made.st_ino && own.st_dev == made.st_dev;
-}
 
 // One whole reply's worth of the node-status results.
 struct Tuple {
@@ -210,55 +190,16 @@ private:
 class InteropFlood : public QObject {
     Q_OBJECT
 
-    QString previousDirectory;
-    QTemporaryDir programDir;
-    std::unique_ptr<platform::RealPlatform> real;
-    std::unique_ptr<app::TMainForm> form;
-    QStringList errors;
-    QStringList unexpectedModals;
-    QTimer modalWatch;
+    interop::RealMainWindow window;
 
 private Q_SLOTS:
     void initTestCase() {
-        if (!inPrivateNetworkNamespace())
+        if (!interop::inPrivateNetworkNamespace())
             QSKIP("needs a private network namespace: run through tests/interop/run_flood.sh");
-        QVERIFY(programDir.isValid());
-        QFile book(programDir.filePath(QStringLiteral("config.xml")));
-        QVERIFY(book.open(QIODevice::WriteOnly));
-        book.write("<book><group id=\"FLOODWG\"/></book>");
-        book.close();
-
-        platform::setErrorSink([this](const QString& text) { errors << text; });
-        connect(&modalWatch, &QTimer::timeout, this, [this] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                unexpectedModals << modal->metaObject()->className();
-                modal->close();
-            }
-        });
-        modalWatch.start(100);
-
-        previousDirectory = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(programDir.path()));
-        app::resetMainModule();
-        real = std::make_unique<platform::RealPlatform>();
-        form = std::make_unique<app::TMainForm>(real->platform());
-        connect(form.get(), &app::TMainForm::dialogOpened, this,
-                [](QDialog* dialog) { QTimer::singleShot(0, dialog, &QDialog::reject); });
-        platform::runReported([this] { form->FormCreate(); });
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
-        QVERIFY(real->platform().probeSocket->isOpen());
+        window.start("<book><group id=\"FLOODWG\"/></book>");
     }
 
-    void cleanupTestCase() {
-        if (form)
-            form->close();
-        form.reset();
-        real.reset();
-        platform::setErrorSink(nullptr);
-        if (!previousDirectory.isEmpty())
-            QDir::setCurrent(previousDirectory);
-    }
+    void cleanupTestCase() { window.stop(); }
 
     void floodChangesNothingButWholeReplies() {
         const Bytes capture = readCapture("nmbd-193.bin");
@@ -277,11 +218,11 @@ private Q_SLOTS:
         allowed.push_back(last.decoded);
 
         // Every turn of the event loop: note each change of the results.
-        std::vector<Tuple> seen = {tupleOf(form->nodeStatus())};
+        std::vector<Tuple> seen = {tupleOf(window.form->nodeStatus())};
         QTimer recorder;
         recorder.setInterval(0);
         connect(&recorder, &QTimer::timeout, this, [&] {
-            const Tuple now = tupleOf(form->nodeStatus());
+            const Tuple now = tupleOf(window.form->nodeStatus());
             if (!(now == seen.back()))
                 seen.push_back(now);
         });
@@ -347,8 +288,8 @@ private Q_SLOTS:
             bool shown = false;
             for (int attempt = 0; attempt < 25 && !shown; ++attempt) {
                 out.send(last.bytes);
-                shown = QTest::qWaitFor([&] { return tupleOf(form->nodeStatus()) == last.decoded; },
-                                        200);
+                shown = QTest::qWaitFor(
+                    [&] { return tupleOf(window.form->nodeStatus()) == last.decoded; }, 200);
             }
             QVERIFY(shown);
         }
@@ -368,8 +309,8 @@ private Q_SLOTS:
               countersAfter.at("RcvbufErrors") - countersBefore.at("RcvbufErrors"),
               static_cast<long long>(goodSeen), good.size());
 
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
+        QVERIFY2(window.errors.isEmpty(), qPrintable(window.errors.join('\n')));
+        QVERIFY2(window.unexpectedModals.isEmpty(), qPrintable(window.unexpectedModals.join(' ')));
         // A queued event every 100 ms while the flood ran, none left waiting a second.
         QVERIFY(waits.size() >= static_cast<std::size_t>(floodMs / 100 / 2));
         QVERIFY2(longest <= MaxTickWaitMs, qPrintable(QString::number(longest)));
@@ -379,8 +320,8 @@ private Q_SLOTS:
                      qPrintable(QString::fromStdString(t.workstation + "|" + t.currentUser + "|" +
                                                        t.extraName + "|" + t.browserGroup + "|" +
                                                        t.mac)));
-        QVERIFY(tupleOf(form->nodeStatus()) == last.decoded);
-        QVERIFY(form->nodeStatus().NbReplyReceived);
+        QVERIFY(tupleOf(window.form->nodeStatus()) == last.decoded);
+        QVERIFY(window.form->nodeStatus().NbReplyReceived);
         // Decoding kept going during the flood, not only after it.
         QVERIFY(goodSeen >= static_cast<long>(good.size() / 2));
     }

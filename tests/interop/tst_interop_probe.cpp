@@ -1,23 +1,19 @@
 // The node-status probe against a real Samba peer: the main window on the real platform layers
 // (its socket bound to 6767), the detail dialog's refresh, and `lanquill-net status` beside
 // Samba's own nmblookup. Runs inside the client namespace that harness.sh makes
-// (run_probe.sh does it all); the peer's name and addresses come in LQ_* variables.
+// (run_interop.sh does it all); the peer's name and addresses come in LQ_* variables.
+#include "RealMainWindow.h"
 #include "app/frmMain.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/NodeStatus.h"
-#include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "ui_dlgUserDetail.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -25,7 +21,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -41,20 +36,6 @@ namespace {
 std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-// True inside the client namespace that harness.sh made (LQ_NS_CLIENT): the real layers may
-// broadcast, which they must only ever do into the harness's private namespaces.
-bool inPrivateNetworkNamespace() {
-    const char* name = std::getenv("LQ_NS_CLIENT");
-    if (name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr)
-        return false;
-    struct stat own {};
-    struct stat made {};
-    if (::stat("/proc/self/ns/net", &own) != 0 ||
-        ::stat((std::string("/run/netns/") + name).c_str(), &made) != 0)
-        return false;
-    return own.st_ino == made.st_ino && own.st_dev == made.st_dev;
 }
 
 // What nmbd answers to the program's own query, read on a socket of the test's own (any port):
@@ -154,13 +135,7 @@ class InteropProbe : public QObject {
     Q_OBJECT
 
     QString peerName, peerAddress, workgroup, netBin, clientConf;
-    QString previousDirectory;
-    QTemporaryDir programDir;
-    std::unique_ptr<platform::RealPlatform> real;
-    std::unique_ptr<app::TMainForm> form;
-    QStringList errors;
-    QStringList unexpectedModals;
-    QTimer modalWatch;
+    interop::RealMainWindow window;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -170,66 +145,33 @@ private Q_SLOTS:
         // Absolute: the test changes into the program directory below.
         netBin = QFileInfo(QString::fromStdString(env("LQ_NET_BIN"))).absoluteFilePath();
         clientConf = QString::fromStdString(env("LQ_CLIENT_CONF"));
-        if (peerAddress.isEmpty() || !inPrivateNetworkNamespace())
-            QSKIP("no Samba peer in a private namespace: run through tests/interop/run_probe.sh");
-        QVERIFY(programDir.isValid());
-
+        if (peerAddress.isEmpty() || !interop::inPrivateNetworkNamespace())
+            QSKIP("no Samba peer in a private namespace: run through tests/interop/run_interop.sh");
         // A book holding the peer, so that start-up opens no add-group dialog.
-        QFile book(programDir.filePath(QStringLiteral("config.xml")));
-        QVERIFY(book.open(QIODevice::WriteOnly));
-        book.write(QStringLiteral("<book><group id=\"%1\"><computer id=\"%2\"><ComputerName>%2"
-                                  "</ComputerName><UserName/><IpAddress>%3</IpAddress><Memo/>"
-                                  "</computer></group></book>")
-                       .arg(workgroup, peerName, peerAddress)
-                       .toUtf8());
-        book.close();
-
-        platform::setErrorSink([this](const QString& text) { errors << text; });
-        // A message box of the real layers would wait for a click that never comes: close any
-        // modal window that is not one the test opened itself, and remember it as a failure.
-        connect(&modalWatch, &QTimer::timeout, this, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal != nullptr && !modal->property("lqExpected").toBool()) {
-                unexpectedModals << modal->metaObject()->className();
-                modal->close();
-            }
-        });
-        modalWatch.start(100);
-
-        previousDirectory = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(programDir.path()));
-        app::resetMainModule();
-        real = std::make_unique<platform::RealPlatform>();
-        form = std::make_unique<app::TMainForm>(real->platform());
-        connect(form.get(), &app::TMainForm::dialogOpened, this,
-                [](QDialog* dialog) { QTimer::singleShot(0, dialog, &QDialog::reject); });
-        platform::runReported([this] { form->FormCreate(); });
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
-        QVERIFY(real->platform().probeSocket->isOpen());
-        QCOMPARE(QString::fromStdString(app::mainModule().AppDir), programDir.path());
+        window.start(QStringLiteral("<book><group id=\"%1\"><computer id=\"%2\"><ComputerName>%2"
+                                    "</ComputerName><UserName/><IpAddress>%3</IpAddress><Memo/>"
+                                    "</computer></group></book>")
+                         .arg(workgroup, peerName, peerAddress)
+                         .toUtf8());
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(QString::fromStdString(app::mainModule().AppDir), window.programDir.path());
     }
 
     void cleanupTestCase() {
-        if (form)
-            form->close();
-        form.reset();
-        real.reset();
-        platform::setErrorSink(nullptr);
-        if (!previousDirectory.isEmpty())
-            QDir::setCurrent(previousDirectory);
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-        QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
+        window.stop();
+        QVERIFY2(window.errors.isEmpty(), qPrintable(window.errors.join('\n')));
+        QVERIFY2(window.unexpectedModals.isEmpty(), qPrintable(window.unexpectedModals.join(' ')));
     }
 
     // Runs first: nothing has reached the program's socket yet.
     void detailDialogShowsThePreviousReply() {
-        QVERIFY(!form->nodeStatus().NbReplyReceived);
+        QVERIFY(!window.form->nodeStatus().NbReplyReceived);
         const auto reply = rawNodeStatusReply(peerAddress.toStdString());
         const auto expected = expectedFor(reply, peerName, workgroup);
         QVERIFY2(expected, qPrintable(QString("unknown nmbd reply of %1 bytes").arg(reply.size())));
 
-        dialogs::TdlgUserDetailInfo dialog(*form, form.get());
+        dialogs::TdlgUserDetailInfo dialog(*window.form, window.form.get());
         dialog.setProperty("lqExpected", true);
         Ui::dlgUserDetail& ui = dialog.ui();
         ui.IPAddress->setText(peerAddress);
@@ -242,7 +184,8 @@ private Q_SLOTS:
         QCOMPARE(ui.stCurUser->text(), QString());
         QCOMPARE(ui.memOther->toPlainText(), memoBefore);
 
-        QVERIFY(QTest::qWaitFor([this] { return form->nodeStatus().NbReplyReceived; }, 3000));
+        QVERIFY(
+            QTest::qWaitFor([this] { return window.form->nodeStatus().NbReplyReceived; }, 3000));
         ui.BitBtnRefresh->click();
         QCOMPARE(ui.stMac->text(), QStringLiteral("00-00-00-00-00-00"));
         QCOMPARE(ui.stCurUser->text(), expected->currentUser);
@@ -256,15 +199,16 @@ private Q_SLOTS:
         const QStringList third = lines(ui.memOther->toPlainText());
         QCOMPARE(third.size(), after.size() + 3);
         QCOMPARE(third.mid(third.size() - 3), after.mid(after.size() - 3));
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY2(window.errors.isEmpty(), qPrintable(window.errors.join('\n')));
     }
 
     void probeDecodesTheNmbdReply() {
         app::resetMainModule(); // a fresh record: no reply decoded yet
-        QVERIFY(!form->nodeStatus().NbReplyReceived);
+        QVERIFY(!window.form->nodeStatus().NbReplyReceived);
         const auto before = rawNodeStatusReply(peerAddress.toStdString());
-        QVERIFY(form->SendUDPData(peerAddress.toStdString()));
-        QVERIFY(QTest::qWaitFor([this] { return form->nodeStatus().NbReplyReceived; }, 3000));
+        QVERIFY(window.form->SendUDPData(peerAddress.toStdString()));
+        QVERIFY(
+            QTest::qWaitFor([this] { return window.form->nodeStatus().NbReplyReceived; }, 3000));
         const auto afterwards = rawNodeStatusReply(peerAddress.toStdString());
         // The peer may turn master browser in between; then the program's reply is not known.
         if (before != afterwards)
@@ -275,7 +219,7 @@ private Q_SLOTS:
                  qPrintable(QString("unknown nmbd reply of %1 bytes").arg(before.size())));
         qInfo("nmbd replied with %zu bytes, %d names", before.size(), int(before[56]));
 
-        const net::NodeStatusResults& r = form->nodeStatus();
+        const net::NodeStatusResults& r = window.form->nodeStatus();
         QCOMPARE(QString::fromStdString(r.NbWorkstationName), expected->workstation);
         QCOMPARE(QString::fromStdString(r.NbBrowserGroup), expected->browserGroup);
         QCOMPARE(QString::fromStdString(r.NbCurrentUser), expected->currentUser);
@@ -284,8 +228,8 @@ private Q_SLOTS:
     }
 
     void invalidAddressSendsNothing() {
-        QVERIFY(!form->SendUDPData("10.0.0"));
-        QVERIFY(!form->SendUDPData("peer"));
+        QVERIFY(!window.form->SendUDPData("10.0.0"));
+        QVERIFY(!window.form->SendUDPData("peer"));
     }
 
     void statusCommandListsWhatNmblookupLists() {
