@@ -9,7 +9,6 @@
 #include "platform/Platform.h"
 #include "ui_dlgUserDetail.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
