@@ -7,15 +7,11 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../tests/interop/harness.sh
 . "$here/../tests/interop/harness.sh"
+# shellcheck source=peers.sh
+. "$here/peers.sh"
 
-net=${1:-$(ls -t "$here"/../build*/bin/lanquill-net 2>/dev/null | head -1)}
 runs=${2:-20}
-[ -x "$net" ] || { echo "lanquill-net not found; pass its path" >&2; exit 2; }
-command -v smbclient >/dev/null || { echo "smbclient is missing: scripts/deps.sh --test" >&2; exit 2; }
-lq_require_root_netns || exit 77
-trap lq_teardown EXIT
-trap 'exit 130' INT TERM
-lq_setup
+bench_begin "${1:-}" smbclient
 lq_start_samba
 lq_wait_ready || exit 1
 

@@ -19,17 +19,13 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../tests/interop/harness.sh
 . "$here/../tests/interop/harness.sh"
+# shellcheck source=peers.sh
+. "$here/peers.sh"
 # shellcheck source=../tests/interop/browse_peers.sh
 . "$here/../tests/interop/browse_peers.sh"
 
-net=${1:-$(ls -t "$here"/../build*/bin/lanquill-net 2>/dev/null | head -1)}
 runs=${2:-10}
-[ -x "$net" ] || { echo "lanquill-net not found; pass its path" >&2; exit 2; }
-command -v nbtscan >/dev/null || { echo "nbtscan is missing: scripts/deps.sh --test" >&2; exit 2; }
-lq_require_root_netns || exit 77
-trap lq_teardown EXIT
-trap 'exit 130' INT TERM
-lq_setup
+bench_begin "${1:-}" nbtscan
 lq_refuse_smb1
 echo "    local master = no" >>"$LQ_PEER_CONF"
 lq_add_second_peer SMB2_02
