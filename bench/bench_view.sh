@@ -44,7 +44,7 @@ if [ -z "${LQ_BENCH_LOOP:-}" ] && command -v hyperfine >/dev/null; then
         --command-name "lanquill-net view /domain:$LQ_WORKGROUP" "$lanquill_cmd" \
         --command-name "smbtree" "$smbtree_cmd" \
         --command-name "lanquill-net view" "$groups_cmd" || exit 1
-    figures=$(awk -F, 'NR > 1 { printf "%.1f %.1f %.1f %.1f\n", $4 * 1000, $2 * 1000, $7 * 1000, $8 * 1000 }' "$csv")
+    figures=$(bench_figures_from_csv "$csv")
 else
     # Alternating, inside one shell in the namespace, so that entering it is in no figure.
     timer='
@@ -58,11 +58,7 @@ else
         done
     done'
     samples=$(lq_client env HOME="$home" bash -c "$timer" _ "$runs" "$lanquill_cmd" "$smbtree_cmd" "$groups_cmd")
-    figures=$(for c in 1 2 3; do
-        echo "$samples" | awk -v c="$c" '$1 == c { print $2 }' | sort -n |
-            awk '{ t[++n] = $1; s += $1 } END { printf "%.1f %.1f %.1f %.1f\n",
-                t[int((n + 1) / 2)] / 1000, s / n / 1000, t[1] / 1000, t[n] / 1000 }'
-    done)
+    figures=$(bench_figures_from_samples "$samples" 3)
 fi
 read -r l_median l_mean l_min l_max <<<"$(sed -n 1p <<<"$figures")"
 read -r r_median r_mean r_min r_max <<<"$(sed -n 2p <<<"$figures")"

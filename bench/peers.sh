@@ -19,3 +19,19 @@ bench_begin() {
     trap 'exit 130' INT TERM
     lq_setup
 }
+
+# "median mean min max" in ms, one line per command in the order run, from hyperfine's CSV
+# export FILE.
+bench_figures_from_csv() {
+    awk -F, 'NR > 1 { printf "%.1f %.1f %.1f %.1f\n", $4 * 1000, $2 * 1000, $7 * 1000, $8 * 1000 }' "$1"
+}
+
+# The same from SAMPLES, lines "<command number> <microseconds>", of COUNT commands numbered 1 on.
+bench_figures_from_samples() {
+    local c
+    for ((c = 1; c <= $2; c++)); do
+        echo "$1" | awk -v c="$c" '$1 == c { print $2 }' | sort -n |
+            awk '{ t[++n] = $1; s += $1 } END { printf "%.1f %.1f %.1f %.1f\n",
+                t[int((n + 1) / 2)] / 1000, s / n / 1000, t[1] / 1000, t[n] / 1000 }'
+    done
+}
