@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include "platform/ErrorReport.h"
+#include "desktop/ErrorReport.h"
 
 #include <QFont>
 #include <QStringList>
@@ -24,7 +24,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        platform::reportCurrentException();
+        desktop::reportCurrentException();
         return false;
     }
 }

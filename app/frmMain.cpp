@@ -1,9 +1,9 @@
 #include "app/frmMain.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "net/LocalHost.h"
-#include "platform/Addresses.h"
-#include "platform/ErrorReport.h"
+#include "protocol/Addresses.h"
 #include "ui_frmMain.h"
 #include "widgets/Artwork.h"
 #include "widgets/TfcOutlookBar.h"
@@ -24,7 +24,7 @@
 
 namespace lanquill::app {
 
-using platform::reported;
+using desktop::reported;
 
 namespace {
 
@@ -57,7 +57,7 @@ void resetMainModule() {
     moduleInstance() = new MainModule;
 }
 
-TMainForm::TMainForm(const platform::Platform& platform, QWidget* parent)
+TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     : QWidget(parent), platform_(platform), ui_(std::make_unique<Ui::frmMain>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -198,7 +198,7 @@ void TMainForm::RegisterMyHotKey() {
 
 void TMainForm::UDPPortListen() {
     platform::DatagramSocket& socket = *platform_.probeSocket;
-    platform::MessageBoxes& messages = *platform_.messages;
+    desktop::MessageBoxes& messages = *platform_.messages;
     if (socket.startup() != 0)
         messages.show(this, QStringLiteral("StartUp Error!"));
     if (!socket.create())
@@ -320,7 +320,7 @@ void TMainForm::munDeleteGroupClick() {
 // ---- node-status socket ---------------------------------------------------------------------
 
 bool TMainForm::SendUDPData(const std::string& ip) {
-    PeerAddr = platform::inetAddr(ip);
+    PeerAddr = protocol::inetAddr(ip);
     const long sent = platform_.probeSocket->sendTo(PeerAddr, NetBiosNamePort, net::NbStatQuery);
     return sent == static_cast<long>(net::NbStatQuery.size());
 }
@@ -405,7 +405,7 @@ bool TMainForm::KeyPreview::eventFilter(QObject* watched, QEvent* event) {
     lastTime = key->timestamp();
     lastReceiver = widget;
     if (!travelling)
-        platform::runReported([this] { form.mnuHelpClick(); });
+        desktop::runReported([this] { form.mnuHelpClick(); });
     // Help opens, and the key still goes on to the focused control.
     return false;
 }
@@ -414,9 +414,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::MouseMove && (watched == ui_->Image1 || watched == ui_->pnlLogo)) {
         if (watched == ui_->Image1)
-            platform::runReported([this] { Image1MouseMove(); });
+            desktop::runReported([this] { Image1MouseMove(); });
         else
-            platform::runReported([this] { pnlLogoMouseMove(); });
+            desktop::runReported([this] { pnlLogoMouseMove(); });
         return true; // not on to the parent, which would take it for its margin
     }
     if (type == QEvent::MouseButtonRelease && (watched == ui_->Label1 || watched == ui_->Image1)) {
@@ -425,9 +425,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         if (mouse->button() == Qt::LeftButton &&
             widget->rect().contains(mouse->position().toPoint())) {
             if (watched == ui_->Label1)
-                platform::runReported([this] { Label1Click(); });
+                desktop::runReported([this] { Label1Click(); });
             else
-                platform::runReported([this] { Image1Click(); });
+                desktop::runReported([this] { Image1Click(); });
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -446,7 +446,7 @@ void TMainForm::FormClose() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (!closing_) {
         closing_ = true;
-        platform::runReported([this] { FormClose(); });
+        desktop::runReported([this] { FormClose(); });
         Q_EMIT closed();
     }
     event->accept();

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "contacts/XmlDocument.h"
+#include "desktop/Desktop.h"
 #include "dialogs/MainWindowServices.h"
 #include "net/NodeStatus.h"
-#include "platform/Platform.h"
 #include "widgets/ImageList.h"
 
 #include <QPointer>
@@ -51,14 +51,14 @@ class TMainForm : public QWidget, public dialogs::MainWindowServices {
     Q_OBJECT
 
 public:
-    explicit TMainForm(const platform::Platform& platform, QWidget* parent = nullptr);
+    explicit TMainForm(const desktop::Platform& platform, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // The start-up sequence; an error stops it where it arose and is reported.
     void FormCreate();
 
     // MainWindowServices
-    const platform::Platform& platform() const override { return platform_; }
+    const desktop::Platform& platform() const override { return platform_; }
     contacts::XmlDocument& XMLDoc() override;
     const std::string& ConfigPath() const override;
     void LoadXMLFile(const std::string& path) override;
@@ -133,7 +133,7 @@ private:
     QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption, int image,
                          const QKeySequence& shortcut);
 
-    const platform::Platform& platform_;
+    const desktop::Platform& platform_;
     std::unique_ptr<Ui::frmMain> ui_;
     std::uint16_t HotKeyAtom = 0;
     platform::Ipv4 PeerAddr{};

@@ -1,23 +1,23 @@
 #include "app/Application.h"
 #include "app/frmMain.h"
-#include "platform/ErrorReport.h"
+#include "desktop/ErrorReport.h"
 
 int main(int argc, char** argv) {
     lanquill::app::Application application(argc, argv);
-    lanquill::platform::RealPlatform real;
-    const lanquill::platform::Platform& platform = real.platform();
+    lanquill::desktop::RealPlatform real;
+    const lanquill::desktop::Platform& platform = real.platform();
 
     lanquill::app::TMainForm form(platform);
-    lanquill::platform::setErrorSink(
+    lanquill::desktop::setErrorSink(
         [&](const QString& text) { platform.messages->show(&form, text); });
     QObject::connect(&form, &lanquill::app::TMainForm::closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
     application.setQuitOnLastWindowClosed(false);
 
     // An error stops the start-up where it arose; the window is still shown.
-    lanquill::platform::runReported([&] { form.FormCreate(); });
+    lanquill::desktop::runReported([&] { form.FormCreate(); });
     form.show();
     const int status = application.exec();
-    lanquill::platform::setErrorSink(nullptr);
+    lanquill::desktop::setErrorSink(nullptr);
     return status;
 }

@@ -4,7 +4,7 @@
 // Runs on Qt's offscreen platform; the platform layers are inert stand-ins.
 #include "BenchBook.h"
 #include "app/frmMain.h"
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
 #include "widgets/TfcOutlookPage.h"
@@ -80,35 +80,35 @@ struct InertPlatform {
         }
         std::uint32_t close(Handle) override { return platform::netenum::InvalidHandle; }
     } network;
-    struct Tray : platform::TrayIcon {
+    struct Tray : desktop::TrayIcon {
         bool add(const QIcon&, const QString&) override { return false; }
         void remove() override {}
         void onLeftPress(std::function<void()>) override {}
         void onRightRelease(std::function<void(const QPoint&)>) override {}
     } tray;
-    struct HotKeys : platform::HotKeys {
+    struct HotKeys : desktop::HotKeys {
         std::uint16_t addAtom(const std::string&) override { return 1; }
         void deleteAtom(std::uint16_t) override {}
         bool registerHotKey(std::uint16_t, int, int) override { return false; }
         void unregisterHotKey(std::uint16_t) override {}
         void onHotKey(std::function<void(std::uint16_t)>) override {}
     } hotKeys;
-    struct Taskbar : platform::TaskbarButton {
+    struct Taskbar : desktop::TaskbarButton {
         void hide(QWidget&) override {}
     } taskbar;
-    struct Help : platform::HelpViewer {
+    struct Help : desktop::HelpViewer {
         bool closeWindowTitled(const QString&) override { return false; }
         bool open(const std::string&) override { return false; }
     } help;
     // A book that does not parse would be a broken benchmark, not a message to wait for.
-    struct Messages : platform::MessageBoxes {
+    struct Messages : desktop::MessageBoxes {
         void show(QWidget*, const QString& text) override {
             std::fprintf(stderr, "bench_load: %s\n", text.toLocal8Bit().constData());
             std::abort();
         }
     } messages;
 
-    platform::Platform platform() {
+    desktop::Platform platform() {
         return {&system,  &resolver, &neighbours, &socket,  &messenger, &commands,
                 &network, &tray,     &hotKeys,    &taskbar, &help,      &messages};
     }
@@ -140,7 +140,7 @@ BENCHMARK(BM_Libxml2ParseOnly)->Unit(benchmark::kMillisecond);
 void BM_LoadXMLFile(benchmark::State& state) {
     const std::string& path = bookDir().book();
     InertPlatform inert;
-    const platform::Platform layers = inert.platform();
+    const desktop::Platform layers = inert.platform();
     app::resetMainModule();
     app::TMainForm form(layers);
     form.show();
@@ -160,7 +160,7 @@ BENCHMARK(BM_LoadXMLFile)->Unit(benchmark::kMillisecond);
 void BM_FirstLoadXMLFile(benchmark::State& state) {
     const std::string& path = bookDir().book();
     InertPlatform inert;
-    const platform::Platform layers = inert.platform();
+    const desktop::Platform layers = inert.platform();
     for (auto _ : state) {
         state.PauseTiming();
         app::resetMainModule();

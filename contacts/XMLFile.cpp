@@ -1,5 +1,7 @@
 #include "contacts/XMLFile.h"
 
+#include "protocol/OemCodePage.h"
+
 namespace lanquill::contacts {
 
 namespace {
@@ -51,26 +53,15 @@ XmlNode findGroup(const XmlDocument& doc, const std::string& GroupId) {
 } // namespace
 
 std::string foldId(std::string_view id) {
-    std::string out(id);
-    for (char& ch : out)
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - ('a' - 'A'));
-    return out;
+    return protocol::oem::upperAscii(id);
 }
 
 bool idsMatch(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - ('a' - 'A'));
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - ('a' - 'A'));
-        if (x != y)
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (protocol::oem::upperAscii(a[i]) != protocol::oem::upperAscii(b[i]))
             return false;
-    }
     return true;
 }
 

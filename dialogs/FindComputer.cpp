@@ -1,11 +1,11 @@
 #include "dialogs/FindComputer.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/Lookups.h"
-#include "platform/ErrorReport.h"
 #include "ui_FindComputer.h"
 #include "ui_dlgUserDetail.h"
 
@@ -19,7 +19,7 @@ TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetG
     setUpFixedDialog(*this);
     connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
         // The dialog closes after the search whatever it found, also on an error.
-        platform::runReported([this] { OKBtnClick(); });
+        desktop::runReported([this] { OKBtnClick(); });
         accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -28,7 +28,7 @@ TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetG
 TdlgFindComputer::~TdlgFindComputer() = default;
 
 void TdlgFindComputer::OKBtnClick() {
-    const platform::Platform& platform = main_.platform();
+    const desktop::Platform& platform = main_.platform();
     const std::string typed = ui_->edtUserName->text().toStdString();
     std::string machineName;
     std::string address;

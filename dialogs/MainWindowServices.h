@@ -3,8 +3,8 @@
 #pragma once
 
 #include "contacts/XmlDocument.h"
+#include "desktop/Desktop.h"
 #include "net/NodeStatus.h"
-#include "platform/Platform.h"
 
 #include <string>
 
@@ -13,7 +13,7 @@ namespace lanquill::dialogs {
 class MainWindowServices {
 public:
     virtual ~MainWindowServices() = default;
-    virtual const platform::Platform& platform() const = 0;
+    virtual const desktop::Platform& platform() const = 0;
     virtual contacts::XmlDocument& XMLDoc() = 0;
     virtual const std::string& ConfigPath() const = 0;
     // Reloads the contact book from `path` and rebuilds the group bar.

@@ -9,7 +9,7 @@
 
 namespace lanquill::dialogs {
 
-TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
+TAboutBox::TAboutBox(const desktop::Platform& platform, QWidget* owner)
     : QDialog(owner), ui_(std::make_unique<Ui::dlgAbout>()) {
     ui_->setupUi(this);
     setUpFixedDialog(*this);
@@ -27,7 +27,7 @@ TAboutBox::TAboutBox(const platform::Platform& platform, QWidget* owner)
 
 TAboutBox::~TAboutBox() = default;
 
-void TAboutBox::FormCreate(const platform::Platform& platform) {
+void TAboutBox::FormCreate(const desktop::Platform& platform) {
     const auto [name, address] = net::GetLocalHostInfo(*platform.system, *platform.resolver);
     ui_->lblNameIP->setText(QStringLiteral("Name:") + QString::fromStdString(name) +
                             QStringLiteral("    IP: ") + QString::fromStdString(address));

@@ -1,7 +1,7 @@
 // The about box: product, version and the local host's name and address.
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
 #include <QDialog>
 
@@ -17,13 +17,13 @@ class TAboutBox : public QDialog {
     Q_OBJECT
 
 public:
-    TAboutBox(const platform::Platform& platform, QWidget* owner);
+    TAboutBox(const desktop::Platform& platform, QWidget* owner);
     ~TAboutBox() override;
 
     QString nameAndAddressLine() const;
 
 private:
-    void FormCreate(const platform::Platform& platform);
+    void FormCreate(const desktop::Platform& platform);
     std::unique_ptr<Ui::dlgAbout> ui_;
 };
 

@@ -1,10 +1,10 @@
 #include "dialogs/dlgAddGroup.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "net/Lookups.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgAddGroup.h"
 #include "widgets/Artwork.h"
 
@@ -12,7 +12,7 @@
 
 namespace lanquill::dialogs {
 
-using platform::reported;
+using desktop::reported;
 
 TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgAddGroup>()) {
@@ -25,7 +25,7 @@ TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
     connect(ui_->OKBtn, &QPushButton::clicked, this, [this](bool) {
         // OK closes the dialog with OK also when writing the group fails: the main window then
         // reloads the book from the file.
-        platform::runReported([this] { OKBtnClick(); });
+        desktop::runReported([this] { OKBtnClick(); });
         accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -41,7 +41,7 @@ void TdlgAddNewGroup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        platform::runReported([this] { FormShow(); });
+        desktop::runReported([this] { FormShow(); });
     }
 }
 

@@ -1,19 +1,19 @@
 #include "dialogs/dlgDetail.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/GroupCommand.h"
 #include "net/Lookups.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgDetail.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
 namespace lanquill::dialogs {
 
-using platform::reported;
+using desktop::reported;
 
 std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& ToName,
                              const std::string& FromName, const std::string& Text) {
@@ -45,7 +45,7 @@ TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
                 // A failed delivery keeps the dialog open with the text; an error closes it
                 // with OK as a delivery attempt would.
                 bool delivered = true;
-                const bool ran = platform::runReported([&] { delivered = OKBtnClick(); });
+                const bool ran = desktop::runReported([&] { delivered = OKBtnClick(); });
                 if (delivered || !ran)
                     accept();
             }));
@@ -87,7 +87,7 @@ std::string TdlgSendMessage::messageText() const {
 bool TdlgSendMessage::OKBtnClick() {
     ui_->SendStstus->setVisible(true);
     repaint();
-    const platform::Platform& platform = main_.platform();
+    const desktop::Platform& platform = main_.platform();
     if (mode_ == Mode::Group) {
         platform.commands->start(
             net::groupSendCommandLine(ui_->stxtCompName->text().toStdString(), messageText()));

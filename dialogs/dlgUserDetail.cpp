@@ -1,9 +1,9 @@
 #include "dialogs/dlgUserDetail.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
@@ -11,7 +11,7 @@
 
 namespace lanquill::dialogs {
 
-using platform::reported;
+using desktop::reported;
 
 TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgUserDetail>()) {
@@ -34,7 +34,7 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
         // A write-back that fails (a value the book refuses, a read-only file) is reported and
         // the dialog stays open with what the user typed: closing would throw the edit away.
         // The user can put it right and press OK again, or give up with Cancel.
-        if (platform::runReported([this] { OKBtnClick(); }))
+        if (desktop::runReported([this] { OKBtnClick(); }))
             accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);

@@ -1,6 +1,6 @@
 #include "net/LocalHost.h"
 
-#include "platform/Addresses.h"
+#include "protocol/Addresses.h"
 
 namespace lanquill::net {
 
@@ -12,7 +12,7 @@ std::pair<std::string, std::string> GetLocalHostInfo(platform::SystemInfo& syste
     const auto entry = resolver.hostByName(host);
     if (!entry || entry->addresses.empty())
         return {};
-    return {entry->officialName, platform::formatIpv4(entry->addresses.front())};
+    return {entry->officialName, protocol::formatIpv4(entry->addresses.front())};
 }
 
 } // namespace lanquill::net

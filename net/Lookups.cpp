@@ -1,6 +1,6 @@
 #include "net/Lookups.h"
 
-#include "platform/Addresses.h"
+#include "protocol/Addresses.h"
 
 #include <algorithm>
 
@@ -11,14 +11,14 @@ Lookup HostNameToIP(platform::Resolver& resolver, const std::string& name) {
     const auto entry = resolver.hostByName(name);
     if (entry && !entry->addresses.empty()) {
         result.found = true;
-        result.text = platform::formatIpv4(entry->addresses.front());
+        result.text = protocol::formatIpv4(entry->addresses.front());
     }
     return result;
 }
 
 Lookup IPToHostName(platform::Resolver& resolver, const std::string& address) {
     Lookup result;
-    if (const auto entry = resolver.hostByAddress(platform::inetAddr(address))) {
+    if (const auto entry = resolver.hostByAddress(protocol::inetAddr(address))) {
         result.found = true;
         result.text = entry->officialName;
     }
@@ -27,9 +27,9 @@ Lookup IPToHostName(platform::Resolver& resolver, const std::string& address) {
 
 std::string GetMacAddress(platform::NeighbourTable& neighbours, const std::string& address) {
     // The ARP call fills a six-byte buffer: a longer hardware address is cut there.
-    const auto bytes = neighbours.hardwareAddress(platform::inetAddr(address));
+    const auto bytes = neighbours.hardwareAddress(protocol::inetAddr(address));
     const std::size_t length = std::min<std::size_t>(bytes.size(), 6);
-    return platform::formatHardwareAddress(std::span<const std::uint8_t>(bytes).first(length));
+    return protocol::formatHardwareAddress(std::span<const std::uint8_t>(bytes).first(length));
 }
 
 } // namespace lanquill::net

@@ -37,8 +37,4 @@ void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& result
 // mark that a reply came, whether or not the decoder found anything.
 void handleDatagram(std::span<const std::uint8_t> datagram, NodeStatusResults& results);
 
-// A NetBIOS name as the wire carries it (OEM code page, CP936) in UTF-8. ASCII passes
-// unchanged; bytes that do not decode become U+FFFD.
-std::string oemNameToUtf8(std::string_view oem);
-
 } // namespace lanquill::net

@@ -1,10 +1,17 @@
 #include "platform/LocalSystem.h"
 
+#include "protocol/NetBios.h"
+
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <unistd.h>
 
 namespace lanquill::platform {
+
+std::string systemErrorText(int code) {
+    return "System Error.  Code: " + std::to_string(code) + ".\n" + std::strerror(code);
+}
 
 std::string LocalSystem::currentDirectory() {
     // No fixed buffer: any path length the system allows is read whole.
@@ -31,13 +38,7 @@ std::string LocalSystem::hostName() {
 }
 
 std::string LocalSystem::computerName() {
-    std::string name = hostName();
-    name = name.substr(0, name.find('.'));
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return name;
+    return protocol::netbios::computerName(hostName());
 }
 
 std::string LocalSystem::programDirectory() {

@@ -1,11 +1,17 @@
 #include "platform/MailslotSender.h"
 
-#include "platform/Mailslot.h"
+#include "platform/Interfaces.h"
 #include "platform/NameService.h"
-#include "platform/OemCodePage.h"
 #include "platform/SmbMessenger.h"
+#include "platform/UdpSocket.h"
+#include "protocol/Mailslot.h"
+#include "protocol/OemCodePage.h"
 
 namespace lanquill::platform {
+
+namespace netbios = protocol::netbios;
+namespace oem = protocol::oem;
+namespace mailslot = protocol::mailslot;
 
 MailslotSender::Result MailslotSender::send(const std::string& workgroup, const std::string& from,
                                             const std::string& text) {

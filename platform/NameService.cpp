@@ -1,6 +1,8 @@
 #include "platform/NameService.h"
 
-#include "platform/OemCodePage.h"
+#include "platform/Interfaces.h"
+#include "platform/UdpSocket.h"
+#include "protocol/OemCodePage.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -20,6 +22,9 @@
 #include <unistd.h>
 
 namespace lanquill::platform {
+
+namespace netbios = protocol::netbios;
+namespace oem = protocol::oem;
 
 namespace {
 
@@ -99,132 +104,7 @@ std::optional<std::string> systemHostByAddress(const Ipv4& address) {
     return std::string(host);
 }
 
-// Names from the wire are OEM; a name that does not convert keeps its ASCII part readable.
-std::string nameToUtf8(const std::string& oemName) {
-    if (auto utf8 = oem::toUtf8(oemName))
-        return *utf8;
-    std::string out;
-    for (const char c : oemName)
-        out += (static_cast<unsigned char>(c) < 0x80) ? c : '?';
-    return out;
-}
-
-sockaddr_in socketAddress(const Ipv4& address, std::uint16_t port) {
-    sockaddr_in out{};
-    out.sin_family = AF_INET;
-    out.sin_port = htons(port);
-    std::memcpy(&out.sin_addr.s_addr, address.data(), 4);
-    return out;
-}
-
 } // namespace
-
-UdpSocket::~UdpSocket() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-bool UdpSocket::open(std::uint16_t port) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
-        return false;
-    const sockaddr_in local = socketAddress({0, 0, 0, 0}, port);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
-        return true;
-    ::close(fd_);
-    fd_ = -1;
-    return false;
-}
-
-std::uint16_t UdpSocket::localPort() const {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-        return 0;
-    return ntohs(local.sin_port);
-}
-
-bool UdpSocket::allowBroadcast() {
-    const int on = 1;
-    return ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
-}
-
-bool UdpSocket::sendTo(const Ipv4& address, std::uint16_t port,
-                       std::span<const std::uint8_t> data) {
-    const sockaddr_in target = socketAddress(address, port);
-    const ssize_t sent = ::sendto(fd_, data.data(), data.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&target), sizeof target);
-    return sent >= 0 && static_cast<std::size_t>(sent) == data.size();
-}
-
-std::optional<UdpSocket::Received> UdpSocket::receiveUntil(Clock::time_point deadline,
-                                                           std::span<std::uint8_t> buffer) {
-    for (;;) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || fd_ < 0)
-            return std::nullopt;
-        pollfd waiting{fd_, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR)
-            return std::nullopt;
-        if (ready <= 0)
-            continue;
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t length = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (length < 0 || static_cast<std::size_t>(length) > buffer.size())
-            continue;
-        Received received;
-        received.length = static_cast<std::size_t>(length);
-        std::memcpy(received.from.data(), &from.sin_addr.s_addr, 4);
-        received.port = ntohs(from.sin_port);
-        return received;
-    }
-}
-
-std::vector<BroadcastInterface> broadcastInterfaces() {
-    std::vector<BroadcastInterface> result;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return result;
-    for (const ifaddrs* item = list; item; item = item->ifa_next) {
-        if (!item->ifa_addr || item->ifa_addr->sa_family != AF_INET ||
-            !(item->ifa_flags & IFF_UP) || (item->ifa_flags & IFF_LOOPBACK) ||
-            !(item->ifa_flags & IFF_BROADCAST) || !item->ifa_broadaddr)
-            continue;
-        sockaddr_in local{};
-        sockaddr_in broadcast{};
-        std::memcpy(&local, item->ifa_addr, sizeof local);
-        std::memcpy(&broadcast, item->ifa_broadaddr, sizeof broadcast);
-        BroadcastInterface entry;
-        std::memcpy(entry.address.data(), &local.sin_addr.s_addr, 4);
-        std::memcpy(entry.broadcast.data(), &broadcast.sin_addr.s_addr, 4);
-        result.push_back(entry);
-    }
-    freeifaddrs(list);
-    return result;
-}
-
-std::vector<Ipv4> broadcastAddresses() {
-    std::vector<Ipv4> result;
-    for (const auto& entry : broadcastInterfaces())
-        if (std::find(result.begin(), result.end(), entry.broadcast) == result.end())
-            result.push_back(entry.broadcast);
-    return result;
-}
-
-std::uint16_t nextTransactionId() {
-    static std::mutex mutex;
-    static std::uint16_t next = [] {
-        std::random_device seed;
-        return static_cast<std::uint16_t>(seed());
-    }();
-    const std::lock_guard lock(mutex);
-    return next++;
-}
 
 std::optional<netbios::NodeStatus> queryNodeStatus(const Ipv4& address, milliseconds wait) {
     UdpSocket socket;
@@ -267,29 +147,12 @@ std::optional<std::vector<Ipv4>> broadcastNameQuery(const std::string& oemName, 
     return std::nullopt;
 }
 
-std::optional<std::string> netbiosName(const std::string& name) {
-    if (name.empty() || name.find_first_of(".*") != std::string::npos)
-        return std::nullopt;
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return std::nullopt;
-    auto oemName = oem::fromUtf8(oem::upperAscii(name));
-    if (!oemName || oemName->size() > netbios::MaxNameLength)
-        return std::nullopt;
-    return oemName;
-}
-
 std::string ownNetbiosName() {
     char host[256] = {};
     std::string name;
     if (gethostname(host, sizeof host - 1) == 0)
         name = host;
-    name = name.substr(0, name.find('.'));
-    auto oemName = oem::fromUtf8(oem::upperAscii(name));
-    if (!oemName || oemName->empty())
-        return "LANQUILL";
-    oemName->resize(oem::characterBoundary(*oemName, netbios::MaxNameLength));
-    return *oemName;
+    return netbios::hostNameToNetbiosName(name).value_or("LANQUILL");
 }
 
 std::optional<HostEntry> RealResolver::hostByName(const std::string& name) {
@@ -298,7 +161,7 @@ std::optional<HostEntry> RealResolver::hostByName(const std::string& name) {
     if (auto entry =
             bounded<HostEntry>(SystemResolverWait, [name] { return systemHostByName(name); }))
         return entry;
-    const auto oemName = netbiosName(name);
+    const auto oemName = netbios::netbiosName(name);
     if (!oemName)
         return std::nullopt;
     auto addresses =
@@ -318,7 +181,7 @@ std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {
     const auto name = netbios::firstUniqueName(*status, {netbios::Workstation});
     if (name.empty())
         return std::nullopt;
-    return HostEntry{nameToUtf8(name), {address}};
+    return HostEntry{oem::toUtf8Lossy(name), {address}};
 }
 
 } // namespace lanquill::platform

@@ -1,7 +1,8 @@
 #include "platform/NeighbourTable.h"
 
-#include "platform/Addresses.h"
 #include "platform/NameService.h"
+#include "platform/UdpSocket.h"
+#include "protocol/Addresses.h"
 
 #include <fstream>
 #include <sstream>
@@ -9,6 +10,8 @@
 #include <thread>
 
 namespace lanquill::platform {
+
+namespace netbios = protocol::netbios;
 
 namespace {
 
@@ -50,7 +53,7 @@ std::optional<std::vector<std::uint8_t>> parseHardwareAddress(std::string_view t
 
 std::optional<std::vector<std::uint8_t>> arpTableEntry(std::string_view table,
                                                        const Ipv4& address) {
-    const std::string wanted = formatIpv4(address);
+    const std::string wanted = protocol::formatIpv4(address);
     std::istringstream lines{std::string(table)};
     std::string line;
     std::getline(lines, line); // column titles

@@ -1,5 +1,6 @@
-// The operating-system services Lanquill uses, one small interface each. The program builds the
-// real set once in main() (makeRealPlatform) and hands it down; tests hand down fakes instead.
+// The operating-system and network services Lanquill uses, one small interface each (Qt Core at
+// most). The program builds the real set once in main() and hands it down; tests hand down fakes
+// instead. The desktop's own services (tray, hot key, ...) are in desktop/Desktop.h.
 #pragma once
 
 #include <array>
@@ -13,15 +14,11 @@
 #include <string_view>
 #include <vector>
 
-class QIcon;
-class QMenu;
-class QPoint;
-class QString;
-class QWidget;
+#include "protocol/Bytes.h"
 
 namespace lanquill::platform {
 
-using Ipv4 = std::array<std::uint8_t, 4>; // network byte order: {192, 168, 0, 5}
+using protocol::Ipv4;
 
 // An error of the operating system, carrying its code and text.
 class SystemError : public std::runtime_error {
@@ -165,58 +162,8 @@ public:
     virtual std::uint32_t close(Handle handle) = 0;
 };
 
-// The notification-area icon.
-class TrayIcon {
-public:
-    virtual ~TrayIcon() = default;
-    // Adds the icon; while no tray host is up yet, keeps trying for a while. Returns false when
-    // the icon could not be shown at once.
-    virtual bool add(const QIcon& icon, const QString& tip) = 0;
-    virtual void remove() = 0;
-    // Left button pressed over the icon.
-    virtual void onLeftPress(std::function<void()> handler) = 0;
-    // Right button released over the icon, with the pointer's position on the screen.
-    virtual void onRightRelease(std::function<void(const QPoint&)> handler) = 0;
-};
-
-// Global hot keys, registered under atoms as GlobalAddAtom / RegisterHotKey do.
-class HotKeys {
-public:
-    virtual ~HotKeys() = default;
-    virtual std::uint16_t addAtom(const std::string& name) = 0;
-    virtual void deleteAtom(std::uint16_t atom) = 0;
-    // modifiers: Qt::KeyboardModifiers bits; key: a Qt::Key. False when the key is taken or
-    // there is no global hot-key service (not X11).
-    virtual bool registerHotKey(std::uint16_t id, int modifiers, int key) = 0;
-    virtual void unregisterHotKey(std::uint16_t id) = 0;
-    virtual void onHotKey(std::function<void(std::uint16_t id)> handler) = 0;
-};
-
-// Keeps a top-level window off the task bar.
-class TaskbarButton {
-public:
-    virtual ~TaskbarButton() = default;
-    virtual void hide(QWidget& window) = 0;
-};
-
-// The help viewer window.
-class HelpViewer {
-public:
-    virtual ~HelpViewer() = default;
-    // Closes the top-level window titled `title`, if there is one; true when one was closed.
-    virtual bool closeWindowTitled(const QString& title) = 0;
-    // Shows the compiled help file at `path`; false when it cannot be opened (not reported).
-    virtual bool open(const std::string& path) = 0;
-};
-
-// Plain message boxes with one OK button.
-class MessageBoxes {
-public:
-    virtual ~MessageBoxes() = default;
-    virtual void show(QWidget* parent, const QString& text) = 0;
-};
-
-// The set handed down through the program. Pointers, never null in a complete set.
+// The operating-system and network layers handed down through the program. Pointers, never null
+// in a complete set.
 struct Platform {
     SystemInfo* system = nullptr;
     Resolver* resolver = nullptr;
@@ -225,26 +172,6 @@ struct Platform {
     Messenger* messenger = nullptr;
     CommandRunner* commands = nullptr;
     NetworkEnumerator* network = nullptr;
-    TrayIcon* tray = nullptr;
-    HotKeys* hotKeys = nullptr;
-    TaskbarButton* taskbar = nullptr;
-    HelpViewer* help = nullptr;
-    MessageBoxes* messages = nullptr;
-};
-
-// Owns the real layers; `platform()` hands them out.
-class RealPlatform {
-public:
-    RealPlatform();
-    ~RealPlatform();
-    RealPlatform(const RealPlatform&) = delete;
-    RealPlatform& operator=(const RealPlatform&) = delete;
-    const Platform& platform() const { return platform_; }
-
-private:
-    struct Layers;
-    std::unique_ptr<Layers> layers_;
-    Platform platform_;
 };
 
 } // namespace lanquill::platform

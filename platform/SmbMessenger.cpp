@@ -1,9 +1,9 @@
 #include "platform/SmbMessenger.h"
 
-#include "platform/Addresses.h"
 #include "platform/NameService.h"
-#include "platform/OemCodePage.h"
-#include "platform/SmbMessage.h"
+#include "protocol/Addresses.h"
+#include "protocol/OemCodePage.h"
+#include "protocol/SmbMessage.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -15,6 +15,10 @@
 #include <unistd.h>
 
 namespace lanquill::platform {
+
+namespace netbios = protocol::netbios;
+namespace oem = protocol::oem;
+namespace smb = protocol::smb;
 
 namespace {
 
@@ -81,9 +85,9 @@ public:
     }
 
     // The next NetBIOS session packet other than a keep-alive, whole.
-    std::optional<smb::Bytes> readPacket(Clock::time_point deadline) {
+    std::optional<protocol::Bytes> readPacket(Clock::time_point deadline) {
         for (;;) {
-            smb::Bytes packet(4);
+            protocol::Bytes packet(4);
             if (!read(packet, deadline))
                 return std::nullopt;
             const auto total = smb::sessionPacketLength(packet);
@@ -118,7 +122,7 @@ private:
 
 // Sends one SMB and reads its reply; nullopt when the connection fails or the answer is not a
 // reply to that command.
-std::optional<smb::Reply> exchange(Connection& connection, const smb::Bytes& request,
+std::optional<smb::Reply> exchange(Connection& connection, const protocol::Bytes& request,
                                    milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     if (!connection.write(smb::sessionMessage(request), deadline))
@@ -172,7 +176,7 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
     std::string calledName;
     std::uint8_t calledSuffix = netbios::Messenger;
     std::string recipient;
-    if (const auto dotted = parseIpv4(to)) {
+    if (const auto dotted = protocol::parseIpv4(to)) {
         address = *dotted;
         if (options_.nodeStatusWait.count() > 0)
             if (const auto status = queryNodeStatus(address, options_.nodeStatusWait))

@@ -1,13 +1,15 @@
 #include "platform/SmbNetworkEnumerator.h"
 
-#include "platform/OemCodePage.h"
 #include "platform/SmbClientLibrary.h"
+#include "protocol/OemCodePage.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
 namespace lanquill::platform {
+
+namespace oem = protocol::oem;
 
 namespace {
 

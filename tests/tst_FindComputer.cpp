@@ -1,9 +1,9 @@
 // The find-computer dialog: a name or an address looked up, the details shown for confirmation,
 // and what lands in the book (or does not) after "添加", Cancel or a failed lookup.
+#include "desktop/ErrorReport.h"
 #include "dialogs/FindComputer.h"
 #include "dialogs/dlgUserDetail.h"
 #include "fakes/FakeMainWindow.h"
-#include "platform/ErrorReport.h"
 #include "ui_FindComputer.h"
 #include "ui_dlgUserDetail.h"
 
@@ -94,14 +94,14 @@ private Q_SLOTS:
         main_ = std::make_unique<fakes::FakeMainWindow>(Book);
         reports_.clear();
         detailsShown_ = 0;
-        platform::setErrorSink([this](const QString& text) { reports_ << text; });
+        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
         main_->fake.resolver.byName["PC-09"] = {"PC-09", {{10, 0, 0, 9}}};
         main_->fake.resolver.byAddress[{10, 0, 0, 7}] = "LAB-7";
         main_->fake.neighbours.table[{10, 0, 0, 9}] = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
     }
     void cleanup() {
         dialog_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         main_.reset();
         QVERIFY(reports_.isEmpty());
     }

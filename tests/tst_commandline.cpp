@@ -2,7 +2,7 @@
 // (the text exactly as typed), that only `net` is ever started and never through a shell, and
 // that lanquill-net answers bad input with a clear error before touching the network.
 #include "platform/DetachedCommandRunner.h"
-#include "platform/NetBios.h"
+#include "protocol/NetBios.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +12,7 @@
 #include <QtTest>
 
 using namespace lanquill;
+using namespace lanquill::protocol;
 using platform::CommandLine;
 using platform::commandLineArguments;
 
@@ -120,12 +121,12 @@ private Q_SLOTS:
     }
 
     void nameTableText() {
-        platform::netbios::NodeStatus status;
+        protocol::netbios::NodeStatus status;
         status.names.push_back({"PEER", 0x00, false, 0x0400});
         status.names.push_back({"WORKGROUP", 0x1E, true, 0x8400});
         status.names.push_back({std::string("\x01\x02__MSBROWSE__\x02"), 0x01, true, 0x8400});
         status.unitId = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
-        const QString text = QString::fromStdString(platform::netbios::nameTableText(status));
+        const QString text = QString::fromStdString(protocol::netbios::nameTableText(status));
         QVERIFY(text.contains("    PEER             <00>  UNIQUE      Registered\n"));
         QVERIFY(text.contains("    WORKGROUP        <1E>  GROUP       Registered\n"));
         QVERIFY(text.contains("    ..__MSBROWSE__.  <01>  GROUP "));

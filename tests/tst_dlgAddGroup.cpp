@@ -1,9 +1,9 @@
 // The add-group dialog: the workgroup list and the computer check-list from a scripted
 // neighbourhood, what OK writes into the book (and when it writes nothing), and the failures that
 // are reported while the dialog carries on.
+#include "desktop/ErrorReport.h"
 #include "dialogs/dlgAddGroup.h"
 #include "fakes/FakeMainWindow.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgAddGroup.h"
 
 #include <QApplication>
@@ -100,7 +100,7 @@ private Q_SLOTS:
     void init() {
         main_ = std::make_unique<fakes::FakeMainWindow>(Book);
         reports_.clear();
-        platform::setErrorSink([this](const QString& text) { reports_ << text; });
+        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
         network().script(FakeNetworkEnumerator::TopLevel,
                          {{FakeNetworkEnumerator::provider("Microsoft Windows Network")}});
         network().script("Microsoft Windows Network",
@@ -113,7 +113,7 @@ private Q_SLOTS:
     }
     void cleanup() {
         dialog_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         main_.reset();
     }
 

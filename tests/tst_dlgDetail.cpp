@@ -1,9 +1,9 @@
 // The send-message dialog: both modes, what goes to the messenger and to the group command, the
 // failed send that keeps the text, the limits, and the status button.
+#include "desktop/ErrorReport.h"
 #include "dialogs/dlgDetail.h"
 #include "dialogs/dlgUserDetail.h"
 #include "fakes/FakeMainWindow.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgDetail.h"
 #include "ui_dlgUserDetail.h"
 
@@ -45,12 +45,12 @@ private:
 private Q_SLOTS:
     void init() {
         main_ = std::make_unique<fakes::FakeMainWindow>(Book);
-        platform::setErrorSink(
+        desktop::setErrorSink(
             [this](const QString& text) { main_->fake.messages.show(nullptr, text); });
     }
     void cleanup() {
         dialog_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         main_.reset();
     }
 

@@ -1,9 +1,9 @@
 // The computer detail dialog: what a refresh shows of the node-status results decoded so far,
 // what OK writes back into the book and what Cancel leaves alone, and which fields can be edited.
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/dlgUserDetail.h"
 #include "fakes/FakeMainWindow.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgUserDetail.h"
 
 #include <QApplication>
@@ -68,11 +68,11 @@ private Q_SLOTS:
     void init() {
         main_ = std::make_unique<fakes::FakeMainWindow>(Book);
         reports_.clear();
-        platform::setErrorSink([this](const QString& text) { reports_ << text; });
+        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
     }
     void cleanup() {
         dialog_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         main_.reset();
     }
 

@@ -2,9 +2,9 @@
 // tray, hot key and help, and the contact book shown in the group bar.
 #include "app/frmMain.h"
 #include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
 #include "fakes/FakePlatform.h"
 #include "net/NodeStatus.h"
-#include "platform/ErrorReport.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
 #include "widgets/TfcOutlookListItem.h"
@@ -94,7 +94,7 @@ private:
                     dialog->reject();
             });
         });
-        platform::runReported([this] { form_->FormCreate(); });
+        desktop::runReported([this] { form_->FormCreate(); });
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
@@ -107,13 +107,12 @@ private Q_SLOTS:
         fake_ = std::make_unique<fakes::FakePlatform>();
         onDialog_ = nullptr;
         dialogsSeen_.clear();
-        platform::setErrorSink(
-            [this](const QString& text) { fake_->messages.show(nullptr, text); });
+        desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
     }
 
     void cleanup() {
         form_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         fake_.reset();
     }
 

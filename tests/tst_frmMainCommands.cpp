@@ -5,12 +5,12 @@
 #include <QtTest>
 
 #include "app/frmMain.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/FindComputer.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgAddGroup.h"
 #include "dialogs/dlgDetail.h"
 #include "fakes/FakePlatform.h"
-#include "platform/ErrorReport.h"
 #include "ui_dlgDetail.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
@@ -104,7 +104,7 @@ private:
                     dialog->reject();
             });
         });
-        platform::runReported([this] { form_->FormCreate(); });
+        desktop::runReported([this] { form_->FormCreate(); });
         form_->resize(160, 500);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
@@ -130,13 +130,12 @@ private Q_SLOTS:
         app::resetMainModule();
         fake_ = std::make_unique<fakes::FakePlatform>();
         onDialog_ = nullptr;
-        platform::setErrorSink(
-            [this](const QString& text) { fake_->messages.show(nullptr, text); });
+        desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
     }
 
     void cleanup() {
         form_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         fake_.reset();
         QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner);
     }

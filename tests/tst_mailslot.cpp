@@ -1,12 +1,13 @@
 // The MESSNGR mailslot datagram of a workgroup message: layout, splitting, parsing, and the
 // sender's refusal of input it cannot send (checked before anything goes on the network).
-#include "platform/Mailslot.h"
 #include "platform/MailslotSender.h"
-#include "platform/OemCodePage.h"
+#include "protocol/Mailslot.h"
+#include "protocol/OemCodePage.h"
 
 #include <QtTest>
 
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {

@@ -1,13 +1,14 @@
 // NetBIOS name-service packets and the OEM code page: the encodings Windows and nmbd expect,
 // and parsers that refuse anything malformed without reading past it.
 #include "platform/NameService.h"
-#include "platform/NetBios.h"
-#include "platform/OemCodePage.h"
+#include "protocol/NetBios.h"
+#include "protocol/OemCodePage.h"
 
 #include <QFile>
 #include <QtTest>
 
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -235,14 +236,14 @@ private Q_SLOTS:
     }
 
     void netbiosNames() {
-        QCOMPARE(netbiosName("pc-07"), std::optional<std::string>("PC-07"));
-        QCOMPARE(netbiosName("办公室"), oem::fromUtf8("办公室"));
-        QVERIFY(!netbiosName(""));
-        QVERIFY(!netbiosName("host.example.com")); // a DNS name, not a NetBIOS one
-        QVERIFY(!netbiosName("*"));
-        QVERIFY(!netbiosName("ABCDEFGHIJKLMNOP"));
-        QVERIFY(!netbiosName("八个汉字八个汉字")); // 16 OEM bytes
-        QVERIFY(!netbiosName("tab\there"));
+        QCOMPARE(netbios::netbiosName("pc-07"), std::optional<std::string>("PC-07"));
+        QCOMPARE(netbios::netbiosName("办公室"), oem::fromUtf8("办公室"));
+        QVERIFY(!netbios::netbiosName(""));
+        QVERIFY(!netbios::netbiosName("host.example.com")); // a DNS name, not a NetBIOS one
+        QVERIFY(!netbios::netbiosName("*"));
+        QVERIFY(!netbios::netbiosName("ABCDEFGHIJKLMNOP"));
+        QVERIFY(!netbios::netbiosName("八个汉字八个汉字")); // 16 OEM bytes
+        QVERIFY(!netbios::netbiosName("tab\there"));
         const std::string own = ownNetbiosName();
         QVERIFY(!own.empty() && own.size() <= 15);
         QCOMPARE(oem::upperAscii(own), own);

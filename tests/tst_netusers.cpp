@@ -3,10 +3,10 @@
 // loopback against a responder of the test's own.
 #include "fakes/FakeNetworkEnumerator.h"
 #include "net/NetUsers.h"
-#include "platform/Addresses.h"
-#include "platform/NetBios.h"
 #include "platform/SmbNetworkEnumerator.h"
 #include "platform/SubnetSweep.h"
+#include "protocol/Addresses.h"
+#include "protocol/NetBios.h"
 
 #include <QtTest>
 
@@ -21,6 +21,7 @@
 using lanquill::fakes::FakeNetworkEnumerator;
 using lanquill::net::TNetUsers;
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 namespace ne = lanquill::platform::netenum;
 
 namespace {

@@ -2,10 +2,10 @@
 // and SmbMessenger against a scripted receiver on loopback (results, blocks, bad input).
 #include "fakes/FakePlatform.h"
 #include "platform/NameService.h"
-#include "platform/NetBios.h"
-#include "platform/OemCodePage.h"
-#include "platform/SmbMessage.h"
 #include "platform/SmbMessenger.h"
+#include "protocol/NetBios.h"
+#include "protocol/OemCodePage.h"
+#include "protocol/SmbMessage.h"
 
 #include <QtTest>
 
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 using Bytes = std::vector<std::uint8_t>;
 namespace code = lanquill::platform::messenger;
 

@@ -1,8 +1,8 @@
 // `lanquill-net status ADDRESS` (the name table, as nbtstat -A shows it) and
 // `lanquill-net lookup NAME` (the program's own name lookup, for checking and timing it).
 #include "net/Lookups.h"
-#include "platform/Addresses.h"
 #include "platform/NameService.h"
+#include "protocol/Addresses.h"
 #include "tools/Commands.h"
 
 #include <cstdio>
@@ -20,7 +20,7 @@ int runStatus(int argc, char** argv) {
         std::fputs("usage: lanquill-net status ADDRESS\n", stderr);
         return ExitUsage;
     }
-    const auto address = platform::parseIpv4(argv[2]);
+    const auto address = protocol::parseIpv4(argv[2]);
     if (!address) {
         std::fprintf(stderr, "lanquill-net: %s is not a dotted IPv4 address\n", argv[2]);
         return ExitUsage;
@@ -30,7 +30,7 @@ int runStatus(int argc, char** argv) {
         std::fprintf(stderr, "lanquill-net: %s did not answer the node-status query\n", argv[2]);
         return ExitFailed;
     }
-    std::fputs(platform::netbios::nameTableText(*status).c_str(), stdout);
+    std::fputs(protocol::netbios::nameTableText(*status).c_str(), stdout);
     return ExitOk;
 }
 

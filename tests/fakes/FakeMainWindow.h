@@ -16,7 +16,7 @@ public:
     // `book`: the text of config.xml to start with (written to the temporary folder and loaded).
     explicit FakeMainWindow(const std::string& book = "<Lanquill/>");
 
-    const platform::Platform& platform() const override { return fake.platform(); }
+    const desktop::Platform& platform() const override { return fake.platform(); }
     contacts::XmlDocument& XMLDoc() override { return *doc; }
     const std::string& ConfigPath() const override { return configPath; }
     void LoadXMLFile(const std::string& path) override;

@@ -2,8 +2,8 @@
 // that tests can check the order of start-up and shutdown.
 #pragma once
 
+#include "desktop/Desktop.h"
 #include "fakes/FakeNetworkEnumerator.h"
-#include "platform/Platform.h"
 
 #include <QIcon>
 #include <QPoint>
@@ -108,7 +108,7 @@ public:
     std::vector<std::string> started;
 };
 
-class FakeTrayIcon : public platform::TrayIcon {
+class FakeTrayIcon : public desktop::TrayIcon {
 public:
     explicit FakeTrayIcon(Log& log) : log_(log) {}
     bool add(const QIcon& icon, const QString& tip) override;
@@ -127,7 +127,7 @@ private:
     Log& log_;
 };
 
-class FakeHotKeys : public platform::HotKeys {
+class FakeHotKeys : public desktop::HotKeys {
 public:
     explicit FakeHotKeys(Log& log) : log_(log) {}
     std::uint16_t addAtom(const std::string& name) override;
@@ -154,7 +154,7 @@ private:
     std::function<void(std::uint16_t)> handler_;
 };
 
-class FakeTaskbarButton : public platform::TaskbarButton {
+class FakeTaskbarButton : public desktop::TaskbarButton {
 public:
     explicit FakeTaskbarButton(Log& log) : log_(log) {}
     void hide(QWidget& window) override;
@@ -164,7 +164,7 @@ private:
     Log& log_;
 };
 
-class FakeHelpViewer : public platform::HelpViewer {
+class FakeHelpViewer : public desktop::HelpViewer {
 public:
     explicit FakeHelpViewer(Log& log) : log_(log) {}
     bool closeWindowTitled(const QString& title) override;
@@ -177,7 +177,7 @@ private:
     Log& log_;
 };
 
-class FakeMessageBoxes : public platform::MessageBoxes {
+class FakeMessageBoxes : public desktop::MessageBoxes {
 public:
     explicit FakeMessageBoxes(Log& log) : log_(log) {}
     void show(QWidget* parent, const QString& text) override;
@@ -191,8 +191,8 @@ private:
 class FakePlatform {
 public:
     FakePlatform();
-    const platform::Platform& platform() const { return platform_; }
-    platform::Platform& platform() { return platform_; }
+    const desktop::Platform& platform() const { return platform_; }
+    desktop::Platform& platform() { return platform_; }
 
     Log log;
     FakeSystemInfo system{log};
@@ -209,7 +209,7 @@ public:
     FakeMessageBoxes messages{log};
 
 private:
-    platform::Platform platform_;
+    desktop::Platform platform_;
 };
 
 } // namespace lanquill::fakes

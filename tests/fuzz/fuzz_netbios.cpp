@@ -1,13 +1,14 @@
 // The parsers of what arrives on UDP 137 and 138: name query responses, node-status responses
 // (and their printed table), encoded names, and MESSNGR datagrams.
-#include "platform/Mailslot.h"
-#include "platform/NetBios.h"
+#include "protocol/Mailslot.h"
+#include "protocol/NetBios.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);

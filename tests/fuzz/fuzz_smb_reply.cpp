@@ -1,12 +1,13 @@
 // The parsers of what a messenger receiver sends back: the session reply, the session packet
 // length, and the SMB reply (with the group id and dialect read from it).
-#include "platform/SmbMessage.h"
+#include "protocol/SmbMessage.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 using namespace lanquill::platform;
+using namespace lanquill::protocol;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);

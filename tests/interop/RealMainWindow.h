@@ -5,8 +5,8 @@
 #pragma once
 
 #include "app/frmMain.h"
-#include "platform/ErrorReport.h"
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
+#include "desktop/ErrorReport.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -50,7 +50,7 @@ public:
         file.write(book);
         file.close();
 
-        platform::setErrorSink([this](const QString& text) { errors << text; });
+        desktop::setErrorSink([this](const QString& text) { errors << text; });
         // A message box of the real layers would wait for a click that never comes: close any
         // modal window that the test did not mark as its own ("lqExpected"), and remember it.
         connect(&modalWatch_, &QTimer::timeout, this, [this] {
@@ -65,11 +65,11 @@ public:
         previousDirectory_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(programDir.path()));
         app::resetMainModule();
-        real = std::make_unique<platform::RealPlatform>();
+        real = std::make_unique<desktop::RealPlatform>();
         form = std::make_unique<app::TMainForm>(real->platform());
         connect(form.get(), &app::TMainForm::dialogOpened, this,
                 [](QDialog* dialog) { QTimer::singleShot(0, dialog, &QDialog::reject); });
-        platform::runReported([this] { form->FormCreate(); });
+        desktop::runReported([this] { form->FormCreate(); });
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
         QVERIFY2(unexpectedModals.isEmpty(), qPrintable(unexpectedModals.join(' ')));
         QVERIFY(real->platform().probeSocket->isOpen());
@@ -81,13 +81,13 @@ public:
         form.reset();
         real.reset();
         modalWatch_.stop();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
         if (!previousDirectory_.isEmpty())
             QDir::setCurrent(previousDirectory_);
     }
 
     QTemporaryDir programDir;
-    std::unique_ptr<platform::RealPlatform> real;
+    std::unique_ptr<desktop::RealPlatform> real;
     std::unique_ptr<app::TMainForm> form;
     QStringList errors;
     QStringList unexpectedModals;

@@ -4,10 +4,10 @@
 // name queries give. Runs inside the client namespace that run_addgroup.sh makes, which passes
 // the workgroup and the peers in LQ_* variables.
 #include "contacts/XmlDocument.h"
+#include "desktop/Desktop.h"
+#include "desktop/ErrorReport.h"
 #include "dialogs/MainWindowServices.h"
 #include "dialogs/dlgAddGroup.h"
-#include "platform/ErrorReport.h"
-#include "platform/Platform.h"
 #include "ui_dlgAddGroup.h"
 
 #include <QApplication>
@@ -53,7 +53,7 @@ public:
     explicit RealMainWindow(std::string path) : configPath_(std::move(path)) {
         LoadXMLFile(configPath_);
     }
-    const platform::Platform& platform() const override { return real_.platform(); }
+    const desktop::Platform& platform() const override { return real_.platform(); }
     contacts::XmlDocument& XMLDoc() override { return *doc_; }
     const std::string& ConfigPath() const override { return configPath_; }
     void LoadXMLFile(const std::string& path) override {
@@ -65,7 +65,7 @@ public:
     const net::NodeStatusResults& nodeStatus() const override { return results_; }
 
 private:
-    platform::RealPlatform real_;
+    desktop::RealPlatform real_;
     std::string configPath_;
     std::unique_ptr<contacts::XmlDocument> doc_;
     net::NodeStatusResults results_;
@@ -184,7 +184,7 @@ private Q_SLOTS:
         book.write("<Lanquill/>");
         book.close();
 
-        platform::setErrorSink([this](const QString& text) { errors_ << text; });
+        desktop::setErrorSink([this](const QString& text) { errors_ << text; });
         // A message box would wait for a click that never comes: close any modal window, and
         // remember it as a failure.
         connect(&modalWatch_, &QTimer::timeout, this, [this] {
@@ -205,7 +205,7 @@ private Q_SLOTS:
 
     void cleanupTestCase() {
         main_.reset();
-        platform::setErrorSink(nullptr);
+        desktop::setErrorSink(nullptr);
     }
 
     // An empty book: OK with one of the two computers ticked writes the workgroup with that

@@ -12,6 +12,7 @@
 #include <QTest>
 
 using namespace lanquill;
+using namespace lanquill::protocol;
 namespace ne = platform::netenum;
 
 namespace {

@@ -2,11 +2,11 @@
 // makes (run_interop.sh does it all); the peer's name and addresses come in LQ_* variables.
 #include "net/Lookups.h"
 #include "platform/DetachedCommandRunner.h"
-#include "platform/Mailslot.h"
 #include "platform/NameService.h"
 #include "platform/NeighbourTable.h"
-#include "platform/OemCodePage.h"
 #include "platform/SmbMessenger.h"
+#include "protocol/Mailslot.h"
+#include "protocol/OemCodePage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 using namespace lanquill;
+using namespace lanquill::protocol;
 
 namespace {
 
@@ -96,7 +97,7 @@ int datagramSocketInNamespace(const std::string& ns) {
 }
 
 // The next MESSNGR datagram on `fd` within `waitMs`; other datagrams are passed over.
-std::optional<platform::mailslot::Message> receiveMessenger(int fd, int waitMs = 3000) {
+std::optional<protocol::mailslot::Message> receiveMessenger(int fd, int waitMs = 3000) {
     QElapsedTimer timer;
     timer.start();
     std::array<std::uint8_t, 2048> buffer{};
@@ -107,7 +108,7 @@ std::optional<platform::mailslot::Message> receiveMessenger(int fd, int waitMs =
         const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (got <= 0)
             continue;
-        if (auto message = platform::mailslot::parseMessengerDatagram(
+        if (auto message = protocol::mailslot::parseMessengerDatagram(
                 std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(got))))
             return message;
     }
@@ -115,7 +116,7 @@ std::optional<platform::mailslot::Message> receiveMessenger(int fd, int waitMs =
 }
 
 QByteArray utf8(const std::string& oemText) {
-    return QByteArray::fromStdString(platform::oem::toUtf8(oemText).value_or("<not CP936>"));
+    return QByteArray::fromStdString(protocol::oem::toUtf8(oemText).value_or("<not CP936>"));
 }
 
 } // namespace

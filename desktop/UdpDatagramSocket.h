@@ -6,10 +6,10 @@
 
 #include <memory>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // A non-blocking IPv4 UDP socket whose read readiness is delivered on the GUI thread.
-class UdpDatagramSocket : public DatagramSocket {
+class UdpDatagramSocket : public platform::DatagramSocket {
 public:
     ~UdpDatagramSocket() override;
     int startup() override { return 0; }
@@ -17,7 +17,7 @@ public:
     int lastError() const override { return lastError_; }
     bool bind(std::uint16_t port) override;
     void notifyReadable(std::function<void()> onReadable) override;
-    long sendTo(const Ipv4& address, std::uint16_t port,
+    long sendTo(const platform::Ipv4& address, std::uint16_t port,
                 std::span<const std::uint8_t> data) override;
     long receive(std::span<std::uint8_t> buffer) override;
     void close() override;
@@ -29,4 +29,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // A plain box with the text and one OK button, titled with the program's name.
 class QtMessageBoxes : public MessageBoxes {
@@ -10,4 +10,4 @@ public:
     void show(QWidget* parent, const QString& text) override;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

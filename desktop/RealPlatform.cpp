@@ -1,34 +1,34 @@
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
-#include "platform/ChmHelpViewer.h"
+#include "desktop/ChmHelpViewer.h"
+#include "desktop/QtMessageBoxes.h"
+#include "desktop/SystemTrayIcon.h"
+#include "desktop/UdpDatagramSocket.h"
+#include "desktop/X11HotKeys.h"
+#include "desktop/X11TaskbarButton.h"
 #include "platform/DetachedCommandRunner.h"
 #include "platform/LocalSystem.h"
 #include "platform/NameService.h"
 #include "platform/NeighbourTable.h"
-#include "platform/QtMessageBoxes.h"
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
-#include "platform/SystemTrayIcon.h"
-#include "platform/UdpDatagramSocket.h"
-#include "platform/X11HotKeys.h"
-#include "platform/X11TaskbarButton.h"
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // Each real layer, owned here for the whole run.
 struct RealPlatform::Layers {
-    LocalSystem system;
+    platform::LocalSystem system;
     UdpDatagramSocket probeSocket;
     SystemTrayIcon tray;
     X11HotKeys hotKeys;
     X11TaskbarButton taskbar;
     ChmHelpViewer help;
     QtMessageBoxes messages;
-    RealResolver resolver;
-    RealNeighbourTable neighbours;
-    SmbMessenger messenger{resolver};
-    DetachedCommandRunner commands;
-    SmbNetworkEnumerator network;
+    platform::RealResolver resolver;
+    platform::RealNeighbourTable neighbours;
+    platform::SmbMessenger messenger{resolver};
+    platform::DetachedCommandRunner commands;
+    platform::SmbNetworkEnumerator network;
 };
 
 RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
@@ -48,4 +48,4 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
 
 RealPlatform::~RealPlatform() = default;
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

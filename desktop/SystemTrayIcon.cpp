@@ -1,10 +1,10 @@
-#include "platform/SystemTrayIcon.h"
+#include "desktop/SystemTrayIcon.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMouseEvent>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 namespace {
 constexpr int RetryIntervalMs = 1000;
@@ -83,4 +83,4 @@ bool SystemTrayIcon::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,4 +1,4 @@
-#include "platform/UdpDatagramSocket.h"
+#include "desktop/UdpDatagramSocket.h"
 
 #include <QObject>
 
@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 UdpDatagramSocket::~UdpDatagramSocket() {
     close();
@@ -42,7 +42,7 @@ void UdpDatagramSocket::notifyReadable(std::function<void()> onReadable) {
                      [onReadable = std::move(onReadable)] { onReadable(); });
 }
 
-long UdpDatagramSocket::sendTo(const Ipv4& address, std::uint16_t port,
+long UdpDatagramSocket::sendTo(const platform::Ipv4& address, std::uint16_t port,
                                std::span<const std::uint8_t> data) {
     if (fd_ < 0)
         return -1;
@@ -85,4 +85,4 @@ void UdpDatagramSocket::close() {
     }
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // The program's own viewer for compiled HTML help (.chm) files: one top-level window per open
 // file, titled with the help file's title.
@@ -12,4 +12,4 @@ public:
     bool open(const std::string& path) override;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -2,14 +2,14 @@
 // adapter addresses as upper-case hex pairs joined by "-" ("00-0C-29-1A-2B-3C").
 #pragma once
 
-#include "platform/Platform.h"
+#include "protocol/Bytes.h"
 
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
-namespace lanquill::platform {
+namespace lanquill::protocol {
 
 // Four decimal numbers without leading zeros, joined by ".".
 std::string formatIpv4(const Ipv4& address);
@@ -25,4 +25,4 @@ Ipv4 inetAddr(std::string_view text);
 // Two upper-case hex digits per byte, zero-padded, joined by "-"; "" for no bytes.
 std::string formatHardwareAddress(std::span<const std::uint8_t> bytes);
 
-} // namespace lanquill::platform
+} // namespace lanquill::protocol

@@ -3,7 +3,7 @@
 // SEND_END_MB for longer texts. Pure builders and parsers; names and texts are OEM bytes.
 #pragma once
 
-#include "platform/NetBios.h"
+#include "protocol/NetBios.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,9 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lanquill::platform::smb {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace lanquill::protocol::smb {
 
 constexpr std::uint8_t Negotiate = 0x72;
 constexpr std::uint8_t SendMessage = 0xD0;
@@ -23,6 +21,26 @@ constexpr std::uint8_t SendText = 0xD7;
 constexpr std::size_t MaxBlock = 128; // text bytes in one SEND_MESSAGE or SEND_TEXT_MB
 constexpr std::size_t HeaderLength = 32;
 constexpr std::size_t MaxFrameLength = 0x1FFFF;
+constexpr std::uint8_t ReplyFlag = 0x80; // in the header's flags byte
+
+// The 32-byte SMB1 header for `command` with, as the messenger and mailslot protocols have it,
+// every other field zero.
+Bytes header(std::uint8_t command);
+
+// An SMB1 packet split into its parts; `bytes` points into the parsed packet.
+struct Packet {
+    std::uint8_t command = 0;
+    std::uint32_t status = 0; // NT status, or DOS class / reserved / code: zero is success
+    std::uint8_t flags = 0;
+    std::vector<std::uint16_t> words;
+    std::span<const std::uint8_t> bytes;
+    std::size_t bytesOffset = 0; // where `bytes` starts, counted from the header's first byte
+};
+
+// Parses any SMB1 packet: header, parameter words, byte count and bytes. Nullopt when it is not
+// SMB1 or its words or bytes reach past the end. A packet that ends right after a zero word
+// count (as error replies may) has no bytes.
+std::optional<Packet> parsePacket(std::span<const std::uint8_t> smb);
 
 // NetBIOS SESSION REQUEST (type 0x81): called NAME<calledSuffix>, calling NAME<00>. Nullopt when
 // a name cannot be encoded (empty or over 15 bytes).
@@ -71,4 +89,4 @@ std::uint16_t groupId(const Reply& reply);
 // The dialect the server chose in a NEGOTIATE reply; 0xFFFF when it took none.
 std::uint16_t chosenDialect(const Reply& reply);
 
-} // namespace lanquill::platform::smb
+} // namespace lanquill::protocol::smb

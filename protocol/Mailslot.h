@@ -2,7 +2,7 @@
 // carried as a NetBIOS DIRECT_GROUP datagram (UDP 138) to NAME<00>. Pure builder and parser.
 #pragma once
 
-#include "platform/NetBios.h"
+#include "protocol/NetBios.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,9 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lanquill::platform::mailslot {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace lanquill::protocol::mailslot {
 
 // Mailslot data between computers is at most this long: `from\0to\0text` together.
 constexpr std::size_t MaxData = 424;
@@ -51,4 +49,4 @@ struct Message {
 // that is not a well-formed mailslot write to \MAILSLOT\MESSNGR.
 std::optional<Message> parseMessengerDatagram(std::span<const std::uint8_t> datagram);
 
-} // namespace lanquill::platform::mailslot
+} // namespace lanquill::protocol::mailslot

@@ -1,4 +1,4 @@
-#include "platform/OemCodePage.h"
+#include "protocol/OemCodePage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <iconv.h>
 #include <vector>
 
-namespace lanquill::platform::oem {
+namespace lanquill::protocol::oem {
 
 namespace {
 
@@ -52,6 +52,41 @@ std::optional<std::string> fromUtf8(std::string_view utf8) {
 
 std::optional<std::string> toUtf8(std::string_view oemText) {
     return convert("UTF-8", "CP936", oemText);
+}
+
+std::string toUtf8Lossy(std::string_view oemText) {
+    // Most names are ASCII, which CP936 leaves as it is: skip the converter for them.
+    if (std::all_of(oemText.begin(), oemText.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(oemText);
+    if (auto whole = toUtf8(oemText))
+        return *whole;
+    static constexpr std::string_view Replacement = "\xEF\xBF\xBD"; // U+FFFD
+    std::string out;
+    std::size_t i = 0;
+    while (i < oemText.size()) {
+        if (static_cast<unsigned char>(oemText[i]) < 0x80) {
+            out.push_back(oemText[i++]);
+            continue;
+        }
+        if (i + 1 < oemText.size()) {
+            if (auto pair = toUtf8(oemText.substr(i, 2))) {
+                out += *pair;
+                i += 2;
+                continue;
+            }
+        }
+        if (auto single = toUtf8(oemText.substr(i, 1)))
+            out += *single;
+        else
+            out += Replacement;
+        ++i;
+    }
+    return out;
+}
+
+bool isUtf8(std::string_view text) {
+    return utf16Length(text).has_value();
 }
 
 std::optional<std::size_t> utf16Length(std::string_view utf8) {
@@ -109,9 +144,8 @@ std::size_t characterBoundary(std::string_view oemText, std::size_t limit) {
 std::string upperAscii(std::string_view text) {
     std::string out(text);
     for (auto& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+        c = upperAscii(c);
     return out;
 }
 
-} // namespace lanquill::platform::oem
+} // namespace lanquill::protocol::oem

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
 #include <QObject>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // Asks the window manager (EWMH) to keep a window off the task bar and the pager, every time the
 // window is shown. Harmless where there is no X11.
@@ -14,4 +14,4 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -3,7 +3,7 @@
 // name table. Pure functions on bytes; every parser stays within the bytes it is given.
 #pragma once
 
-#include "platform/Platform.h"
+#include "protocol/Bytes.h"
 
 #include <array>
 #include <cstdint>
@@ -13,9 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lanquill::platform::netbios {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace lanquill::protocol::netbios {
 
 constexpr std::size_t MaxNameLength = 15;     // bytes of name before the suffix
 constexpr std::size_t EncodedNameLength = 34; // length byte, 32 letters, terminating zero
@@ -53,8 +51,12 @@ std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_v
 std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uint8_t> packet,
                                                         std::uint16_t transactionId);
 
-// NODE STATUS REQUEST (type NBSTAT) for the wildcard name "*", unicast (flags 0).
-Bytes nodeStatusRequest(std::uint16_t transactionId);
+constexpr std::uint16_t BroadcastFlag = 0x0010;
+
+// NODE STATUS REQUEST (type NBSTAT) for the wildcard name "*"; unicast unless `flags` says
+// otherwise. Always 50 bytes.
+constexpr std::size_t NodeStatusRequestLength = 50;
+Bytes nodeStatusRequest(std::uint16_t transactionId, std::uint16_t flags = 0);
 
 struct NodeName {
     std::string name; // the 15 name bytes without trailing blanks / zeros, as sent (OEM)
@@ -66,18 +68,38 @@ struct NodeName {
 struct NodeStatus {
     std::vector<NodeName> names;
     std::array<std::uint8_t, 6> unitId{}; // the adapter address; zeros when the reply lacks it
+    bool hasUnitId = false;               // the reply carried the six unit id bytes
+    std::uint16_t transactionId = 0;
+    std::size_t tableOffset = 0; // where the first name entry starts in the packet
 };
 
-// A NODE STATUS RESPONSE with the given transaction id: its name table and unit id. Nullopt
+constexpr std::size_t NodeNameEntryLength = 18; // 15 name bytes, suffix, two flag bytes
+
+// Any NODE STATUS RESPONSE, whatever its transaction id: its name table and unit id. Nullopt
 // for anything else, or when the name table reaches past the packet.
+std::optional<NodeStatus> parseNodeStatus(std::span<const std::uint8_t> packet);
+
+// The same, for the reply to our query `transactionId` only.
 std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
                                                   std::uint16_t transactionId);
 
 // The first unique name with one of the given suffixes, in table order; empty when none.
 std::string firstUniqueName(const NodeStatus& status, std::initializer_list<std::uint8_t> suffixes);
 
+// The computer name a Windows machine shows for a host name (UTF-8, maybe with a domain): the
+// part before the first dot, ASCII letters upper-cased.
+std::string computerName(std::string_view hostName);
+
+// That computer name as a NetBIOS name: OEM bytes, cut to 15 on a character boundary. Nullopt
+// when nothing of it can be a name.
+std::optional<std::string> hostNameToNetbiosName(std::string_view hostName);
+
+// The OEM form of `name` (UTF-8) when it can be a NetBIOS name: not empty, no dot, no '*', no
+// control characters, at most 15 bytes in the OEM code page; upper-cased. Nullopt otherwise.
+std::optional<std::string> netbiosName(std::string_view name);
+
 // The name table as nbtstat -A prints it (name, <suffix>, UNIQUE/GROUP), ending with the line
 // "MAC Address = 00-00-00-00-00-00". Names in UTF-8, control bytes shown as '.'.
 std::string nameTableText(const NodeStatus& status);
 
-} // namespace lanquill::platform::netbios
+} // namespace lanquill::protocol::netbios

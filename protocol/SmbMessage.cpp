@@ -1,8 +1,8 @@
-#include "platform/SmbMessage.h"
+#include "protocol/SmbMessage.h"
 
 #include <stdexcept>
 
-namespace lanquill::platform::smb {
+namespace lanquill::protocol::smb {
 
 namespace {
 
@@ -10,59 +10,67 @@ constexpr std::uint8_t SessionMessageType = 0x00;
 constexpr std::uint8_t SessionRequestType = 0x81;
 constexpr std::uint8_t PositiveResponse = 0x82;
 constexpr std::uint8_t NegativeResponse = 0x83;
-constexpr std::uint8_t ReplyFlag = 0x80;
 constexpr std::uint8_t AsciiString = 0x04;
 constexpr std::uint8_t DataBlock = 0x01;
 
-void put16le(Bytes& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-std::uint16_t get16le(std::span<const std::uint8_t> data, std::size_t at) {
-    return static_cast<std::uint16_t>(data[at] | (data[at + 1] << 8));
-}
-
-// Header with the command and, as the messenger protocol has it, every other field zero.
-Bytes header(std::uint8_t command) {
-    Bytes out(HeaderLength, 0);
-    out[0] = 0xFF;
-    out[1] = 'S';
-    out[2] = 'M';
-    out[3] = 'B';
-    out[4] = command;
-    return out;
-}
-
 // Appends the parameter words, then ByteCount and the bytes.
 Bytes finish(Bytes smb, std::initializer_list<std::uint16_t> words, const Bytes& bytes) {
-    smb.push_back(static_cast<std::uint8_t>(words.size()));
-    for (const auto word : words)
-        put16le(smb, word);
     if (bytes.size() > 0xFFFF)
         throw std::invalid_argument("SMB data too long");
-    put16le(smb, static_cast<std::uint16_t>(bytes.size()));
-    smb.insert(smb.end(), bytes.begin(), bytes.end());
-    return smb;
+    ByteWriter out(std::move(smb));
+    out.u8(static_cast<std::uint8_t>(words.size()));
+    for (const auto word : words)
+        out.u16le(word);
+    out.u16le(static_cast<std::uint16_t>(bytes.size())).bytes(bytes);
+    return out.take();
 }
 
-void appendName(Bytes& out, std::string_view name) {
+void appendName(ByteWriter& out, std::string_view name) {
     if (name.size() > netbios::MaxNameLength || name.find('\0') != std::string_view::npos)
         throw std::invalid_argument("messenger name too long or with a zero byte");
-    out.push_back(AsciiString);
-    out.insert(out.end(), name.begin(), name.end());
-    out.push_back(0);
+    out.u8(AsciiString).text(name).u8(0);
 }
 
-void appendBlock(Bytes& out, std::string_view block) {
+void appendBlock(ByteWriter& out, std::string_view block) {
     if (block.size() > MaxBlock)
         throw std::invalid_argument("messenger text block too long");
-    out.push_back(DataBlock);
-    put16le(out, static_cast<std::uint16_t>(block.size()));
-    out.insert(out.end(), block.begin(), block.end());
+    out.u8(DataBlock).u16le(static_cast<std::uint16_t>(block.size())).text(block);
 }
 
 } // namespace
+
+Bytes header(std::uint8_t command) {
+    ByteWriter out;
+    out.u8(0xFF).text("SMB").u8(command).zeros(HeaderLength - 5);
+    return out.take();
+}
+
+std::optional<Packet> parsePacket(std::span<const std::uint8_t> smb) {
+    ByteReader in(smb);
+    const auto magic = in.take(4);
+    Packet packet;
+    packet.command = in.u8();
+    packet.status = in.u32le();
+    packet.flags = in.u8();
+    in.skip(HeaderLength - 10);
+    const std::uint8_t wordCount = in.u8();
+    if (!in.ok() || magic[0] != 0xFF || magic[1] != 'S' || magic[2] != 'M' || magic[3] != 'B')
+        return std::nullopt;
+    for (std::size_t i = 0; i < wordCount; ++i)
+        packet.words.push_back(in.u16le());
+    if (!in.ok())
+        return std::nullopt;
+    if (in.atEnd()) {
+        packet.bytesOffset = in.position();
+        return packet;
+    }
+    const std::uint16_t byteCount = in.u16le();
+    packet.bytesOffset = in.position();
+    packet.bytes = in.take(byteCount);
+    if (!in.ok())
+        return std::nullopt;
+    return packet;
+}
 
 std::optional<Bytes> sessionRequest(std::string_view called, std::uint8_t calledSuffix,
                                     std::string_view calling) {
@@ -70,10 +78,9 @@ std::optional<Bytes> sessionRequest(std::string_view called, std::uint8_t called
     const auto callingName = netbios::encodeName(calling, netbios::Workstation);
     if (!calledName || !callingName)
         return std::nullopt;
-    Bytes out{SessionRequestType, 0, 0, 2 * netbios::EncodedNameLength};
-    out.insert(out.end(), calledName->begin(), calledName->end());
-    out.insert(out.end(), callingName->begin(), callingName->end());
-    return out;
+    ByteWriter out;
+    out.u8(SessionRequestType).u8(0).u16be(2 * netbios::EncodedNameLength);
+    return out.bytes(*calledName).bytes(*callingName).take();
 }
 
 std::optional<SessionReply> parseSessionReply(std::span<const std::uint8_t> packet) {
@@ -95,11 +102,9 @@ Bytes sessionMessage(std::span<const std::uint8_t> smbPacket) {
     if (smbPacket.size() > MaxFrameLength)
         return {};
     const auto length = smbPacket.size();
-    Bytes out{SessionMessageType, static_cast<std::uint8_t>((length >> 16) & 0x01),
-              static_cast<std::uint8_t>((length >> 8) & 0xFF),
-              static_cast<std::uint8_t>(length & 0xFF)};
-    out.insert(out.end(), smbPacket.begin(), smbPacket.end());
-    return out;
+    ByteWriter out;
+    out.u8(SessionMessageType).u8(static_cast<std::uint8_t>((length >> 16) & 0x01));
+    return out.u16be(static_cast<std::uint16_t>(length & 0xFFFF)).bytes(smbPacket).take();
 }
 
 std::optional<std::size_t> sessionPacketLength(std::span<const std::uint8_t> head) {
@@ -118,24 +123,24 @@ Bytes negotiateRequest() {
 }
 
 Bytes sendMessageRequest(std::string_view from, std::string_view to, std::string_view text) {
-    Bytes bytes;
+    ByteWriter bytes;
     appendName(bytes, from);
     appendName(bytes, to);
     appendBlock(bytes, text);
-    return finish(header(SendMessage), {}, bytes);
+    return finish(header(SendMessage), {}, bytes.data());
 }
 
 Bytes sendStartRequest(std::string_view from, std::string_view to) {
-    Bytes bytes;
+    ByteWriter bytes;
     appendName(bytes, from);
     appendName(bytes, to);
-    return finish(header(SendStart), {}, bytes);
+    return finish(header(SendStart), {}, bytes.data());
 }
 
 Bytes sendTextRequest(std::uint16_t group, std::string_view block) {
-    Bytes bytes;
+    ByteWriter bytes;
     appendBlock(bytes, block);
-    return finish(header(SendText), {group}, bytes);
+    return finish(header(SendText), {group}, bytes.data());
 }
 
 Bytes sendEndRequest(std::uint16_t group) {
@@ -143,31 +148,14 @@ Bytes sendEndRequest(std::uint16_t group) {
 }
 
 std::optional<Reply> parseReply(std::span<const std::uint8_t> smbPacket) {
-    if (smbPacket.size() < HeaderLength + 1 || smbPacket[0] != 0xFF || smbPacket[1] != 'S' ||
-        smbPacket[2] != 'M' || smbPacket[3] != 'B' || (smbPacket[9] & ReplyFlag) == 0)
+    const auto packet = parsePacket(smbPacket);
+    if (!packet || (packet->flags & ReplyFlag) == 0)
         return std::nullopt;
     Reply reply;
-    reply.command = smbPacket[4];
-    // NT status, or the DOS error class / reserved / code: either way zero means success.
-    reply.status = static_cast<std::uint32_t>(smbPacket[5]) |
-                   (static_cast<std::uint32_t>(smbPacket[6]) << 8) |
-                   (static_cast<std::uint32_t>(smbPacket[7]) << 16) |
-                   (static_cast<std::uint32_t>(smbPacket[8]) << 24);
-    const std::size_t wordCount = smbPacket[HeaderLength];
-    std::size_t at = HeaderLength + 1;
-    if (smbPacket.size() - at < 2 * wordCount)
-        return std::nullopt;
-    for (std::size_t i = 0; i < wordCount; ++i, at += 2)
-        reply.words.push_back(get16le(smbPacket, at));
-    // An error reply may end right after the (zero) word count; its byte count is then 0.
-    if (smbPacket.size() == at)
-        return reply;
-    if (smbPacket.size() - at < 2)
-        return std::nullopt;
-    reply.byteCount = get16le(smbPacket, at);
-    at += 2;
-    if (smbPacket.size() - at < reply.byteCount)
-        return std::nullopt;
+    reply.command = packet->command;
+    reply.status = packet->status;
+    reply.words = packet->words;
+    reply.byteCount = packet->bytes.size();
     return reply;
 }
 
@@ -179,4 +167,4 @@ std::uint16_t chosenDialect(const Reply& reply) {
     return reply.words.empty() ? 0xFFFF : reply.words[0];
 }
 
-} // namespace lanquill::platform::smb
+} // namespace lanquill::protocol::smb

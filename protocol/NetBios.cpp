@@ -1,12 +1,12 @@
-#include "platform/NetBios.h"
+#include "protocol/NetBios.h"
 
-#include "platform/Addresses.h"
-#include "platform/OemCodePage.h"
+#include "protocol/Addresses.h"
+#include "protocol/OemCodePage.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace lanquill::platform::netbios {
+namespace lanquill::protocol::netbios {
 
 namespace {
 
@@ -16,100 +16,47 @@ constexpr std::uint16_t ClassIn = 0x0001;
 constexpr std::uint16_t ResponseBit = 0x8000;
 constexpr std::uint16_t OpcodeMask = 0x7800;
 constexpr std::uint16_t RcodeMask = 0x000F;
-constexpr std::size_t HeaderLength = 12;
 
-// Reads big-endian fields from a packet and remembers when a read would pass its end; every
-// later read then fails too, so a parser checks `ok()` once after a run of reads.
-class Reader {
-public:
-    explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
-    bool ok() const { return ok_; }
-    std::size_t position() const { return pos_; }
-    std::size_t remaining() const { return ok_ ? data_.size() - pos_ : 0; }
-    std::uint8_t u8() {
-        if (!need(1))
-            return 0;
-        return data_[pos_++];
-    }
-    std::uint16_t u16() {
-        if (!need(2))
-            return 0;
-        const auto value = static_cast<std::uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
-        pos_ += 2;
-        return value;
-    }
-    std::span<const std::uint8_t> take(std::size_t count) {
-        if (!need(count))
-            return {};
-        auto part = data_.subspan(pos_, count);
-        pos_ += count;
-        return part;
-    }
-    void skip(std::size_t count) { take(count); }
-    // Skips a domain name: labels up to the zero label, or a two-byte compression pointer.
-    void skipName() {
-        for (std::size_t labels = 0; ok_ && labels < 128; ++labels) {
-            const std::uint8_t length = u8();
-            if (!ok_ || length == 0)
-                return;
-            if ((length & 0xC0) == 0xC0) {
-                skip(1);
-                return;
-            }
-            if ((length & 0xC0) != 0) {
-                ok_ = false;
-                return;
-            }
-            skip(length);
+// Skips a domain name: labels up to the zero label, or a two-byte compression pointer.
+void skipName(ByteReader& in) {
+    for (std::size_t labels = 0; in.ok() && labels < 128; ++labels) {
+        const std::uint8_t length = in.u8();
+        if (!in.ok() || length == 0)
+            return;
+        if ((length & 0xC0) == 0xC0) {
+            in.skip(1);
+            return;
         }
-        ok_ = false;
+        if ((length & 0xC0) != 0) {
+            in.fail();
+            return;
+        }
+        in.skip(length);
     }
-
-private:
-    bool need(std::size_t count) {
-        if (!ok_ || data_.size() - pos_ < count)
-            ok_ = false;
-        return ok_;
-    }
-    std::span<const std::uint8_t> data_;
-    std::size_t pos_ = 0;
-    bool ok_ = true;
-};
-
-void put16(Bytes& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    in.fail();
 }
 
 Bytes questionPacket(std::uint16_t id, std::uint16_t flags, const EncodedName& name,
                      std::uint16_t type) {
-    Bytes out;
-    out.reserve(HeaderLength + EncodedNameLength + 4);
-    put16(out, id);
-    put16(out, flags);
-    put16(out, 1); // one question
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 0);
-    out.insert(out.end(), name.begin(), name.end());
-    put16(out, type);
-    put16(out, ClassIn);
-    return out;
+    ByteWriter out;
+    out.u16be(id).u16be(flags).u16be(1).u16be(0).u16be(0).u16be(0); // one question
+    out.bytes(name).u16be(type).u16be(ClassIn);
+    return out.take();
 }
 
-// Reads the header of a response with the expected id and a zero result code, and steps over
-// its question entries; positioned at the first answer afterwards. False for anything else.
-bool readResponseHeader(Reader& in, std::uint16_t transactionId, std::uint16_t& answers) {
-    const std::uint16_t id = in.u16();
-    const std::uint16_t flags = in.u16();
-    const std::uint16_t questions = in.u16();
-    answers = in.u16();
+// Reads the header of a response with a zero result code, and steps over its question entries;
+// positioned at the first answer afterwards. False for anything else.
+bool readResponseHeader(ByteReader& in, std::uint16_t& transactionId, std::uint16_t& answers) {
+    transactionId = in.u16be();
+    const std::uint16_t flags = in.u16be();
+    const std::uint16_t questions = in.u16be();
+    answers = in.u16be();
     in.skip(4);
-    if (!in.ok() || id != transactionId || (flags & ResponseBit) == 0 ||
-        (flags & OpcodeMask) != 0 || (flags & RcodeMask) != 0 || answers == 0)
+    if (!in.ok() || (flags & ResponseBit) == 0 || (flags & OpcodeMask) != 0 ||
+        (flags & RcodeMask) != 0 || answers == 0)
         return false;
     for (std::uint16_t q = 0; q < questions && in.ok(); ++q) {
-        in.skipName();
+        skipName(in);
         in.skip(4);
     }
     return in.ok();
@@ -170,17 +117,18 @@ std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_v
 
 std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uint8_t> packet,
                                                         std::uint16_t transactionId) {
-    Reader in(packet);
+    ByteReader in(packet);
+    std::uint16_t id = 0;
     std::uint16_t answers = 0;
-    if (!readResponseHeader(in, transactionId, answers))
+    if (!readResponseHeader(in, id, answers) || id != transactionId)
         return std::nullopt;
     std::vector<Ipv4> addresses;
     for (std::uint16_t a = 0; a < answers; ++a) {
-        in.skipName();
-        const std::uint16_t type = in.u16();
-        const std::uint16_t klass = in.u16();
+        skipName(in);
+        const std::uint16_t type = in.u16be();
+        const std::uint16_t klass = in.u16be();
         in.skip(4); // time to live
-        const std::uint16_t length = in.u16();
+        const std::uint16_t length = in.u16be();
         const auto data = in.take(length);
         if (!in.ok())
             return std::nullopt;
@@ -195,31 +143,33 @@ std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uin
     return addresses;
 }
 
-Bytes nodeStatusRequest(std::uint16_t transactionId) {
-    return questionPacket(transactionId, 0x0000, *encodeName("*", 0x00), TypeNbStat);
+Bytes nodeStatusRequest(std::uint16_t transactionId, std::uint16_t flags) {
+    return questionPacket(transactionId, flags, *encodeName("*", 0x00), TypeNbStat);
 }
 
-std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
-                                                  std::uint16_t transactionId) {
-    Reader in(packet);
+std::optional<NodeStatus> parseNodeStatus(std::span<const std::uint8_t> packet) {
+    ByteReader in(packet);
+    NodeStatus status;
     std::uint16_t answers = 0;
-    if (!readResponseHeader(in, transactionId, answers))
+    if (!readResponseHeader(in, status.transactionId, answers))
         return std::nullopt;
-    in.skipName();
-    const std::uint16_t type = in.u16();
-    const std::uint16_t klass = in.u16();
-    in.skip(4);
-    const std::uint16_t length = in.u16();
+    skipName(in);
+    const std::uint16_t type = in.u16be();
+    const std::uint16_t klass = in.u16be();
+    in.skip(4); // time to live
+    in.skip(2); // data length
     if (!in.ok() || type != TypeNbStat || klass != ClassIn)
         return std::nullopt;
-    // Some senders get the data length wrong; the packet's own end is the limit that counts.
-    Reader data(in.take(std::min<std::size_t>(length, in.remaining())));
+    const std::size_t dataOffset = in.position();
+    // Senders get the data length wrong (some leave it zero); the packet's own end is the limit
+    // that counts.
+    ByteReader data(in.take(in.remaining()));
     const std::uint8_t count = data.u8();
     if (!data.ok())
         return std::nullopt;
-    NodeStatus status;
+    status.tableOffset = dataOffset + 1;
     for (std::uint8_t i = 0; i < count; ++i) {
-        const auto entry = data.take(18);
+        const auto entry = data.take(NodeNameEntryLength);
         if (!data.ok())
             return std::nullopt;
         NodeName name;
@@ -229,10 +179,18 @@ std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> 
         name.group = (entry[16] & 0x80) != 0;
         status.names.push_back(std::move(name));
     }
-    const auto unit = data.take(6);
-    if (data.ok())
+    const auto unit = data.take(status.unitId.size());
+    if (data.ok()) {
         std::copy(unit.begin(), unit.end(), status.unitId.begin());
-    if (!in.ok())
+        status.hasUnitId = true;
+    }
+    return status;
+}
+
+std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
+                                                  std::uint16_t transactionId) {
+    auto status = parseNodeStatus(packet);
+    if (!status || status->transactionId != transactionId)
         return std::nullopt;
     return status;
 }
@@ -249,23 +207,40 @@ std::string firstUniqueName(const NodeStatus& status,
     return {};
 }
 
+std::string computerName(std::string_view hostName) {
+    return oem::upperAscii(hostName.substr(0, hostName.find('.')));
+}
+
+std::optional<std::string> hostNameToNetbiosName(std::string_view hostName) {
+    auto oemName = oem::fromUtf8(computerName(hostName));
+    if (!oemName || oemName->empty())
+        return std::nullopt;
+    oemName->resize(oem::characterBoundary(*oemName, MaxNameLength));
+    return oemName;
+}
+
+std::optional<std::string> netbiosName(std::string_view name) {
+    if (name.empty() || name.find_first_of(".*") != std::string_view::npos)
+        return std::nullopt;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return std::nullopt;
+    auto oemName = oem::fromUtf8(oem::upperAscii(name));
+    if (!oemName || oemName->size() > MaxNameLength)
+        return std::nullopt;
+    return oemName;
+}
+
 namespace {
 
 constexpr std::size_t NameColumn = 15;
 
-// A table name for the terminal: control bytes as '.', OEM as UTF-8 (bytes that do not convert
-// as '?'), padded to its column.
+// A table name for the terminal: control bytes as '.', OEM as UTF-8, padded to its column.
 std::string displayName(const std::string& oemName) {
     std::string visible;
     for (const char c : oemName)
         visible += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
-    std::string text;
-    if (auto utf8 = oem::toUtf8(visible)) {
-        text = *utf8;
-    } else {
-        for (const char c : visible)
-            text += static_cast<unsigned char>(c) < 0x80 ? c : '?';
-    }
+    std::string text = oem::toUtf8Lossy(visible);
     std::size_t width = 0;
     for (const char c : text)
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
@@ -291,4 +266,4 @@ std::string nameTableText(const NodeStatus& status) {
     return out;
 }
 
-} // namespace lanquill::platform::netbios
+} // namespace lanquill::protocol::netbios

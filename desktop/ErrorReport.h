@@ -9,7 +9,7 @@
 #include <functional>
 #include <utility>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // Where reports go; the application sets a message box, tests set a recorder.
 void setErrorSink(std::function<void(const QString& text)> sink);
@@ -39,4 +39,4 @@ template <class Handler> auto reported(Handler handler) {
     };
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,4 +1,4 @@
-#include "platform/X11TaskbarButton.h"
+#include "desktop/X11TaskbarButton.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 namespace {
 
@@ -74,4 +74,4 @@ bool X11TaskbarButton::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,4 +1,4 @@
-#include "platform/X11HotKeys.h"
+#include "desktop/X11HotKeys.h"
 
 #include <QGuiApplication>
 
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 namespace {
 
@@ -158,4 +158,4 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     return false;
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

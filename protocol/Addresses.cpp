@@ -1,8 +1,8 @@
-#include "platform/Addresses.h"
+#include "protocol/Addresses.h"
 
 #include <arpa/inet.h>
 
-namespace lanquill::platform {
+namespace lanquill::protocol {
 
 std::string formatIpv4(const Ipv4& address) {
     std::string text;
@@ -61,4 +61,4 @@ std::string formatHardwareAddress(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::protocol

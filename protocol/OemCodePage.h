@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace lanquill::platform::oem {
+namespace lanquill::protocol::oem {
 
 // UTF-8 -> CP936. Nullopt when the text is not valid UTF-8 or holds a character CP936 lacks:
 // nothing is ever dropped or replaced silently.
@@ -16,6 +16,14 @@ std::optional<std::string> fromUtf8(std::string_view utf8);
 // CP936 -> UTF-8. Nullopt for bytes that are not valid CP936.
 std::optional<std::string> toUtf8(std::string_view oem);
 
+// CP936 -> UTF-8 for showing a name or text from the wire: every character that decodes is
+// kept, and each byte that does not becomes U+FFFD, so nothing is dropped without a trace.
+std::string toUtf8Lossy(std::string_view oem);
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool isUtf8(std::string_view text);
+
 // The number of UTF-16 units the UTF-8 text takes; nullopt when it is not valid UTF-8.
 std::optional<std::size_t> utf16Length(std::string_view utf8);
 
@@ -23,8 +31,13 @@ std::optional<std::size_t> utf16Length(std::string_view utf8);
 // a double-byte character in two.
 std::size_t characterBoundary(std::string_view oem, std::size_t limit);
 
+// An ASCII letter a..z as A..Z; every other byte as it is.
+constexpr char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // ASCII letters a..z to A..Z in UTF-8 text, before it goes to the code page: CP936's second
 // bytes include the letters, so upper-casing must never run on OEM bytes.
 std::string upperAscii(std::string_view text);
 
-} // namespace lanquill::platform::oem
+} // namespace lanquill::protocol::oem

@@ -1,12 +1,12 @@
-#include "platform/QtMessageBoxes.h"
+#include "desktop/QtMessageBoxes.h"
 
 #include <QMessageBox>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 void QtMessageBoxes::show(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Lanquill"), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

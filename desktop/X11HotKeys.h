@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
 #include <QAbstractNativeEventFilter>
 
@@ -9,7 +9,7 @@
 
 struct xcb_connection_t;
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // Global hot keys on X11: the key is grabbed on the root window, also with NumLock and CapsLock
 // on, so that it works whatever the lock state. Without an X11 display nothing is registered.
@@ -43,4 +43,4 @@ private:
     std::function<void(std::uint16_t)> handler_;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

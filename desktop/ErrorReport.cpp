@@ -1,11 +1,11 @@
-#include "platform/ErrorReport.h"
+#include "desktop/ErrorReport.h"
 
 #include "platform/Platform.h"
 
 #include <cstdio>
 #include <cstring>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 namespace {
 std::function<void(const QString&)>& sink() {
@@ -37,8 +37,4 @@ void reportCurrentException() {
     }
 }
 
-std::string systemErrorText(int code) {
-    return "System Error.  Code: " + std::to_string(code) + ".\n" + std::strerror(code);
-}
-
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

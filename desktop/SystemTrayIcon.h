@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/Platform.h"
+#include "desktop/Desktop.h"
 
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 // The notification-area icon on QSystemTrayIcon. When no tray host is up yet (a session whose
 // panel starts after the program), it keeps trying for two minutes.
@@ -32,4 +32,4 @@ private:
     std::function<void(const QPoint&)> rightRelease_;
 };
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,4 +1,4 @@
-#include "platform/ChmHelpViewer.h"
+#include "desktop/ChmHelpViewer.h"
 
 #include <QApplication>
 #include <QTextBrowser>
@@ -9,7 +9,7 @@
 
 #include <memory>
 
-namespace lanquill::platform {
+namespace lanquill::desktop {
 
 namespace {
 
@@ -117,4 +117,4 @@ bool ChmHelpViewer::open(const std::string& path) {
     return true;
 }
 
-} // namespace lanquill::platform
+} // namespace lanquill::desktop

@@ -1,0 +1,135 @@
+#include "platform/UdpSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lanquill::platform {
+
+namespace {
+
+sockaddr_in socketAddress(const Ipv4& address, std::uint16_t port) {
+    sockaddr_in out{};
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    std::memcpy(&out.sin_addr.s_addr, address.data(), 4);
+    return out;
+}
+
+} // namespace
+
+UdpSocket::~UdpSocket() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool UdpSocket::open(std::uint16_t port) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return false;
+    const sockaddr_in local = socketAddress({0, 0, 0, 0}, port);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
+        return true;
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+}
+
+std::uint16_t UdpSocket::localPort() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+bool UdpSocket::allowBroadcast() {
+    const int on = 1;
+    return ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
+}
+
+bool UdpSocket::sendTo(const Ipv4& address, std::uint16_t port,
+                       std::span<const std::uint8_t> data) {
+    const sockaddr_in target = socketAddress(address, port);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ssize_t sent = ::sendto(fd_, data.data(), data.size(), 0,
+                                      reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        if (sent >= 0)
+            return static_cast<std::size_t>(sent) == data.size();
+        if (errno != EAGAIN && errno != ENOBUFS && errno != EINTR)
+            return false;
+        pollfd p{fd_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+    }
+    return false;
+}
+
+std::optional<UdpSocket::Received> UdpSocket::receiveNow(std::span<std::uint8_t> buffer) {
+    while (fd_ >= 0) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt; // EAGAIN: nothing waiting; other errors: nothing to read
+        }
+        if (static_cast<std::size_t>(length) > buffer.size() || fromLength < sizeof from ||
+            from.sin_family != AF_INET)
+            continue;
+        Received received;
+        received.length = static_cast<std::size_t>(length);
+        std::memcpy(received.from.data(), &from.sin_addr.s_addr, 4);
+        received.port = ntohs(from.sin_port);
+        return received;
+    }
+    return std::nullopt;
+}
+
+bool UdpSocket::waitReadable(Clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || fd_ < 0)
+            return false;
+        // ppoll: a paced sweep waits less than poll()'s millisecond resolution.
+        const timespec wait{static_cast<time_t>(left.count() / 1000000000),
+                            static_cast<long>(left.count() % 1000000000)};
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::ppoll(&p, 1, &wait, nullptr);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+std::optional<UdpSocket::Received> UdpSocket::receiveUntil(Clock::time_point deadline,
+                                                           std::span<std::uint8_t> buffer) {
+    do {
+        if (auto received = receiveNow(buffer))
+            return received;
+    } while (waitReadable(deadline));
+    return std::nullopt;
+}
+
+std::uint16_t nextTransactionId() {
+    static std::mutex mutex;
+    static std::uint16_t next = [] {
+        std::random_device seed;
+        return static_cast<std::uint16_t>(seed());
+    }();
+    const std::lock_guard lock(mutex);
+    return next++;
+}
+
+} // namespace lanquill::platform

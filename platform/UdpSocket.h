@@ -1,0 +1,56 @@
+// The one UDP socket of the network layers: non-blocking IPv4, closed with its owner, every wait
+// bounded by a deadline. Also the transaction ids of the datagram exchanges.
+#pragma once
+
+#include "protocol/Bytes.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace lanquill::platform {
+
+using protocol::Ipv4;
+
+class UdpSocket {
+public:
+    using Clock = std::chrono::steady_clock;
+    UdpSocket() = default;
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    // Creates the socket bound to 0.0.0.0:port (0: an ephemeral port); a socket opened before
+    // is closed first, and a failed open leaves none.
+    bool open(std::uint16_t port = 0);
+    bool isOpen() const { return fd_ >= 0; }
+    std::uint16_t localPort() const;
+    bool allowBroadcast();
+    // True when the whole datagram went out. A full send queue is waited out briefly.
+    bool sendTo(const Ipv4& address, std::uint16_t port, std::span<const std::uint8_t> data);
+
+    struct Received {
+        std::size_t length = 0;
+        Ipv4 from{};
+        std::uint16_t port = 0;
+    };
+    // The next datagram already waiting that fits `buffer`; nullopt when none is. Datagrams
+    // longer than the buffer are dropped, never cut.
+    std::optional<Received> receiveNow(std::span<std::uint8_t> buffer);
+    // The next datagram that fits `buffer`, waiting until `deadline`; nullopt when none came.
+    std::optional<Received> receiveUntil(Clock::time_point deadline,
+                                         std::span<std::uint8_t> buffer);
+    // Waits until a datagram is waiting or `deadline` passes (with sub-millisecond precision);
+    // true when one is waiting.
+    bool waitReadable(Clock::time_point deadline);
+
+private:
+    int fd_ = -1;
+};
+
+// A fresh NetBIOS transaction id (random start, then counting), shared by every exchange so
+// that two running side by side never take each other's answers.
+std::uint16_t nextTransactionId();
+
+} // namespace lanquill::platform
