@@ -4,13 +4,13 @@
 
 namespace lanquill::contacts {
 
-namespace {
-
 void checkLength(const std::string& value, std::size_t limit, const char* what) {
     if (value.size() > limit)
         throw XmlError(std::string(what) + " is too long (" + std::to_string(value.size()) +
                        " bytes; at most " + std::to_string(limit) + ")");
 }
+
+namespace {
 
 struct Match {
     XmlNode group;
@@ -159,13 +159,18 @@ void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string
         computer.appendChild(field);
         field.setText(*value);
     }
+    AddGroup(doc, GroupId).appendChild(computer);
+}
+
+XmlNode AddGroup(XmlDocument& doc, const std::string& GroupId) {
+    checkLength(GroupId, kMaxIdBytes, "The workgroup name");
     XmlNode group = findGroup(doc, GroupId);
     if (!group) {
         group = doc.createElement("group");
         group.setAttribute("id", GroupId);
         doc.documentElement().appendChild(group);
     }
-    group.appendChild(computer);
+    return group;
 }
 
 } // namespace lanquill::contacts

@@ -17,6 +17,9 @@ inline constexpr std::size_t kMaxIdBytes = 255;
 inline constexpr std::size_t kMaxFieldBytes = 255;      // ComputerName, UserName, IpAddress
 inline constexpr std::size_t kMaxMemoBytes = 64 * 1024; // Memo
 
+// Throws XmlError naming `what` when `value` is longer than `limit` bytes.
+void checkLength(const std::string& value, std::size_t limit, const char* what);
+
 // Ids compare after folding a..z to A..Z; every other byte compares exactly. UTF-8 multi-byte
 // characters never contain bytes below 0x80, so only ASCII letters are ever folded and two
 // different Chinese names can never match each other.
@@ -44,5 +47,8 @@ bool SetComputerInfo(XmlDocument& doc, const std::string& ConfigPath, const std:
 void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string& ComputerId,
                  const std::string& ComputerName, const std::string& UserName,
                  const std::string& IpAddress, const std::string& Memo);
+// The first group matching GroupId, created empty at the end of the book when none does. Does
+// not save.
+XmlNode AddGroup(XmlDocument& doc, const std::string& GroupId);
 
 } // namespace lanquill::contacts

@@ -81,58 +81,24 @@ void TdlgAddNewGroup::OKBtnClick() {
     AddNewGroup(ui_->cbGroupName->currentText().toStdString());
 }
 
-namespace {
-
-// The same limit the book's other writers keep: a name the book would refuse later (on every
-// edit of the entry) is refused now, before anything changes.
-void checkIdLength(const std::string& id, const char* what) {
-    if (id.size() > contacts::kMaxIdBytes)
-        throw contacts::XmlError(std::string(what) + " is too long (" + std::to_string(id.size()) +
-                                 " bytes; at most " + std::to_string(contacts::kMaxIdBytes) + ")");
-}
-
-} // namespace
-
 void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
-    checkIdLength(GroupName, "The workgroup name");
+    // Every id is checked before anything changes: a name the book would refuse later (on every
+    // edit of the entry) is refused now.
+    std::vector<std::string> ticked;
     for (int i = 0; i < ui_->clbComputer->count(); ++i) {
         const QListWidgetItem* line = ui_->clbComputer->item(i);
         if (line->checkState() == Qt::Checked)
-            checkIdLength(line->text().toStdString(), "The computer name");
+            ticked.push_back(line->text().toStdString());
     }
+    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "The workgroup name");
+    for (const std::string& name : ticked)
+        contacts::checkLength(name, contacts::kMaxIdBytes, "The computer name");
     contacts::XmlDocument& doc = main_.XMLDoc();
-    contacts::XmlNode root = doc.documentElement();
-    contacts::XmlNode target;
-    // Both sides folded, as every other id match is: typing office finds the group OFFICE.
-    const contacts::XmlNodeList groups = root.childNodes();
-    for (int i = 0; i < groups.length() && !target; ++i) {
-        if (contacts::idsMatch(groups.item(i).getAttribute("id"), GroupName))
-            target = groups.item(i);
-    }
-    if (!target) {
-        target = doc.createElement("group");
-        target.setAttribute("id", GroupName);
-        root.appendChild(target);
-    }
+    contacts::AddGroup(doc, GroupName);
     platform::Resolver& resolver = *main_.platform().resolver;
-    for (int i = 0; i < ui_->clbComputer->count(); ++i) {
-        const QListWidgetItem* line = ui_->clbComputer->item(i);
-        if (line->checkState() != Qt::Checked)
-            continue;
-        const std::string name = line->text().toStdString();
-        contacts::XmlNode computer = doc.createElement("computer");
-        computer.setAttribute("id", name);
-        target.appendChild(computer);
-        auto field = [&](const char* element, const std::string& text) {
-            contacts::XmlNode node = doc.createElement(element);
-            computer.appendChild(node);
-            node.setText(text);
-        };
-        field("ComputerName", name);
-        field("UserName", "");
-        field("IpAddress", net::HostNameToIP(resolver, name).text);
-        field("Memo", "");
-    }
+    for (const std::string& name : ticked)
+        contacts::AddComputer(doc, GroupName, name, name, "",
+                              net::HostNameToIP(resolver, name).text, "");
     doc.save(main_.ConfigPath());
 }
 

@@ -7,6 +7,7 @@
 #include "dialogs/dlgUserDetail.h"
 #include "net/GroupCommand.h"
 #include "net/Lookups.h"
+#include "protocol/MessageLimits.h"
 #include "ui_dlgDetail.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
@@ -19,9 +20,7 @@ std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& 
                              const std::string& FromName, const std::string& Text) {
     // Refused rather than cut: a message that arrives shortened or to a shortened name is a
     // message the user did not write.
-    if (QString::fromStdString(ToName).size() > MaxMessageNameUnits ||
-        QString::fromStdString(FromName).size() > MaxMessageNameUnits ||
-        QString::fromStdString(Text).size() > MaxMessageTextUnits)
+    if (protocol::overMessageLimits(ToName, FromName, Text))
         return platform::messenger::BufferTooSmall;
     return messenger.send(ToName, FromName, Text);
 }

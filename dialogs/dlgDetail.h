@@ -17,10 +17,6 @@ namespace lanquill::dialogs {
 
 inline constexpr auto GroupMessageMarker = "群体消息";
 
-// Limits of the delivery buffers, in UTF-16 units: a longer name or text is refused whole.
-inline constexpr int MaxMessageNameUnits = 64;
-inline constexpr int MaxMessageTextUnits = 1000;
-
 // Delivers Text to ToName (a messenger name or dotted address). FromName empty means the default
 // sender name. 0 when the receiver accepted the message, an error code otherwise.
 std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& ToName,

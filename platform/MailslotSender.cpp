@@ -2,9 +2,9 @@
 
 #include "platform/Interfaces.h"
 #include "platform/NameService.h"
-#include "platform/SmbMessenger.h"
 #include "platform/UdpSocket.h"
 #include "protocol/Mailslot.h"
+#include "protocol/MessageLimits.h"
 #include "protocol/OemCodePage.h"
 
 namespace lanquill::platform {
@@ -22,7 +22,7 @@ MailslotSender::Result MailslotSender::send(const std::string& workgroup, const 
     const auto units = oem::utf16Length(text);
     if (!units)
         return Result::InvalidText;
-    if (*units > SmbMessenger::MaxTextUnits)
+    if (*units > protocol::MaxMessageTextUnits)
         return Result::TooLong;
     const auto oemGroup = oem::fromUtf8(workgroup);
     const auto oemGroupName = oem::fromUtf8(oem::upperAscii(workgroup));

@@ -2,6 +2,7 @@
 
 #include "platform/NameService.h"
 #include "protocol/Addresses.h"
+#include "protocol/MessageLimits.h"
 #include "protocol/OemCodePage.h"
 #include "protocol/SmbMessage.h"
 
@@ -147,12 +148,9 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
     // Refuse what does not fit or cannot be said, before anything goes out.
     if (hasZero(to) || hasZero(from) || hasZero(text))
         return code::InvalidParameter;
-    const auto toUnits = oem::utf16Length(to);
-    const auto fromUnits = oem::utf16Length(from);
-    const auto textUnits = oem::utf16Length(text);
-    if (!toUnits || !fromUnits || !textUnits)
+    if (!oem::isUtf8(to) || !oem::isUtf8(from) || !oem::isUtf8(text))
         return code::InvalidParameter;
-    if (*toUnits > MaxNameUnits || *fromUnits > MaxNameUnits || *textUnits > MaxTextUnits)
+    if (protocol::overMessageLimits(to, from, text))
         return code::BufferTooSmall;
     if (to.empty())
         return code::InvalidParameter;

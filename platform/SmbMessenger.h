@@ -27,10 +27,6 @@ public:
     std::uint32_t send(const std::string& to, const std::string& from,
                        const std::string& text) override;
 
-    // Longest names and text the call takes, in UTF-16 units (the Windows buffers).
-    static constexpr std::size_t MaxNameUnits = 64;
-    static constexpr std::size_t MaxTextUnits = 1000;
-
 private:
     Resolver& resolver_;
     Options options_;
