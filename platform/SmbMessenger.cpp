@@ -29,8 +29,6 @@ using std::chrono::milliseconds;
 
 // A name that no NetBIOS host owns but every SMB server accepts as the called name.
 constexpr std::string_view AnyServer = "*SMBSERVER";
-constexpr std::uint8_t SessionKeepAlive = 0x85;
-constexpr std::uint8_t SessionMessageType = 0x00;
 
 // One TCP connection; every wait on it is bounded.
 class Connection {
@@ -97,7 +95,7 @@ public:
             packet.resize(*total);
             if (!read(std::span<std::uint8_t>(packet).subspan(4), deadline))
                 return std::nullopt;
-            if (packet[0] != SessionKeepAlive)
+            if (packet[0] != smb::SessionKeepAlive)
                 return packet;
         }
     }
@@ -129,7 +127,7 @@ std::optional<smb::Reply> exchange(Connection& connection, const protocol::Bytes
     if (!connection.write(smb::sessionMessage(request), deadline))
         return std::nullopt;
     const auto packet = connection.readPacket(deadline);
-    if (!packet || (*packet)[0] != SessionMessageType)
+    if (!packet || (*packet)[0] != smb::SessionMessageType)
         return std::nullopt;
     auto reply = smb::parseReply(std::span<const std::uint8_t>(*packet).subspan(4));
     if (!reply || reply->command != request[4])

@@ -6,7 +6,6 @@ namespace lanquill::protocol::smb {
 
 namespace {
 
-constexpr std::uint8_t SessionMessageType = 0x00;
 constexpr std::uint8_t SessionRequestType = 0x81;
 constexpr std::uint8_t PositiveResponse = 0x82;
 constexpr std::uint8_t NegativeResponse = 0x83;

@@ -23,6 +23,10 @@ constexpr std::size_t HeaderLength = 32;
 constexpr std::size_t MaxFrameLength = 0x1FFFF;
 constexpr std::uint8_t ReplyFlag = 0x80; // in the header's flags byte
 
+// NetBIOS session packet types.
+constexpr std::uint8_t SessionMessageType = 0x00;
+constexpr std::uint8_t SessionKeepAlive = 0x85;
+
 // The 32-byte SMB1 header for `command` with, as the messenger and mailslot protocols have it,
 // every other field zero.
 Bytes header(std::uint8_t command);
