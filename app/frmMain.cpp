@@ -199,12 +199,12 @@ void TMainForm::RegisterMyHotKey() {
 void TMainForm::UDPPortListen() {
     platform::DatagramSocket& socket = *platform_.probeSocket;
     desktop::MessageBoxes& messages = *platform_.messages;
-    if (socket.startup() != 0)
-        messages.show(this, QStringLiteral("StartUp Error!"));
-    if (!socket.create())
-        messages.show(this,
-                      QString::number(socket.lastError()) + QStringLiteral("  Socket创建失败"));
-    if (!socket.bind(ProbePort))
+    using Failure = platform::DatagramSocket::Failure;
+    const auto opened = socket.open(ProbePort);
+    // A socket that could not be made cannot be bound either: both are said.
+    if (opened.failure == Failure::Create)
+        messages.show(this, QString::number(opened.error) + QStringLiteral("  Socket创建失败"));
+    if (opened.failure != Failure::None)
         messages.show(this, QStringLiteral("bind fail"));
     socket.notifyReadable(reported([this] { ReadUDPData(); }));
     PeerAddr = {};

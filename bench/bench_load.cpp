@@ -50,10 +50,7 @@ struct InertPlatform {
         std::vector<std::uint8_t> hardwareAddress(const platform::Ipv4&) override { return {}; }
     } neighbours;
     struct Socket : platform::DatagramSocket {
-        int startup() override { return 0; }
-        bool create() override { return false; }
-        int lastError() const override { return 0; }
-        bool bind(std::uint16_t) override { return false; }
+        Opened open(std::uint16_t) override { return {Failure::Create, 0}; }
         void notifyReadable(std::function<void()>) override {}
         long sendTo(const platform::Ipv4&, std::uint16_t, std::span<const std::uint8_t>) override {
             return -1;

@@ -15,22 +15,17 @@ UdpDatagramSocket::~UdpDatagramSocket() {
     close();
 }
 
-bool UdpDatagramSocket::create() {
+platform::DatagramSocket::Opened UdpDatagramSocket::open(std::uint16_t port) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    lastError_ = fd_ < 0 ? errno : 0;
-    return fd_ >= 0;
-}
-
-bool UdpDatagramSocket::bind(std::uint16_t port) {
+    if (fd_ < 0)
+        return {Failure::Create, errno};
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        lastError_ = errno;
-        return false;
-    }
-    return true;
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        return {Failure::Bind, errno};
+    return {};
 }
 
 void UdpDatagramSocket::notifyReadable(std::function<void()> onReadable) {
@@ -52,8 +47,6 @@ long UdpDatagramSocket::sendTo(const platform::Ipv4& address, std::uint16_t port
     std::memcpy(&peer.sin_addr.s_addr, address.data(), address.size());
     const ssize_t sent = ::sendto(fd_, data.data(), data.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    if (sent < 0)
-        lastError_ = errno;
     return sent;
 }
 
@@ -66,14 +59,8 @@ long UdpDatagramSocket::receive(std::span<std::uint8_t> buffer) {
     // a message-size failure would be, and is dropped whole.
     const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
                                  reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    if (n < 0) {
-        lastError_ = errno;
+    if (n < 0 || static_cast<std::size_t>(n) > buffer.size())
         return -1;
-    }
-    if (static_cast<std::size_t>(n) > buffer.size()) {
-        lastError_ = EMSGSIZE;
-        return -1;
-    }
     return n;
 }
 

@@ -12,10 +12,7 @@ namespace lanquill::desktop {
 class UdpDatagramSocket : public platform::DatagramSocket {
 public:
     ~UdpDatagramSocket() override;
-    int startup() override { return 0; }
-    bool create() override;
-    int lastError() const override { return lastError_; }
-    bool bind(std::uint16_t port) override;
+    Opened open(std::uint16_t port) override;
     void notifyReadable(std::function<void()> onReadable) override;
     long sendTo(const platform::Ipv4& address, std::uint16_t port,
                 std::span<const std::uint8_t> data) override;
@@ -25,7 +22,6 @@ public:
 
 private:
     int fd_ = -1;
-    int lastError_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -72,13 +72,14 @@ public:
 class DatagramSocket {
 public:
     virtual ~DatagramSocket() = default;
-    // 0 when the socket library is ready, otherwise an error code.
-    virtual int startup() = 0;
-    // Creates the socket; false on failure, with lastError() telling why.
-    virtual bool create() = 0;
-    virtual int lastError() const = 0;
-    // Binds to 0.0.0.0:port; false on failure.
-    virtual bool bind(std::uint16_t port) = 0;
+    // What stopped open(), with the system's error code.
+    enum class Failure { None, Create, Bind };
+    struct Opened {
+        Failure failure = Failure::None;
+        int error = 0;
+    };
+    // Creates the socket and binds it to 0.0.0.0:port.
+    virtual Opened open(std::uint16_t port) = 0;
     // From now on `onReadable` runs on the GUI thread whenever a datagram is waiting.
     virtual void notifyReadable(std::function<void()> onReadable) = 0;
     // Bytes sent, or -1 on failure.

@@ -32,32 +32,15 @@ std::vector<std::uint8_t> FakeNeighbourTable::hardwareAddress(const platform::Ip
     return it == table.end() ? std::vector<std::uint8_t>{} : it->second;
 }
 
-int FakeDatagramSocket::startup() {
-    log_.push_back("socket.startup");
-    started_ = !failStartup;
-    return failStartup ? 10091 : 0;
-}
-
-bool FakeDatagramSocket::create() {
-    log_.push_back("socket.create");
-    if (!started_) {
-        error_ = 10093; // the library was not started
-        return false;
-    }
-    if (failCreate) {
-        error_ = createError;
-        return false;
-    }
+platform::DatagramSocket::Opened FakeDatagramSocket::open(std::uint16_t port) {
+    log_.push_back("socket.open");
+    if (failCreate)
+        return {Failure::Create, createError};
     open_ = true;
-    return true;
-}
-
-bool FakeDatagramSocket::bind(std::uint16_t port) {
-    log_.push_back("socket.bind");
-    if (!open_ || failBind)
-        return false;
+    if (failBind)
+        return {Failure::Bind, 98}; // EADDRINUSE: another copy holds the port
     boundPort = port;
-    return true;
+    return {};
 }
 
 void FakeDatagramSocket::notifyReadable(std::function<void()> onReadable) {

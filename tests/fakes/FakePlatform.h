@@ -56,10 +56,7 @@ public:
 class FakeDatagramSocket : public platform::DatagramSocket {
 public:
     explicit FakeDatagramSocket(Log& log) : log_(log) {}
-    int startup() override;
-    bool create() override;
-    int lastError() const override { return error_; }
-    bool bind(std::uint16_t port) override;
+    Opened open(std::uint16_t port) override;
     void notifyReadable(std::function<void()> onReadable) override;
     long sendTo(const platform::Ipv4& address, std::uint16_t port,
                 std::span<const std::uint8_t> data) override;
@@ -70,7 +67,6 @@ public:
     // Queues a datagram and tells the program it is there, as the socket notifier would.
     void deliver(std::vector<std::uint8_t> datagram);
 
-    bool failStartup = false;
     bool failCreate = false;
     int createError = 24;
     bool failBind = false;
@@ -84,9 +80,7 @@ public:
 
 private:
     Log& log_;
-    bool started_ = false;
     bool open_ = false;
-    int error_ = 0;
     std::function<void()> onReadable_;
     std::deque<std::vector<std::uint8_t>> queue_;
 };
