@@ -42,10 +42,14 @@ public:
         return value;
     }
     std::uint32_t u32be() {
+        if (!need(4))
+            return 0;
         const std::uint32_t high = u16be();
         return (high << 16) | u16be();
     }
     std::uint32_t u32le() {
+        if (!need(4))
+            return 0;
         const std::uint32_t low = u16le();
         return low | (std::uint32_t{u16le()} << 16);
     }
