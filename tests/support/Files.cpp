@@ -1,0 +1,29 @@
+#include "support/Files.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace lanquill::testsupport {
+
+std::string testDataPath(std::string_view relative) {
+    return std::string(LANQUILL_TEST_DATA) + "/" + std::string(relative);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad())
+        return std::nullopt;
+    return bytes;
+}
+
+bool writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+} // namespace lanquill::testsupport
