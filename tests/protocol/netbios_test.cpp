@@ -10,14 +10,9 @@
 #include <vector>
 
 using namespace lanquill::protocol;
-using lanquill::testsupport::readFile;
-using lanquill::testsupport::testDataPath;
+using lanquill::testsupport::nodeStatusCapture;
 
 namespace {
-
-Bytes bytesOf(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
 
 std::string textOf(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -136,9 +131,8 @@ TEST(NodeStatus, RequestIsWhatNbtstatSends) {
 }
 
 TEST(NodeStatus, ReplyOfARealNmbd) {
-    const auto file = readFile(testDataPath("nodestatus/nmbd-229.bin"));
-    ASSERT_TRUE(file && file->size() == 229) << "tests/data/nodestatus/nmbd-229.bin missing";
-    const Bytes reply = bytesOf(*file);
+    const Bytes reply = nodeStatusCapture("nmbd-229.bin");
+    ASSERT_EQ(reply.size(), 229u) << "tests/data/nodestatus/nmbd-229.bin missing";
     const auto id = static_cast<std::uint16_t>((reply[0] << 8) | reply[1]);
     const auto status = netbios::parseNodeStatusResponse(reply, id);
     ASSERT_TRUE(status);

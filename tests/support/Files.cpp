@@ -26,4 +26,11 @@ bool writeFile(const std::string& path, std::string_view bytes) {
     return static_cast<bool>(out);
 }
 
+std::vector<std::uint8_t> nodeStatusCapture(std::string_view name) {
+    const auto bytes = readFile(testDataPath("nodestatus/" + std::string(name)));
+    if (!bytes)
+        return {};
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
 } // namespace lanquill::testsupport
