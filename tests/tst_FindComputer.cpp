@@ -4,6 +4,7 @@
 #include "dialogs/FindComputer.h"
 #include "dialogs/dlgUserDetail.h"
 #include "fakes/FakeMainWindow.h"
+#include "support/BookFiles.h"
 #include "ui_FindComputer.h"
 #include "ui_dlgUserDetail.h"
 
@@ -13,6 +14,7 @@
 #include <functional>
 
 using namespace lanquill;
+using testsupport::groupOnDisk;
 
 namespace {
 
@@ -20,38 +22,12 @@ const char* const Book = R"(<Lanquill><group id="WG"><computer id="PC01">
 <ComputerName>PC01</ComputerName><UserName>ann</UserName><IpAddress>10.0.0.5</IpAddress>
 <Memo/></computer></group><group id="LAB"/></Lanquill>)";
 
-// The computers of one group as the file holds them, each with its fields in order.
-QStringList groupOnDisk(const std::string& path, const std::string& group) {
-    contacts::XmlDocument doc;
-    doc.load(path);
-    QStringList out;
-    const contacts::XmlNodeList groups = doc.documentElement().childNodes();
-    for (int g = 0; g < groups.length(); ++g) {
-        if (groups.item(g).getAttribute("id") != group)
-            continue;
-        const contacts::XmlNodeList members = groups.item(g).childNodes();
-        for (int c = 0; c < members.length(); ++c) {
-            QString line = QString::fromStdString(members.item(c).getAttribute("id")) + "[";
-            const contacts::XmlNodeList fields = members.item(c).childNodes();
-            for (int f = 0; f < fields.length(); ++f)
-                line += QString::fromStdString(fields.item(f).nodeName() + "=" +
-                                               fields.item(f).text() + ";");
-            out << line + "]";
-        }
-    }
-    return out;
-}
-
 } // namespace
 
-class TestFindComputer : public QObject {
+class TestFindComputer : public fakes::DialogFixture<dialogs::TdlgFindComputer> {
     Q_OBJECT
 
 private:
-    std::unique_ptr<fakes::FakeMainWindow> main_;
-    std::unique_ptr<dialogs::TdlgFindComputer> dialog_;
-    QStringList reports_;
-
     int detailsShown_ = 0;
 
     using InDetail = std::function<void(Ui::dlgUserDetail&)>;
@@ -91,18 +67,14 @@ private:
 
 private Q_SLOTS:
     void init() {
-        main_ = std::make_unique<fakes::FakeMainWindow>(Book);
-        reports_.clear();
+        setUpDialogTest(Book);
         detailsShown_ = 0;
-        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
         main_->fake.resolver.byName["PC-09"] = {"PC-09", {{10, 0, 0, 9}}};
         main_->fake.resolver.byAddress[{10, 0, 0, 7}] = "LAB-7";
         main_->fake.neighbours.table[{10, 0, 0, 9}] = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
     }
     void cleanup() {
-        dialog_.reset();
-        desktop::setErrorSink(nullptr);
-        main_.reset();
+        tearDownDialogTest();
         QVERIFY(reports_.isEmpty());
     }
 

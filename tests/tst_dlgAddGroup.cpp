@@ -4,6 +4,7 @@
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgAddGroup.h"
 #include "fakes/FakeMainWindow.h"
+#include "support/BookFiles.h"
 #include "ui_dlgAddGroup.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 
 using namespace lanquill;
 using fakes::FakeNetworkEnumerator;
+using testsupport::bookOnDisk;
 
 namespace {
 
@@ -30,39 +32,12 @@ FakeNetworkEnumerator::Batch computers(std::initializer_list<const char*> names)
     return batch;
 }
 
-// The book as the file holds it: one line per group, each computer with its fields in order.
-QStringList bookOnDisk(const std::string& path) {
-    contacts::XmlDocument doc;
-    doc.load(path);
-    QStringList lines;
-    const contacts::XmlNodeList groups = doc.documentElement().childNodes();
-    for (int g = 0; g < groups.length(); ++g) {
-        QString line = QString::fromStdString(groups.item(g).getAttribute("id")) + ":";
-        const contacts::XmlNodeList members = groups.item(g).childNodes();
-        for (int c = 0; c < members.length(); ++c) {
-            line += QStringLiteral(" ") +
-                    QString::fromStdString(members.item(c).getAttribute("id")) + "[";
-            const contacts::XmlNodeList fields = members.item(c).childNodes();
-            for (int f = 0; f < fields.length(); ++f)
-                line += QString::fromStdString(fields.item(f).nodeName() + "=" +
-                                               fields.item(f).text() + ";");
-            line += "]";
-        }
-        lines << line;
-    }
-    return lines;
-}
-
 } // namespace
 
-class TestAddGroupDialog : public QObject {
+class TestAddGroupDialog : public fakes::DialogFixture<dialogs::TdlgAddNewGroup> {
     Q_OBJECT
 
 private:
-    std::unique_ptr<fakes::FakeMainWindow> main_;
-    std::unique_ptr<dialogs::TdlgAddNewGroup> dialog_;
-    QStringList reports_;
-
     Ui::dlgAddGroup& ui() { return dialog_->ui(); }
     FakeNetworkEnumerator& network() { return main_->fake.network; }
 
@@ -98,9 +73,7 @@ private:
 
 private Q_SLOTS:
     void init() {
-        main_ = std::make_unique<fakes::FakeMainWindow>(Book);
-        reports_.clear();
-        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
+        setUpDialogTest(Book);
         network().script(FakeNetworkEnumerator::TopLevel,
                          {{FakeNetworkEnumerator::provider("Microsoft Windows Network")}});
         network().script("Microsoft Windows Network",
@@ -111,11 +84,7 @@ private Q_SLOTS:
         network().script("office", {computers({"PC1", "OFF-2", "OFF-1"})});
         main_->fake.resolver.byName["OFF-2"] = {"OFF-2", {{10, 0, 0, 12}}};
     }
-    void cleanup() {
-        dialog_.reset();
-        desktop::setErrorSink(nullptr);
-        main_.reset();
-    }
+    void cleanup() { tearDownDialogTest(); }
 
     void showingListsWorkgroupsAndAnEmptyTextListsTheLocalGroup() {
         open();

@@ -21,13 +21,10 @@ const char* const Book = R"(<Lanquill><group id="WG"><computer id="PC01">
 
 } // namespace
 
-class TestSendDialog : public QObject {
+class TestSendDialog : public fakes::DialogFixture<dialogs::TdlgSendMessage> {
     Q_OBJECT
 
 private:
-    std::unique_ptr<fakes::FakeMainWindow> main_;
-    std::unique_ptr<dialogs::TdlgSendMessage> dialog_;
-
     Ui::dlgDetail& ui() { return dialog_->ui(); }
 
     void open() {
@@ -44,15 +41,12 @@ private:
 
 private Q_SLOTS:
     void init() {
-        main_ = std::make_unique<fakes::FakeMainWindow>(Book);
+        setUpDialogTest(Book);
+        // Errors go to the message box, where the tests look for them.
         desktop::setErrorSink(
             [this](const QString& text) { main_->fake.messages.show(nullptr, text); });
     }
-    void cleanup() {
-        dialog_.reset();
-        desktop::setErrorSink(nullptr);
-        main_.reset();
-    }
+    void cleanup() { tearDownDialogTest(); }
 
     void groupModeRunsTheGroupCommand() {
         open();

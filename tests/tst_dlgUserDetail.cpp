@@ -29,14 +29,10 @@ Entry entryInBook(const contacts::XmlDocument& doc) {
 
 } // namespace
 
-class TestDetailDialog : public QObject {
+class TestDetailDialog : public fakes::DialogFixture<dialogs::TdlgUserDetailInfo> {
     Q_OBJECT
 
 private:
-    std::unique_ptr<fakes::FakeMainWindow> main_;
-    std::unique_ptr<dialogs::TdlgUserDetailInfo> dialog_;
-    QStringList reports_;
-
     Ui::dlgUserDetail& ui() { return dialog_->ui(); }
 
     // Filled as the send dialog's status button fills it.
@@ -65,16 +61,8 @@ private:
     }
 
 private Q_SLOTS:
-    void init() {
-        main_ = std::make_unique<fakes::FakeMainWindow>(Book);
-        reports_.clear();
-        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
-    }
-    void cleanup() {
-        dialog_.reset();
-        desktop::setErrorSink(nullptr);
-        main_.reset();
-    }
+    void init() { setUpDialogTest(Book); }
+    void cleanup() { tearDownDialogTest(); }
 
     void refreshShowsTheResultsDecodedBeforeThePress() {
         open();

@@ -5,6 +5,8 @@
 #include "desktop/ErrorReport.h"
 #include "fakes/FakePlatform.h"
 #include "net/NodeStatus.h"
+#include "support/BookFiles.h"
+#include "support/MainFormFixture.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
 #include "widgets/TfcOutlookListItem.h"
@@ -12,12 +14,10 @@
 #include "widgets/TfcShapeBtn.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -41,17 +41,6 @@ const char* const TwoGroups = R"(<Lanquill>
 </Lanquill>
 )";
 
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList captions(widgets::TfcOutlookList* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
@@ -65,56 +54,19 @@ std::size_t indexOf(const fakes::Log& log, const std::string& entry) {
 
 } // namespace
 
-class TestMainForm : public QObject {
+class TestMainForm : public fakes::MainFormFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
-    std::unique_ptr<fakes::FakePlatform> fake_;
-    std::unique_ptr<app::TMainForm> form_;
-
-    // What a test does with each dialog a command opens; by default it is cancelled.
-    std::function<void(QDialog*)> onDialog_;
-    QStringList dialogsSeen_;
-
-    QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
-
     void start(const QByteArray& book = TwoGroups) {
-        if (!book.isNull())
-            writeFile(configPath(), book);
-        fake_->system.directory = dir_.path().toStdString();
         fake_->resolver.byName["pc-07"] = {"pc-07.lan", {{192, 168, 1, 7}}};
-        form_ = std::make_unique<app::TMainForm>(fake_->platform());
-        connect(form_.get(), &app::TMainForm::dialogOpened, this, [this](QDialog* dialog) {
-            dialogsSeen_ << dialog->windowTitle();
-            QTimer::singleShot(0, dialog, [this, dialog] {
-                if (onDialog_)
-                    onDialog_(dialog);
-                else
-                    dialog->reject();
-            });
-        });
-        desktop::runReported([this] { form_->FormCreate(); });
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        createForm(book);
+        showForm();
     }
 
 private Q_SLOTS:
-    void init() {
-        QVERIFY(dir_.isValid());
-        QFile::remove(configPath());
-        app::resetMainModule();
-        fake_ = std::make_unique<fakes::FakePlatform>();
-        onDialog_ = nullptr;
-        dialogsSeen_.clear();
-        desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
-    }
-
-    void cleanup() {
-        form_.reset();
-        desktop::setErrorSink(nullptr);
-        fake_.reset();
-    }
+    void init() { resetFixture(); }
+    void cleanup() { tearDownFixture(); }
 
     void startsUpInOrder() {
         start();
@@ -192,7 +144,7 @@ private Q_SLOTS:
         start(broken);
         QCOMPARE(fake_->messages.shown.size(), 1);
         QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("config.xml")));
-        QCOMPARE(readFile(configPath()), broken);
+        QCOMPARE(configBytes(), broken);
         // The socket still opens: the book's trouble is reported, not raised.
         QVERIFY(fake_->socket.isOpen());
     }
@@ -200,7 +152,8 @@ private Q_SLOTS:
     void label1ClickOpensHelpThenReloads() {
         start();
         fake_->log.clear();
-        writeFile(configPath(), "<Lanquill><group id=\"NEW\"/></Lanquill>");
+        testsupport::writeBytes(configPath().toStdString(),
+                                "<Lanquill><group id=\"NEW\"/></Lanquill>");
         fake_->help.fileExists = false; // help missing: the reload still happens
         QTest::mouseClick(form_->Label1, Qt::LeftButton);
         QCOMPARE(fake_->log.at(0), std::string("help.close:Lanquill 2.0"));

@@ -11,6 +11,7 @@
 #include "dialogs/dlgAddGroup.h"
 #include "dialogs/dlgDetail.h"
 #include "fakes/FakePlatform.h"
+#include "support/MainFormFixture.h"
 #include "ui_dlgDetail.h"
 #include "widgets/TfcOutlookBar.h"
 #include "widgets/TfcOutlookList.h"
@@ -21,7 +22,6 @@
 #include <QDialog>
 #include <QFile>
 #include <QMenu>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <sys/stat.h>
@@ -69,45 +69,19 @@ QStringList captions(widgets::TfcOutlookList* list) {
     return texts;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
-class TestMainFormCommands : public QObject {
+class TestMainFormCommands : public fakes::MainFormFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
-    std::unique_ptr<fakes::FakePlatform> fake_;
-    std::unique_ptr<app::TMainForm> form_;
-    std::function<void(QDialog*)> onDialog_;
-
-    QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
     widgets::TfcOutlookBar* bar() const { return form_->fcOutlookBar1; }
     widgets::TfcOutlookList* list(int page) const { return bar()->page(page)->outlookList(); }
 
     void start(const QByteArray& book = Book) {
-        QFile file(configPath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(book);
-        file.close();
-        fake_->system.directory = dir_.path().toStdString();
-        form_ = std::make_unique<app::TMainForm>(fake_->platform());
-        connect(form_.get(), &app::TMainForm::dialogOpened, this, [this](QDialog* dialog) {
-            QTimer::singleShot(0, dialog, [this, dialog] {
-                if (onDialog_)
-                    onDialog_(dialog);
-                else
-                    dialog->reject();
-            });
-        });
-        desktop::runReported([this] { form_->FormCreate(); });
+        createForm(book);
         form_->resize(160, 500);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        showForm();
     }
 
     // Right button on item `index` of the active list, then the menu's "删除成员".
@@ -125,18 +99,10 @@ private:
     }
 
 private Q_SLOTS:
-    void init() {
-        QVERIFY(dir_.isValid());
-        app::resetMainModule();
-        fake_ = std::make_unique<fakes::FakePlatform>();
-        onDialog_ = nullptr;
-        desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
-    }
+    void init() { resetFixture(); }
 
     void cleanup() {
-        form_.reset();
-        desktop::setErrorSink(nullptr);
-        fake_.reset();
+        tearDownFixture();
         QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner);
     }
 
@@ -146,7 +112,7 @@ private Q_SLOTS:
         deleteMemberByMenu(0, 3);
         QCOMPARE(captions(list(0)), QStringList({QStringLiteral("群体消息"), QStringLiteral("PC01"),
                                                  QStringLiteral("PC02")}));
-        const QByteArray saved = readFile(configPath());
+        const QByteArray saved = configBytes();
         QVERIFY(!saved.contains("first"));
         QVERIFY(saved.contains("second"));
         QVERIFY(fake_->messages.shown.isEmpty());
@@ -154,15 +120,15 @@ private Q_SLOTS:
 
     void deleteMemberOnTheGroupItemChangesNothing() {
         start();
-        const QByteArray before = readFile(configPath());
+        const QByteArray before = configBytes();
         deleteMemberByMenu(0, 0);
         QCOMPARE(list(0)->count(), 4);
-        QCOMPARE(readFile(configPath()), before);
+        QCOMPARE(configBytes(), before);
     }
 
     void deleteKeyWithThePointerOutsideEveryItemChangesNothing() {
         start();
-        const QByteArray before = readFile(configPath());
+        const QByteArray before = configBytes();
         widgets::TfcOutlookList* l = list(0);
         const QPoint below(10, l->itemRect(l->count() - 1).bottom() + 40);
         QTest::mouseClick(l, Qt::LeftButton, {}, below); // focus, no item
@@ -170,25 +136,25 @@ private Q_SLOTS:
         QVERIFY(l->hasFocus());
         QTest::keyClick(l, Qt::Key_Delete);
         QCOMPARE(l->count(), 4);
-        QCOMPARE(readFile(configPath()), before);
+        QCOMPARE(configBytes(), before);
 
         // The same key with the pointer on an item deletes that member.
         QTest::mouseMove(l, centreOf(l, 1));
         QTest::keyClick(l, Qt::Key_Delete);
         QCOMPARE(captions(l).mid(1), QStringList({QStringLiteral("PC02"), QStringLiteral("pc02")}));
-        QVERIFY(!readFile(configPath()).contains("PC01"));
+        QVERIFY(!configBytes().contains("PC01"));
     }
 
     void deleteMemberWithAReadOnlyBookIsReportedAndStops() {
         start();
         QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::ReadGroup));
-        const QByteArray before = readFile(configPath());
+        const QByteArray before = configBytes();
         deleteMemberByMenu(0, 1);
         QCOMPARE(fake_->messages.shown.size(), 1);
         QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("read-only")));
         // The command stopped at the failed save: the item is still in view.
         QCOMPARE(list(0)->count(), 4);
-        QCOMPARE(readFile(configPath()), before);
+        QCOMPARE(configBytes(), before);
     }
 
     void deleteWorkgroupActsOnThePageRightClicked() {
@@ -207,7 +173,7 @@ private Q_SLOTS:
         QVERIFY(bar()->page(0)->button()->isVisible());
         QVERIFY(bar()->page(1)->button()->isVisible());
         // The first group matching "wg" left the book: that is WG, with PC01; wg stays.
-        const QByteArray saved = readFile(configPath());
+        const QByteArray saved = configBytes();
         QVERIFY(!saved.contains("PC01"));
         QVERIFY(saved.contains("PC09"));
 

@@ -1,8 +1,8 @@
 // The node-status query and the decoder of its replies, on replies captured from Samba's nmbd
 // and on hand-built ones for the cases nmbd does not produce.
 #include "net/NodeStatus.h"
+#include "support/Files.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <cstdint>
@@ -13,6 +13,7 @@ using lanquill::net::handleDatagram;
 using lanquill::net::NbStatQuery;
 using lanquill::net::NodeStatusResults;
 using lanquill::net::RecvNbMsg;
+using lanquill::testsupport::nodeStatusCapture;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -53,14 +54,6 @@ Bytes buildReply(const std::vector<Entry>& entries, const Bytes& unitId,
     out.insert(out.end(), unitId.begin(), unitId.end());
     out.insert(out.end(), 40, 0x00); // the rest of the statistics
     return out;
-}
-
-Bytes readFixture(const char* name) {
-    QFile file(QStringLiteral(LANQUILL_TEST_DATA "/nodestatus/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = file.readAll();
-    return Bytes(data.begin(), data.end());
 }
 
 // Results already holding values, so that a test can tell "left alone" from "cleared".
@@ -128,7 +121,7 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, currentUser);
         QFETCH(QString, browserGroup);
-        const Bytes reply = readFixture(file.toLatin1().constData());
+        const Bytes reply = nodeStatusCapture(file.toStdString());
         QVERIFY2(!reply.empty(), "fixture missing");
         NodeStatusResults r = earlier();
         RecvNbMsg(reply, r);
@@ -284,7 +277,7 @@ private Q_SLOTS:
     }
 
     void truncatedReplies() {
-        const Bytes reply = readFixture("nmbd-229.bin");
+        const Bytes reply = nodeStatusCapture("nmbd-229.bin");
         QVERIFY2(reply.size() == 229, "fixture missing");
         NodeStatusResults full = earlier();
         RecvNbMsg(reply, full);

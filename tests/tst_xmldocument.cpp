@@ -3,6 +3,8 @@
 #include "contacts/BookGenerator.h"
 #include "contacts/XMLFile.h"
 #include "contacts/XmlDocument.h"
+#include "support/BookFiles.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,25 +18,10 @@
 #include <unistd.h>
 
 using namespace lanquill::contacts;
+using lanquill::testsupport::writeBytes;
+namespace testsupport = lanquill::testsupport;
 
 namespace {
-
-std::string dataPath(const char* name) {
-    return std::string(LANQUILL_TEST_DATA) + "/books/" + name;
-}
-
-QByteArray readBytes(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return f.readAll();
-}
-
-void writeBytes(const std::string& path, const QByteArray& bytes) {
-    QFile f(QString::fromStdString(path));
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 // The whole tree as one text: element names, attributes and texts, depth-indented. Two
 // documents with the same dump hold the same book.
@@ -106,7 +93,7 @@ void TestXmlDocument::newAndMissingBook() {
 
     AddComputer(doc, "研发部", "PC01", "PC01", "张三", "192.168.0.5", "");
     doc.save(path);
-    const QByteArray bytes = readBytes(path);
+    const QByteArray bytes = testsupport::fileBytes(path);
     // A new book is UTF-8 without declaration, indented for hand editing.
     QVERIFY2(bytes.startsWith("<Lanquill>\n  <group"), bytes.constData());
     QVERIFY(bytes.contains("研发部"));
@@ -119,7 +106,8 @@ void TestXmlDocument::newAndMissingBook() {
 
 void TestXmlDocument::treeAsLoaded() {
     XmlDocument doc;
-    QCOMPARE(doc.load(dataPath("indented.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.load(testsupport::testDataPath("books/indented.xml")).kind,
+             LoadOutcome::Kind::Loaded);
     const XmlNodeList groups = doc.documentElement().childNodes();
     QCOMPARE(groups.length(), 5);
     QCOMPARE(groups.item(0).getAttribute("id"), std::string("WorkGroup")); // case as stored
@@ -147,25 +135,29 @@ void TestXmlDocument::treeAsLoaded() {
              std::string("a <b> & c"));
 
     // The empty root.
-    QCOMPARE(doc.load(dataPath("empty_root.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.load(testsupport::testDataPath("books/empty_root.xml")).kind,
+             LoadOutcome::Kind::Loaded);
     QVERIFY(isEmptyBook(doc));
 
     // Comments and processing instructions are kept in the file but never handed out.
-    QCOMPARE(doc.load(dataPath("comments.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.load(testsupport::testDataPath("books/comments.xml")).kind,
+             LoadOutcome::Kind::Loaded);
     QCOMPARE(doc.documentElement().childNodes().length(), 1);
     QCOMPARE(doc.documentElement().childNodes().item(0).childNodes().length(), 1);
     QTemporaryDir dir;
     const std::string out = dir.filePath("config.xml").toStdString();
     doc.save(out);
-    QVERIFY(readBytes(out).contains("<!-- a note -->"));
-    QVERIFY(readBytes(out).startsWith("<!-- kept by hand -->"));
+    QVERIFY(testsupport::fileBytes(out).contains("<!-- a note -->"));
+    QVERIFY(testsupport::fileBytes(out).startsWith("<!-- kept by hand -->"));
 }
 
 void TestXmlDocument::indentedAndCompactAreTheSame() {
     XmlDocument indented;
     XmlDocument compact;
-    QCOMPARE(indented.load(dataPath("indented.xml")).kind, LoadOutcome::Kind::Loaded);
-    QCOMPARE(compact.load(dataPath("compact.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(indented.load(testsupport::testDataPath("books/indented.xml")).kind,
+             LoadOutcome::Kind::Loaded);
+    QCOMPARE(compact.load(testsupport::testDataPath("books/compact.xml")).kind,
+             LoadOutcome::Kind::Loaded);
     QCOMPARE(dump(indented), dump(compact));
     QVERIFY(dump(compact).find("pc02") != std::string::npos);
 
@@ -175,7 +167,7 @@ void TestXmlDocument::indentedAndCompactAreTheSame() {
     const std::string b = dir.filePath("b.xml").toStdString();
     indented.save(a);
     compact.save(b);
-    QCOMPARE(readBytes(a), readBytes(b));
+    QCOMPARE(testsupport::fileBytes(a), testsupport::fileBytes(b));
     XmlDocument reloaded;
     QCOMPARE(reloaded.load(a).kind, LoadOutcome::Kind::Loaded);
     QCOMPARE(dump(reloaded), dump(compact));
@@ -216,7 +208,7 @@ void TestXmlDocument::blankTextGoesTextWithSpacesStays() {
     writeBytes(in, compact);
     QCOMPARE(doc.load(in).kind, LoadOutcome::Kind::Loaded);
     doc.save(compactOut);
-    QCOMPARE(readBytes(out), readBytes(compactOut));
+    QCOMPARE(testsupport::fileBytes(out), testsupport::fileBytes(compactOut));
 }
 
 void TestXmlDocument::chineseEncodingsRoundTrip_data() {
@@ -233,8 +225,8 @@ void TestXmlDocument::chineseEncodingsRoundTrip_data() {
 void TestXmlDocument::chineseEncodingsRoundTrip() {
     QFETCH(QString, file);
     QFETCH(QString, encoding);
-    const std::string source = dataPath(file.toUtf8().constData());
-    const QByteArray before = readBytes(source);
+    const std::string source = testsupport::testDataPath("books/" + file.toStdString());
+    const QByteArray before = testsupport::fileBytes(source);
     const bool gbk = encoding != "UTF-8";
     // 研发部, 张三 and 李四 in GBK (and GB2312, its subset).
     const QByteArray dept = gbk ? QByteArray::fromHex("d1d0b7a2b2bf") : QByteArray("研发部");
@@ -254,7 +246,7 @@ void TestXmlDocument::chineseEncodingsRoundTrip() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("config.xml").toStdString();
     doc.save(path);
-    const QByteArray saved = readBytes(path);
+    const QByteArray saved = testsupport::fileBytes(path);
     QVERIFY2(saved.startsWith("<?xml version=\"1.0\" encoding=\"" + encoding.toLatin1() + "\"?>"),
              saved.left(60).constData());
     QVERIFY(saved.contains(dept));
@@ -263,7 +255,7 @@ void TestXmlDocument::chineseEncodingsRoundTrip() {
     // A new Chinese value goes out in the book's encoding; one the encoding cannot hold (the euro
     // sign is not in GB2312) goes out as a character reference and comes back intact.
     QVERIFY(SetComputerInfo(doc, path, "研发部", "张三的电脑", "李四", "192.168.1.21", "€ 5"));
-    const QByteArray edited = readBytes(path);
+    const QByteArray edited = testsupport::fileBytes(path);
     QVERIFY(edited.contains(li));
     XmlDocument reloaded;
     QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
@@ -271,7 +263,7 @@ void TestXmlDocument::chineseEncodingsRoundTrip() {
     QCOMPARE(user, std::string("李四"));
     QCOMPARE(memo, std::string("€ 5"));
     QCOMPARE(reloaded.encoding(), encoding.toStdString());
-    QCOMPARE(readBytes(source), before); // the source was only read
+    QCOMPARE(testsupport::fileBytes(source), before); // the source was only read
 }
 
 void TestXmlDocument::unreadableFileIsKeptAside() {
@@ -285,16 +277,16 @@ void TestXmlDocument::unreadableFileIsKeptAside() {
     QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
     QVERIFY2(outcome.message.rfind(path + ", line 2: ", 0) == 0, outcome.message.c_str());
     QVERIFY(isEmptyBook(doc));
-    QCOMPARE(readBytes(path), first);
+    QCOMPARE(testsupport::fileBytes(path), first);
 
     // A save elsewhere does not touch it.
     const std::string other = dir.filePath("other.xml").toStdString();
     doc.save(other);
-    QCOMPARE(readBytes(path), first);
+    QCOMPARE(testsupport::fileBytes(path), first);
 
     AddComputer(doc, "G", "PC", "PC", "", "", "");
     doc.save(path);
-    QCOMPARE(readBytes(path + ".unreadable"), first);
+    QCOMPARE(testsupport::fileBytes(path + ".unreadable"), first);
     XmlDocument check;
     QCOMPARE(check.load(path).kind, LoadOutcome::Kind::Loaded);
     QCOMPARE(dump(check), dump(doc));
@@ -306,8 +298,8 @@ void TestXmlDocument::unreadableFileIsKeptAside() {
     writeBytes(path, second);
     QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Unreadable);
     doc.save(path);
-    QCOMPARE(readBytes(path + ".unreadable"), first);
-    QCOMPARE(readBytes(path + ".unreadable-2"), second);
+    QCOMPARE(testsupport::fileBytes(path + ".unreadable"), first);
+    QCOMPARE(testsupport::fileBytes(path + ".unreadable-2"), second);
     QCOMPARE(entriesOf(dir.path()), (QStringList{"config.xml", "config.xml.unreadable",
                                                  "config.xml.unreadable-2", "other.xml"}));
 }
@@ -372,10 +364,11 @@ void TestXmlDocument::badInputIsRefusedSafely() {
     } else if (file == "@folder") {
         QVERIFY(QDir(dir.path()).mkdir("config.xml"));
     } else {
-        QVERIFY(QFile::copy(QString::fromStdString(dataPath(file.toUtf8().constData())),
-                            QString::fromStdString(path)));
+        QVERIFY(QFile::copy(
+            QString::fromStdString(testsupport::testDataPath("books/" + file.toStdString())),
+            QString::fromStdString(path)));
     }
-    const QByteArray before = file == "@folder" ? QByteArray() : readBytes(path);
+    const QByteArray before = file == "@folder" ? QByteArray() : testsupport::fileBytes(path);
 
     XmlDocument doc;
     AddComputer(doc, "OLD", "PC", "PC", "", "", "");
@@ -394,7 +387,7 @@ void TestXmlDocument::badInputIsRefusedSafely() {
         QVERIFY(isEmptyBook(doc));
     }
     if (file != "@folder")
-        QCOMPARE(readBytes(path), before);
+        QCOMPARE(testsupport::fileBytes(path), before);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
 }
 
@@ -428,7 +421,7 @@ void TestXmlDocument::readOnlyTargets() {
     XmlDocument doc;
     AddComputer(doc, "G", "PC", "PC", "", "", "");
     doc.save(path);
-    const QByteArray before = readBytes(path);
+    const QByteArray before = testsupport::fileBytes(path);
     QCOMPARE(::chmod(path.c_str(), 0444), 0);
 
     AddComputer(doc, "G", "PC2", "PC2", "", "", "");
@@ -438,11 +431,11 @@ void TestXmlDocument::readOnlyTargets() {
     } catch (const XmlError& e) {
         QCOMPARE(std::string(e.what()), "Cannot save " + path + ": the file is read-only");
     }
-    QCOMPARE(readBytes(path), before);
+    QCOMPARE(testsupport::fileBytes(path), before);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
     // SetComputerInfo reports the same failure; the change stays in memory for a later save.
     QVERIFY_THROWS_EXCEPTION(XmlError, SetComputerInfo(doc, path, "G", "PC", "u", "", ""));
-    QCOMPARE(readBytes(path), before);
+    QCOMPARE(testsupport::fileBytes(path), before);
     QCOMPARE(::chmod(path.c_str(), 0644), 0);
     doc.save(path);
     std::string name, user, ip, memo;
@@ -559,7 +552,7 @@ void TestXmlDocument::domFacade() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("config.xml").toStdString();
     doc.save(path);
-    QVERIFY(!readBytes(path).contains("orphan"));
+    QVERIFY(!testsupport::fileBytes(path).contains("orphan"));
     XmlDocument reloaded;
     QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
     QCOMPARE(dump(reloaded), dump(doc));
@@ -609,7 +602,7 @@ void TestXmlDocument::bookSurvivesKilledSaves() {
         const std::string out = dir.filePath(k ? "b.xml" : "a.xml").toStdString();
         QVERIFY(SetComputerInfo(doc, out, bookGroupId(39), bookComputerId(39, 19), "user",
                                 "10.0.0.1", k ? "BBBB" : "AAAA"));
-        books[k] = readBytes(out);
+        books[k] = testsupport::fileBytes(out);
         QFile::remove(QString::fromStdString(out));
     }
     QVERIFY(books[0] != books[1]);
@@ -662,7 +655,7 @@ void TestXmlDocument::bookSurvivesKilledSaves() {
                                                      .arg(round)));
 
         QVERIFY(loaded);
-        const QByteArray now = readBytes(path);
+        const QByteArray now = testsupport::fileBytes(path);
         QVERIFY2(now == books[0] || now == books[1], qPrintable(QString("round %1").arg(round)));
         ++seen[now == books[1] ? 1 : 0];
         XmlDocument check;

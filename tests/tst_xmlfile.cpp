@@ -2,6 +2,8 @@
 // changes and saves.
 #include "contacts/XMLFile.h"
 #include "contacts/XmlDocument.h"
+#include "support/BookFiles.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,19 +13,9 @@
 #include <sys/stat.h>
 
 using namespace lanquill::contacts;
+namespace testsupport = lanquill::testsupport;
 
 namespace {
-
-std::string dataPath(const char* name) {
-    return std::string(LANQUILL_TEST_DATA) + "/books/" + name;
-}
-
-QByteArray readBytes(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return f.readAll();
-}
 
 // ids of the root's groups, or of a group's computers, in document order
 QStringList idsOf(const XmlNode& parent) {
@@ -48,7 +40,8 @@ XmlNode child(const XmlNode& parent, int index) {
 
 // The sample book: WorkGroup{PC01, pc02}, "", (no id){}, Lab{}, WORKGROUP{PC03}.
 void loadSample(XmlDocument& doc) {
-    QCOMPARE(doc.load(dataPath("indented.xml")).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(doc.load(testsupport::testDataPath("books/indented.xml")).kind,
+             LoadOutcome::Kind::Loaded);
 }
 
 } // namespace
@@ -241,11 +234,11 @@ void TestXmlFile::setComputerInfo() {
     while (pc03.lastChild())
         pc03.removeChild(pc03.lastChild());
     QVERIFY(SetComputerInfo(doc, path, "WorkGroup", "PC03", "dave", "", ""));
-    QVERIFY(!readBytes(path).contains("a &lt;b&gt;"));
+    QVERIFY(!testsupport::fileBytes(path).contains("a &lt;b&gt;"));
     QCOMPARE(namesOf(pc03), QStringList{});
 
     // No match: false, and the file is neither written nor replaced.
-    const QByteArray before = readBytes(path);
+    const QByteArray before = testsupport::fileBytes(path);
     const QDateTime mtime = QFileInfo(QString::fromStdString(path)).lastModified();
     struct stat st {};
     QCOMPARE(::stat(path.c_str(), &st), 0);
@@ -254,7 +247,7 @@ void TestXmlFile::setComputerInfo() {
     QVERIFY(!SetComputerInfo(doc, path, "NoSuchGroup", "PC01", "x", "x", "x"));
     QVERIFY(!SetComputerInfo(doc, path, "WorkGroup", "NOSUCHPC", "x", "x", "x"));
     QVERIFY(!SetComputerInfo(doc, path, "Lab", "PC01", "x", "x", "x"));
-    QCOMPARE(readBytes(path), before);
+    QCOMPARE(testsupport::fileBytes(path), before);
     QCOMPARE(QFileInfo(QString::fromStdString(path)).lastModified(), mtime);
     QCOMPARE(::stat(path.c_str(), &st), 0);
     QCOMPARE(st.st_ino, inode); // not replaced by a save of the same bytes either
@@ -266,7 +259,7 @@ void TestXmlFile::setComputerInfoRefusesBadValues() {
     XmlDocument doc;
     loadSample(doc);
     doc.save(path);
-    const QByteArray before = readBytes(path);
+    const QByteArray before = testsupport::fileBytes(path);
     const std::string longMemo(kMaxMemoBytes + 1, 'm');
     const std::string longName(kMaxFieldBytes + 1, 'u');
     QVERIFY_THROWS_EXCEPTION(XmlError,
@@ -278,7 +271,7 @@ void TestXmlFile::setComputerInfoRefusesBadValues() {
                                                        "1.2.3.4", "bell\x07"));
     QVERIFY_THROWS_EXCEPTION(
         XmlError, SetComputerInfo(doc, path, "WorkGroup", "PC01", "bad\xff utf8", "", ""));
-    QCOMPARE(readBytes(path), before);
+    QCOMPARE(testsupport::fileBytes(path), before);
     std::string name, user, ip, memo;
     QVERIFY(GetComputerInfo(doc, "WorkGroup", "PC01", name, user, ip, memo));
     QCOMPARE(user, std::string("alice"));

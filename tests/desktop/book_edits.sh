@@ -5,23 +5,14 @@
 # by name and by address and "添加" adds it to the workgroup of the page it was started from;
 # the logo opens the about box.
 # Usage: book_edits.sh BIN_DIR [SCREENSHOT_DIR]
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-shots=${2:-}
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 if ! command -v python3 >/dev/null; then
     echo "SKIP: needs python3 to read config.xml"
     exit 77
 fi
 lqd_begin samba
 
-dir=$LQ_TMP/program
-fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
-
-lqd_program_dir "$dir"
-cat >"$dir/config.xml" <<XML
+lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>
   <group id="$LQ_WORKGROUP">
     <computer id="GHOST"><ComputerName>GHOST</ComputerName><UserName/><IpAddress/><Memo/></computer>
@@ -33,8 +24,6 @@ cat >"$dir/config.xml" <<XML
   <group id="SPARE"/>
 </Lanquill>
 XML
-lqd_start_lanquill "$dir"
-win=$(lqd_main_window) || fail "no main window"
 
 # The book as one line: GROUP:COMPUTER,COMPUTER GROUP:... in document order.
 book() {

@@ -4,27 +4,16 @@
 # second shows the peer's names in the second page's services memo; a note typed there and OK
 # is saved in config.xml, and the send dialog stays open for the message.
 # Usage: detail_dialog.sh BIN_DIR [SCREENSHOT_DIR]
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-shots=${2:-}
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin samba
 
-dir=$LQ_TMP/program
-fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
-
-lqd_program_dir "$dir"
-cat >"$dir/config.xml" <<XML
+lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>
   <group id="$LQ_WORKGROUP">
     <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo>first note</Memo></computer>
   </group>
 </Lanquill>
 XML
-lqd_start_lanquill "$dir"
-win=$(lqd_main_window) || fail "no main window"
 
 # Client coordinates. Send dialog: the status button. Detail dialog: its buttons lie over the
 # page control; the page's own controls sit below the tab bar (27 px) and a 2 px margin.

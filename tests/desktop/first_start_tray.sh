@@ -5,15 +5,8 @@
 # menu ends the program, removes the icon and leaves config.xml as last saved. A second first
 # start cancelled leaves the bar empty.
 # Usage: first_start_tray.sh BIN_DIR
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin
-
-dir=
-fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
 
 # Add-group dialog controls, client coordinates.
 group_name=(128 18)

@@ -2,20 +2,10 @@
 # In a real X server: Ctrl+Shift+Z brings the minimised main window back, also with NumLock on;
 # F1 twice leaves one help window; the tray menu's exit ends the program.
 # Usage: hotkey_help.sh BIN_DIR [SCREENSHOT_DIR]
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-shots=${2:-}
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin
 
-fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
-
-dir=$LQ_TMP/program
-mkdir -p "$dir"
-cp "$LQD_BIN/LANQUILL.CHM" "$dir/"
-cat >"$dir/config.xml" <<'XML'
+lqd_start_with_book "$LQ_TMP/program" <<'XML'
 <Lanquill>
   <group id="WORKGROUP">
     <computer id="PC01"><ComputerName>PC01</ComputerName><UserName/><IpAddress>10.0.0.5</IpAddress><Memo/></computer>
@@ -24,8 +14,6 @@ cat >"$dir/config.xml" <<'XML'
   <group id="OFFICE"/>
 </Lanquill>
 XML
-lqd_start_lanquill "$dir"
-win=$(lqd_main_window) || fail "no main window"
 echo "main window $win"
 [ -n "$shots" ] && { sleep 0.5; lqd_shot_window "$win" "$shots/main-window.png"; }
 title=$(xprop -id "$win" _NET_WM_NAME 2>/dev/null | sed -n 's/.*= "\(.*\)"/\1/p')

@@ -4,23 +4,14 @@
 # the peer's message command intact; a computer whose name nobody answers shows offline; the
 # group-message item sends a MESSNGR datagram to the workgroup.
 # Usage: send_message.sh BIN_DIR [SCREENSHOT_DIR]
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-shots=${2:-}
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 if ! command -v python3 >/dev/null; then
     echo "SKIP: needs python3 for the datagram listener"
     exit 77
 fi
 lqd_begin samba
 
-dir=$LQ_TMP/program
-fail() { echo "FAIL: $*"; [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"; exit 1; }
-
-lqd_program_dir "$dir"
-cat >"$dir/config.xml" <<XML
+lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>
   <group id="$LQ_WORKGROUP">
     <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo/></computer>
@@ -28,8 +19,6 @@ cat >"$dir/config.xml" <<XML
   </group>
 </Lanquill>
 XML
-lqd_start_lanquill "$dir"
-win=$(lqd_main_window) || fail "no main window"
 
 # Send dialog controls, client coordinates: the status text's inside, the send button.
 status_text=(201 40 85 15)

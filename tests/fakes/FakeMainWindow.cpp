@@ -1,13 +1,12 @@
 #include "fakes/FakeMainWindow.h"
 
-#include <fstream>
-#include <sstream>
+#include "support/Files.h"
 
 namespace lanquill::fakes {
 
 FakeMainWindow::FakeMainWindow(const std::string& book) {
     configPath = dir.filePath(QStringLiteral("config.xml")).toStdString();
-    std::ofstream(configPath, std::ios::binary) << book;
+    testsupport::writeFile(configPath, book);
     doc = std::make_unique<contacts::XmlDocument>();
     doc->load(configPath);
 }
@@ -24,10 +23,7 @@ bool FakeMainWindow::SendUDPData(const std::string& ip) {
 }
 
 std::string FakeMainWindow::fileText() const {
-    std::ifstream in(configPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::readFile(configPath).value_or("<cannot open>");
 }
 
 } // namespace lanquill::fakes

@@ -2,9 +2,11 @@
 // temporary folder, node-status results the test sets, and a count of reloads.
 #pragma once
 
+#include "desktop/ErrorReport.h"
 #include "dialogs/MainWindowServices.h"
 #include "fakes/FakePlatform.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -33,6 +35,26 @@ public:
     std::vector<std::string> queried; // addresses SendUDPData was given
     bool sendSucceeds = true;
     int reloads = 0;
+};
+
+// What the dialog tests set up before each test and take down after it: a main window on the
+// given book, the dialog under test (opened by the test) and the error reports collected.
+template <class Dialog> class DialogFixture : public QObject {
+protected:
+    std::unique_ptr<FakeMainWindow> main_;
+    std::unique_ptr<Dialog> dialog_;
+    QStringList reports_;
+
+    void setUpDialogTest(const std::string& book) {
+        main_ = std::make_unique<FakeMainWindow>(book);
+        reports_.clear();
+        desktop::setErrorSink([this](const QString& text) { reports_ << text; });
+    }
+    void tearDownDialogTest() {
+        dialog_.reset();
+        desktop::setErrorSink(nullptr);
+        main_.reset();
+    }
 };
 
 } // namespace lanquill::fakes

@@ -7,11 +7,11 @@
 #include "app/frmMain.h"
 #include "desktop/Desktop.h"
 #include "desktop/ErrorReport.h"
+#include "support/BookFiles.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -45,10 +45,8 @@ public:
     // commands open are cancelled. A failure is a failed check of the calling test.
     void start(const QByteArray& book) {
         QVERIFY(programDir.isValid());
-        QFile file(programDir.filePath(QStringLiteral("config.xml")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(book);
-        file.close();
+        testsupport::writeBytes(programDir.filePath(QStringLiteral("config.xml")).toStdString(),
+                                book);
 
         desktop::setErrorSink([this](const QString& text) { errors << text; });
         // A message box of the real layers would wait for a click that never comes: close any

@@ -8,11 +8,11 @@
 #include "desktop/ErrorReport.h"
 #include "dialogs/MainWindowServices.h"
 #include "dialogs/dlgAddGroup.h"
+#include "support/BookFiles.h"
 #include "ui_dlgAddGroup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +23,7 @@
 #include <memory>
 
 using namespace lanquill;
+using testsupport::bookOnDisk;
 
 namespace {
 
@@ -71,29 +72,6 @@ private:
     net::NodeStatusResults results_;
 };
 
-// The book as the file holds it: one line per group, "ID: COMPUTER[field=text;...] ...".
-QStringList bookOnDisk(const std::string& path) {
-    contacts::XmlDocument doc;
-    doc.load(path);
-    QStringList lines;
-    const contacts::XmlNodeList groups = doc.documentElement().childNodes();
-    for (int g = 0; g < groups.length(); ++g) {
-        QString line = QString::fromStdString(groups.item(g).getAttribute("id")) + ":";
-        const contacts::XmlNodeList members = groups.item(g).childNodes();
-        for (int c = 0; c < members.length(); ++c) {
-            line += QStringLiteral(" ") +
-                    QString::fromStdString(members.item(c).getAttribute("id")) + "[";
-            const contacts::XmlNodeList fields = members.item(c).childNodes();
-            for (int f = 0; f < fields.length(); ++f)
-                line += QString::fromStdString(fields.item(f).nodeName() + "=" +
-                                               fields.item(f).text() + ";");
-            line += "]";
-        }
-        lines << line;
-    }
-    return lines;
-}
-
 QString entry(const QString& name, const QString& address) {
     return QStringLiteral(" %1[ComputerName=%1;UserName=;IpAddress=%2;Memo=;]").arg(name, address);
 }
@@ -134,10 +112,7 @@ class TestInteropAddGroup : public QObject {
     Ui::dlgAddGroup& ui() { return dialog_->ui(); }
     std::string configPath() const { return dir_.filePath("config.xml").toStdString(); }
 
-    QByteArray fileBytes() const {
-        QFile file(QString::fromStdString(configPath()));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray fileBytes() const { return testsupport::fileBytes(configPath()); }
 
     // Opens the dialog as the user sees it and picks the workgroup from its list with the
     // keyboard; the check-list then holds the workgroup's computers.
@@ -179,10 +154,7 @@ private Q_SLOTS:
         QVERIFY(!workgroup_.isEmpty() && !peer_.isEmpty() && !peer2_.isEmpty() &&
                 !peerAddress_.isEmpty());
         QVERIFY(dir_.isValid());
-        QFile book(QString::fromStdString(configPath()));
-        QVERIFY(book.open(QIODevice::WriteOnly));
-        book.write("<Lanquill/>");
-        book.close();
+        testsupport::writeBytes(configPath(), "<Lanquill/>");
 
         desktop::setErrorSink([this](const QString& text) { errors_ << text; });
         // A message box would wait for a click that never comes: close any modal window, and

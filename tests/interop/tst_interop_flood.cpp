@@ -7,6 +7,7 @@
 #include "app/frmMain.h"
 #include "net/NodeStatus.h"
 #include "platform/Platform.h"
+#include "support/Files.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -134,11 +135,6 @@ Bytes garbage(std::mt19937& random) {
     return out;
 }
 
-Bytes readCapture(const char* name) {
-    std::ifstream in(std::string(LANQUILL_TEST_DATA "/nodestatus/") + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The kernel's UDP counters of this namespace (InDatagrams, RcvbufErrors).
 std::map<std::string, long long> udpCounters() {
     std::ifstream snmp("/proc/net/snmp");
@@ -202,7 +198,7 @@ private Q_SLOTS:
     void cleanupTestCase() { window.stop(); }
 
     void floodChangesNothingButWholeReplies() {
-        const Bytes capture = readCapture("nmbd-193.bin");
+        const Bytes capture = testsupport::nodeStatusCapture("nmbd-193.bin");
         QCOMPARE(capture.size(), std::size_t{193});
         // A copy cut anywhere before the end of its unit id (57 + 5 * 18 + 6 = 153 bytes).
         constexpr int LastCut = 152;

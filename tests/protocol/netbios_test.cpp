@@ -1,0 +1,208 @@
+// NetBIOS name-service packets: the encodings Windows and nmbd expect, and parsers that refuse
+// anything malformed without reading past it.
+#include "protocol/NetBios.h"
+#include "protocol/OemCodePage.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace lanquill::protocol;
+using lanquill::testsupport::nodeStatusCapture;
+
+namespace {
+
+std::string textOf(std::span<const std::uint8_t> bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A positive name query response with `id`, answering NAME<00> with the given addresses.
+Bytes nameResponse(std::uint16_t id, const std::vector<Ipv4>& addresses,
+                   std::uint16_t flags = 0x8500) {
+    ByteWriter out;
+    out.u16be(id).u16be(flags).u16be(0).u16be(1).u16be(0).u16be(0);
+    out.bytes(*netbios::encodeName("PEER", 0x00));
+    out.u16be(0x0020).u16be(0x0001).u32be(0x0E10); // NB, IN, ttl
+    out.u16be(static_cast<std::uint16_t>(6 * addresses.size()));
+    for (const auto& address : addresses)
+        out.u16be(0x6000).bytes(address);
+    return out.take();
+}
+
+std::span<const std::uint8_t> prefix(const Bytes& bytes, std::size_t length) {
+    return std::span<const std::uint8_t>(bytes).first(length);
+}
+
+} // namespace
+
+TEST(NetBiosName, EncodesAsTheWorkedExampleAndPadsTheWildcardWithZeros) {
+    // The worked example: "PC01"<03>.
+    const auto encoded = netbios::encodeName("PC01", 0x03);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(textOf(std::span(*encoded).subspan(1, 32)), "FAEDDADBCACACACACACACACACACACAAD");
+    EXPECT_EQ((*encoded)[0], 0x20);
+    EXPECT_EQ((*encoded)[33], 0x00);
+    // The wildcard is padded with zeros, not blanks.
+    const auto star = netbios::encodeName("*", 0x00);
+    ASSERT_TRUE(star);
+    EXPECT_EQ(textOf(std::span(*star).subspan(1, 32)), "CK" + std::string(30, 'A'));
+    // Exactly 15 bytes fit; 16 or none do not.
+    EXPECT_TRUE(netbios::encodeName("ABCDEFGHIJKLMNO", 0x20));
+    EXPECT_FALSE(netbios::encodeName("ABCDEFGHIJKLMNOP", 0x20));
+    EXPECT_FALSE(netbios::encodeName("", 0x00));
+}
+
+TEST(NetBiosName, DecodingRefusesWhatIsNotAnEncodedName) {
+    for (const std::string name : {"PC01", "ABCDEFGHIJKLMNO", "\xC4\xE3\xBA\xC3"}) {
+        const auto decoded = netbios::decodeName(*netbios::encodeName(name, 0x1D));
+        ASSERT_TRUE(decoded) << name;
+        EXPECT_EQ(decoded->name, name);
+        EXPECT_EQ(decoded->suffix, 0x1D);
+    }
+    auto broken = *netbios::encodeName("PC01", 0x00);
+    broken[5] = 'Q'; // beyond 'P': not a nibble
+    EXPECT_FALSE(netbios::decodeName(broken));
+    EXPECT_FALSE(netbios::decodeName(std::span<const std::uint8_t>(broken).first(33)));
+    broken = *netbios::encodeName("PC01", 0x00);
+    broken[0] = 0x1F;
+    EXPECT_FALSE(netbios::decodeName(broken));
+}
+
+// Every suffix with names of each kind the program meets: what encodeName writes, decodeName
+// gives back unchanged.
+TEST(NetBiosName, RoundTripsOverEverySuffixAndOemName) {
+    const std::vector<std::string> names = {"A",
+                                            "PC-07",
+                                            "ABCDEFGHIJKLMNO",
+                                            "*",
+                                            "lower case",
+                                            *oem::fromUtf8("办公室"),
+                                            *oem::fromUtf8("七个汉字七个汉"),
+                                            std::string("\x01\x02__MSBROWSE__\x02")};
+    for (const auto& name : names) {
+        for (unsigned suffix = 0; suffix <= 0xFF; ++suffix) {
+            const auto encoded = netbios::encodeName(name, static_cast<std::uint8_t>(suffix));
+            ASSERT_TRUE(encoded) << name;
+            const auto decoded = netbios::decodeName(*encoded);
+            ASSERT_TRUE(decoded) << name << " <" << suffix << ">";
+            EXPECT_EQ(decoded->name, name);
+            EXPECT_EQ(decoded->suffix, suffix);
+        }
+    }
+}
+
+TEST(NameQuery, RequestIsTheBroadcastQuestionForNb) {
+    const auto request = netbios::nameQueryRequest(0x1234, "PEER", 0x00);
+    ASSERT_TRUE(request);
+    ASSERT_EQ(request->size(), 50u);
+    EXPECT_EQ(Bytes(request->begin(), request->begin() + 12),
+              (Bytes{0x12, 0x34, 0x01, 0x10, 0x00, 0x01, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(request->end() - 4, request->end()), (Bytes{0x00, 0x20, 0x00, 0x01})); // NB, IN
+    EXPECT_FALSE(netbios::nameQueryRequest(1, "NAME-LONGER-THAN-15", 0x00));
+}
+
+TEST(NameQuery, ResponseGivesTheAddressesOfOurQueryOnly) {
+    const Ipv4 first{192, 168, 0, 5};
+    const Ipv4 second{10, 0, 0, 7};
+    const Bytes reply = nameResponse(0x4242, {first, second});
+    const auto addresses = netbios::parseNameQueryResponse(reply, 0x4242);
+    ASSERT_TRUE(addresses);
+    EXPECT_EQ(*addresses, (std::vector<Ipv4>{first, second}));
+
+    EXPECT_FALSE(netbios::parseNameQueryResponse(reply, 0x4243)); // another query's answer
+    EXPECT_FALSE(netbios::parseNameQueryResponse(nameResponse(7, {first}, 0x8503), 7)); // NXDOMAIN
+    EXPECT_FALSE(netbios::parseNameQueryResponse(nameResponse(7, {first}, 0x0110), 7)); // a request
+    EXPECT_FALSE(netbios::parseNameQueryResponse(nameResponse(7, {}), 7)); // no address
+    // A request of our own, heard back on the broadcast, is no answer.
+    EXPECT_FALSE(netbios::parseNameQueryResponse(*netbios::nameQueryRequest(9, "PEER", 0), 9));
+    // Every truncation is refused (that none reads past the end, fuzz_netbios checks under ASan).
+    for (std::size_t length = 0; length < reply.size(); ++length)
+        EXPECT_FALSE(netbios::parseNameQueryResponse(prefix(reply, length), 0x4242)) << length;
+}
+
+TEST(NodeStatus, RequestIsWhatNbtstatSends) {
+    // The 50-byte NBSTAT question for "*", unicast flags.
+    Bytes expected = {0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0x20, 'C', 'K'};
+    expected.insert(expected.end(), 30, 'A');
+    expected.insert(expected.end(), {0x00, 0x00, 0x21, 0x00, 0x01});
+    EXPECT_EQ(netbios::nodeStatusRequest(0x0102), expected);
+}
+
+TEST(NodeStatus, ReplyOfARealNmbd) {
+    const Bytes reply = nodeStatusCapture("nmbd-229.bin");
+    ASSERT_EQ(reply.size(), 229u) << "tests/data/nodestatus/nmbd-229.bin missing";
+    const auto id = static_cast<std::uint16_t>((reply[0] << 8) | reply[1]);
+    const auto status = netbios::parseNodeStatusResponse(reply, id);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->names.size(), 7u);
+    EXPECT_EQ(status->unitId, (std::array<std::uint8_t, 6>{}));
+    const auto workstation = netbios::firstUniqueName(*status, {0x00});
+    EXPECT_FALSE(workstation.empty());
+    EXPECT_EQ(netbios::firstUniqueName(*status, {0x03}), workstation);
+    bool browse = false;
+    for (const auto& entry : status->names)
+        browse = browse || (entry.group && entry.suffix == 0x01 &&
+                            entry.name == std::string("\x01\x02__MSBROWSE__\x02"));
+    EXPECT_TRUE(browse);
+    EXPECT_FALSE(netbios::parseNodeStatusResponse(reply, static_cast<std::uint16_t>(id + 1)));
+    // Cut anywhere inside the name table: refused as a whole.
+    for (std::size_t length = 0; length < 57 + 18 * 7; ++length)
+        EXPECT_FALSE(netbios::parseNodeStatusResponse(prefix(reply, length), id)) << length;
+    // Cut in the statistics: the names stand, the unit id is unknown (zeros).
+    EXPECT_TRUE(netbios::parseNodeStatusResponse(prefix(reply, 57 + 18 * 7 + 3), id));
+}
+
+TEST(NodeStatus, HandBuiltReplyWithUnitIdAndGroupName) {
+    // Windows fills the unit id; a group <00> name is never the computer's name.
+    ByteWriter out;
+    out.u16be(0).u16be(0x8400).u16be(0).u16be(1).u16be(0).u16be(0);
+    out.bytes(*netbios::encodeName("*", 0));
+    out.u16be(0x0021).u16be(0x0001).u32be(0);
+    out.u16be(1 + 2 * 18 + 6);
+    out.u8(2);
+    auto addEntry = [&](const char* name, std::uint8_t suffix, std::uint8_t flagsHigh) {
+        std::string padded(name);
+        padded.resize(15, ' ');
+        out.text(padded).u8(suffix).u8(flagsHigh).u8(0x00);
+    };
+    addEntry("WORKGROUP", 0x00, 0x84);
+    addEntry("PC-07", 0x00, 0x04);
+    out.bytes(Bytes{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C});
+    const Bytes reply = out.take();
+    const auto status = netbios::parseNodeStatusResponse(reply, 0);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->names[0].group);
+    EXPECT_FALSE(status->names[1].group);
+    EXPECT_EQ(netbios::firstUniqueName(*status, {0x00}), "PC-07");
+    EXPECT_EQ(status->unitId, (std::array<std::uint8_t, 6>{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C}));
+    // A name count larger than the data really holds.
+    Bytes lying = reply;
+    lying[56] = 200; // the name count
+    EXPECT_FALSE(netbios::parseNodeStatusResponse(lying, 0));
+    // Answer of the wrong type (NB instead of NBSTAT).
+    Bytes wrongType = reply;
+    wrongType[47] = 0x20;
+    EXPECT_FALSE(netbios::parseNodeStatusResponse(wrongType, 0));
+}
+
+struct NameCase {
+    const char* utf8;
+    std::optional<std::string> oem; // nullopt: no NetBIOS name
+};
+
+TEST(NetBiosName, FromUserText) {
+    const NameCase cases[] = {
+        {"pc-07", "PC-07"},
+        {"办公室", oem::fromUtf8("办公室")},
+        {"", std::nullopt},
+        {"host.example.com", std::nullopt}, // a DNS name, not a NetBIOS one
+        {"*", std::nullopt},
+        {"ABCDEFGHIJKLMNOP", std::nullopt},
+        {"八个汉字八个汉字", std::nullopt}, // 16 OEM bytes
+        {"tab\there", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(netbios::netbiosName(c.utf8), c.oem) << c.utf8;
+}

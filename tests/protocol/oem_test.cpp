@@ -1,0 +1,65 @@
+// The OEM code page (CP936) between the wire and the program's UTF-8: nothing dropped or
+// replaced where a conversion must be exact, and every undecodable byte shown where it may not.
+#include "protocol/OemCodePage.h"
+
+#include <gtest/gtest.h>
+
+using namespace lanquill::protocol;
+
+TEST(OemCodePage, ConvertsBothWaysAndRefusesWhatItCannotCarry) {
+    const std::string chinese = "你好，世界"; // UTF-8
+    const auto oemText = oem::fromUtf8(chinese);
+    ASSERT_TRUE(oemText);
+    EXPECT_EQ(*oemText, "\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7");
+    EXPECT_EQ(oem::toUtf8(*oemText), chinese);
+    EXPECT_EQ(oem::fromUtf8("line\r\nnext"), "line\r\nnext");
+    // Nothing is dropped or replaced: characters GBK lacks and broken UTF-8 are errors.
+    EXPECT_FALSE(oem::fromUtf8("smile \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(oem::fromUtf8("\xC3"));
+    EXPECT_FALSE(oem::fromUtf8("\xC0\xAF"));     // overlong '/'
+    EXPECT_FALSE(oem::fromUtf8("\xED\xA0\x80")); // a lone surrogate
+    EXPECT_FALSE(oem::toUtf8("\xC4"));           // half a double-byte character
+}
+
+struct LossyCase {
+    const char* name;
+    std::string oem;
+    std::string utf8;
+};
+
+// Each byte that does not decode becomes one U+FFFD; every character that does is kept.
+TEST(OemCodePage, LossyDecodingMarksEachBadByte) {
+    const LossyCase cases[] = {
+        {"ASCII", "hi\r\n", "hi\r\n"},
+        {"valid GBK pair", "a\xC4\xE3z", "a你z"},
+        {"invalid lead byte",
+         "a\xFF"
+         "b",
+         "a\uFFFDb"},
+        {"lead byte cut off at the end", "ok\xC4", "ok\uFFFD"},
+        {"lead byte before ASCII", "\xC4 \xC4\xE3", "\uFFFD 你"},
+        {"two bad bytes", "\xFF\xFF", "\uFFFD\uFFFD"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(oem::toUtf8Lossy(c.oem), c.utf8) << c.name;
+}
+
+TEST(OemCodePage, Utf16Units) {
+    EXPECT_EQ(oem::utf16Length(""), 0u);
+    EXPECT_EQ(oem::utf16Length("abc"), 3u);
+    EXPECT_EQ(oem::utf16Length("你好"), 2u);
+    EXPECT_EQ(oem::utf16Length("\xF0\x9F\x98\x80"), 2u);
+    EXPECT_FALSE(oem::utf16Length("\xFF"));
+    EXPECT_FALSE(oem::utf16Length("\xE4\xBD")); // cut short
+}
+
+TEST(OemCodePage, CharacterBoundaries) {
+    const std::string mixed = "a\xC4\xE3"
+                              "b"; // a, 你, b
+    EXPECT_EQ(oem::characterBoundary(mixed, 1), 1u);
+    EXPECT_EQ(oem::characterBoundary(mixed, 2), 1u); // never half of 你
+    EXPECT_EQ(oem::characterBoundary(mixed, 3), 3u);
+    EXPECT_EQ(oem::characterBoundary(mixed, 100), mixed.size());
+    // A lone lead byte at the end is not waited for beyond the text.
+    EXPECT_EQ(oem::characterBoundary("ab\xC4", 10), 3u);
+}

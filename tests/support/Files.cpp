@@ -1,0 +1,36 @@
+#include "support/Files.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace lanquill::testsupport {
+
+std::string testDataPath(std::string_view relative) {
+    return std::string(LANQUILL_TEST_DATA) + "/" + std::string(relative);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad())
+        return std::nullopt;
+    return bytes;
+}
+
+bool writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::vector<std::uint8_t> nodeStatusCapture(std::string_view name) {
+    const auto bytes = readFile(testDataPath("nodestatus/" + std::string(name)));
+    if (!bytes)
+        return {};
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+} // namespace lanquill::testsupport
