@@ -191,9 +191,8 @@ void TMainForm::DeleteIconInSystemBar() {
 }
 
 void TMainForm::RegisterMyHotKey() {
-    HotKeyAtom = platform_.hotKeys->addAtom("hotkey");
-    platform_.hotKeys->registerHotKey(HotKeyAtom, Qt::ControlModifier | Qt::ShiftModifier,
-                                      Qt::Key_Z);
+    HotKeyAtom =
+        platform_.hotKeys->grab("hotkey", Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z);
 }
 
 void TMainForm::UDPPortListen() {
@@ -438,8 +437,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::FormClose() {
     platform_.probeSocket->close();
     DeleteIconInSystemBar();
-    platform_.hotKeys->unregisterHotKey(HotKeyAtom);
-    platform_.hotKeys->deleteAtom(HotKeyAtom);
+    platform_.hotKeys->release(HotKeyAtom);
     platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
 }
 

@@ -84,10 +84,8 @@ struct InertPlatform {
         void onRightRelease(std::function<void(const QPoint&)>) override {}
     } tray;
     struct HotKeys : desktop::HotKeys {
-        std::uint16_t addAtom(const std::string&) override { return 1; }
-        void deleteAtom(std::uint16_t) override {}
-        bool registerHotKey(std::uint16_t, int, int) override { return false; }
-        void unregisterHotKey(std::uint16_t) override {}
+        std::uint16_t grab(const std::string&, int, int) override { return 1; }
+        void release(std::uint16_t) override {}
         void onHotKey(std::function<void(std::uint16_t)>) override {}
     } hotKeys;
     struct Taskbar : desktop::TaskbarButton {

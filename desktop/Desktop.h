@@ -35,12 +35,12 @@ public:
 class HotKeys {
 public:
     virtual ~HotKeys() = default;
-    virtual std::uint16_t addAtom(const std::string& name) = 0;
-    virtual void deleteAtom(std::uint16_t atom) = 0;
-    // modifiers: Qt::KeyboardModifiers bits; key: a Qt::Key. False when the key is taken or
-    // there is no global hot-key service (not X11).
-    virtual bool registerHotKey(std::uint16_t id, int modifiers, int key) = 0;
-    virtual void unregisterHotKey(std::uint16_t id) = 0;
+    // Grabs `key` (a Qt::Key) with `modifiers` (Qt::KeyboardModifiers bits) for the whole
+    // desktop under `name`; its presses reach onHotKey with the id returned. The id is given
+    // even when the key is taken or there is no global hot-key service (not X11): then nothing
+    // is pressed under it.
+    virtual std::uint16_t grab(const std::string& name, int modifiers, int key) = 0;
+    virtual void release(std::uint16_t id) = 0;
     virtual void onHotKey(std::function<void(std::uint16_t id)> handler) = 0;
 };
 

@@ -62,28 +62,30 @@ X11HotKeys::~X11HotKeys() {
         qGuiApp->removeNativeEventFilter(this);
 }
 
-std::uint16_t X11HotKeys::addAtom(const std::string& name) {
-    for (auto& [id, atom] : atoms_) {
-        if (atom.name == name) {
-            ++atom.references;
+std::uint16_t X11HotKeys::grab(const std::string& name, int modifiers, int key) {
+    // Ids of names take the values 0xC000 to 0xFFFF, as global atoms do; a name grabbed again
+    // keeps its id and its first grab.
+    for (const auto& [id, known] : names_)
+        if (known == name)
             return id;
-        }
-    }
-    // Atoms of strings take the values 0xC000 to 0xFFFF, as global atoms do.
     std::uint16_t id = 0xC000;
-    while (atoms_.count(id) != 0)
+    while (names_.count(id) != 0)
         ++id;
-    atoms_[id] = Atom{name, 1};
+    names_[id] = name;
+    grabKey(id, modifiers, key);
     return id;
 }
 
-void X11HotKeys::deleteAtom(std::uint16_t atom) {
-    auto it = atoms_.find(atom);
-    if (it != atoms_.end() && --it->second.references == 0)
-        atoms_.erase(it);
+void X11HotKeys::release(std::uint16_t id) {
+    names_.erase(id);
+    auto it = grabs_.find(id);
+    if (it == grabs_.end())
+        return;
+    ungrab(it->second);
+    grabs_.erase(it);
 }
 
-bool X11HotKeys::registerHotKey(std::uint16_t id, int modifiers, int key) {
+bool X11HotKeys::grabKey(std::uint16_t id, int modifiers, int key) {
     if (connection_ == nullptr || grabs_.count(id) != 0)
         return false;
     const xcb_keysym_t keysym = keysymFor(key);
@@ -116,14 +118,6 @@ bool X11HotKeys::registerHotKey(std::uint16_t id, int modifiers, int key) {
     }
     grabs_[id] = grab;
     return true;
-}
-
-void X11HotKeys::unregisterHotKey(std::uint16_t id) {
-    auto it = grabs_.find(id);
-    if (it == grabs_.end())
-        return;
-    ungrab(it->second);
-    grabs_.erase(it);
 }
 
 void X11HotKeys::ungrab(const Grab& grab) {

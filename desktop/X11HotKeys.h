@@ -17,10 +17,8 @@ class X11HotKeys : public HotKeys, public QAbstractNativeEventFilter {
 public:
     X11HotKeys();
     ~X11HotKeys() override;
-    std::uint16_t addAtom(const std::string& name) override;
-    void deleteAtom(std::uint16_t atom) override;
-    bool registerHotKey(std::uint16_t id, int modifiers, int key) override;
-    void unregisterHotKey(std::uint16_t id) override;
+    std::uint16_t grab(const std::string& name, int modifiers, int key) override;
+    void release(std::uint16_t id) override;
     void onHotKey(std::function<void(std::uint16_t id)> handler) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -30,16 +28,13 @@ private:
         std::uint8_t keycode;
         std::uint16_t modifiers;
     };
+    bool grabKey(std::uint16_t id, int modifiers, int key);
     void ungrab(const Grab& grab);
 
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     std::map<std::uint16_t, Grab> grabs_;
-    struct Atom {
-        std::string name;
-        int references;
-    };
-    std::map<std::uint16_t, Atom> atoms_;
+    std::map<std::uint16_t, std::string> names_;
     std::function<void(std::uint16_t)> handler_;
 };
 

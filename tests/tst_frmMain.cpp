@@ -70,9 +70,8 @@ private Q_SLOTS:
 
     void startsUpInOrder() {
         start();
-        const fakes::Log expected = {"taskbar.hide",    "tray.add",         "hotkey.addAtom",
-                                     "hotkey.register", "currentDirectory", "socket.open",
-                                     "socket.notify"};
+        const fakes::Log expected = {"taskbar.hide",     "tray.add",    "hotkey.grab",
+                                     "currentDirectory", "socket.open", "socket.notify"};
         QCOMPARE(fake_->log, expected);
         QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
         QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
@@ -81,7 +80,7 @@ private Q_SLOTS:
         const auto& hotKey = fake_->hotKeys.registered.at(form_->hotKeyAtom());
         QCOMPARE(hotKey.key, int(Qt::Key_Z));
         QCOMPARE(hotKey.modifiers, int(Qt::ControlModifier | Qt::ShiftModifier));
-        QCOMPARE(fake_->hotKeys.atoms.at(form_->hotKeyAtom()), std::string("hotkey"));
+        QCOMPARE(fake_->hotKeys.names.at(form_->hotKeyAtom()), std::string("hotkey"));
         QCOMPARE(fake_->socket.boundPort, std::uint16_t(6767));
         QVERIFY(fake_->messages.shown.isEmpty());
     }
@@ -243,8 +242,8 @@ private Q_SLOTS:
         fake_->log.clear();
         QSignalSpy closed(form_.get(), &app::TMainForm::closed);
         form_->mnuExit->trigger();
-        const fakes::Log expected = {"socket.close", "tray.remove", "hotkey.unregister",
-                                     "hotkey.deleteAtom", "help.close:Lanquill 2.0"};
+        const fakes::Log expected = {"socket.close", "tray.remove", "hotkey.release",
+                                     "help.close:Lanquill 2.0"};
         QCOMPARE(fake_->log, expected);
         QCOMPARE(closed.count(), 1);
         QCOMPARE(fake_->help.openWindows, 0);

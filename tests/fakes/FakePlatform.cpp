@@ -101,27 +101,18 @@ void FakeTrayIcon::remove() {
     shown = false;
 }
 
-std::uint16_t FakeHotKeys::addAtom(const std::string& name) {
-    log_.push_back("hotkey.addAtom");
-    const std::uint16_t id = static_cast<std::uint16_t>(0xC000 + atoms.size());
-    atoms[id] = name;
+std::uint16_t FakeHotKeys::grab(const std::string& name, int modifiers, int key) {
+    log_.push_back("hotkey.grab");
+    const std::uint16_t id = static_cast<std::uint16_t>(0xC000 + names.size());
+    names[id] = name;
+    registered[id] = {modifiers, key};
     return id;
 }
 
-void FakeHotKeys::deleteAtom(std::uint16_t atom) {
-    log_.push_back("hotkey.deleteAtom");
-    atoms.erase(atom);
-}
-
-bool FakeHotKeys::registerHotKey(std::uint16_t id, int modifiers, int key) {
-    log_.push_back("hotkey.register");
-    registered[id] = {modifiers, key};
-    return true;
-}
-
-void FakeHotKeys::unregisterHotKey(std::uint16_t id) {
-    log_.push_back("hotkey.unregister");
+void FakeHotKeys::release(std::uint16_t id) {
+    log_.push_back("hotkey.release");
     registered.erase(id);
+    names.erase(id);
 }
 
 void FakeTaskbarButton::hide(QWidget& window) {

@@ -124,10 +124,8 @@ private:
 class FakeHotKeys : public desktop::HotKeys {
 public:
     explicit FakeHotKeys(Log& log) : log_(log) {}
-    std::uint16_t addAtom(const std::string& name) override;
-    void deleteAtom(std::uint16_t atom) override;
-    bool registerHotKey(std::uint16_t id, int modifiers, int key) override;
-    void unregisterHotKey(std::uint16_t id) override;
+    std::uint16_t grab(const std::string& name, int modifiers, int key) override;
+    void release(std::uint16_t id) override;
     void onHotKey(std::function<void(std::uint16_t id)> handler) override {
         handler_ = std::move(handler);
     }
@@ -141,7 +139,7 @@ public:
         int key;
     };
     std::map<std::uint16_t, Registration> registered;
-    std::map<std::uint16_t, std::string> atoms;
+    std::map<std::uint16_t, std::string> names;
 
 private:
     Log& log_;
