@@ -85,6 +85,11 @@ std::vector<Message> readMessages(QSqlQuery& query) {
     return messages;
 }
 
+// An absent text is stored as an empty one (a null QString would bind as SQL NULL).
+QString notNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 // Runs `write` (returning a count) as one transaction: all of it is stored, or none.
 template <class Write> int inTransaction(QSqlDatabase& db, const QString& what, Write&& write) {
     if (!db.transaction())
@@ -203,12 +208,15 @@ bool History::add(const Message& m) {
     return inTransaction(db, QStringLiteral("无法写入消息记录"), [&] {
                return run(db,
                           QStringLiteral(
-                              "INSERT OR IGNORE INTO messages (id, direction, kind, peer, address, "
+                              "INSERT INTO messages (id, direction, kind, peer, address, "
                               "recipient, time, text, delivered, unread) "
-                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              // Only a second copy of an id is passed over; any other refusal
+                              // is an error, never a message silently dropped.
+                              "ON CONFLICT (id) DO NOTHING"),
                           {m.id, static_cast<int>(m.direction), kindName(m.kind), peerKey(m.peer),
-                           m.address, m.to, m.time.toMSecsSinceEpoch(), m.text, m.delivered ? 1 : 0,
-                           m.unread ? 1 : 0})
+                           notNull(m.address), notNull(m.to), m.time.toMSecsSinceEpoch(),
+                           notNull(m.text), m.delivered ? 1 : 0, m.unread ? 1 : 0})
                    .numRowsAffected();
            }) > 0;
 }

@@ -146,6 +146,18 @@ void tst_History::oneCopyPerId() {
     QCOMPARE(history.unreadCount(), 1);
     history.markRead(QStringLiteral("m1"));
     QCOMPARE(history.unreadCount(), 0);
+
+    // Fields lanquilld may leave out are stored empty: the message is kept, not passed over.
+    Message bare = received(QStringLiteral("m2"), QStringLiteral("PEER"), QString(), 9);
+    bare.address = QString();
+    bare.to = QString();
+    QVERIFY(history.add(bare));
+    QCOMPARE(history.conversation(QStringLiteral("PEER")).size(), std::size_t(2));
+    // A message that breaks the table's rules is an error, not a silent skip.
+    Message noId = bare;
+    noId.id = QString();
+    noId.time = QDateTime();
+    QVERIFY_THROWS_EXCEPTION(HistoryError, history.add(noId));
 }
 
 void tst_History::conversationsSearchDelete() {
