@@ -85,7 +85,8 @@ void Inbox::start() {
     try {
         history_ = std::make_unique<inbox::History>(historyPath_);
     } catch (const inbox::HistoryError& error) {
-        report(QStringLiteral("无法打开消息记录，不接收消息：") + QString::fromStdString(error.what()));
+        report(QStringLiteral("无法打开消息记录，不接收消息：") +
+               QString::fromStdString(error.what()));
         updateTray();
         return;
     }

@@ -72,10 +72,9 @@ void TMainForm::openSendDialog(const QString& group, const QString& name,
         contacts::GetComputerInfo(XMLDoc(), group.toStdString(), name.toStdString(), computerName,
                                   userName, ipAddress, memo);
         const net::Lookup lookup = net::HostNameToIP(*platform_.resolver, computerName);
-        dialog.setComputerMode(group, QString::fromStdString(computerName),
-                               QString::fromStdString(userName),
-                               QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text),
-                               lookup.found);
+        dialog.setComputerMode(
+            group, QString::fromStdString(computerName), QString::fromStdString(userName),
+            QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text), lookup.found);
     }
     Q_EMIT dialogOpened(&dialog);
     dialog.exec();

@@ -18,8 +18,7 @@ class DBusNotifications : public QObject, public Notifications {
 
 public:
     DBusNotifications();
-    void notify(const QString& summary, const QString& body,
-                std::function<void()> onOpen) override;
+    void notify(const QString& summary, const QString& body, std::function<void()> onOpen) override;
 
     static constexpr auto AppName = "Lanquill";
     static constexpr auto Category = "im.received";
@@ -36,7 +35,6 @@ private Q_SLOTS:
     void closed(uint id, uint reason);
 
 private:
-
     // The server's capabilities once it has told them; a body is escaped only for a server
     // that reads markup in it.
     std::optional<QStringList> capabilities_;
