@@ -79,7 +79,10 @@ Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString history
     connect(&form_, &TMainForm::historyRequested, this, reported([this] { openHistory(); }));
 }
 
-Inbox::~Inbox() = default;
+Inbox::~Inbox() {
+    // The history window reads the history, which goes with this.
+    delete historyWindow_.data();
+}
 
 void Inbox::start() {
     try {
@@ -137,6 +140,8 @@ void Inbox::arrived(const inbox::Message& message) {
                 window->open(id);
         });
     updateTray();
+    if (historyWindow_)
+        historyWindow_->reload();
 }
 
 void Inbox::read(const inbox::Message& message) {
