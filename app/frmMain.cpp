@@ -147,6 +147,7 @@ void TMainForm::buildMenus() {
                               QKeySequence(Qt::CTRL | Qt::Key_A));
     mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", QStringLiteral("帮助(&H)"), -1,
                           QKeySequence(Qt::Key_F1));
+    mnuHistory = addMenuItem(pMnuCallBack, "mnuHistory", QStringLiteral("消息记录"), -1, {});
     N3 = pMnuCallBack->addSeparator();
     N3->setObjectName(QStringLiteral("N3"));
     mnuExit = addMenuItem(pMnuCallBack, "mnuExit", QStringLiteral("关闭退出(&X)"), 5, {});
@@ -161,6 +162,7 @@ void TMainForm::buildMenus() {
             reported([this](bool) { pMnuAddGroupClick(); }));
     connect(mnuReActive, &QAction::triggered, this, reported([this](bool) { mnuReActiveClick(); }));
     connect(mnuHelp, &QAction::triggered, this, reported([this](bool) { mnuHelpClick(); }));
+    connect(mnuHistory, &QAction::triggered, this, [this](bool) { Q_EMIT historyRequested(); });
     connect(mnuExit, &QAction::triggered, this, reported([this](bool) { mnuExitClick(); }));
 }
 

@@ -64,6 +64,14 @@ public:
     void LoadXMLFile(const std::string& path) override;
     bool SendUDPData(const std::string& ip) override;
     const net::NodeStatusResults& nodeStatus() const override;
+    void messageSent(const inbox::Message& message) override { Q_EMIT sent(message); }
+
+    // Opens the send dialog to a computer as a click on its item does; a computer not in the
+    // book is addressed by `name`, at `knownAddress` when its name does not resolve.
+    void openSendDialog(const QString& group, const QString& name,
+                        const QString& knownAddress = {});
+    // The workgroup of the page shown, empty without one.
+    QString activeGroup() const;
 
     // Components, by their form names.
     widgets::TfcOutlookBar* fcOutlookBar1 = nullptr;
@@ -83,6 +91,7 @@ public:
     QAction* mnuAddGroup = nullptr;
     QAction* mnuReActive = nullptr;
     QAction* mnuHelp = nullptr;
+    QAction* mnuHistory = nullptr;
     QAction* N3 = nullptr;
     QAction* mnuExit = nullptr;
 
@@ -116,6 +125,9 @@ Q_SIGNALS:
     void closed();
     // A command's modal dialog is about to be shown (lets tests drive it).
     void dialogOpened(QDialog* dialog);
+    // The tray menu's 消息记录.
+    void historyRequested();
+    void sent(const lanquill::inbox::Message& message);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -42,26 +42,39 @@ void TMainForm::Image1Click() {
 
 void TMainForm::OutlookBarOutlookListItemClick(widgets::TfcOutlookList* sender,
                                                widgets::TfcOutlookListItem* item) {
-    const QString group = sender->page()->button()->text();
-    const QString name = item->text();
+    if (item->index() == 0) {
+        dialogs::TdlgSendMessage dialog(*this, this);
+        {
+            dialogs::WaitCursor wait;
+            dialog.setGroupMode(sender->page()->button()->text());
+        }
+        Q_EMIT dialogOpened(&dialog);
+        dialog.exec();
+        return;
+    }
+    openSendDialog(sender->page()->button()->text(), item->text());
+}
+
+QString TMainForm::activeGroup() const {
+    widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
+    return page == nullptr ? QString() : page->button()->text();
+}
+
+void TMainForm::openSendDialog(const QString& group, const QString& name,
+                               const QString& knownAddress) {
     dialogs::TdlgSendMessage dialog(*this, this);
     {
         dialogs::WaitCursor wait;
-        if (item->index() == 0) {
-            dialog.setGroupMode(group);
-        } else {
-            std::string computerName = name.toStdString();
-            std::string userName;
-            std::string ipAddress;
-            std::string memo;
-            contacts::GetComputerInfo(XMLDoc(), group.toStdString(), name.toStdString(),
-                                      computerName, userName, ipAddress, memo);
-            const net::Lookup lookup = net::HostNameToIP(*platform_.resolver, computerName);
-            dialog.setComputerMode(
-                group, QString::fromStdString(computerName), QString::fromStdString(userName),
-                QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text),
-                lookup.found);
-        }
+        std::string computerName = name.toStdString();
+        std::string userName;
+        std::string ipAddress = knownAddress.toStdString();
+        std::string memo;
+        contacts::GetComputerInfo(XMLDoc(), group.toStdString(), name.toStdString(), computerName,
+                                  userName, ipAddress, memo);
+        const net::Lookup lookup = net::HostNameToIP(*platform_.resolver, computerName);
+        dialog.setComputerMode(
+            group, QString::fromStdString(computerName), QString::fromStdString(userName),
+            QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text), lookup.found);
     }
     Q_EMIT dialogOpened(&dialog);
     dialog.exec();

@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/Inbox.h"
 #include "app/frmMain.h"
 #include "desktop/ErrorReport.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     // An error stops the start-up where it arose; the window is still shown.
     lanquill::desktop::runReported([&] { form.FormCreate(); });
     form.show();
+    lanquill::app::Inbox inbox(form, platform);
+    lanquill::desktop::runReported([&] { inbox.start(); });
     const int status = application.exec();
     lanquill::desktop::setErrorSink(nullptr);
     return status;

@@ -80,6 +80,8 @@ struct InertPlatform {
     struct Tray : desktop::TrayIcon {
         bool add(const QIcon&, const QString&) override { return false; }
         void remove() override {}
+        void update(const QIcon&, const QString&) override {}
+        void showMessage(const QString&, const QString&) override {}
         void onLeftPress(std::function<void()>) override {}
         void onRightRelease(std::function<void(const QPoint&)>) override {}
     } tray;

@@ -25,6 +25,10 @@ public:
     // the icon could not be shown at once.
     virtual bool add(const QIcon& icon, const QString& tip) = 0;
     virtual void remove() = 0;
+    // Changes the picture and tip of the icon (as added or not).
+    virtual void update(const QIcon& icon, const QString& tip) = 0;
+    // A short note beside the icon that goes away by itself.
+    virtual void showMessage(const QString& title, const QString& text) = 0;
     // Left button pressed over the icon.
     virtual void onLeftPress(std::function<void()> handler) = 0;
     // Right button released over the icon, with the pointer's position on the screen.
@@ -61,6 +65,16 @@ public:
     virtual bool open(const std::string& path) = 0;
 };
 
+// Desktop notifications (the session's notification server).
+class Notifications {
+public:
+    virtual ~Notifications() = default;
+    // Raises a notification of a received message; `onOpen` runs when the user picks it. Without
+    // a notification server nothing shows and nothing is reported.
+    virtual void notify(const QString& summary, const QString& body,
+                        std::function<void()> onOpen) = 0;
+};
+
 // Plain message boxes with one OK button.
 class MessageBoxes {
 public:
@@ -76,6 +90,7 @@ struct Platform : platform::Platform {
     TaskbarButton* taskbar = nullptr;
     HelpViewer* help = nullptr;
     MessageBoxes* messages = nullptr;
+    Notifications* notifications = nullptr;
 };
 
 // Owns the real layers; `platform()` hands them out.

@@ -1,6 +1,7 @@
 #include "desktop/Desktop.h"
 
 #include "desktop/ChmHelpViewer.h"
+#include "desktop/DBusNotifications.h"
 #include "desktop/QtMessageBoxes.h"
 #include "desktop/SystemTrayIcon.h"
 #include "desktop/UdpDatagramSocket.h"
@@ -24,6 +25,7 @@ struct RealPlatform::Layers {
     X11TaskbarButton taskbar;
     ChmHelpViewer help;
     QtMessageBoxes messages;
+    DBusNotifications notifications;
     platform::RealResolver resolver;
     platform::RealNeighbourTable neighbours;
     platform::SmbMessenger messenger{resolver};
@@ -39,6 +41,7 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.taskbar = &layers_->taskbar;
     platform_.help = &layers_->help;
     platform_.messages = &layers_->messages;
+    platform_.notifications = &layers_->notifications;
     platform_.resolver = &layers_->resolver;
     platform_.neighbours = &layers_->neighbours;
     platform_.messenger = &layers_->messenger;

@@ -44,6 +44,16 @@ void SystemTrayIcon::remove() {
     icon_.hide();
 }
 
+void SystemTrayIcon::update(const QIcon& icon, const QString& tip) {
+    icon_.setIcon(icon);
+    icon_.setToolTip(tip);
+}
+
+void SystemTrayIcon::showMessage(const QString& title, const QString& text) {
+    constexpr int ShownMs = 4000;
+    icon_.showMessage(title, text, icon_.icon(), ShownMs);
+}
+
 void SystemTrayIcon::onLeftPress(std::function<void()> handler) {
     leftPress_ = std::move(handler);
 }

@@ -15,6 +15,8 @@ public:
     SystemTrayIcon();
     bool add(const QIcon& icon, const QString& tip) override;
     void remove() override;
+    void update(const QIcon& icon, const QString& tip) override;
+    void showMessage(const QString& title, const QString& text) override;
     void onLeftPress(std::function<void()> handler) override;
     void onRightRelease(std::function<void(const QPoint&)> handler) override;
 

@@ -4,6 +4,7 @@
 
 #include "contacts/XmlDocument.h"
 #include "desktop/Desktop.h"
+#include "inbox/Message.h"
 #include "net/NodeStatus.h"
 
 #include <string>
@@ -21,6 +22,8 @@ public:
     // Sends the node-status query to port 137 of the dotted address `ip`.
     virtual bool SendUDPData(const std::string& ip) = 0;
     virtual const net::NodeStatusResults& nodeStatus() const = 0;
+    // A message went out (or failed to: `delivered` tells); it belongs in the history.
+    virtual void messageSent(const inbox::Message&) {}
 };
 
 } // namespace lanquill::dialogs

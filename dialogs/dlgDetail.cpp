@@ -12,6 +12,8 @@
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
+#include <QUuid>
+
 namespace lanquill::dialogs {
 
 using desktop::reported;
@@ -87,9 +89,18 @@ bool TdlgSendMessage::OKBtnClick() {
     ui_->SendStstus->setVisible(true);
     repaint();
     const desktop::Platform& platform = main_.platform();
+    inbox::Message sent;
+    sent.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    sent.direction = inbox::Direction::Sent;
+    sent.peer = ui_->stxtCompName->text();
+    sent.time = QDateTime::currentDateTimeUtc();
+    sent.text = ui_->Memo1->toPlainText();
     if (mode_ == Mode::Group) {
-        platform.commands->start(
+        sent.kind = inbox::Kind::Workgroup;
+        sent.to = sent.peer;
+        sent.delivered = platform.commands->start(
             net::groupSendCommandLine(ui_->stxtCompName->text().toStdString(), messageText()));
+        main_.messageSent(sent);
         return true;
     }
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
@@ -99,6 +110,10 @@ bool TdlgSendMessage::OKBtnClick() {
         result = SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,
                                 messageText());
     }
+    sent.to = ui_->IPAddress->text();
+    sent.address = sent.to;
+    sent.delivered = result == platform::messenger::Success;
+    main_.messageSent(sent);
     if (result != platform::messenger::Success) {
         ui_->SendStstus->setVisible(false);
         platform.messages->show(this, QStringLiteral("无法发送！"));

@@ -217,7 +217,8 @@ private Q_SLOTS:
         QCOMPARE(form_->mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
         QVERIFY(form_->N3->isSeparator());
         QCOMPARE(form_->mnuExit->text(), QStringLiteral("关闭退出(&X)"));
-        QCOMPARE(form_->pMnuCallBack->actions().size(), 4);
+        QCOMPARE(form_->mnuHistory->text(), QStringLiteral("消息记录"));
+        QCOMPARE(form_->pMnuCallBack->actions().size(), 5);
     }
 
     void logoBevelFollowsThePointer() {

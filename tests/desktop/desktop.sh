@@ -76,11 +76,16 @@ lqd_start_display() {
     return 1
 }
 
-# Starts lanquill with DIR as its current directory, in the client namespace.
+# Starts lanquill with DIR as its current directory, in the client namespace. Its history and
+# session socket stay in the test's folder unless the scenario chose others: the file system is
+# not private to the namespace, and a lanquilld running on this machine is not the test's.
 lqd_start_lanquill() {
     local dir=$1
     (cd "$dir" && exec ip netns exec "$LQ_NS_CLIENT" env DISPLAY="$DISPLAY" \
-        QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$LQD_BIN/lanquill" >"$dir/lanquill.out" 2>&1) &
+        QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
+        LANQUILL_SESSION_SOCKET="${LANQUILL_SESSION_SOCKET:-$LQ_TMP/no-lanquilld.sock}" \
+        XDG_DATA_HOME="${XDG_DATA_HOME:-$LQ_TMP/data}" \
+        "$LQD_BIN/lanquill" >"$dir/lanquill.out" 2>&1) &
     LQD_PID=$!
     LQD_PIDS+=($LQD_PID)
 }

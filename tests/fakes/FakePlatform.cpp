@@ -155,6 +155,7 @@ FakePlatform::FakePlatform() {
     platform_.taskbar = &taskbar;
     platform_.help = &help;
     platform_.messages = &messages;
+    platform_.notifications = &notifications;
 }
 
 } // namespace lanquill::fakes

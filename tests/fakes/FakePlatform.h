@@ -107,6 +107,13 @@ public:
     explicit FakeTrayIcon(Log& log) : log_(log) {}
     bool add(const QIcon& icon, const QString& tip) override;
     void remove() override;
+    void update(const QIcon& newIcon, const QString& newTip) override {
+        icon = newIcon;
+        tip = newTip;
+    }
+    void showMessage(const QString& title, const QString& text) override {
+        notes.push_back(title + QStringLiteral(": ") + text);
+    }
     void onLeftPress(std::function<void()> handler) override { leftPress = std::move(handler); }
     void onRightRelease(std::function<void(const QPoint&)> handler) override {
         rightRelease = std::move(handler);
@@ -114,6 +121,8 @@ public:
 
     bool shown = false;
     QString tip;
+    QIcon icon;
+    QStringList notes;
     std::function<void()> leftPress;
     std::function<void(const QPoint&)> rightRelease;
 
@@ -179,6 +188,19 @@ private:
     Log& log_;
 };
 
+class FakeNotifications : public desktop::Notifications {
+public:
+    void notify(const QString& summary, const QString& body,
+                std::function<void()> onOpen) override {
+        raised.push_back({summary, body, std::move(onOpen)});
+    }
+    struct Raised {
+        QString summary, body;
+        std::function<void()> onOpen;
+    };
+    std::vector<Raised> raised;
+};
+
 // A whole set; `platform()` hands it out.
 class FakePlatform {
 public:
@@ -199,6 +221,7 @@ public:
     FakeTaskbarButton taskbar{log};
     FakeHelpViewer help{log};
     FakeMessageBoxes messages{log};
+    FakeNotifications notifications;
 
 private:
     desktop::Platform platform_;

@@ -1,0 +1,220 @@
+#include "app/Inbox.h"
+
+#include "app/frmMain.h"
+#include "contacts/XMLFile.h"
+#include "desktop/ErrorReport.h"
+#include "dialogs/dlgHistory.h"
+#include "widgets/Artwork.h"
+
+#include <QPainter>
+
+namespace lanquill::app {
+
+using desktop::reported;
+
+namespace {
+
+// The program icon with a red dot in its corner while unread messages wait.
+QIcon unreadIcon() {
+    QPixmap picture = widgets::programIcon().pixmap(32, 32);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(QColor(220, 30, 30));
+    painter.drawEllipse(QRectF(18, 1, 13, 13));
+    painter.end();
+    return QIcon(picture);
+}
+
+QString receiverText(const inbox::ReceiverStatus& status) {
+    using inbox::ReceiverState;
+    switch (status.state) {
+    case ReceiverState::Connecting:
+        return QStringLiteral("正在连接接收服务");
+    case ReceiverState::Receiving:
+        return QStringLiteral("正在接收消息");
+    case ReceiverState::NotInstalled:
+        return QStringLiteral("接收消息已关闭：未安装 lanquilld");
+    case ReceiverState::NotRunning:
+        return QStringLiteral("接收消息已关闭：lanquilld 未运行");
+    case ReceiverState::Port139Held:
+        return QStringLiteral("接收消息已关闭：139 端口被 Samba 占用");
+    case ReceiverState::Unavailable:
+        return QStringLiteral("接收消息已关闭：") + status.reason;
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<BookEntry> findInBook(const contacts::XmlDocument& book, const std::string& name,
+                                    const std::string& address) {
+    const contacts::XmlNodeList groups = book.documentElement().childNodes();
+    for (int g = 0; g < groups.length(); ++g) {
+        const std::string group = groups.item(g).getAttribute("id");
+        const contacts::XmlNodeList computers = groups.item(g).childNodes();
+        for (int c = 0; c < computers.length(); ++c) {
+            const std::string id = computers.item(c).getAttribute("id");
+            std::string computerName = id, userName, ipAddress, memo;
+            contacts::GetComputerInfo(book, group, id, computerName, userName, ipAddress, memo);
+            if (contacts::idsMatch(id, name) || contacts::idsMatch(computerName, name) ||
+                (!address.empty() && ipAddress == address))
+                return BookEntry{group, id, userName};
+        }
+    }
+    return std::nullopt;
+}
+
+Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString historyPath)
+    : form_(form), platform_(platform), historyPath_(std::move(historyPath)),
+      messageWindow_(std::make_unique<dialogs::TdlgMessage>(
+          [this](const inbox::Message& m) { return describe(m); }, nullptr)) {
+    connect(messageWindow_.get(), &dialogs::TdlgMessage::replyClicked, this,
+            reported([this](const inbox::Message& m) { reply(m); }));
+    connect(messageWindow_.get(), &dialogs::TdlgMessage::addToBookClicked, this,
+            reported([this](const inbox::Message& m) { addToBook(m); }));
+    connect(messageWindow_.get(), &dialogs::TdlgMessage::read, this,
+            reported([this](const inbox::Message& m) { read(m); }));
+    connect(&form_, &TMainForm::sent, this, [this](const inbox::Message& m) { sent(m); });
+    connect(&form_, &TMainForm::historyRequested, this, reported([this] { openHistory(); }));
+}
+
+Inbox::~Inbox() {
+    // The history window reads the history, which goes with this.
+    delete historyWindow_.data();
+}
+
+void Inbox::start() {
+    try {
+        history_ = std::make_unique<inbox::History>(historyPath_);
+    } catch (const inbox::HistoryError& error) {
+        report(QStringLiteral("无法打开消息记录，不接收消息：") +
+               QString::fromStdString(error.what()));
+        updateTray();
+        return;
+    }
+    if (history_->outcome().kind == inbox::OpenOutcome::Kind::KeptAside)
+        platform_.messages->show(&form_, QStringLiteral("消息记录已损坏，原文件已另存为 %1，"
+                                                        "现已新建消息记录。")
+                                             .arg(history_->outcome().keptAsidePath));
+    connection_ = std::make_unique<inbox::SessionConnection>(
+        [this](const inbox::Message& m) { return history_->add(m); });
+    connect(connection_.get(), &inbox::SessionConnection::arrived, this,
+            reported([this](const inbox::Message& m) { arrived(m); }));
+    connect(connection_.get(), &inbox::SessionConnection::statusChanged, this,
+            [this] { updateTray(); });
+    connect(connection_.get(), &inbox::SessionConnection::problem, this,
+            [](const QString& text) { qWarning("inbox: %s", qPrintable(text)); });
+    // Messages left unread when the program last ended wait in the window again.
+    for (const inbox::Message& m : history_->unread())
+        messageWindow_->append(m);
+    connection_->start();
+    updateTray();
+}
+
+int Inbox::unreadCount() const {
+    return history_ ? history_->unreadCount() : 0;
+}
+
+QString Inbox::trayTip() const {
+    QString tip = QStringLiteral("Lanquill\n") +
+                  (connection_ ? receiverText(connection_->status())
+                               : QStringLiteral("接收消息已关闭：无法打开消息记录"));
+    if (const int unread = unreadCount(); unread > 0)
+        tip += QStringLiteral("\n%1 条未读消息").arg(unread);
+    return tip;
+}
+
+void Inbox::updateTray() {
+    platform_.tray->update(unreadCount() > 0 ? unreadIcon() : widgets::programIcon(), trayTip());
+}
+
+void Inbox::arrived(const inbox::Message& message) {
+    messageWindow_->append(message);
+    const dialogs::SenderView sender = describe(message);
+    const QString id = message.id;
+    platform_.notifications->notify(
+        sender.text, message.text,
+        [window = QPointer<dialogs::TdlgMessage>(messageWindow_.get()), id] {
+            if (window)
+                window->open(id);
+        });
+    updateTray();
+    if (historyWindow_)
+        historyWindow_->reload();
+}
+
+void Inbox::read(const inbox::Message& message) {
+    if (history_ && message.unread) {
+        history_->markRead(message.id);
+        updateTray();
+    }
+}
+
+void Inbox::sent(const inbox::Message& message) {
+    if (message.delivered)
+        platform_.tray->showMessage(QStringLiteral("Lanquill"),
+                                    message.kind == inbox::Kind::Workgroup
+                                        ? QStringLiteral("已广播到 ") + message.peer
+                                        : QStringLiteral("已发送给 ") + message.peer);
+    if (history_)
+        desktop::runReported([&] { history_->add(message); });
+    if (historyWindow_)
+        historyWindow_->reload();
+}
+
+dialogs::SenderView Inbox::describe(const inbox::Message& message) const {
+    const std::optional<BookEntry> entry =
+        findInBook(form_.XMLDoc(), message.peer.toStdString(), message.address.toStdString());
+    if (entry) {
+        const QString user = QString::fromStdString(entry->userName);
+        return {(user.isEmpty() ? QString::fromStdString(entry->computer) : user) +
+                    QStringLiteral(" (") + QString::fromStdString(entry->group) +
+                    QStringLiteral(")"),
+                true};
+    }
+    return {message.peer + QStringLiteral(" (") + message.address + QStringLiteral(")"), false};
+}
+
+void Inbox::reply(const inbox::Message& message) {
+    const std::optional<BookEntry> entry =
+        findInBook(form_.XMLDoc(), message.peer.toStdString(), message.address.toStdString());
+    if (entry)
+        form_.openSendDialog(QString::fromStdString(entry->group),
+                             QString::fromStdString(entry->computer), message.address);
+    else
+        form_.openSendDialog(QString(), message.peer, message.address);
+}
+
+void Inbox::addToBook(const inbox::Message& message) {
+    const QString group = form_.activeGroup();
+    if (group.isEmpty())
+        return;
+    const std::string name = message.peer.toStdString();
+    contacts::AddComputer(form_.XMLDoc(), group.toStdString(), name, name, "",
+                          message.address.toStdString(), "");
+    form_.saveBook();
+    form_.LoadXMLFile(form_.ConfigPath());
+    messageWindow_->refreshSender();
+}
+
+void Inbox::openHistory() {
+    if (!history_)
+        return;
+    if (!historyWindow_) {
+        historyWindow_ = new dialogs::TdlgHistory(*history_, nullptr);
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+}
+
+void Inbox::report(const QString& text) {
+    if (text == lastReported_)
+        return;
+    lastReported_ = text;
+    platform_.messages->show(&form_, text);
+}
+
+} // namespace lanquill::app

@@ -1,0 +1,91 @@
+#include "dialogs/dlgHistory.h"
+
+#include "desktop/ErrorReport.h"
+#include "dialogs/FixedDialog.h"
+#include "dialogs/dlgMessage.h"
+#include "ui_dlgHistory.h"
+#include "widgets/Artwork.h"
+
+namespace lanquill::dialogs {
+
+using desktop::reported;
+
+TdlgHistory::TdlgHistory(inbox::History& history, QWidget* owner)
+    : QDialog(owner), history_(history), ui_(std::make_unique<Ui::dlgHistory>()) {
+    ui_->setupUi(this);
+    setUpFixedDialog(*this, true, QStringLiteral("WenQuanYi Micro Hei"));
+    setWindowIcon(widgets::programIcon());
+    connect(ui_->lstConversations, &QListWidget::currentRowChanged, this,
+            reported([this](int) { showConversation(); }));
+    connect(ui_->btnSearch, &QPushButton::clicked, this,
+            reported([this](bool) { search(ui_->edtSearch->text()); }));
+    connect(ui_->btnDelete, &QPushButton::clicked, this,
+            reported([this](bool) { deleteConversation(); }));
+    connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::close);
+    reload();
+}
+
+TdlgHistory::~TdlgHistory() = default;
+
+void TdlgHistory::reload() {
+    const QString chosen = ui_->lstConversations->currentItem()
+                               ? ui_->lstConversations->currentItem()->text()
+                               : QString();
+    QSignalBlocker quiet(ui_->lstConversations);
+    ui_->lstConversations->clear();
+    int row = 0;
+    for (const inbox::Conversation& c : history_.conversations()) {
+        if (c.peer == chosen)
+            row = ui_->lstConversations->count();
+        ui_->lstConversations->addItem(c.peer);
+    }
+    ui_->lstConversations->setCurrentRow(row);
+    showConversation();
+}
+
+void TdlgHistory::showConversation() {
+    const QListWidgetItem* item = ui_->lstConversations->currentItem();
+    ui_->btnDelete->setEnabled(item != nullptr);
+    if (item == nullptr) {
+        ui_->Memo1->clear();
+        return;
+    }
+    showMessages(history_.conversation(item->text()), false);
+}
+
+void TdlgHistory::search(const QString& word) {
+    if (word.isEmpty()) {
+        showConversation();
+        return;
+    }
+    showMessages(history_.search(word), true);
+}
+
+void TdlgHistory::deleteConversation() {
+    const QListWidgetItem* item = ui_->lstConversations->currentItem();
+    if (item == nullptr)
+        return;
+    history_.deleteConversation(item->text());
+    reload();
+}
+
+void TdlgHistory::showMessages(const std::vector<inbox::Message>& messages, bool withPeer) {
+    // One plain-text document built at once: quick for thousands of messages, and no text a
+    // sender wrote is ever read as markup.
+    QString text;
+    for (const inbox::Message& m : messages) {
+        text += m.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+        const bool received = m.direction == inbox::Direction::Received;
+        text += received ? QStringLiteral("收到") : QStringLiteral("发出");
+        if (withPeer)
+            text += (received ? QStringLiteral(" 来自 ") : QStringLiteral(" 给 ")) + m.peer;
+        text += QStringLiteral(" [") + kindText(m.kind) + QLatin1Char(']');
+        if (!received && !m.delivered)
+            text += QStringLiteral(" (未送达)");
+        text += QLatin1Char('\n') + m.text + QStringLiteral("\n\n");
+    }
+    ui_->Memo1->setPlainText(text);
+    ui_->Memo1->moveCursor(QTextCursor::End);
+}
+
+} // namespace lanquill::dialogs

@@ -1,0 +1,210 @@
+#include "inbox/SessionConnection.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+namespace lanquill::inbox {
+
+namespace {
+
+// Field bounds: generous for what a NetBIOS sender can carry, tight enough that a broken line
+// cannot swell the history.
+constexpr int LongestId = 128;
+constexpr int LongestName = 64;
+constexpr int LongestAddress = 45;
+constexpr int LongestText = 64 * 1024;
+
+bool stringField(const QJsonObject& line, const char* name, int longest, bool required,
+                 QString& value, QString& problem) {
+    const QJsonValue field = line.value(QLatin1String(name));
+    if (field.isUndefined() && !required)
+        return true;
+    if (!field.isString()) {
+        problem = QStringLiteral("field \"%1\" missing or not a string").arg(QLatin1String(name));
+        return false;
+    }
+    value = field.toString();
+    if (value.size() > longest || (required && value.isEmpty())) {
+        problem = QStringLiteral("field \"%1\" empty or longer than %2")
+                      .arg(QLatin1String(name))
+                      .arg(longest);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray helloLine() {
+    return QJsonDocument(QJsonObject{{QStringLiteral("hello"), 1}}).toJson(QJsonDocument::Compact) +
+           '\n';
+}
+
+std::optional<Message> parseMessageLine(const QJsonObject& line, QString& problem) {
+    Message m;
+    QString time;
+    QString kind;
+    if (!stringField(line, "id", LongestId, true, m.id, problem) ||
+        !stringField(line, "time", LongestName, true, time, problem) ||
+        !stringField(line, "kind", LongestName, true, kind, problem) ||
+        !stringField(line, "from", LongestName, true, m.peer, problem) ||
+        !stringField(line, "address", LongestAddress, false, m.address, problem) ||
+        !stringField(line, "to", LongestName, false, m.to, problem) ||
+        !stringField(line, "text", LongestText, false, m.text, problem))
+        return std::nullopt;
+    m.time = QDateTime::fromString(time, Qt::ISODateWithMs);
+    if (!m.time.isValid()) {
+        problem = QStringLiteral("time \"%1\" is not an ISO 8601 time").arg(time);
+        return std::nullopt;
+    }
+    m.time = m.time.toUTC();
+    if (!kindFromName(kind, m.kind)) {
+        problem = QStringLiteral("unknown kind \"%1\"").arg(kind);
+        return std::nullopt;
+    }
+    m.direction = Direction::Received;
+    m.delivered = true;
+    m.unread = true;
+    return m;
+}
+
+SessionConnection::SessionConnection(Store store, QObject* parent)
+    : QObject(parent), store_(std::move(store)) {
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &SessionConnection::connectNow);
+    connect(&socket_, &QLocalSocket::connected, this, &SessionConnection::connected);
+    connect(&socket_, &QLocalSocket::readyRead, this, &SessionConnection::readLines);
+    // Unconnected after a connection ended or after a connect that failed (which never
+    // reaches the connected state and so never reports a disconnection).
+    connect(&socket_, &QLocalSocket::stateChanged, this,
+            [this](QLocalSocket::LocalSocketState state) {
+                if (state == QLocalSocket::UnconnectedState)
+                    disconnected();
+            });
+}
+
+SessionConnection::~SessionConnection() {
+    // The socket says it disconnected while it is destroyed, after the timer and status it
+    // would touch are gone.
+    socket_.disconnect(this);
+}
+
+QString SessionConnection::socketPath() {
+    const QString fromEnvironment = qEnvironmentVariable("LANQUILL_SESSION_SOCKET");
+    return fromEnvironment.isEmpty() ? QStringLiteral("/run/lanquill/session.sock")
+                                     : fromEnvironment;
+}
+
+bool SessionConnection::receiverInstalled() {
+    const QStringList systemFolders = {
+        QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/bin"),
+        QStringLiteral("/usr/local/bin")};
+    return !QStandardPaths::findExecutable(QStringLiteral("lanquilld")).isEmpty() ||
+           !QStandardPaths::findExecutable(QStringLiteral("lanquilld"), systemFolders).isEmpty();
+}
+
+void SessionConnection::start() {
+    connectNow();
+}
+
+void SessionConnection::connectNow() {
+    if (socket_.state() != QLocalSocket::UnconnectedState)
+        return;
+    socket_.connectToServer(socketPath());
+}
+
+void SessionConnection::connected() {
+    delayMs_ = FirstDelayMs;
+    socket_.write(helloLine());
+}
+
+void SessionConnection::disconnected() {
+    const bool socketThere = QFileInfo::exists(socketPath());
+    if (!socketThere && !installed_())
+        setStatus(ReceiverState::NotInstalled);
+    else
+        setStatus(ReceiverState::NotRunning);
+    retryLater();
+}
+
+void SessionConnection::retryLater() {
+    if (retry_.isActive())
+        return;
+    retry_.start(delayMs_);
+    delayMs_ = std::min(delayMs_ * 2, LongestDelayMs);
+}
+
+void SessionConnection::setStatus(ReceiverState state, const QString& reason) {
+    if (status_.state == state && status_.reason == reason)
+        return;
+    status_ = {state, reason};
+    Q_EMIT statusChanged();
+}
+
+void SessionConnection::readLines() {
+    while (socket_.canReadLine()) {
+        const QByteArray line = socket_.readLine(LongestLine + 1);
+        if (!line.endsWith('\n')) {
+            Q_EMIT problem(
+                QStringLiteral("lanquilld sent a line longer than %1 bytes").arg(LongestLine));
+            socket_.abort();
+            return;
+        }
+        handleLine(line);
+        if (socket_.state() != QLocalSocket::ConnectedState)
+            return;
+    }
+    if (socket_.bytesAvailable() > LongestLine) {
+        Q_EMIT problem(
+            QStringLiteral("lanquilld sent a line longer than %1 bytes").arg(LongestLine));
+        socket_.abort();
+    }
+}
+
+void SessionConnection::handleLine(const QByteArray& line) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (!document.isObject()) {
+        Q_EMIT problem(QStringLiteral("lanquilld sent a line that is no JSON object: %1")
+                           .arg(error.errorString()));
+        return;
+    }
+    const QJsonObject object = document.object();
+    if (object.contains(QLatin1String("status"))) {
+        const QString status = object.value(QLatin1String("status")).toString();
+        const QString reason = object.value(QLatin1String("reason")).toString();
+        if (status == QLatin1String("receiving"))
+            setStatus(ReceiverState::Receiving);
+        else if (status == QLatin1String("no-139"))
+            setStatus(ReceiverState::Port139Held, reason);
+        else
+            setStatus(ReceiverState::Unavailable, reason.isEmpty() ? status : reason);
+        return;
+    }
+    QString problemText;
+    const std::optional<Message> message = parseMessageLine(object, problemText);
+    if (!message) {
+        // Not acknowledged: lanquilld keeps it, and a fixed program can still take it.
+        Q_EMIT problem(QStringLiteral("lanquilld sent a message that cannot be used: ") +
+                       problemText);
+        return;
+    }
+    bool stored = false;
+    try {
+        stored = store_(*message);
+    } catch (const std::exception& failure) {
+        // Not acknowledged either; a new connection later brings it again.
+        Q_EMIT problem(QString::fromStdString(failure.what()));
+        socket_.abort();
+        return;
+    }
+    socket_.write(QJsonDocument(QJsonObject{{QStringLiteral("ack"), message->id}})
+                      .toJson(QJsonDocument::Compact) +
+                  '\n');
+    if (stored)
+        Q_EMIT arrived(*message);
+}
+
+} // namespace lanquill::inbox

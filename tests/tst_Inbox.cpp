@@ -1,0 +1,187 @@
+// The inbox in the program, with fake platform layers and a session socket of the test's own:
+// the message window (sender from the book or by name and address, text as typed, stepping,
+// reply, add to book), the notification, the tray's unread count, sent messages, and a damaged
+// history put aside.
+#include "app/Inbox.h"
+#include "app/frmMain.h"
+#include "desktop/ErrorReport.h"
+#include "dialogs/dlgDetail.h"
+#include "fakes/FakePlatform.h"
+#include "ui_dlgDetail.h"
+#include "ui_dlgMessage.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace lanquill;
+
+namespace {
+
+const char* const Book = R"(<Lanquill>
+<group id="WG">
+<computer id="PC01"><ComputerName>PC01</ComputerName><UserName>ann</UserName><IpAddress>10.0.0.1</IpAddress><Memo/></computer>
+</group>
+</Lanquill>
+)";
+
+QByteArray messageLine(const char* id, const char* from, const char* address, const char* text) {
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("id"), QString::fromUtf8(id)},
+                           {QStringLiteral("time"), QStringLiteral("2026-12-08T10:00:00Z")},
+                           {QStringLiteral("kind"), QStringLiteral("direct")},
+                           {QStringLiteral("from"), QString::fromUtf8(from)},
+                           {QStringLiteral("address"), QString::fromUtf8(address)},
+                           {QStringLiteral("to"), QStringLiteral("PC-07")},
+                           {QStringLiteral("text"), QString::fromUtf8(text)}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
+}
+
+} // namespace
+
+class tst_Inbox : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<fakes::FakePlatform> fake_;
+    std::unique_ptr<app::TMainForm> form_;
+    std::unique_ptr<app::Inbox> inbox_;
+    QLocalServer server_;
+
+    QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+    void start() {
+        QFile book(path("config.xml"));
+        QVERIFY(book.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        book.write(Book);
+        book.close();
+        fake_->system.directory = dir_.path().toStdString();
+        form_ = std::make_unique<app::TMainForm>(fake_->platform());
+        desktop::runReported([this] { form_->FormCreate(); });
+        inbox_ = std::make_unique<app::Inbox>(*form_, fake_->platform(), path("history.sqlite"));
+        inbox_->start();
+    }
+
+    QLocalSocket* lanquilld() {
+        QDeadlineTimer deadline(5000);
+        while (!server_.hasPendingConnections() && !deadline.hasExpired())
+            QTest::qWait(10);
+        QLocalSocket* client = server_.nextPendingConnection();
+        return client;
+    }
+
+private Q_SLOTS:
+    void init() {
+        app::resetMainModule();
+        fake_ = std::make_unique<fakes::FakePlatform>();
+        desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
+        qputenv("LANQUILL_SESSION_SOCKET", path("session.sock").toUtf8());
+        QFile::remove(path("history.sqlite"));
+    }
+    void cleanup() {
+        inbox_.reset();
+        form_.reset();
+        server_.close();
+        desktop::setErrorSink(nullptr);
+    }
+
+    void arrivalsShownCountedAnswered() {
+        QLocalServer::removeServer(path("session.sock"));
+        QVERIFY(server_.listen(path("session.sock")));
+        start();
+        QLocalSocket* client = lanquilld();
+        QVERIFY(client);
+        client->write(R"({"status":"receiving"})"
+                      "\n");
+        client->write(messageLine("1", "PC01", "10.0.0.1", "lunch?"));
+        client->write(messageLine("2", "STRANGER", "10.9.9.9", "<b>not bold</b> & <i>raw</i>"));
+        dialogs::TdlgMessage& window = inbox_->messageWindow();
+        QTRY_COMPARE(window.count(), 2);
+        QVERIFY(window.isVisible());
+        QVERIFY(window.testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(fake_->tray.tip.contains(QStringLiteral("正在接收消息")));
+        QVERIFY(fake_->tray.tip.contains(QStringLiteral("2 条未读消息")));
+        QCOMPARE(fake_->notifications.raised.size(), std::size_t(2));
+        QCOMPARE(fake_->notifications.raised[1].body,
+                 QStringLiteral("<b>not bold</b> & <i>raw</i>"));
+
+        auto& ui = window.ui();
+        const struct {
+            int index;
+            const char* sender;
+            const char* text;
+            bool addVisible;
+        } shown[] = {
+            {0, "ann (WG)", "lunch?", false},
+            {1, "STRANGER (10.9.9.9)", "<b>not bold</b> & <i>raw</i>", true},
+        };
+        for (const auto& s : shown) {
+            if (window.current() != s.index)
+                ui.btnNext->click();
+            QCOMPARE(window.current(), s.index);
+            QCOMPARE(ui.stSender->text(), QString::fromUtf8(s.sender));
+            QCOMPARE(ui.Memo1->toPlainText(), QString::fromUtf8(s.text));
+            QCOMPARE(ui.btnAddToBook->isVisibleTo(&window), s.addVisible);
+            QVERIFY(ui.btnPrev->isVisibleTo(&window) && ui.btnNext->isVisibleTo(&window));
+        }
+
+        // The stranger joins the page's workgroup; the window then shows the book's view of it.
+        ui.btnAddToBook->click();
+        QFile book(path("config.xml"));
+        QVERIFY(book.open(QIODevice::ReadOnly));
+        QVERIFY(book.readAll().contains("<computer id=\"STRANGER\">"));
+        QCOMPARE(ui.stSender->text(), QStringLiteral("STRANGER (WG)"));
+        QVERIFY(!ui.btnAddToBook->isVisibleTo(&window));
+
+        // 回复 opens the send dialog to the sender; what goes out lands in the history.
+        ui.btnPrev->click();
+        fake_->resolver.byName["PC01"] = {"PC01", {platform::Ipv4{10, 0, 0, 1}}};
+        connect(form_.get(), &app::TMainForm::dialogOpened, this, [](QDialog* dialog) {
+            QTimer::singleShot(0, dialog, [dialog] {
+                auto* send = static_cast<dialogs::TdlgSendMessage*>(dialog);
+                QCOMPARE(send->ui().stxtCompName->text(), QStringLiteral("PC01"));
+                send->ui().Memo1->setPlainText(QStringLiteral("yes, 12:00"));
+                send->ui().OKBtn->click();
+            });
+        });
+        ui.btnReply->click();
+        QCOMPARE(fake_->messenger.messages.size(), std::size_t(1));
+        QCOMPARE(fake_->tray.notes, QStringList{QStringLiteral("Lanquill: 已发送给 PC01")});
+        const auto pc01 = inbox_->history()->conversation(QStringLiteral("PC01"));
+        QCOMPARE(pc01.size(), std::size_t(2));
+        QCOMPARE(pc01[1].text, QStringLiteral("yes, 12:00"));
+        QCOMPARE(pc01[1].direction, inbox::Direction::Sent);
+
+        // Closing the window reads what it showed: the unread mark and count go.
+        ui.CancelBtn->click();
+        QCOMPARE(inbox_->unreadCount(), 0);
+        QVERIFY(!fake_->tray.tip.contains(QStringLiteral("未读")));
+    }
+
+    void receivingOffSaysWhy() {
+        QLocalServer::removeServer(path("session.sock"));
+        start();
+        QTRY_VERIFY(fake_->tray.tip.contains(QStringLiteral("接收消息已关闭")));
+        QVERIFY(fake_->tray.tip.startsWith(QStringLiteral("Lanquill\n")));
+    }
+
+    void damagedHistoryPutAside() {
+        QFile junk(path("history.sqlite"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(8192, 'j'));
+        junk.close();
+        start();
+        QCOMPARE(fake_->messages.shown.size(), 1);
+        QVERIFY(fake_->messages.shown[0].contains(QStringLiteral("已另存为")));
+        QVERIFY(QFile::exists(inbox_->history()->outcome().keptAsidePath));
+    }
+};
+
+QTEST_MAIN(tst_Inbox)
+#include "tst_Inbox.moc"
