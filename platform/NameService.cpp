@@ -2,6 +2,7 @@
 
 #include "platform/Interfaces.h"
 #include "platform/UdpSocket.h"
+#include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
@@ -139,8 +140,17 @@ std::optional<std::vector<Ipv4>> broadcastNameQuery(const std::string& oemName, 
             socket.sendTo(target, netbios::NameServicePort, *request);
         const auto deadline = Clock::now() + interval;
         while (auto received = socket.receiveUntil(deadline, buffer)) {
-            if (auto addresses = netbios::parseNameQueryResponse(
-                    std::span<const std::uint8_t>(buffer).first(received->length), id))
+            auto addresses = netbios::parseNameQueryResponse(
+                std::span<const std::uint8_t>(buffer).first(received->length), id);
+            if (!addresses)
+                continue;
+            // An answer pointing at loopback, nowhere or a broadcast would send the message
+            // there: such addresses are dropped, and an answer left without any is no answer.
+            std::erase_if(*addresses, [&](const Ipv4& address) {
+                return !protocol::isHostAddress(address) ||
+                       std::find(targets.begin(), targets.end(), address) != targets.end();
+            });
+            if (!addresses->empty())
                 return addresses;
         }
     }

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""A hostile NetBIOS host for the real-peer checks; run it inside the peer namespace only.
+
+    hostile_peer.py ADDR answer IP       name queries answered with IP (loopback, broadcast...)
+    hostile_peer.py ADDR table N NAME    node status: N unique names, the first NAME (may hold
+                                         escapes: \\x00, \\x1b)
+    hostile_peer.py ADDR slow SECONDS    TCP 139: every SMB answered as a success, each after
+                                         SECONDS (a peer just inside each reply deadline)
+"""
+import socket
+import struct
+import sys
+import threading
+import time
+
+addr, mode = sys.argv[1], sys.argv[2]
+
+
+def pad(name, suffix):
+    return name.ljust(15, b" ")[:15] + bytes([suffix])
+
+
+def udp_peer():
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    sock.bind(("0.0.0.0", 137))  # broadcasts reach only a wildcard bind
+    while True:
+        query, sender = sock.recvfrom(2048)
+        if len(query) < 50 or query[2] & 0x80:
+            continue
+        tid, question, qtype = query[:2], query[12:46], query[46:48]
+        head = tid + b"\x84\x00\x00\x00\x00\x01\x00\x00\x00\x00" + question + qtype + b"\x00\x01"
+        if qtype == b"\x00\x20" and mode == "answer":
+            ip = socket.inet_aton(sys.argv[3])
+            sock.sendto(head + b"\x00\x00\x00\x00\x00\x06\x00\x00" + ip, sender)
+        elif qtype == b"\x00\x21" and mode in ("table", "slow"):
+            count = int(sys.argv[3]) if mode == "table" else 1
+            first = sys.argv[4].encode().decode("unicode_escape").encode("latin-1") \
+                if mode == "table" else b"SLOWPEER"
+            names = [pad(first, 0)] + [pad(b"N%d" % i, 0x20) for i in range(1, count)]
+            table = bytes([count]) + b"".join(n + b"\x04\x00" for n in names) + bytes(46)
+            sock.sendto(head + b"\x00\x00\x00\x00" + struct.pack(">H", len(table)) + table, sender)
+
+
+def read_exact(conn, length):
+    data = b""
+    while len(data) < length:
+        more = conn.recv(length - len(data))
+        if not more:
+            raise EOFError
+        data += more
+    return data
+
+
+def slow_session(conn, delay):
+    try:
+        while True:
+            head = read_exact(conn, 4)
+            body = read_exact(conn, ((head[1] & 1) << 16) | struct.unpack(">H", head[2:])[0])
+            time.sleep(delay)
+            if head[0] == 0x81:  # session request: positive answer
+                conn.sendall(b"\x82\x00\x00\x00")
+                continue
+            reply = bytearray(body[:32])
+            reply[5:9] = bytes(4)  # status: success
+            reply[9] |= 0x80  # a reply
+            words = b"\x01\x00\x00" if body[4] == 0x72 else b"\x00"  # negotiate: dialect 0
+            if body[4] == 0xD5:  # start of a multi-block message: group id 1
+                words = b"\x01\x01\x00"
+            reply += words + b"\x00\x00"
+            conn.sendall(struct.pack(">I", len(reply)) + reply)
+    except (EOFError, OSError):
+        conn.close()
+
+
+def tcp_peer(delay):
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind((addr, 139))
+    server.listen()
+    while True:
+        conn, _ = server.accept()
+        threading.Thread(target=slow_session, args=(conn, delay), daemon=True).start()
+
+
+if mode == "slow":
+    threading.Thread(target=tcp_peer, args=(float(sys.argv[3]),), daemon=True).start()
+udp_peer()

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# lanquill-net against a hostile host (hostile_peer.py) in a private pair of network namespaces
+# made by harness.sh; no Samba. Each case starts the peer in one mode, runs one command in the
+# client namespace and checks what it printed and how it ended. Exit 77 (skipped) where network
+# namespaces cannot be made. Usage: run_hostile.sh LANQUILL_NET [CASE...]
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=harness.sh
+. "$here/harness.sh"
+
+net=$1
+shift
+if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || ! command -v python3 >/dev/null ||
+    ! ip netns add "lqhostile$LQ_ID" 2>/dev/null; then
+    echo "SKIP: the hostile-peer checks need root, python3 and network namespaces"
+    exit 77
+fi
+ip netns del "lqhostile$LQ_ID"
+trap lq_teardown EXIT
+trap 'exit 130' INT TERM
+lq_setup
+
+failures=0
+peer_pid=
+
+start_peer() {
+    [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+    # Not through lq_peer: $! must be the peer itself, so that it can be stopped by pid.
+    ip netns exec "$LQ_NS_PEER" python3 "$here/hostile_peer.py" "$LQ_PEER_ADDR" "$@" &
+    peer_pid=$!
+    sleep 0.5
+}
+
+# check NAME EXPECTED_STATUS PATTERN COMMAND...: COMMAND ends with EXPECTED_STATUS and its
+# output (stdout and stderr) matches the extended regular expression PATTERN.
+check() {
+    local name=$1 expected=$2 pattern=$3 status
+    shift 3
+    output=$(lq_client "$@" 2>&1)
+    status=$?
+    if [ "$status" -eq "$expected" ] && grep -Eq -- "$pattern" <<<"$output"; then
+        echo "PASS $name"
+    else
+        echo "FAIL $name: exit $status (wanted $expected), output:"
+        printf '%s\n' "$output" | cat -v | head -20
+        failures=$((failures + 1))
+    fi
+}
+
+case_loopback_answer() {
+    local answer
+    for answer in 127.0.0.1 0.0.0.0 255.255.255.255 "$LQ_BROADCAST"; do
+        start_peer answer "$answer"
+        check "name answered with $answer is not found" 1 "not found" "$net" lookup EVIL
+    done
+}
+
+cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
+for c in $cases; do
+    "case_$c"
+done
+[ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null
+exit $((failures > 0))
