@@ -115,7 +115,7 @@ std::optional<netbios::NodeStatus> queryNodeStatus(const Ipv4& address, millisec
     if (!socket.sendTo(address, netbios::NameServicePort, netbios::nodeStatusRequest(id)))
         return std::nullopt;
     const auto deadline = Clock::now() + wait;
-    std::array<std::uint8_t, 1500> buffer{};
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     while (auto received = socket.receiveUntil(deadline, buffer)) {
         if (received->from != address)
             continue;
@@ -134,7 +134,7 @@ std::optional<std::vector<Ipv4>> broadcastNameQuery(const std::string& oemName, 
     UdpSocket socket;
     if (!request || targets.empty() || !socket.open() || !socket.allowBroadcast())
         return std::nullopt;
-    std::array<std::uint8_t, 1500> buffer{};
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     for (int attempt = 0; attempt < tries; ++attempt) {
         for (const auto& target : targets)
             socket.sendTo(target, netbios::NameServicePort, *request);

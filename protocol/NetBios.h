@@ -20,6 +20,9 @@ constexpr std::size_t EncodedNameLength = 34; // length byte, 32 letters, termin
 constexpr std::uint16_t NameServicePort = 137;
 constexpr std::uint16_t DatagramPort = 138;
 constexpr std::uint16_t SessionPort = 139;
+// The largest UDP datagram: every receive buffer takes one whole, so that a long answer (a node
+// status of 255 names is over 4 KB) is read rather than dropped as too long.
+constexpr std::size_t MaxDatagramLength = 65535;
 
 // Suffixes (the 16th byte) used by the program.
 constexpr std::uint8_t Workstation = 0x00;

@@ -55,6 +55,12 @@ case_loopback_answer() {
     done
 }
 
+case_big_table() {
+    # 255 names make a reply of over 4,600 bytes: more than any Ethernet frame.
+    start_peer table 255 BIGTABLE
+    check "a node status of 255 names is read" 0 "N254 +<20>" "$net" status "$LQ_PEER_ADDR"
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
