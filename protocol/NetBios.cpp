@@ -198,7 +198,9 @@ std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> 
 std::string firstUniqueName(const NodeStatus& status,
                             std::initializer_list<std::uint8_t> suffixes) {
     for (const auto& entry : status.names) {
-        if (entry.group || entry.name.empty())
+        if (entry.group || entry.name.empty() ||
+            std::any_of(entry.name.begin(), entry.name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
             continue;
         for (const auto suffix : suffixes)
             if (entry.suffix == suffix)

@@ -86,7 +86,9 @@ std::optional<NodeStatus> parseNodeStatus(std::span<const std::uint8_t> packet);
 std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
                                                   std::uint16_t transactionId);
 
-// The first unique name with one of the given suffixes, in table order; empty when none.
+// The first unique name with one of the given suffixes, in table order; empty when none. A name
+// holding a control byte (a zero among them) cannot be called or addressed and is passed over:
+// this is where names from the wire enter as recipients and computer names.
 std::string firstUniqueName(const NodeStatus& status, std::initializer_list<std::uint8_t> suffixes);
 
 // The computer name a Windows machine shows for a host name (UTF-8, maybe with a domain): the

@@ -109,21 +109,37 @@ private Q_SLOTS:
         QVERIFY(main_->fake.commands.started.empty());
     }
 
+    void failedSendKeepsTheDialogAndTheText_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("not delivered") << QStringLiteral("result");
+        QTest::newRow("exception below") << QStringLiteral("throws");
+        QTest::newRow("group command not started") << QStringLiteral("group");
+    }
     void failedSendKeepsTheDialogAndTheText() {
-        main_->fake.messenger.result = platform::messenger::NetworkError;
+        QFETCH(QString, failure);
+        auto& fake = main_->fake;
+        fake.messenger.result = failure == QLatin1String("result")
+                                    ? platform::messenger::NetworkError
+                                    : platform::messenger::Success;
+        fake.messenger.throws = failure == QLatin1String("throws");
+        fake.commands.starts = failure != QLatin1String("group");
         openComputer();
+        if (failure == QLatin1String("group"))
+            dialog_->setGroupMode(QStringLiteral("WG"));
         type(QStringLiteral("important"));
         send();
-        QCOMPARE(main_->fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QCOMPARE(fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
         QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().Memo1->toPlainText(), QStringLiteral("important"));
         QVERIFY(!ui().SendStstus->isVisible());
         QVERIFY(QApplication::overrideCursor() == nullptr);
         // A second try that works closes it.
-        main_->fake.messenger.result = platform::messenger::Success;
+        fake.messenger.result = platform::messenger::Success;
+        fake.messenger.throws = false;
+        fake.commands.starts = true;
         send();
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
-        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
+        QCOMPARE(fake.messenger.messages.size() + fake.commands.started.size(), std::size_t(2));
     }
 
     void overLongNamesAndTextsAreRefusedWhole() {

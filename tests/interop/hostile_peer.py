@@ -4,8 +4,9 @@
     hostile_peer.py ADDR answer IP       name queries answered with IP (loopback, broadcast...)
     hostile_peer.py ADDR table N NAME    node status: N unique names, the first NAME (may hold
                                          escapes: \\x00, \\x1b)
-    hostile_peer.py ADDR slow SECONDS    TCP 139: every SMB answered as a success, each after
-                                         SECONDS (a peer just inside each reply deadline)
+    hostile_peer.py ADDR slow SECONDS    every SMB answered after SECONDS (a peer just inside
+                                         each reply deadline)
+In every mode TCP 139 takes any messenger session and answers each SMB as a success.
 """
 import socket
 import struct
@@ -83,6 +84,6 @@ def tcp_peer(delay):
         threading.Thread(target=slow_session, args=(conn, delay), daemon=True).start()
 
 
-if mode == "slow":
-    threading.Thread(target=tcp_peer, args=(float(sys.argv[3]),), daemon=True).start()
+delay = float(sys.argv[3]) if mode == "slow" else 0
+threading.Thread(target=tcp_peer, args=(delay,), daemon=True).start()
 udp_peer()

@@ -61,6 +61,17 @@ case_big_table() {
     check "a node status of 255 names is read" 0 "N254 +<20>" "$net" status "$LQ_PEER_ADDR"
 }
 
+case_bad_names() {
+    # A name from the wire that cannot be a recipient is passed over: the message goes to the
+    # address under the name any server accepts.
+    local name
+    for name in 'EV\x00IL' 'RED\x1b[31m'; do
+        start_peer table 3 "$name"
+        check "node-status name $name is not used as recipient" 0 "delivered to" \
+            "$net" send "$LQ_PEER_ADDR" hello
+    done
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
