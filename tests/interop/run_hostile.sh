@@ -72,6 +72,24 @@ case_bad_names() {
     done
 }
 
+case_slow_peer() {
+    # Each answer comes 4.5 s late, inside any single reply wait: only a deadline for the whole
+    # send (10 s) ends it. 13 s leaves room for a slow machine, not for a second 10 s.
+    local text started elapsed
+    start_peer slow 4.5
+    for text in short "$(printf '%.0s你好世界' $(seq 1 250))"; do
+        started=$(date +%s%N)
+        check "a peer slow at every step fails the send in one deadline" 1 "not delivered" \
+            "$net" send "$LQ_PEER_ADDR" "$text"
+        elapsed=$((($(date +%s%N) - started) / 1000000))
+        echo "    the send ended after $elapsed ms"
+        if [ "$elapsed" -gt 13000 ]; then
+            echo "FAIL the send outlasted its deadline"
+            failures=$((failures + 1))
+        fi
+    done
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
