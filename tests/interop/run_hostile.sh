@@ -90,6 +90,16 @@ case_slow_peer() {
     done
 }
 
+case_send_usage() {
+    # Refused before anything goes out (were they not, the namespace is where it would go).
+    local target
+    for target in '/domain:*' "/domain:W$(printf '\033')[31mG" '/domain:/domain:WG' '/domain' \
+        '/DOMAIN' '/domain:'; do
+        check "send $(printf '%q' "$target") is a usage error" 2 "usage: lanquill-net send" \
+            "$net" send "$target" hello
+    done
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
