@@ -239,10 +239,7 @@ constexpr std::size_t NameColumn = 15;
 
 // A table name for the terminal: control bytes as '.', OEM as UTF-8, padded to its column.
 std::string displayName(const std::string& oemName) {
-    std::string visible;
-    for (const char c : oemName)
-        visible += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
-    std::string text = oem::toUtf8Lossy(visible);
+    std::string text = oem::printable(oem::toUtf8Lossy(oemName));
     std::size_t width = 0;
     for (const char c : text)
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)

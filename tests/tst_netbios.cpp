@@ -224,6 +224,26 @@ private Q_SLOTS:
         QVERIFY(!oem::utf16Length("\xE4\xBD")); // cut short
     }
 
+    void printableNames_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("plain") << QByteArray("PC-07") << QByteArray("PC-07");
+        QTest::newRow("escape") << QByteArray("WG\x1b[31m") << QByteArray("WG.[31m");
+        QTest::newRow("bell, CR LF") << QByteArray("a\ab\r\n") << QByteArray("a.b..");
+        QTest::newRow("DEL") << QByteArray("x\x7f") << QByteArray("x.");
+        QTest::newRow("C1 CSI") << QByteArray("x\xc2\x9b"
+                                              "31m")
+                                << QByteArray("x.31m");
+        QTest::newRow("Chinese and NBSP kept")
+            << QByteArray("办公\xc2\xa0室") << QByteArray("办公\xc2\xa0室");
+        QTest::newRow("cut at C2") << QByteArray("x\xc2") << QByteArray("x\xc2");
+    }
+    void printableNames() {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, shown);
+        QCOMPARE(QByteArray::fromStdString(oem::printable(name.toStdString())), shown);
+    }
+
     void characterBoundaries() {
         const std::string mixed = "a\xC4\xE3"
                                   "b"; // a, 你, b

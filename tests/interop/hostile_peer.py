@@ -2,8 +2,9 @@
 """A hostile NetBIOS host for the real-peer checks; run it inside the peer namespace only.
 
     hostile_peer.py ADDR answer IP       name queries answered with IP (loopback, broadcast...)
-    hostile_peer.py ADDR table N NAME    node status: N unique names, the first NAME (may hold
-                                         escapes: \\x00, \\x1b)
+    hostile_peer.py ADDR table N NAME [GROUP]
+                                         node status: NAME<00>, group GROUP<00> (default LQWG),
+                                         then unique names to N in all (\\x00, \\x1b escapes)
     hostile_peer.py ADDR slow SECONDS    every SMB answered after SECONDS (a peer just inside
                                          each reply deadline)
 In every mode TCP 139 takes any messenger session and answers each SMB as a success.
@@ -21,6 +22,10 @@ def pad(name, suffix):
     return name.ljust(15, b" ")[:15] + bytes([suffix])
 
 
+def wire(text):
+    return text.encode().decode("unicode_escape").encode("latin-1")
+
+
 def udp_peer():
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -35,11 +40,11 @@ def udp_peer():
             ip = socket.inet_aton(sys.argv[3])
             sock.sendto(head + b"\x00\x00\x00\x00\x00\x06\x00\x00" + ip, sender)
         elif qtype == b"\x00\x21" and mode in ("table", "slow"):
-            count = int(sys.argv[3]) if mode == "table" else 1
-            first = sys.argv[4].encode().decode("unicode_escape").encode("latin-1") \
-                if mode == "table" else b"SLOWPEER"
-            names = [pad(first, 0)] + [pad(b"N%d" % i, 0x20) for i in range(1, count)]
-            table = bytes([count]) + b"".join(n + b"\x04\x00" for n in names) + bytes(46)
+            args = sys.argv[3:] if mode == "table" else ["2", "SLOWPEER"]
+            count, first, group = int(args[0]), args[1], (args[2:] or ["LQWG"])[0]
+            entries = [pad(wire(first), 0) + b"\x04\x00", pad(wire(group), 0) + b"\x84\x00"]
+            entries += [pad(b"N%d" % i, 0x20) + b"\x04\x00" for i in range(2, count)]
+            table = bytes([count]) + b"".join(entries) + bytes(46)
             sock.sendto(head + b"\x00\x00\x00\x00" + struct.pack(">H", len(table)) + table, sender)
 
 

@@ -100,6 +100,12 @@ case_send_usage() {
     done
 }
 
+case_printed_names() {
+    # Names from the sweep reach the terminal with their control bytes as '.'.
+    start_peer table 3 'PC' 'WG\x1b[31m'
+    check "a swept workgroup name prints its escape as ." 0 "^WG\.\[31m$" "$net" view
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
