@@ -39,8 +39,8 @@ def udp_peer():
         if qtype == b"\x00\x20" and mode == "answer":
             ip = socket.inet_aton(sys.argv[3])
             sock.sendto(head + b"\x00\x00\x00\x00\x00\x06\x00\x00" + ip, sender)
-        elif qtype == b"\x00\x21" and mode in ("table", "slow"):
-            args = sys.argv[3:] if mode == "table" else ["2", "SLOWPEER"]
+        elif qtype == b"\x00\x21":
+            args = sys.argv[3:] if mode == "table" else ["2", "EVILPEER"]
             count, first, group = int(args[0]), args[1], (args[2:] or ["LQWG"])[0]
             entries = [pad(wire(first), 0) + b"\x04\x00", pad(wire(group), 0) + b"\x84\x00"]
             entries += [pad(b"N%d" % i, 0x20) + b"\x04\x00" for i in range(2, count)]

@@ -106,6 +106,22 @@ case_printed_names() {
     check "a swept workgroup name prints its escape as ." 0 "^WG\.\[31m$" "$net" view
 }
 
+case_smbclient_log() {
+    # The browse client meets a host that claims every name and answers no SMB sensibly:
+    # whatever libsmbclient has to say about it goes to standard error, never among the names
+    # (the one name is the peer's own, found by the node-status sweep).
+    local out
+    start_peer answer "$LQ_PEER_ADDR"
+    out=$(lq_client "$net" view "/domain:$LQ_WORKGROUP" 2>/dev/null)
+    if [ "$out" = EVILPEER ]; then
+        echo "PASS view /domain prints nothing but names on standard output"
+    else
+        echo "FAIL view /domain wrote to standard output:"
+        printf '%s\n' "$out" | cat -v | head -5
+        failures=$((failures + 1))
+    fi
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
