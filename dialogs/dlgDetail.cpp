@@ -99,7 +99,7 @@ bool TdlgSendMessage::sendMessage() {
     const desktop::Platform& platform = main_.platform();
     if (mode_ == Mode::Group)
         return platform.commands->start(
-            net::groupSendCommandLine(ui_->stxtCompName->text().toStdString(), messageText()));
+            net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText()));
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
     WaitCursor wait;
     return SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,

@@ -63,18 +63,19 @@ private Q_SLOTS:
         QVERIFY(ui().sbtnOffLine->isVisible() && ui().spbtnOnline->isVisible());
         type(QStringLiteral("first line\nsecond \"line\" & $(rm -rf x)"));
         send();
-        QCOMPARE(main_->fake.commands.started,
-                 std::vector<std::string>{
-                     "net send /domain:WG first line\r\nsecond \"line\" & $(rm -rf x)"});
+        const std::vector<platform::CommandLine> expected{
+            {"net", {"send", "/domain:WG", "first line\r\nsecond \"line\" & $(rm -rf x)"}}};
+        QCOMPARE(main_->fake.commands.started, expected);
         QVERIFY(main_->fake.messenger.messages.empty());
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
     }
 
-    void groupModeWithAnEmptyTextEndsWithTheBlank() {
+    void groupModeKeepsTheWorkgroupWholeAndAnEmptyText() {
         open();
-        dialog_->setGroupMode(QStringLiteral("OFFICE"));
+        dialog_->setGroupMode(QStringLiteral("MY OFFICE"));
         send();
-        QCOMPARE(main_->fake.commands.started.at(0), std::string("net send /domain:OFFICE "));
+        QCOMPARE(main_->fake.commands.started.at(0),
+                 (platform::CommandLine{"net", {"send", "/domain:MY OFFICE", ""}}));
     }
 
     void computerModeSendsToTheAddressShown() {

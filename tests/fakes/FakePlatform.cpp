@@ -87,8 +87,8 @@ std::uint32_t FakeMessenger::send(const std::string& to, const std::string& from
     return result;
 }
 
-bool FakeCommandRunner::start(const std::string& commandLine) {
-    started.push_back(commandLine);
+bool FakeCommandRunner::start(const platform::CommandLine& command) {
+    started.push_back(command);
     return starts;
 }
 

@@ -99,8 +99,8 @@ public:
 
 class FakeCommandRunner : public platform::CommandRunner {
 public:
-    bool start(const std::string& commandLine) override;
-    std::vector<std::string> started;
+    bool start(const platform::CommandLine& command) override;
+    std::vector<platform::CommandLine> started;
     bool starts = true;
 };
 
