@@ -108,6 +108,12 @@ private Q_SLOTS:
         QTest::newRow("unknown subcommand") << QStringList{"frobnicate"} << 2 << "usage";
         QTest::newRow("send without target") << QStringList{"send"} << 2 << "usage";
         QTest::newRow("empty workgroup") << QStringList{"send", "/domain:", "x"} << 2 << "usage";
+        QTest::newRow("workgroup *") << QStringList{"send", "/domain:*", "x"} << 2 << "usage";
+        QTest::newRow("escape in a workgroup")
+            << QStringList{"send", "/domain:W\x1b[31mG", "x"} << 2 << "usage";
+        QTest::newRow("option twice")
+            << QStringList{"send", "/domain:/domain:WG", "x"} << 2 << "usage";
+        QTest::newRow("option alone") << QStringList{"send", "/DOMAIN", "x"} << 2 << "usage";
         QTest::newRow("send *") << QStringList{"send", "*", "x"} << 2 << "not supported";
         QTest::newRow("status of a name")
             << QStringList{"status", "PEER"} << 2 << "not a dotted IPv4";

@@ -90,22 +90,6 @@ case_slow_peer() {
     done
 }
 
-case_send_usage() {
-    # Refused before anything goes out (were they not, the namespace is where it would go).
-    local target
-    for target in '/domain:*' "/domain:W$(printf '\033')[31mG" '/domain:/domain:WG' '/domain' \
-        '/DOMAIN' '/domain:'; do
-        check "send $(printf '%q' "$target") is a usage error" 2 "usage: lanquill-net send" \
-            "$net" send "$target" hello
-    done
-}
-
-case_printed_names() {
-    # Names from the sweep reach the terminal with their control bytes as '.'.
-    start_peer table 3 'PC' 'WG\x1b[31m'
-    check "a swept workgroup name prints its escape as ." 0 "^WG\.\[31m$" "$net" view
-}
-
 case_smbclient_log() {
     # The browse client meets a host that claims every name and answers no SMB sensibly:
     # whatever libsmbclient has to say about it goes to standard error, never among the names
