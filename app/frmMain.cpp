@@ -4,6 +4,7 @@
 #include "desktop/ErrorReport.h"
 #include "net/LocalHost.h"
 #include "protocol/Addresses.h"
+#include "protocol/NetBios.h"
 #include "ui_frmMain.h"
 #include "widgets/Artwork.h"
 #include "widgets/TfcOutlookBar.h"
@@ -327,7 +328,9 @@ bool TMainForm::SendUDPData(const std::string& ip) {
 }
 
 void TMainForm::ReadUDPData() {
-    std::array<std::uint8_t, net::NbReceiveBufferSize> buffer{};
+    // The datagram is read whole whatever its length; the decoder looks at its first
+    // NbReceiveBufferSize bytes only.
+    std::vector<std::uint8_t> buffer(protocol::netbios::MaxDatagramLength);
     const long n = platform_.probeSocket->receive(buffer);
     if (n <= 0)
         return;

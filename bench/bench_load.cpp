@@ -65,7 +65,7 @@ struct InertPlatform {
         }
     } messenger;
     struct Commands : platform::CommandRunner {
-        bool start(const std::string&) override { return false; }
+        bool start(const platform::CommandLine&) override { return false; }
     } commands;
     struct Network : platform::NetworkEnumerator {
         std::uint32_t open(std::uint32_t, std::uint32_t, std::uint32_t,

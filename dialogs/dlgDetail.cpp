@@ -43,11 +43,7 @@ TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
     ui_->Memo1->setFocus();
 
     connect(ui_->OKBtn, &QPushButton::clicked, this, reported([this](bool) {
-                // A failed delivery keeps the dialog open with the text; an error closes it
-                // with OK as a delivery attempt would.
-                bool delivered = true;
-                const bool ran = desktop::runReported([&] { delivered = OKBtnClick(); });
-                if (delivered || !ran)
+                if (OKBtnClick())
                     accept();
             }));
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -88,7 +84,6 @@ std::string TdlgSendMessage::messageText() const {
 bool TdlgSendMessage::OKBtnClick() {
     ui_->SendStstus->setVisible(true);
     repaint();
-    const desktop::Platform& platform = main_.platform();
     inbox::Message sent;
     sent.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     sent.direction = inbox::Direction::Sent;
@@ -98,28 +93,34 @@ bool TdlgSendMessage::OKBtnClick() {
     if (mode_ == Mode::Group) {
         sent.kind = inbox::Kind::Workgroup;
         sent.to = sent.peer;
-        sent.delivered = platform.commands->start(
-            net::groupSendCommandLine(ui_->stxtCompName->text().toStdString(), messageText()));
-        main_.messageSent(sent);
-        return true;
+    } else {
+        sent.to = ui_->IPAddress->text();
+        sent.address = sent.to;
     }
-    const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
-    std::uint32_t result = 0;
-    {
-        WaitCursor wait;
-        result = SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,
-                                messageText());
+    bool delivered = false;
+    try {
+        delivered = sendMessage();
+    } catch (const std::exception&) {
+        // A developer's text would mean nothing here, and closing would lose what was typed.
     }
-    sent.to = ui_->IPAddress->text();
-    sent.address = sent.to;
-    sent.delivered = result == platform::messenger::Success;
+    sent.delivered = delivered;
     main_.messageSent(sent);
-    if (result != platform::messenger::Success) {
+    if (!delivered) {
         ui_->SendStstus->setVisible(false);
-        platform.messages->show(this, QStringLiteral("无法发送！"));
-        return false;
+        main_.platform().messages->show(this, QStringLiteral("无法发送！"));
     }
-    return true;
+    return delivered;
+}
+
+bool TdlgSendMessage::sendMessage() {
+    const desktop::Platform& platform = main_.platform();
+    if (mode_ == Mode::Group)
+        return platform.commands->start(
+            net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText()));
+    const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
+    WaitCursor wait;
+    return SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,
+                          messageText()) == platform::messenger::Success;
 }
 
 void TdlgSendMessage::sbtnOffLineClick() {

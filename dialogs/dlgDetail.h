@@ -41,13 +41,17 @@ public:
     // The memo's text with its lines joined by CR LF, as the receivers show it.
     std::string messageText() const;
 
-    // Delivers the message; true when it went out (the dialog then closes with OK).
+    // Delivers the message; true when it went out (the dialog then closes with OK). Any failure,
+    // whatever its cause, shows "无法发送！" and keeps the dialog with the typed text.
     bool OKBtnClick();
     void sbtnOffLineClick();
 
     Ui::dlgDetail& ui() { return *ui_; }
 
 private:
+    // True when the message went out; may throw when a layer below fails unexpectedly.
+    bool sendMessage();
+
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgDetail> ui_;
     Mode mode_ = Mode::Computer;

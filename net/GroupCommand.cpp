@@ -2,8 +2,8 @@
 
 namespace lanquill::net {
 
-std::string groupSendCommandLine(const std::string& workgroup, const std::string& text) {
-    return "net send /domain:" + workgroup + " " + text;
+platform::CommandLine groupSendCommand(const std::string& workgroup, const std::string& text) {
+    return {"net", {"send", "/domain:" + workgroup, text}};
 }
 
 } // namespace lanquill::net

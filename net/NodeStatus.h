@@ -14,7 +14,7 @@ namespace lanquill::net {
 // time: transaction id 0, only the broadcast flag, one question.
 extern const std::array<std::uint8_t, 50> NbStatQuery;
 
-// The receive buffer of the probe socket; a datagram is never decoded beyond it.
+// How much of a probe reply is decoded; the datagram itself is received whole.
 inline constexpr std::size_t NbReceiveBufferSize = 500;
 
 // What the last node-status replies reported. One record for the whole run, only ever

@@ -1,5 +1,6 @@
 #include "platform/DetachedCommandRunner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,7 +14,6 @@ namespace lanquill::platform {
 namespace {
 
 constexpr const char* NetProgram = "lanquill-net";
-constexpr std::size_t SplitWords = 3; // program word, subcommand, target
 
 std::string runningProgramDirectory() {
     std::error_code error;
@@ -23,40 +23,18 @@ std::string runningProgramDirectory() {
 
 } // namespace
 
-std::optional<CommandLine> commandLineArguments(const std::string& line) {
-    if (line.empty() || line.find('\0') != std::string::npos)
-        return std::nullopt;
-    std::vector<std::string> words;
-    std::string_view rest = line;
-    while (words.size() < SplitWords) {
-        const auto blank = rest.find(' ');
-        if (blank == std::string_view::npos) {
-            words.emplace_back(rest);
-            rest = {};
-            break;
-        }
-        words.emplace_back(rest.substr(0, blank));
-        rest.remove_prefix(blank + 1);
-        if (words.size() == SplitWords) {
-            // What follows the target's blank is the text, also when it is empty.
-            words.emplace_back(rest);
-            break;
-        }
-    }
-    CommandLine command;
-    command.program = words.front();
-    command.arguments.assign(words.begin() + 1, words.end());
-    return command;
-}
-
 DetachedCommandRunner::DetachedCommandRunner() : programDirectory_(runningProgramDirectory()) {}
 
 DetachedCommandRunner::DetachedCommandRunner(std::string programDirectory)
     : programDirectory_(std::move(programDirectory)) {}
 
-bool DetachedCommandRunner::start(const std::string& commandLine) {
-    const auto command = commandLineArguments(commandLine);
-    if (!command || strcasecmp(command->program.c_str(), "net") != 0 || programDirectory_.empty())
+bool DetachedCommandRunner::start(const CommandLine& command) {
+    const auto hasZero = [](const std::string& argument) {
+        return argument.find('\0') != std::string::npos;
+    };
+    if (strcasecmp(command.program.c_str(), "net") != 0 || programDirectory_.empty() ||
+        hasZero(command.program) ||
+        std::any_of(command.arguments.begin(), command.arguments.end(), hasZero))
         return false;
     const std::string path = programDirectory_ + "/" + NetProgram;
 
@@ -64,7 +42,7 @@ bool DetachedCommandRunner::start(const std::string& commandLine) {
     std::vector<char*> argv;
     std::string argv0 = NetProgram;
     argv.push_back(argv0.data());
-    std::vector<std::string> arguments = command->arguments;
+    std::vector<std::string> arguments = command.arguments;
     for (auto& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -2,6 +2,7 @@
 
 #include "platform/Interfaces.h"
 #include "platform/UdpSocket.h"
+#include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
@@ -114,7 +115,7 @@ std::optional<netbios::NodeStatus> queryNodeStatus(const Ipv4& address, millisec
     if (!socket.sendTo(address, netbios::NameServicePort, netbios::nodeStatusRequest(id)))
         return std::nullopt;
     const auto deadline = Clock::now() + wait;
-    std::array<std::uint8_t, 1500> buffer{};
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     while (auto received = socket.receiveUntil(deadline, buffer)) {
         if (received->from != address)
             continue;
@@ -133,14 +134,23 @@ std::optional<std::vector<Ipv4>> broadcastNameQuery(const std::string& oemName, 
     UdpSocket socket;
     if (!request || targets.empty() || !socket.open() || !socket.allowBroadcast())
         return std::nullopt;
-    std::array<std::uint8_t, 1500> buffer{};
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     for (int attempt = 0; attempt < tries; ++attempt) {
         for (const auto& target : targets)
             socket.sendTo(target, netbios::NameServicePort, *request);
         const auto deadline = Clock::now() + interval;
         while (auto received = socket.receiveUntil(deadline, buffer)) {
-            if (auto addresses = netbios::parseNameQueryResponse(
-                    std::span<const std::uint8_t>(buffer).first(received->length), id))
+            auto addresses = netbios::parseNameQueryResponse(
+                std::span<const std::uint8_t>(buffer).first(received->length), id);
+            if (!addresses)
+                continue;
+            // An answer pointing at loopback, nowhere or a broadcast would send the message
+            // there: such addresses are dropped, and an answer left without any is no answer.
+            std::erase_if(*addresses, [&](const Ipv4& address) {
+                return !protocol::isHostAddress(address) ||
+                       std::find(targets.begin(), targets.end(), address) != targets.end();
+            });
+            if (!addresses->empty())
                 return addresses;
         }
     }

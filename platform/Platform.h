@@ -113,12 +113,20 @@ public:
                                const std::string& text) = 0;
 };
 
-// Starts a command line detached, without any shell (WinExec).
+// A program word and its arguments, each passed to the program exactly as it is: nothing is
+// ever joined into a line and split again, so a blank inside an argument stays there.
+struct CommandLine {
+    std::string program;                // the program word as written ("net")
+    std::vector<std::string> arguments; // argv[1..]
+    bool operator==(const CommandLine&) const = default;
+};
+
+// Starts a command detached, without any shell (WinExec).
 class CommandRunner {
 public:
     virtual ~CommandRunner() = default;
     // Returns true when the program was started.
-    virtual bool start(const std::string& commandLine) = 0;
+    virtual bool start(const CommandLine& command) = 0;
 };
 
 // Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource.

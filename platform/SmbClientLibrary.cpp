@@ -22,6 +22,7 @@ SmbClientLibrary* load() {
         bind(handle, "smbc_free_context", l.free_context) &&
         bind(handle, "smbc_init_context", l.init_context) &&
         bind(handle, "smbc_setDebug", l.setDebug) &&
+        bind(handle, "smbc_setOptionDebugToStderr", l.setOptionDebugToStderr) &&
         bind(handle, "smbc_setTimeout", l.setTimeout) && bind(handle, "smbc_setUser", l.setUser) &&
         bind(handle, "smbc_setOptionUseKerberos", l.setOptionUseKerberos) &&
         bind(handle, "smbc_setOptionFallbackAfterKerberos", l.setOptionFallbackAfterKerberos) &&

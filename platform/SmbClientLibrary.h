@@ -12,6 +12,7 @@ struct SmbClientLibrary {
     decltype(&::smbc_free_context) free_context;
     decltype(&::smbc_init_context) init_context;
     decltype(&::smbc_setDebug) setDebug;
+    decltype(&::smbc_setOptionDebugToStderr) setOptionDebugToStderr;
     decltype(&::smbc_setTimeout) setTimeout;
     decltype(&::smbc_setUser) setUser;
     decltype(&::smbc_setOptionUseKerberos) setOptionUseKerberos;

@@ -6,6 +6,7 @@
 #include "protocol/OemCodePage.h"
 #include "protocol/SmbMessage.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -38,7 +39,7 @@ public:
             ::close(fd_);
     }
 
-    bool connect(const Ipv4& address, std::uint16_t port, milliseconds timeout) {
+    bool connect(const Ipv4& address, std::uint16_t port, Clock::time_point deadline) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0)
             return false;
@@ -48,7 +49,7 @@ public:
         std::memcpy(&target.sin_addr.s_addr, address.data(), 4);
         if (::connect(fd_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
             return true;
-        if (errno != EINPROGRESS || !wait(POLLOUT, Clock::now() + timeout))
+        if (errno != EINPROGRESS || !wait(POLLOUT, deadline))
             return false;
         int error = 0;
         socklen_t length = sizeof error;
@@ -122,8 +123,7 @@ private:
 // Sends one SMB and reads its reply; nullopt when the connection fails or the answer is not a
 // reply to that command.
 std::optional<smb::Reply> exchange(Connection& connection, const protocol::Bytes& request,
-                                   milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
+                                   Clock::time_point deadline) {
     if (!connection.write(smb::sessionMessage(request), deadline))
         return std::nullopt;
     const auto packet = connection.readPacket(deadline);
@@ -167,6 +167,8 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
         sender = *oemFrom;
     }
 
+    const auto deadline = Clock::now() + options_.sendTimeout;
+
     // Where to, and under which name the receiver knows itself.
     Ipv4 address{};
     std::string calledName;
@@ -198,12 +200,12 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
     }
 
     Connection connection;
-    if (!connection.connect(address, options_.port, options_.connectTimeout))
+    if (!connection.connect(address, options_.port,
+                            std::min(deadline, Clock::now() + options_.connectTimeout)))
         return code::NetworkError;
     const auto request = smb::sessionRequest(calledName, calledSuffix, sender);
     if (!request)
         return code::InvalidParameter;
-    const auto deadline = Clock::now() + options_.replyTimeout;
     if (!connection.write(*request, deadline))
         return code::NetworkError;
     const auto answer = connection.readPacket(deadline);
@@ -214,7 +216,7 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
         return code::NameNotFound;
 
     // Samba delivers a SEND_MESSAGE only after a negotiation; it costs one round trip.
-    const auto negotiated = exchange(connection, smb::negotiateRequest(), options_.replyTimeout);
+    const auto negotiated = exchange(connection, smb::negotiateRequest(), deadline);
     if (!negotiated)
         return code::NetworkError;
     if (negotiated->status != 0 || smb::chosenDialect(*negotiated) == 0xFFFF)
@@ -226,11 +228,10 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
         return reply->status == 0 ? code::Success : code::MessageRejected;
     };
     if (oemText->size() <= smb::MaxBlock)
-        return accepted(exchange(connection, smb::sendMessageRequest(sender, recipient, *oemText),
-                                 options_.replyTimeout));
+        return accepted(
+            exchange(connection, smb::sendMessageRequest(sender, recipient, *oemText), deadline));
 
-    const auto started =
-        exchange(connection, smb::sendStartRequest(sender, recipient), options_.replyTimeout);
+    const auto started = exchange(connection, smb::sendStartRequest(sender, recipient), deadline);
     if (const auto result = accepted(started); result != code::Success)
         return result;
     const std::uint16_t group = smb::groupId(*started);
@@ -238,14 +239,13 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
     while (!rest.empty()) {
         // Blocks end on character boundaries, so each block reads on its own.
         const std::size_t length = oem::characterBoundary(rest, smb::MaxBlock);
-        const auto result =
-            accepted(exchange(connection, smb::sendTextRequest(group, rest.substr(0, length)),
-                              options_.replyTimeout));
+        const auto result = accepted(
+            exchange(connection, smb::sendTextRequest(group, rest.substr(0, length)), deadline));
         if (result != code::Success)
             return result;
         rest.remove_prefix(length);
     }
-    return accepted(exchange(connection, smb::sendEndRequest(group), options_.replyTimeout));
+    return accepted(exchange(connection, smb::sendEndRequest(group), deadline));
 }
 
 } // namespace lanquill::platform

@@ -17,7 +17,9 @@ public:
         // Asking a dotted address for its messenger name; 0 skips the question.
         std::chrono::milliseconds nodeStatusWait{750};
         std::chrono::milliseconds connectTimeout{2000};
-        std::chrono::milliseconds replyTimeout{5000};
+        // The whole send, from the first question to the last answer, however many blocks the
+        // text takes: a peer answering just in time at every step cannot hold it longer.
+        std::chrono::milliseconds sendTimeout{10000};
     };
 
     // Names that are not dotted addresses are resolved through `resolver`.

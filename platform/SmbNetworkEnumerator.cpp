@@ -167,7 +167,10 @@ SMBCCTX* SmbNetworkEnumerator::browseContext() {
         contextFailed_ = true;
         return nullptr;
     }
+    // Only the library's errors are logged, and to standard error: its default is standard
+    // output, where `lanquill-net view` prints the names it lists.
     smbc->setDebug(ctx, 0);
+    smbc->setOptionDebugToStderr(ctx, true);
     smbc->setTimeout(ctx, BrowseTimeoutMs);
     smbc->setUser(ctx, "guest");
     smbc->setOptionUseKerberos(ctx, false);

@@ -49,7 +49,7 @@ void takeAnswer(std::span<const std::uint8_t> packet, std::uint16_t id, Neighbou
 void listen(UdpSocket& socket, UdpSocket::Clock::time_point until,
             const std::set<std::uint32_t>& asked, std::uint16_t id, Neighbourhood& found) {
     // Larger than any node-status reply with a full name table.
-    std::array<std::uint8_t, 1500> buffer{};
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     do {
         while (auto received = socket.receiveNow(buffer)) {
             if (asked.contains(toHost(received->from)))

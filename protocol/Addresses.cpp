@@ -49,6 +49,12 @@ Ipv4 inetAddr(std::string_view text) {
     return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 
+bool isHostAddress(const Ipv4& address) {
+    constexpr Ipv4 Unspecified{0, 0, 0, 0};
+    constexpr Ipv4 LimitedBroadcast{255, 255, 255, 255};
+    return address != Unspecified && address != LimitedBroadcast && address[0] != 127;
+}
+
 std::string formatHardwareAddress(std::span<const std::uint8_t> bytes) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;

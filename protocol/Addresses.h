@@ -22,6 +22,10 @@ std::optional<Ipv4> parseIpv4(std::string_view text);
 // text that is not an address, as the Winsock call does.
 Ipv4 inetAddr(std::string_view text);
 
+// False for the addresses no host on a LAN can own: 0.0.0.0, loopback (127.0.0.0/8) and the
+// limited broadcast 255.255.255.255. An answer naming one of them is a lie or a mistake.
+bool isHostAddress(const Ipv4& address);
+
 // Two upper-case hex digits per byte, zero-padded, joined by "-"; "" for no bytes.
 std::string formatHardwareAddress(std::span<const std::uint8_t> bytes);
 

@@ -198,7 +198,9 @@ std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> 
 std::string firstUniqueName(const NodeStatus& status,
                             std::initializer_list<std::uint8_t> suffixes) {
     for (const auto& entry : status.names) {
-        if (entry.group || entry.name.empty())
+        if (entry.group || entry.name.empty() ||
+            std::any_of(entry.name.begin(), entry.name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
             continue;
         for (const auto suffix : suffixes)
             if (entry.suffix == suffix)
@@ -237,10 +239,7 @@ constexpr std::size_t NameColumn = 15;
 
 // A table name for the terminal: control bytes as '.', OEM as UTF-8, padded to its column.
 std::string displayName(const std::string& oemName) {
-    std::string visible;
-    for (const char c : oemName)
-        visible += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
-    std::string text = oem::toUtf8Lossy(visible);
+    std::string text = oem::printable(oem::toUtf8Lossy(oemName));
     std::size_t width = 0;
     for (const char c : text)
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)

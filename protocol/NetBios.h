@@ -20,6 +20,9 @@ constexpr std::size_t EncodedNameLength = 34; // length byte, 32 letters, termin
 constexpr std::uint16_t NameServicePort = 137;
 constexpr std::uint16_t DatagramPort = 138;
 constexpr std::uint16_t SessionPort = 139;
+// The largest UDP datagram: every receive buffer takes one whole, so that a long answer (a node
+// status of 255 names is over 4 KB) is read rather than dropped as too long.
+constexpr std::size_t MaxDatagramLength = 65535;
 
 // Suffixes (the 16th byte) used by the program.
 constexpr std::uint8_t Workstation = 0x00;
@@ -83,7 +86,9 @@ std::optional<NodeStatus> parseNodeStatus(std::span<const std::uint8_t> packet);
 std::optional<NodeStatus> parseNodeStatusResponse(std::span<const std::uint8_t> packet,
                                                   std::uint16_t transactionId);
 
-// The first unique name with one of the given suffixes, in table order; empty when none.
+// The first unique name with one of the given suffixes, in table order; empty when none. A name
+// holding a control byte (a zero among them) cannot be called or addressed and is passed over:
+// this is where names from the wire enter as recipients and computer names.
 std::string firstUniqueName(const NodeStatus& status, std::initializer_list<std::uint8_t> suffixes);
 
 // The computer name a Windows machine shows for a host name (UTF-8, maybe with a domain): the

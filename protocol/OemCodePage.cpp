@@ -141,6 +141,24 @@ std::size_t characterBoundary(std::string_view oemText, std::size_t limit) {
     return std::min(i, oemText.size());
 }
 
+std::string printable(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() &&
+                        static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += '.';
+            i += c1 ? 1 : 0;
+        } else {
+            out += utf8[i];
+        }
+    }
+    return out;
+}
+
 std::string upperAscii(std::string_view text) {
     std::string out(text);
     for (auto& c : out)

@@ -40,4 +40,9 @@ constexpr char upperAscii(char c) {
 // bytes include the letters, so upper-casing must never run on OEM bytes.
 std::string upperAscii(std::string_view text);
 
+// UTF-8 text for a terminal: each control character (C0, DEL, and C1 such as U+009B, which
+// some terminals take for ESC [) shown as '.', so a name from the wire cannot carry an escape
+// sequence. Everything else is kept.
+std::string printable(std::string_view utf8);
+
 } // namespace lanquill::protocol::oem

@@ -57,18 +57,19 @@ private Q_SLOTS:
         QVERIFY(ui().sbtnOffLine->isVisible() && ui().spbtnOnline->isVisible());
         type(QStringLiteral("first line\nsecond \"line\" & $(rm -rf x)"));
         send();
-        QCOMPARE(main_->fake.commands.started,
-                 std::vector<std::string>{
-                     "net send /domain:WG first line\r\nsecond \"line\" & $(rm -rf x)"});
+        const std::vector<platform::CommandLine> expected{
+            {"net", {"send", "/domain:WG", "first line\r\nsecond \"line\" & $(rm -rf x)"}}};
+        QCOMPARE(main_->fake.commands.started, expected);
         QVERIFY(main_->fake.messenger.messages.empty());
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
     }
 
-    void groupModeWithAnEmptyTextEndsWithTheBlank() {
+    void groupModeKeepsTheWorkgroupWholeAndAnEmptyText() {
         open();
-        dialog_->setGroupMode(QStringLiteral("OFFICE"));
+        dialog_->setGroupMode(QStringLiteral("MY OFFICE"));
         send();
-        QCOMPARE(main_->fake.commands.started.at(0), std::string("net send /domain:OFFICE "));
+        QCOMPARE(main_->fake.commands.started.at(0),
+                 (platform::CommandLine{"net", {"send", "/domain:MY OFFICE", ""}}));
     }
 
     void computerModeSendsToTheAddressShown() {
@@ -103,21 +104,37 @@ private Q_SLOTS:
         QVERIFY(main_->fake.commands.started.empty());
     }
 
+    void failedSendKeepsTheDialogAndTheText_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("not delivered") << QStringLiteral("result");
+        QTest::newRow("exception below") << QStringLiteral("throws");
+        QTest::newRow("group command not started") << QStringLiteral("group");
+    }
     void failedSendKeepsTheDialogAndTheText() {
-        main_->fake.messenger.result = platform::messenger::NetworkError;
+        QFETCH(QString, failure);
+        auto& fake = main_->fake;
+        fake.messenger.result = failure == QLatin1String("result")
+                                    ? platform::messenger::NetworkError
+                                    : platform::messenger::Success;
+        fake.messenger.throws = failure == QLatin1String("throws");
+        fake.commands.starts = failure != QLatin1String("group");
         openComputer();
+        if (failure == QLatin1String("group"))
+            dialog_->setGroupMode(QStringLiteral("WG"));
         type(QStringLiteral("important"));
         send();
-        QCOMPARE(main_->fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QCOMPARE(fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
         QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().Memo1->toPlainText(), QStringLiteral("important"));
         QVERIFY(!ui().SendStstus->isVisible());
         QVERIFY(QApplication::overrideCursor() == nullptr);
         // A second try that works closes it.
-        main_->fake.messenger.result = platform::messenger::Success;
+        fake.messenger.result = platform::messenger::Success;
+        fake.messenger.throws = false;
+        fake.commands.starts = true;
         send();
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
-        QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
+        QCOMPARE(fake.messenger.messages.size() + fake.commands.started.size(), std::size_t(2));
     }
 
     void overLongNamesAndTextsAreRefusedWhole() {

@@ -93,14 +93,6 @@ private Q_SLOTS:
         QVERIFY(reverse);
         QVERIFY(!reverse->officialName.empty());
     }
-
-    void groupCommandLine() {
-        QCOMPARE(net::groupSendCommandLine("WORKGROUP", "hello"),
-                 std::string("net send /domain:WORKGROUP hello"));
-        QCOMPARE(net::groupSendCommandLine("WG", ""), std::string("net send /domain:WG "));
-        QCOMPARE(net::groupSendCommandLine("WG", "a\r\nb \"c\" $(d)"),
-                 std::string("net send /domain:WG a\r\nb \"c\" $(d)"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLookups)

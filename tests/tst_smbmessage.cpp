@@ -126,7 +126,7 @@ SmbMessenger::Options loopback(std::uint16_t port) {
     SmbMessenger::Options options;
     options.port = port;
     options.nodeStatusWait = std::chrono::milliseconds(0);
-    options.replyTimeout = std::chrono::milliseconds(1000);
+    options.sendTimeout = std::chrono::milliseconds(1000);
     return options;
 }
 

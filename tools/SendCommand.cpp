@@ -2,6 +2,7 @@
 
 #include "platform/NameService.h"
 #include "platform/SmbMessenger.h"
+#include "platform/SmbNetworkEnumerator.h"
 #include "tools/Commands.h"
 
 #include <cstdio>
@@ -23,6 +24,13 @@ std::string joinText(int argc, char** argv, int first) {
         text += argv[i];
     }
     return text;
+}
+
+int usageSend() {
+    std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
+               "       lanquill-net send NAME|ADDRESS text\n",
+               stderr);
+    return ExitUsage;
 }
 
 } // namespace
@@ -67,20 +75,18 @@ std::string broadcastResultText(platform::MailslotSender::Result result) {
 }
 
 int runSend(int argc, char** argv) {
-    if (argc < 3) {
-        std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
-                   "       lanquill-net send NAME|ADDRESS text\n",
-                   stderr);
-        return ExitUsage;
-    }
+    if (argc < 3)
+        return usageSend();
     const std::string target = argv[2];
     const std::string text = joinText(argc, argv, 3);
     if (target.size() >= DomainOption.size() &&
         strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0) {
         const std::string workgroup = target.substr(DomainOption.size());
-        if (workgroup.empty()) {
-            std::fputs("lanquill-net: /domain: needs a workgroup name\n", stderr);
-            return ExitUsage;
+        // "*", a second option or a control character is no workgroup: the broadcast would go
+        // to a group nobody meant, or carry an escape sequence to every receiver's screen.
+        if (!platform::SmbNetworkEnumerator::isValidNetBiosName(workgroup)) {
+            std::fputs("lanquill-net: that cannot be a workgroup name\n", stderr);
+            return usageSend();
         }
         platform::MailslotSender sender;
         const auto result = sender.send(workgroup, {}, text);
@@ -95,6 +101,9 @@ int runSend(int argc, char** argv) {
                     workgroup.c_str(), sender.interfacesReached());
         return ExitOk;
     }
+    // The option without its workgroup is no computer name.
+    if (strcasecmp(target.c_str(), "/domain") == 0)
+        return usageSend();
     if (target == "*") {
         std::fputs("lanquill-net: send * is not supported; use /domain:WORKGROUP\n", stderr);
         return ExitUsage;

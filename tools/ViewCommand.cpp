@@ -3,6 +3,7 @@
 #include "net/NetUsers.h"
 #include "platform/LocalSystem.h"
 #include "platform/SmbNetworkEnumerator.h"
+#include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 
 #include <cstdio>
@@ -35,8 +36,9 @@ void printNames(const net::TNetUsers& users) {
         std::puts("There are no entries in the list.");
         return;
     }
+    // Names come from the wire, from the browse list or the sweep alike.
     for (const std::string& name : users.Names())
-        std::printf("%s\n", name.c_str());
+        std::printf("%s\n", protocol::oem::printable(name).c_str());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -34,8 +35,15 @@ void usage() {
 int main(int argc, char** argv) {
     if (argc >= 2)
         for (const auto& command : Subcommands)
-            if (std::strcmp(argv[1], command.name) == 0)
-                return command.run(argc, argv);
+            if (std::strcmp(argv[1], command.name) == 0) {
+                // Whatever a hostile peer makes go wrong ends as a failure, never an abort.
+                try {
+                    return command.run(argc, argv);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "lanquill-net: %s\n", e.what());
+                    return lanquill::tools::ExitFailed;
+                }
+            }
     usage();
     return lanquill::tools::ExitUsage;
 }

@@ -16,10 +16,9 @@ void checkOffset(int pixels, const char* what) {
 }
 } // namespace
 
+// Any length is kept whole: the caption is the computer's id in the book, which a click looks
+// up; the list shows what does not fit elided.
 void TfcOutlookListItem::setText(const QString& text) {
-    if (text.size() > kMaxTextLength) {
-        throw std::length_error("TfcOutlookListItem: caption longer than 1024 characters");
-    }
     if (text != text_) {
         text_ = text;
         list_->itemChanged(this);

@@ -12,9 +12,6 @@ class TfcOutlookList;
 
 class TfcOutlookListItem {
 public:
-    // Longest caption accepted, in UTF-16 code units; longer texts are refused with
-    // std::length_error (a caption is a computer or workgroup name, or a short fixed text).
-    static constexpr int kMaxTextLength = 1024;
     // Largest glyph offset or separation accepted, in pixels.
     static constexpr int kMaxOffset = 1024;
 

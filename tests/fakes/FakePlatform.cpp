@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace lanquill::fakes {
 
@@ -81,12 +82,14 @@ void FakeDatagramSocket::deliver(std::vector<std::uint8_t> datagram) {
 std::uint32_t FakeMessenger::send(const std::string& to, const std::string& from,
                                   const std::string& text) {
     messages.push_back({to, from, text});
+    if (throws)
+        throw std::invalid_argument("messenger name too long or with a zero byte");
     return result;
 }
 
-bool FakeCommandRunner::start(const std::string& commandLine) {
-    started.push_back(commandLine);
-    return true;
+bool FakeCommandRunner::start(const platform::CommandLine& command) {
+    started.push_back(command);
+    return starts;
 }
 
 bool FakeTrayIcon::add(const QIcon&, const QString& newTip) {

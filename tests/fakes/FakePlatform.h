@@ -94,12 +94,14 @@ public:
     };
     std::vector<Message> messages;
     std::uint32_t result = platform::messenger::Success;
+    bool throws = false; // a layer below failing unexpectedly
 };
 
 class FakeCommandRunner : public platform::CommandRunner {
 public:
-    bool start(const std::string& commandLine) override;
-    std::vector<std::string> started;
+    bool start(const platform::CommandLine& command) override;
+    std::vector<platform::CommandLine> started;
+    bool starts = true;
 };
 
 class FakeTrayIcon : public desktop::TrayIcon {

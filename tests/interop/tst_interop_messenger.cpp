@@ -1,5 +1,6 @@
 // The wire layers against a real Samba peer. Runs inside the client namespace that harness.sh
 // makes (run_interop.sh does it all); the peer's name and addresses come in LQ_* variables.
+#include "net/GroupCommand.h"
 #include "net/Lookups.h"
 #include "platform/DetachedCommandRunner.h"
 #include "platform/NameService.h"
@@ -263,12 +264,12 @@ private Q_SLOTS:
         platform::DetachedCommandRunner runner(
             QFileInfo(QString::fromStdString(netBin)).absolutePath().toStdString());
         const std::string text = "two words\r\nand a line; $(id) \"quoted\"";
-        QVERIFY(runner.start("net send /domain:" + workgroup + " " + text));
+        QVERIFY(runner.start(net::groupSendCommand(workgroup, text)));
         const auto message = receiveMessenger(fd, 5000);
         ::close(fd);
         QVERIFY(message);
         QCOMPARE(message->text, text);
-        QVERIFY(!runner.start("sh -c id"));
+        QVERIFY(!runner.start({"sh", {"-c", "id"}}));
     }
 
     void statusCommandPrintsTheNameTable() {

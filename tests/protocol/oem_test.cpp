@@ -44,6 +44,24 @@ TEST(OemCodePage, LossyDecodingMarksEachBadByte) {
         EXPECT_EQ(oem::toUtf8Lossy(c.oem), c.utf8) << c.name;
 }
 
+// Names for a terminal: C0, DEL and C1 controls as '.', everything else as it is.
+TEST(OemCodePage, PrintableNames) {
+    const LossyCase cases[] = {
+        {"plain", "PC-07", "PC-07"},
+        {"escape", "WG\x1b[31m", "WG.[31m"},
+        {"bell, CR LF", "a\ab\r\n", "a.b.."},
+        {"DEL", "x\x7f", "x."},
+        {"C1 CSI",
+         "x\xc2\x9b"
+         "31m",
+         "x.31m"},
+        {"Chinese and NBSP kept", "办公\xc2\xa0室", "办公\xc2\xa0室"},
+        {"cut at C2", "x\xc2", "x\xc2"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(oem::printable(c.oem), c.utf8) << c.name;
+}
+
 TEST(OemCodePage, Utf16Units) {
     EXPECT_EQ(oem::utf16Length(""), 0u);
     EXPECT_EQ(oem::utf16Length("abc"), 3u);
