@@ -2,7 +2,9 @@
 //   /usr/libexec/lanquill/lanquill-deliver '%I' '%m' '%L' '%s' &
 // as its guest account; this hands the message file to lanquilld over session.sock and removes
 // the file once lanquilld has it in its spool. It never runs a shell: the arguments are data.
-// %f is not used because smbd turns every byte over 0x7f in it into '_'; the sender is %m/%I.
+// smbd 4.17 splits that line into arguments itself and passes the `&` on as a last argument.
+// %f is not used because smbd turns every byte over 0x7f in it into '_'; the sender is %m/%I,
+// and %m comes empty when the caller's name held characters smbd deems unsafe (`;`, `$`, ...).
 #include "daemon/SessionSocket.h"
 #include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
@@ -87,6 +89,8 @@ std::optional<std::string> readLine(int fd) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::strcmp(argv[5], "&") == 0)
+        --argc;
     if (argc != 5) {
         std::fputs("usage: lanquill-deliver SENDER-ADDRESS SENDER-NAME CALLED-NAME MESSAGE-FILE\n"
                    "(smbd's message command: lanquill-deliver '%I' '%m' '%L' '%s' &)\n",
@@ -98,8 +102,10 @@ int main(int argc, char** argv) {
     if (!protocol::parseIpv4(address))
         return fail("not an IPv4 address: " +
                     json(address).dump(-1, ' ', false, json::error_handler_t::replace));
-    // smbd passes both names in its unix charset (UTF-8); they must be NetBIOS names.
-    const auto from = protocol::netbios::netbiosName(argv[2]);
+    // smbd passes both names in its unix charset (UTF-8); they must be NetBIOS names. Without a
+    // caller's name the address stands for the sender: the message is not lost for it.
+    const bool anonymous = *argv[2] == '\0';
+    const auto from = protocol::netbios::netbiosName(anonymous ? "-" : argv[2]);
     const auto to = protocol::netbios::netbiosName(argv[3]);
     if (!from || !to)
         return fail(
@@ -110,12 +116,15 @@ int main(int argc, char** argv) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return fail("cannot read " + file + ": " + std::strerror(errno));
-    std::string oemText;
-    oemText.assign(std::istreambuf_iterator<char>(in), {});
-    if (oemText.size() > MaxFileBytes)
+    std::string fileText;
+    fileText.assign(std::istreambuf_iterator<char>(in), {});
+    if (fileText.size() > MaxFileBytes)
         return fail(file + " is over 64 KiB: not a message; kept");
-    // smbd writes the text as it came off the wire, in the OEM code page.
-    const std::string text = protocol::oem::toUtf8Lossy(oemText);
+    // smbd 4.17 converts the text from its dos charset to its unix charset (UTF-8 by default)
+    // before writing the file; a file that is not UTF-8 comes from a smbd left in the OEM code
+    // page.
+    const std::string text =
+        protocol::oem::isUtf8(fileText) ? fileText : protocol::oem::toUtf8Lossy(fileText);
 
     const std::string socketPath = daemon::sessionSocketPath();
     const int fd = connectTo(socketPath);
@@ -123,7 +132,7 @@ int main(int argc, char** argv) {
         return fail("lanquilld is not reachable at " + socketPath + " (" + std::strerror(errno) +
                     "); " + file + " kept");
     const json request = {{"deliver",
-                           {{"from", protocol::oem::toUtf8Lossy(*from)},
+                           {{"from", anonymous ? address : protocol::oem::toUtf8Lossy(*from)},
                             {"address", address},
                             {"to", protocol::oem::toUtf8Lossy(*to)},
                             {"text", text}}}};

@@ -5,9 +5,9 @@
 namespace lanquill::tools {
 
 // The [global] lines that make smbd, where it holds TCP 139, hand each message to lanquilld.
-// smbd's default minimum protocol (SMB2) drops the SMB1 messenger; the trailing `&` keeps smbd
-// from waiting for the command. smbd runs the line through /bin/sh: the quotes keep each
-// substitution one argument, and lanquill-deliver treats its arguments as data.
+// smbd's default minimum protocol (SMB2) drops the SMB1 messenger. smbd 4.17 splits the command
+// into arguments itself, shell-like quotes kept, and passes the `&` on as a last argument (which
+// lanquill-deliver ignores); a smbd that runs it through a shell does not wait, thanks to it.
 int runReceiverConfig(int argc, char** /*argv*/) {
     if (argc != 2) {
         std::fputs("usage: lanquill-net receiver-config\n", stderr);

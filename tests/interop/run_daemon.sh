@@ -15,25 +15,18 @@ trap lq_teardown EXIT
 trap 'exit 130' INT TERM
 lq_setup
 HOST=LQHOST
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    if "${@:2}"; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
-}
 export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
 user=$(id -un | tr a-z A-Z)
 start_daemon() {
-    # ip netns exec execs lanquilld: $! is the daemon itself, for the SIGKILL below.
-    ip netns exec "$LQ_NS_CLIENT" "$daemon" --listen --name $HOST --workgroup "$LQ_WORKGROUP" 2>>"$LQ_TMP/lanquilld.log" &
-    daemon_pid=$!
-    for _ in $(seq 1 100); do [ -S "$RUNTIME_DIRECTORY/session.sock" ] && return 0; sleep 0.02; done
-    return 1
+    lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$LQ_TMP/lanquilld.log" \
+        "$daemon" --listen --name $HOST --workgroup "$LQ_WORKGROUP"
 }
-session() { lq_client python3 "$here/session_client.py" "$RUNTIME_DIRECTORY/session.sock" "$@"; }
+session() { lq_session "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY/session.sock" "$@"; }
 peer_conf=$LQ_TMP/peer-client.conf
 lq_write_conf "$LQ_TMP/peerclient" "$LQ_PEER_ADDR" LQPEER >"$peer_conf"
 printf '    client min protocol = NT1\n    client max protocol = NT1\n' >>"$peer_conf"
 
-check "lanquilld starts and opens session.sock" start_daemon
+lq_check "lanquilld starts and opens session.sock" start_daemon
 
 # 1. smbclient -M: Chinese, 1,000 characters over several lines, CP936 on the wire. smbclient
 # converts each 127-byte piece of its UTF-8 input on its own and sends a piece that does not
@@ -52,9 +45,9 @@ got=$(python3 -c 'import json,sys
 for l in open(sys.argv[1]):
     o=json.loads(l)
     if "id" in o: sys.stdout.write(o["text"])' "$LQ_TMP/out1")
-check "smbclient -M: the 1,000-character Chinese text arrives intact" \
+lq_check "smbclient -M: the 1,000-character Chinese text arrives intact" \
     [ "$(printf '%s' "$got" | tr -d '\r')" = "$text" ]
-check "the session got hello and status lines first" grep -q '"status": "receiving"' "$LQ_TMP/out1"
+lq_check "the session got hello and status lines first" grep -q '"status": "receiving"' "$LQ_TMP/out1"
 
 # 2. lanquill-net send by name, by address and to the workgroup.
 for target in "$HOST" "$LQ_CLIENT_ADDR" "/domain:$LQ_WORKGROUP"; do
@@ -63,19 +56,19 @@ for target in "$HOST" "$LQ_CLIENT_ADDR" "/domain:$LQ_WORKGROUP"; do
     sleep 0.3
     lq_peer "$net" send "$target" "你好 $target" >/dev/null 2>&1
     wait $reader
-    check "lanquill-net send $target arrives" grep -q "你好 $target" "$LQ_TMP/out2"
+    lq_check "lanquill-net send $target arrives" grep -q "你好 $target" "$LQ_TMP/out2"
 done
 
 # 3. nmblookup sees our names and, with a session connected, the user.
 session --count 99 --seconds 6 >/dev/null &
 reader=$!
 sleep 1.2
-check "nmblookup $HOST answers with our address" \
+lq_check "nmblookup $HOST answers with our address" \
     bash -c "ip netns exec $LQ_NS_PEER nmblookup -s $peer_conf -B $LQ_BROADCAST $HOST | grep -q '^$LQ_CLIENT_ADDR '"
 lq_peer nmblookup -s "$peer_conf" -A "$LQ_CLIENT_ADDR" >"$LQ_TMP/status" 2>&1
-check "nmblookup -A lists the computer, the workgroup and the user <03> sixth" \
+lq_check "nmblookup -A lists the computer, the workgroup and the user <03> sixth" \
     bash -c "sed -n '/<00>/,\$p' $LQ_TMP/status | awk 'NF>1' | sed -n '1p;2p;6p' | tr '\n' ' ' | grep -q '$HOST.*<00>.*$LQ_WORKGROUP.*<00>.*GROUP.*$user.*<03>'"
-check "nmblookup -A reports the adapter address" \
+lq_check "nmblookup -A reports the adapter address" \
     bash -c "grep -qi 'MAC Address = $(lq_client ip -o link show "$LQ_VETH_CLIENT" | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p' | tr a-f: A-F-)' $LQ_TMP/status"
 wait $reader
 
@@ -84,13 +77,13 @@ rounds=${LQ_KILL_ROUNDS:-200}
 lost=0
 for i in $(seq 1 "$rounds"); do
     lq_peer "$net" send "$HOST" "kill round $i" >/dev/null 2>&1
-    kill -KILL "$daemon_pid"; wait "$daemon_pid" 2>/dev/null
+    kill -KILL "$LQ_DAEMON_PID"; wait "$LQ_DAEMON_PID" 2>/dev/null
     start_daemon || { lost=$((lost + 1)); continue; }
     session --count 1 --seconds 5 >"$LQ_TMP/out4" 2>/dev/null
     grep -q "kill round $i\"" "$LQ_TMP/out4" || lost=$((lost + 1))
 done
-check "SIGKILL $rounds times after 'accepted': no message lost ($lost lost)" [ "$lost" -eq 0 ]
-check "acknowledged messages are gone from the spool" \
+lq_check "SIGKILL $rounds times after 'accepted': no message lost ($lost lost)" [ "$lost" -eq 0 ]
+lq_check "acknowledged messages are gone from the spool" \
     bash -c "[ -z \"\$(ls $STATE_DIRECTORY/spool)\" ]"
 
 # 5. A flood of random bytes on 137, 138 and 139 leaves it answering.
@@ -110,8 +103,8 @@ reader=$!
 sleep 0.3
 lq_peer "$net" send "$HOST" "after the flood" >/dev/null 2>&1
 wait $reader
-check "after the flood it still takes messages" grep -q "after the flood" "$LQ_TMP/out5"
-check "lanquilld is still running" kill -0 "$daemon_pid"
-kill -TERM "$daemon_pid"
+lq_check "after the flood it still takes messages" grep -q "after the flood" "$LQ_TMP/out5"
+lq_check "lanquilld is still running" kill -0 "$LQ_DAEMON_PID"
+kill -TERM "$LQ_DAEMON_PID"
 echo "--- lanquilld log (tail) ---"; tail -n 5 "$LQ_TMP/lanquilld.log"
-exit $((failures > 0))
+exit $((LQ_FAILURES > 0))
