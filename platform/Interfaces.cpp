@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
@@ -44,6 +45,17 @@ std::vector<Interface> upInterfaces() {
             entry.prefixLength = prefixOf(addressOf(item->ifa_netmask));
         if ((item->ifa_flags & IFF_BROADCAST) && item->ifa_broadaddr)
             entry.broadcast = addressOf(item->ifa_broadaddr);
+        entry.index = ::if_nametoindex(item->ifa_name);
+        // The adapter address comes in the same list, as the interface's AF_PACKET entry.
+        for (const ifaddrs* link = list; link; link = link->ifa_next) {
+            if (!link->ifa_addr || link->ifa_addr->sa_family != AF_PACKET ||
+                std::strcmp(link->ifa_name, item->ifa_name) != 0)
+                continue;
+            sockaddr_ll hardware{};
+            std::memcpy(&hardware, link->ifa_addr, sizeof hardware);
+            if (hardware.sll_halen == entry.hardwareAddress.size())
+                std::memcpy(entry.hardwareAddress.data(), hardware.sll_addr, 6);
+        }
         result.push_back(entry);
     }
     ::freeifaddrs(list);

@@ -4,6 +4,8 @@
 
 #include "protocol/Bytes.h"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -14,7 +16,9 @@ using protocol::Ipv4;
 struct Interface {
     Ipv4 address{};
     int prefixLength = 0;
-    std::optional<Ipv4> broadcast; // when the interface can broadcast
+    std::optional<Ipv4> broadcast;                 // when the interface can broadcast
+    unsigned index = 0;                            // the kernel's interface index
+    std::array<std::uint8_t, 6> hardwareAddress{}; // zeros when it has none
 };
 
 // The IPv4 interfaces that are up, loopback left out, in the order the system lists them.

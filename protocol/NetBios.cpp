@@ -265,4 +265,193 @@ std::string nameTableText(const NodeStatus& status) {
     return out;
 }
 
+namespace {
+
+constexpr std::uint16_t AuthoritativeBit = 0x0400;
+constexpr std::uint16_t RecursionDesired = 0x0100;
+constexpr std::uint16_t RecursionAvailable = 0x0080;
+constexpr std::uint8_t NamErr = 3;
+constexpr std::uint8_t ActErr = 6;
+constexpr std::uint16_t TypeNull = 0x000A;
+constexpr std::uint16_t GroupBit = 0x8000;
+constexpr std::uint16_t ActiveBit = 0x0400;
+constexpr std::uint32_t NameTimeToLive = 300000; // seconds, as Windows B-nodes register
+constexpr std::uint16_t NamePointer = 0xC00C;    // the question name, at offset 12
+constexpr std::size_t StatisticsLength = 46;     // unit id and the counters after it
+
+std::uint16_t opcodeBits(NameOpcode opcode) {
+    return static_cast<std::uint16_t>(static_cast<std::uint16_t>(opcode) << 11);
+}
+
+// A name from the packet: a full encoded name, or a pointer (taken as "no name").
+std::optional<DecodedName> readName(ByteReader& in) {
+    const auto head = in.take(1);
+    if (!in.ok())
+        return std::nullopt;
+    if ((head[0] & 0xC0) == 0xC0) {
+        in.skip(1);
+        return std::nullopt;
+    }
+    if (head[0] != 0x20) {
+        in.fail();
+        return std::nullopt;
+    }
+    const auto rest = in.take(EncodedNameLength - 1);
+    if (!in.ok())
+        return std::nullopt;
+    Bytes whole{head[0]};
+    whole.insert(whole.end(), rest.begin(), rest.end());
+    auto name = decodeName(whole);
+    if (!name)
+        in.fail();
+    return name;
+}
+
+std::uint16_t nbFlags(bool group) {
+    return group ? GroupBit : 0;
+}
+
+// A packet of one resource record (answer or additional) for NAME<suffix>, with or without the
+// question before it.
+std::optional<Bytes> recordPacket(std::uint16_t id, std::uint16_t flags, std::string_view name,
+                                  std::uint8_t suffix, bool withQuestion, std::uint16_t type,
+                                  std::uint32_t ttl, std::optional<std::pair<bool, Ipv4>> nb) {
+    const auto encoded = encodeName(name, suffix);
+    if (!encoded)
+        return std::nullopt;
+    ByteWriter out;
+    out.u16be(id).u16be(flags);
+    out.u16be(withQuestion ? 1 : 0).u16be(withQuestion ? 0 : 1).u16be(0);
+    out.u16be(withQuestion ? 1 : 0);
+    if (withQuestion)
+        out.bytes(*encoded).u16be(TypeNb).u16be(ClassIn).u16be(NamePointer);
+    else
+        out.bytes(*encoded);
+    out.u16be(type).u16be(ClassIn).u32be(ttl);
+    if (nb)
+        out.u16be(6).u16be(nbFlags(nb->first)).bytes(nb->second);
+    else
+        out.u16be(0);
+    return out.take();
+}
+
+} // namespace
+
+std::optional<NamePacket> parseNamePacket(std::span<const std::uint8_t> packet) {
+    ByteReader in(packet);
+    NamePacket result;
+    result.transactionId = in.u16be();
+    const std::uint16_t flags = in.u16be();
+    const std::uint16_t questions = in.u16be();
+    const std::uint16_t answers = in.u16be();
+    const std::uint16_t authorities = in.u16be();
+    const std::uint16_t additionals = in.u16be();
+    if (!in.ok() || questions > 1)
+        return std::nullopt;
+    result.response = (flags & ResponseBit) != 0;
+    result.broadcast = (flags & BroadcastFlag) != 0;
+    result.rcode = static_cast<std::uint8_t>(flags & RcodeMask);
+    switch ((flags & OpcodeMask) >> 11) {
+    case 0:
+        result.opcode = NameOpcode::Query;
+        break;
+    case 5:
+        result.opcode = NameOpcode::Registration;
+        break;
+    case 6:
+        result.opcode = NameOpcode::Release;
+        break;
+    default:
+        result.opcode = NameOpcode::Other;
+        break;
+    }
+    bool named = false;
+    if (questions == 1) {
+        const auto name = readName(in);
+        const std::uint16_t type = in.u16be();
+        const std::uint16_t klass = in.u16be();
+        if (!in.ok() || !name || klass != ClassIn || (type != TypeNb && type != TypeNbStat))
+            return std::nullopt;
+        result.name = *name;
+        result.nodeStatus = type == TypeNbStat;
+        named = true;
+    }
+    const std::size_t records = std::size_t{answers} + authorities + additionals;
+    for (std::size_t r = 0; r < records && r < 8; ++r) {
+        const auto name = readName(in);
+        const std::uint16_t type = in.u16be();
+        in.skip(6); // class, time to live
+        const auto data = in.take(in.u16be());
+        if (!in.ok())
+            return std::nullopt;
+        if (!named && name) {
+            result.name = *name;
+            named = true;
+        }
+        if (type == TypeNb && data.size() >= 6 && !result.address) {
+            result.group = (data[0] & 0x80) != 0;
+            result.address = Ipv4{data[2], data[3], data[4], data[5]};
+        }
+    }
+    if (!named)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<Bytes> positiveNameQueryResponse(std::uint16_t transactionId, std::string_view name,
+                                               std::uint8_t suffix, bool group,
+                                               const Ipv4& address) {
+    return recordPacket(transactionId, ResponseBit | AuthoritativeBit | RecursionDesired, name,
+                        suffix, false, TypeNb, NameTimeToLive, std::pair{group, address});
+}
+
+std::optional<Bytes> negativeNameQueryResponse(std::uint16_t transactionId, std::string_view name,
+                                               std::uint8_t suffix) {
+    return recordPacket(transactionId, ResponseBit | AuthoritativeBit | RecursionDesired | NamErr,
+                        name, suffix, false, TypeNull, 0, std::nullopt);
+}
+
+Bytes nodeStatusResponse(std::uint16_t transactionId, std::span<const NodeName> names,
+                         const std::array<std::uint8_t, 6>& unitId) {
+    ByteWriter out;
+    out.u16be(transactionId).u16be(ResponseBit | AuthoritativeBit);
+    out.u16be(0).u16be(1).u16be(0).u16be(0);
+    out.bytes(*encodeName("*", 0x00)).u16be(TypeNbStat).u16be(ClassIn).u32be(0);
+    const std::size_t count = std::min<std::size_t>(names.size(), 255);
+    out.u16be(static_cast<std::uint16_t>(1 + count * NodeNameEntryLength + StatisticsLength));
+    out.u8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        std::array<std::uint8_t, 15> padded{};
+        padded.fill(' ');
+        const auto& entry = names[i];
+        std::copy_n(entry.name.begin(), std::min(entry.name.size(), MaxNameLength), padded.begin());
+        out.bytes(padded).u8(entry.suffix);
+        out.u16be(static_cast<std::uint16_t>(nbFlags(entry.group) | ActiveBit));
+    }
+    out.bytes(unitId).zeros(StatisticsLength - unitId.size());
+    return out.take();
+}
+
+std::optional<Bytes> nameRegistrationRequest(std::uint16_t transactionId, std::string_view name,
+                                             std::uint8_t suffix, bool group, const Ipv4& address) {
+    return recordPacket(transactionId,
+                        opcodeBits(NameOpcode::Registration) | RecursionDesired | BroadcastFlag,
+                        name, suffix, true, TypeNb, NameTimeToLive, std::pair{group, address});
+}
+
+std::optional<Bytes> nameReleaseRequest(std::uint16_t transactionId, std::string_view name,
+                                        std::uint8_t suffix, bool group, const Ipv4& address) {
+    return recordPacket(transactionId, opcodeBits(NameOpcode::Release) | BroadcastFlag, name,
+                        suffix, true, TypeNb, 0, std::pair{group, address});
+}
+
+std::optional<Bytes> negativeRegistrationResponse(std::uint16_t transactionId,
+                                                  std::string_view name, std::uint8_t suffix,
+                                                  const Ipv4& owner) {
+    return recordPacket(transactionId,
+                        ResponseBit | opcodeBits(NameOpcode::Registration) | AuthoritativeBit |
+                            RecursionDesired | RecursionAvailable | ActErr,
+                        name, suffix, false, TypeNb, 0, std::pair{false, owner});
+}
+
 } // namespace lanquill::protocol::netbios

@@ -107,4 +107,51 @@ std::optional<std::string> netbiosName(std::string_view name);
 // "MAC Address = 00-00-00-00-00-00". Names in UTF-8, control bytes shown as '.'.
 std::string nameTableText(const NodeStatus& status);
 
+// --- The answering side of the name service (a B-node that owns names) ---
+
+constexpr std::uint8_t BrowserElection = 0x1E;
+
+enum class NameOpcode : std::uint8_t { Query = 0, Registration = 5, Release = 6, Other = 0xFF };
+
+// A name service packet as a B-node receives it: a query (NB or node status), a registration or
+// a release, or the response to one, with its question name and the NB record it carries.
+struct NamePacket {
+    std::uint16_t transactionId = 0;
+    bool response = false;
+    bool broadcast = false;
+    NameOpcode opcode = NameOpcode::Other;
+    std::uint8_t rcode = 0;
+    bool nodeStatus = false;     // a question of type NBSTAT
+    DecodedName name;            // the question name (of a response: its answer record's name)
+    bool group = false;          // the NB record's G bit
+    std::optional<Ipv4> address; // the NB record's address (registration, release, response)
+};
+
+// Parses a name service packet; nullopt for anything malformed or that reaches past its bytes.
+std::optional<NamePacket> parseNamePacket(std::span<const std::uint8_t> packet);
+
+// POSITIVE NAME QUERY RESPONSE for NAME<suffix> owned at `address`.
+std::optional<Bytes> positiveNameQueryResponse(std::uint16_t transactionId, std::string_view name,
+                                               std::uint8_t suffix, bool group,
+                                               const Ipv4& address);
+// NEGATIVE NAME QUERY RESPONSE (RCODE NAM_ERR) for NAME<suffix>.
+std::optional<Bytes> negativeNameQueryResponse(std::uint16_t transactionId, std::string_view name,
+                                               std::uint8_t suffix);
+
+// NODE STATUS RESPONSE: the names in the order given, all active, then the statistics block with
+// `unitId` (the adapter address) and zeros. The answer name is the wildcard "*".
+Bytes nodeStatusResponse(std::uint16_t transactionId, std::span<const NodeName> names,
+                         const std::array<std::uint8_t, 6>& unitId);
+
+// NAME REGISTRATION REQUEST (broadcast) and NAME RELEASE REQUEST for NAME<suffix> at `address`.
+std::optional<Bytes> nameRegistrationRequest(std::uint16_t transactionId, std::string_view name,
+                                             std::uint8_t suffix, bool group, const Ipv4& address);
+std::optional<Bytes> nameReleaseRequest(std::uint16_t transactionId, std::string_view name,
+                                        std::uint8_t suffix, bool group, const Ipv4& address);
+
+// NEGATIVE NAME REGISTRATION RESPONSE (RCODE ACT_ERR): the owner at `owner` defends NAME<suffix>.
+std::optional<Bytes> negativeRegistrationResponse(std::uint16_t transactionId,
+                                                  std::string_view name, std::uint8_t suffix,
+                                                  const Ipv4& owner);
+
 } // namespace lanquill::protocol::netbios

@@ -166,4 +166,136 @@ std::uint16_t chosenDialect(const Reply& reply) {
     return reply.words.empty() ? 0xFFFF : reply.words[0];
 }
 
+namespace {
+
+constexpr std::uint16_t Flags2LongNames = 0x0001;
+constexpr std::uint16_t Flags2NtStatus = 0x4000;
+constexpr std::uint8_t DialectString = 0x02;
+constexpr std::uint32_t MaxBufferSize = 0x4104;
+constexpr std::uint32_t CapabilityNtStatus = 0x0040;
+
+// `04 name\0`; fails the reader for a name longer than a NetBIOS name.
+std::string readName(ByteReader& in) {
+    if (in.u8() != AsciiString)
+        in.fail();
+    auto name = in.zeroTerminated();
+    if (name.size() > netbios::MaxNameLength)
+        in.fail();
+    return name;
+}
+
+// `01 length data`.
+std::string readBlock(ByteReader& in) {
+    if (in.u8() != DataBlock)
+        in.fail();
+    const auto data = in.take(in.u16le());
+    return std::string(data.begin(), data.end());
+}
+
+} // namespace
+
+std::optional<SessionRequest> parseSessionRequest(std::span<const std::uint8_t> packet) {
+    ByteReader in(packet);
+    const std::uint8_t type = in.u8();
+    in.skip(1);
+    const std::uint16_t length = in.u16be();
+    const auto called = netbios::decodeName(in.take(netbios::EncodedNameLength));
+    const auto calling = netbios::decodeName(in.take(netbios::EncodedNameLength));
+    if (!in.ok() || type != SessionRequestType || length != 2 * netbios::EncodedNameLength ||
+        !called || !calling)
+        return std::nullopt;
+    return SessionRequest{*called, *calling};
+}
+
+Bytes positiveSessionResponse() {
+    return {PositiveResponse, 0, 0, 0};
+}
+
+Bytes negativeSessionResponse(std::uint8_t errorCode) {
+    return {NegativeResponse, 0, 0, 1, errorCode};
+}
+
+std::optional<MessengerRequest> parseMessengerRequest(const Packet& packet) {
+    ByteReader in(packet.bytes);
+    MessengerRequest request;
+    request.command = packet.command;
+    switch (packet.command) {
+    case SendMessage:
+        request.from = readName(in);
+        request.to = readName(in);
+        request.text = readBlock(in);
+        break;
+    case SendStart:
+        request.from = readName(in);
+        request.to = readName(in);
+        break;
+    case SendText:
+        if (packet.words.empty())
+            return std::nullopt;
+        request.groupId = packet.words[0];
+        request.text = readBlock(in);
+        break;
+    case SendEnd:
+        if (packet.words.empty())
+            return std::nullopt;
+        request.groupId = packet.words[0];
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (!in.ok())
+        return std::nullopt;
+    return request;
+}
+
+std::optional<std::uint16_t> ntLmDialect(const Packet& negotiate) {
+    if (negotiate.command != Negotiate)
+        return std::nullopt;
+    ByteReader in(negotiate.bytes);
+    for (std::uint16_t index = 0; in.remaining() > 0 && index < 0xFFFF; ++index) {
+        if (in.u8() != DialectString)
+            return std::nullopt;
+        const auto dialect = in.zeroTerminated();
+        if (!in.ok())
+            return std::nullopt;
+        if (dialect == "NT LM 0.12")
+            return index;
+    }
+    return std::nullopt;
+}
+
+Bytes replyTo(std::span<const std::uint8_t> request, std::uint32_t status,
+              std::initializer_list<std::uint16_t> words, std::span<const std::uint8_t> bytes) {
+    ByteWriter out;
+    out.u8(0xFF).text("SMB").u8(request.size() > 4 ? request[4] : 0).u32le(status);
+    const std::uint8_t requestFlags = request.size() > 9 ? request[9] : 0;
+    out.u8(static_cast<std::uint8_t>(requestFlags | ReplyFlag));
+    out.u16le(Flags2LongNames | Flags2NtStatus);
+    // PIDHigh, security features, reserved: zero; then TID, PID, UID, MID as the request had them.
+    out.zeros(12);
+    for (std::size_t i = 24; i < HeaderLength; ++i)
+        out.u8(i < request.size() ? request[i] : 0);
+    Bytes data(bytes.begin(), bytes.end());
+    return finish(out.take(), words, data);
+}
+
+Bytes negotiateReply(std::span<const std::uint8_t> request, std::uint16_t index,
+                     std::uint64_t systemTime) {
+    Bytes head = replyTo(request, status::Success);
+    head.resize(HeaderLength); // the words of this reply are not all 16-bit: written by hand
+    ByteWriter out(std::move(head));
+    out.u8(17);
+    out.u16le(index);
+    out.u8(0);                         // security mode: share level, plain passwords
+    out.u16le(1).u16le(1);             // max multiplex count, max virtual circuits
+    out.u32le(MaxBufferSize).u32le(0); // max buffer size, max raw size
+    out.u32le(0);                      // session key
+    out.u32le(CapabilityNtStatus);
+    out.u32le(static_cast<std::uint32_t>(systemTime & 0xFFFFFFFF));
+    out.u32le(static_cast<std::uint32_t>(systemTime >> 32));
+    out.u16le(0).u8(0); // time zone, challenge length
+    out.u16le(0);       // no bytes
+    return out.take();
+}
+
 } // namespace lanquill::protocol::smb

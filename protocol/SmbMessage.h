@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -92,5 +93,59 @@ std::uint16_t groupId(const Reply& reply);
 
 // The dialect the server chose in a NEGOTIATE reply; 0xFFFF when it took none.
 std::uint16_t chosenDialect(const Reply& reply);
+
+// --- The receiving side: session requests and messenger SMBs as a server meets them ---
+
+constexpr std::uint8_t CalledNameNotPresent = 0x82;
+constexpr std::uint8_t InsufficientResources = 0x83;
+
+struct SessionRequest {
+    netbios::DecodedName called;
+    netbios::DecodedName calling;
+};
+
+// A whole SESSION REQUEST packet (type 0x81, two encoded names). Nullopt for anything else.
+std::optional<SessionRequest> parseSessionRequest(std::span<const std::uint8_t> packet);
+
+Bytes positiveSessionResponse();
+Bytes negativeSessionResponse(std::uint8_t errorCode);
+
+// NT status codes the messenger server answers with (FLAGS2 says "32-bit status").
+namespace status {
+constexpr std::uint32_t Success = 0;
+constexpr std::uint32_t InvalidParameter = 0xC000000D;
+constexpr std::uint32_t AccessDenied = 0xC0000022;
+constexpr std::uint32_t InsufficientResources = 0xC000009A;
+constexpr std::uint32_t NotSupported = 0xC00000BB;
+} // namespace status
+
+// A messenger request from a client: SEND_MESSAGE (from, to, text), SEND_START_MB (from, to),
+// SEND_TEXT_MB (group, text) or SEND_END_MB (group). Texts and names are OEM bytes as sent.
+struct MessengerRequest {
+    std::uint8_t command = 0;
+    std::string from;
+    std::string to;
+    std::string text;
+    std::uint16_t groupId = 0;
+};
+
+// Nullopt when the packet is not one of the four or its fields are malformed: a name longer than
+// 15 bytes, a data block whose length passes the bytes.
+std::optional<MessengerRequest> parseMessengerRequest(const Packet& packet);
+
+// The position of "NT LM 0.12" among a NEGOTIATE request's dialects; nullopt when it is not
+// offered or the dialect list is malformed.
+std::optional<std::uint16_t> ntLmDialect(const Packet& negotiate);
+
+// A reply to `request` (a whole SMB): its header with the reply flag, 32-bit `status`, the ids
+// (tree, process, user, multiplex) copied, then the given words and bytes.
+Bytes replyTo(std::span<const std::uint8_t> request, std::uint32_t status,
+              std::initializer_list<std::uint16_t> words = {},
+              std::span<const std::uint8_t> bytes = {});
+
+// The NEGOTIATE reply choosing dialect `index` (NT LM 0.12): share-level, no encryption, no
+// challenge; `systemTime` in Windows FILETIME units.
+Bytes negotiateReply(std::span<const std::uint8_t> request, std::uint16_t index,
+                     std::uint64_t systemTime);
 
 } // namespace lanquill::protocol::smb

@@ -14,6 +14,8 @@ int runSend(int argc, char** argv);
 int runStatus(int argc, char** argv);
 // lookup NAME: the address the program's own name lookup gives
 int runLookup(int argc, char** argv);
+// receiver-config: the smb.conf lines that hand smbd's messages to lanquilld
+int runReceiverConfig(int argc, char** argv);
 // view: defined in ViewCommand.cpp
 int runView(int argc, char** argv);    // starts lanquill-net-view with the arguments
 int runListing(int argc, char** argv); // the listing itself, in lanquill-net-view

@@ -19,6 +19,7 @@ constexpr Subcommand Subcommands[] = {
     {"status", lanquill::tools::runStatus},
     {"lookup", lanquill::tools::runLookup},
     {"view", lanquill::tools::runView},
+    {"receiver-config", lanquill::tools::runReceiverConfig},
 };
 
 void usage() {
@@ -26,7 +27,8 @@ void usage() {
                "       lanquill-net send NAME|ADDRESS text\n"
                "       lanquill-net status ADDRESS\n"
                "       lanquill-net lookup NAME\n"
-               "       lanquill-net view [/domain:WORKGROUP]\n",
+               "       lanquill-net view [/domain:WORKGROUP]\n"
+               "       lanquill-net receiver-config\n",
                stderr);
 }
 

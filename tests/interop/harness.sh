@@ -7,6 +7,9 @@
 #   lq_start_samba                      # nmbd + smbd in the peer namespace
 #   lq_wait_ready                       # node status, TCP 139 and broadcast name queries work
 #   lq_client CMD...                    # run CMD in the client namespace
+#   lq_check DESCRIPTION CMD...         # "ok"/"FAIL" line; failures counted in LQ_FAILURES
+#   lq_start_lanquilld NS DIR LOG CMD...  # lanquilld in NS, waits for DIR/session.sock
+#   lq_session NS SOCKET ARGS...        # session_client.py in NS
 #
 # Everything is named after this shell's pid, so runs side by side do not meet. Variables set:
 #   LQ_NS_CLIENT LQ_NS_PEER LQ_CLIENT_ADDR LQ_PEER_ADDR LQ_BROADCAST LQ_DEAD_ADDR LQ_PEER_NAME
@@ -27,7 +30,43 @@ LQ_WORKGROUP=LQWG
 LQ_TMP=
 LQ_MSG_DIR=
 
+LQ_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+LQ_FAILURES=0
+
 lq_log() { printf 'harness: %s\n' "$*" >&2; }
+
+lq_check() {
+    if "${@:2}"; then
+        echo "ok   - $1"
+    else
+        echo "FAIL - $1"
+        LQ_FAILURES=$((LQ_FAILURES + 1))
+    fi
+}
+
+lq_wait_socket() {
+    for _ in $(seq 1 250); do
+        [ -S "$1" ] && return 0
+        sleep 0.02
+    done
+    return 1
+}
+
+# ip netns exec execs CMD: LQ_DAEMON_PID is lanquilld itself (for signals).
+lq_start_lanquilld() {
+    local ns=$1 dir=$2 log=$3
+    shift 3
+    ip netns exec "$ns" "$@" 2>>"$log" &
+    LQ_DAEMON_PID=$!
+    lq_wait_socket "$dir/session.sock"
+}
+
+# A desktop session (session_client.py) in namespace NS.
+lq_session() {
+    local ns=$1 socket=$2
+    shift 2
+    ip netns exec "$ns" python3 "$LQ_HERE/session_client.py" "$socket" "$@"
+}
 
 lq_require_root_netns() {
     if [ "$(id -u)" -ne 0 ]; then

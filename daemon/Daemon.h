@@ -1,0 +1,40 @@
+// lanquilld's event loop and its services: the name service (UDP 137), the datagram service
+// (UDP 138), the session service with the SMB messenger (TCP 139), and the session socket that
+// hands messages to desktop sessions. Single-threaded; every socket is non-blocking.
+#pragma once
+
+#include "daemon/Spool.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace lanquill::daemon {
+
+struct Config {
+    std::string computer;  // OEM NetBIOS name
+    std::string workgroup; // OEM NetBIOS name
+    std::filesystem::path runtimeFolder;
+    std::filesystem::path stateFolder;
+    bool allowOffLink = false;
+    int nameSocket = -1;     // UDP 137
+    int datagramSocket = -1; // UDP 138
+    int sessionSocket = -1;  // TCP 139, listening; -1 where smbd holds the port
+    std::string no139Reason;
+};
+
+class Daemon {
+public:
+    explicit Daemon(Config config);
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+    // Runs until SIGTERM or SIGINT; the exit status.
+    int run();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace lanquill::daemon
