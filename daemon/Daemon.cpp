@@ -48,7 +48,6 @@ namespace {
 constexpr std::size_t MaxTextBytes = 1600;
 constexpr auto IdleSessionLimit = seconds(10);
 constexpr std::size_t MaxSessions = 32;
-constexpr std::size_t MaxMessagesPerMinute = 20;
 constexpr std::size_t MaxClientLine = 64 * 1024;
 constexpr std::size_t MaxFrame = 4 + 0xFFFF; // no messenger SMB comes near it
 constexpr auto RegistrationInterval = milliseconds(250);
@@ -282,15 +281,19 @@ struct Daemon::Impl {
         return false;
     }
 
-    // At most MaxMessagesPerMinute per sender address; the first refusal of a minute is logged.
+    // At most config.messagesPerMinute per sender address; the first refusal of a minute is
+    // logged.
     bool withinRate(const Ipv4& sender) {
+        if (config.messagesPerMinute == 0)
+            return true;
         const auto now = Clock::now();
         auto& times = recentBySender[sender];
         while (!times.empty() && now - times.front() > seconds(60))
             times.pop_front();
-        if (times.size() >= MaxMessagesPerMinute) {
+        if (times.size() >= config.messagesPerMinute) {
             if (refusedLogged.insert(sender).second)
-                log(Priority::Warning, "more than 20 messages a minute from " + text(sender) +
+                log(Priority::Warning, "more than " + std::to_string(config.messagesPerMinute) +
+                                           " messages a minute from " + text(sender) +
                                            ": refusing its messages for now");
             return false;
         }

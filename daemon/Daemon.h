@@ -17,9 +17,10 @@ struct Config {
     std::filesystem::path runtimeFolder;
     std::filesystem::path stateFolder;
     bool allowOffLink = false;
-    int nameSocket = -1;     // UDP 137
-    int datagramSocket = -1; // UDP 138
-    int sessionSocket = -1;  // TCP 139, listening; -1 where smbd holds the port
+    std::size_t messagesPerMinute = 20; // per sender address; 0: no limit
+    int nameSocket = -1;                // UDP 137
+    int datagramSocket = -1;            // UDP 138
+    int sessionSocket = -1;             // TCP 139, listening; -1 where smbd holds the port
     std::string no139Reason;
 };
 

@@ -102,16 +102,16 @@ int main(int argc, char** argv) {
     if (!protocol::parseIpv4(address))
         return fail("not an IPv4 address: " +
                     json(address).dump(-1, ' ', false, json::error_handler_t::replace));
-    // smbd passes both names in its unix charset (UTF-8); they must be NetBIOS names. Without a
-    // caller's name the address stands for the sender: the message is not lost for it.
+    // smbd passes both names in its unix charset (UTF-8). Without a caller's name the address
+    // stands for the sender; a called name that is no NetBIOS name (an address, for a caller
+    // that connected by address) means the computer: the message is not lost for either.
     const bool anonymous = *argv[2] == '\0';
     const auto from = protocol::netbios::netbiosName(anonymous ? "-" : argv[2]);
     const auto to = protocol::netbios::netbiosName(argv[3]);
-    if (!from || !to)
-        return fail(
-            "not a NetBIOS name: " +
-            json(from ? argv[3] : argv[2]).dump(-1, ' ', false, json::error_handler_t::replace) +
-            "; " + file + " kept");
+    if (!from)
+        return fail("not a NetBIOS name: " +
+                    json(argv[2]).dump(-1, ' ', false, json::error_handler_t::replace) + "; " +
+                    file + " kept");
 
     std::ifstream in(file, std::ios::binary);
     if (!in)
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     const json request = {{"deliver",
                            {{"from", anonymous ? address : protocol::oem::toUtf8Lossy(*from)},
                             {"address", address},
-                            {"to", protocol::oem::toUtf8Lossy(*to)},
+                            {"to", to ? protocol::oem::toUtf8Lossy(*to) : ""},
                             {"text", text}}}};
     if (!sendAll(fd, request.dump() + "\n"))
         return fail("lanquilld closed the session socket; " + file + " kept");

@@ -23,7 +23,7 @@ constexpr int FirstPassedFd = 3; // SD_LISTEN_FDS_START
 
 void usage() {
     std::fputs("usage: lanquilld [--listen] [--name NAME] [--workgroup WORKGROUP] "
-               "[--allow-off-link]\n",
+               "[--allow-off-link] [--per-minute N]\n",
                stderr);
 }
 
@@ -101,6 +101,14 @@ int main(int argc, char** argv) {
             listen = true;
         } else if (arg == "--allow-off-link") {
             config.allowOffLink = true;
+        } else if (arg == "--per-minute" && i + 1 < argc) {
+            char* end = nullptr;
+            const unsigned long count = std::strtoul(argv[++i], &end, 10);
+            if (*argv[i] == '\0' || *end != '\0' || count > 100000) {
+                usage();
+                return 2;
+            }
+            config.messagesPerMinute = count;
         } else if ((arg == "--name" || arg == "--workgroup") && i + 1 < argc) {
             (arg == "--name" ? name : workgroup) = argv[++i];
         } else {

@@ -67,6 +67,15 @@ lq_check "smbclient -M through smbd and lanquill-deliver: Chinese text intact" \
 lq_check "sender from %m and %I" \
     [ "$(field "$LQ_TMP/out1" from) $(field "$LQ_TMP/out1" address)" = "LQPEER $LQ_PEER_ADDR" ]
 
+# By address, smbd's %L is the address: the message is for the computer.
+lq_session "$LQ_NS_CLIENT" "$LANQUILL_SESSION_SOCKET" --count 1 --seconds 15 >"$LQ_TMP/out2" &
+reader=$!
+sleep 0.3
+lq_peer "$net" send "$LQ_CLIENT_ADDR" "by address" >/dev/null 2>&1
+wait $reader
+lq_check "lanquill-net send by address through smbd arrives, to the computer" \
+    [ "$(field "$LQ_TMP/out2" text) $(field "$LQ_TMP/out2" to)" = "by address $HOST" ]
+
 # Hostile calling names (at most 15 bytes): had one reached a shell, it would write $mark.
 mark=/tmp/lq$$
 rm -f "$mark"
