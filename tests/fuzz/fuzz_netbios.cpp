@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <span>
 
-using namespace lanquill::platform;
 using namespace lanquill::protocol;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
