@@ -7,13 +7,15 @@
 #   - wire-to-client latency: from the SEND_MESSAGE leaving the sender to the line reaching the
 #     session client (both in one process: session.sock is a path, reachable from any namespace);
 #   - lanquilld's start time: from exec to session.sock existing.
-# Needs root. Usage: bench/bench_receive.sh [build/bin] [messages per loop]
+# Ends with TABLE| lines for bench/run's table.
+# Needs root. Usage: bench/bench_receive.sh [path/to/lanquill-net] [messages per loop]
+# (lanquilld and lanquill-deliver are taken from the same folder)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 # shellcheck source=../tests/interop/harness.sh
 . "$here/../tests/interop/harness.sh"
-bin=${1:-${LANQUILL_BUILD_DIR:-$top/build}/bin}
+bin=$(dirname "${1:-${LANQUILL_BUILD_DIR:-$top/build}/bin/lanquill-net}")
 per_loop=${2:-40}
 loops=8
 lq_require_root_netns || exit 77
@@ -97,8 +99,8 @@ PY
 
 echo "== lanquilld on TCP 139"
 start_lanquilld || { echo "lanquilld did not start"; exit 1; }
-printf '  accepted: '; throughput
-printf '  wire-to-client latency: '; latency 100
+printf '  accepted: '; throughput | tee "$LQ_TMP/rate.ours"
+printf '  wire-to-client latency: '; latency 100 | tee "$LQ_TMP/latency.ours"
 kill -TERM "$LQ_DAEMON_PID"; wait "$LQ_DAEMON_PID" 2>/dev/null
 
 echo "== smbd on TCP 139, message command lanquill-deliver, lanquilld behind it"
@@ -115,13 +117,13 @@ for _ in $(seq 1 100); do
     sleep 0.1
 done
 start_lanquilld || { echo "lanquilld did not start"; exit 1; }
-printf '  accepted: '; throughput
-printf '  wire-to-client latency: '; latency 100
+printf '  accepted: '; throughput | tee "$LQ_TMP/rate.smbd"
+printf '  wire-to-client latency: '; latency 100 | tee "$LQ_TMP/latency.smbd"
 kill -TERM "$LQ_DAEMON_PID"; wait "$LQ_DAEMON_PID" 2>/dev/null
 
 echo "== lanquilld start, exec to session.sock (20 starts, in the namespace)"
 rm -rf "$RUNTIME_DIRECTORY"
-lq_client python3 - "$bin/lanquilld" "$RUNTIME_DIRECTORY/session.sock" $HOST <<'PY'
+lq_client python3 - "$bin/lanquilld" "$RUNTIME_DIRECTORY/session.sock" $HOST <<'PY' | tee "$LQ_TMP/start.ours"
 import os, signal, statistics, subprocess, sys, time
 daemon, path, name = sys.argv[1:4]
 samples = []
@@ -135,3 +137,17 @@ for _ in range(20):
     p.send_signal(signal.SIGTERM); p.wait()
 print("  median %.2f ms  min %.2f ms  max %.2f ms" % (statistics.median(samples), min(samples), max(samples)))
 PY
+
+# The table rows: rates as their inverse ratio (smbd's over ours: at most 0.10 is ten times its
+# rate), the latency and start goals judged here.
+rate() { sed -n 's/.*: \([0-9]*\) messages\/s$/\1/p' "$1"; }
+median() { sed -n 's/.*median \([0-9.]*\) ms.*/\1/p' "$1"; }
+ours=$(rate "$LQ_TMP/rate.ours") smbd=$(rate "$LQ_TMP/rate.smbd")
+[ -n "$ours" ] && [ -n "$smbd" ] &&
+    echo "TABLE|receive, 8 lanquill-net send loops: lanquilld vs smbd + message command|$ours msg/s|$smbd msg/s|$(awk -v a="$smbd" -v b="$ours" 'BEGIN { printf "%.2f", a / b }')|<= 0.10"
+ours=$(median "$LQ_TMP/latency.ours") smbd=$(median "$LQ_TMP/latency.smbd")
+[ -n "$ours" ] && [ -n "$smbd" ] &&
+    echo "TABLE|wire-to-client latency, median: lanquilld vs smbd + message command|$ours ms|$smbd ms|$(awk -v a="$ours" -v b="$smbd" 'BEGIN { printf "%.2f", a / b }')|< 2 ms $(awk -v t="$ours" 'BEGIN { print (t + 0 < 2) ? "met" : "missed" }')"
+ours=$(median "$LQ_TMP/start.ours")
+[ -n "$ours" ] &&
+    echo "TABLE|lanquilld start, exec to session.sock, median|$ours ms|||< 50 ms $(awk -v t="$ours" 'BEGIN { print (t + 0 < 50) ? "met" : "missed" }')"

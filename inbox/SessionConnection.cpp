@@ -172,6 +172,14 @@ void SessionConnection::handleLine(const QByteArray& line) {
         return;
     }
     const QJsonObject object = document.object();
+    // lanquilld's answer to the hello names the computer and the user; nothing here needs them.
+    if (object.contains(QLatin1String("hello")))
+        return;
+    if (object.contains(QLatin1String("error"))) {
+        Q_EMIT problem(QStringLiteral("lanquilld refused a line: ") +
+                       object.value(QLatin1String("error")).toString());
+        return;
+    }
     if (object.contains(QLatin1String("status"))) {
         const QString status = object.value(QLatin1String("status")).toString();
         const QString reason = object.value(QLatin1String("reason")).toString();

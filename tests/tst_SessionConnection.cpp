@@ -93,10 +93,14 @@ void tst_SessionConnection::storedThenAcknowledgedOnce() {
     int storedWhenAcked = -1;
     SessionConnection connection([&](const Message& m) { return history.add(m); });
     QSignalSpy arrived(&connection, &SessionConnection::arrived);
+    QSignalSpy problems(&connection, &SessionConnection::problem);
     connection.start();
     QLocalSocket* client = receiver.client();
     QVERIFY(client);
     QCOMPARE(FakeReceiver::lineFrom(client), helloLine().trimmed());
+    // lanquilld's answer comes first; it is no message and no problem.
+    client->write(R"({"hello":1,"computer":"PC01","workgroup":"WORKGROUP","user":"ALICE"})"
+                  "\n");
 
     client->write(messageLine(QStringLiteral("m1"), QStringLiteral("你好 <b>bold</b>")));
     client->write(messageLine(QStringLiteral("m1"), QStringLiteral("你好 <b>bold</b>")));
@@ -113,12 +117,15 @@ void tst_SessionConnection::storedThenAcknowledgedOnce() {
     QCOMPARE(kept[0].text, QStringLiteral("你好 <b>bold</b>"));
     QCOMPARE(kept[0].address, QStringLiteral("10.0.0.2"));
     QVERIFY(kept[0].unread);
+    QCOMPARE(problems.count(), 0);
 }
 
 void tst_SessionConnection::badLinesRefused_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::newRow("not JSON") << QByteArray("{\"id\": \n");
     QTest::newRow("an array") << QByteArray("[1,2]\n");
+    QTest::newRow("lanquilld's error") << QByteArray(R"({"error":"unknown request"})"
+                                                     "\n");
     QTest::newRow("no id") << QByteArray(
         R"({"time":"2026-12-08T10:00:00Z","kind":"direct","from":"A","text":"x"})"
         "\n");

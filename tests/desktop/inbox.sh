@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# The inbox in a real X server, the program in the client's private namespace, with a stand-in
-# for lanquilld's session socket, a private session bus with a recording notification server,
-# and a Samba peer: a message from the peer shows in the message window with the sender from the
-# book and raises a notification; 回复 opens the send dialog to the peer and the reply reaches
-# it; the history holds both. Then 50 messages arrive while the program is killed: after a
-# restart the history holds all 50, none twice.
+# The inbox in a real X server with the real receiver: lanquilld and the program in the client's
+# private namespace (the daemon's folders under the test's own), a private session bus with a
+# recording notification server, and a Samba peer. `smbclient -M` from the peer shows in the
+# message window with the sender from the book and raises a notification; 回复 opens the send
+# dialog to the peer and the reply reaches it; the history window finds both by a word; the
+# unread mark goes when the message is read. Then 50 messages arrive while the program is
+# killed: after a restart the history holds all 50, none twice.
 # Usage: inbox.sh BIN_DIR [SCREENSHOT_DIR]
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-LQD_BIN=$1
-shots=${2:-}
-. "$here/../interop/harness.sh"
-. "$here/desktop.sh"
+. "$(dirname "$0")/scenario.sh" "$@"
 py=/usr/bin/python3
 if ! $py -c 'import dbus, gi, sqlite3' 2>/dev/null || ! command -v dbus-daemon >/dev/null; then
     echo "SKIP: needs dbus-daemon, python3-dbus, python3-gi: scripts/deps.sh --test"
@@ -19,79 +15,53 @@ if ! $py -c 'import dbus, gi, sqlite3' 2>/dev/null || ! command -v dbus-daemon >
 fi
 lqd_begin samba
 
-dir=$LQ_TMP/program
+HOST=LQHOST
+daemon_log=$LQ_TMP/lanquilld.log
 fail() {
     echo "FAIL: $*"
     [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"
-    [ -f "$LQ_TMP/lanquilld.out" ] && cat "$LQ_TMP/lanquilld.out"
+    [ -f "$daemon_log" ] && tail -n 20 "$daemon_log"
     exit 1
 }
 
-lqd_program_dir "$dir"
-cat >"$dir/config.xml" <<XML
-<Lanquill>
-  <group id="$LQ_WORKGROUP">
-    <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo/></computer>
-  </group>
-</Lanquill>
-XML
-
-# The session bus on a path socket (an abstract one would stay outside the namespace).
+# The session bus on a path socket (dbus-run-session's abstract one would stay outside the
+# namespace).
 bus=$LQ_TMP/bus
 dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
 LQD_PIDS+=($!)
 lqd_wait test -S "$bus" || fail "no session bus"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus
 notified=$LQ_TMP/notify.jsonl
-$py "$here/../dbus/notification_recorder.py" "$notified" --markup >"$LQ_TMP/recorder.out" 2>&1 &
+$py "$LQ_HERE/../dbus/notification_recorder.py" "$notified" --markup >"$LQ_TMP/recorder.out" 2>&1 &
 LQD_PIDS+=($!)
 lqd_wait grep -q ready "$LQ_TMP/recorder.out" || fail "no notification server"
 
-sock=$LQ_TMP/session.sock
-messages=$LQ_TMP/messages.jsonl
-acks=$LQ_TMP/acks
-printf '{"id":"p1","time":"2026-12-08T10:00:00Z","kind":"direct","from":"%s","address":"%s","to":"CLIENT","text":"Lunch <b>at</b> noon? 午饭"}\n' \
-    "$LQ_PEER_NAME" "$LQ_PEER_ADDR" >"$messages"
-# 30 ms between messages: the flood below takes longer than the kill does to land.
-$py "$here/fake_lanquilld.py" "$sock" "$messages" "$acks" 0.03 >"$LQ_TMP/lanquilld.out" 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait grep -q listening "$LQ_TMP/lanquilld.out" || fail "the session socket stand-in did not start"
-export LANQUILL_SESSION_SOCKET=$sock XDG_DATA_HOME=$LQ_TMP/data
+# lanquilld with its folders in the test's; no rate limit, the flood below comes from one
+# address.
+export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+export LANQUILL_SESSION_SOCKET=$RUNTIME_DIRECTORY/session.sock XDG_DATA_HOME=$LQ_TMP/data
+lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$daemon_log" \
+    "$LQD_BIN/lanquilld" --listen --name $HOST --workgroup "$LQ_WORKGROUP" --per-minute 0 ||
+    fail "lanquilld did not open its session socket"
+LQD_PIDS+=($LQ_DAEMON_PID)
 db=$XDG_DATA_HOME/Lanquill/history.sqlite
 
-lqd_start_lanquill "$dir"
-lqd_main_window >/dev/null || fail "no main window"
+lqd_start_with_book "$LQ_TMP/program" <<XML
+<Lanquill>
+  <group id="$LQ_WORKGROUP">
+    <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo/></computer>
+  </group>
+</Lanquill>
+XML
+lqd_wait grep -q "first session of" "$daemon_log" || fail "the program did not connect to lanquilld"
 
-# --- Arrival: the window, the notification, the acknowledgement after storing ---
-msg=$(lqd_window_named "收到消息") || fail "no message window"
-sleep 0.5
-[ -n "$shots" ] && lqd_shot_window "$msg" "$shots/message-window.png"
-lqd_wait grep -qx p1 "$acks" || fail "the message was not acknowledged"
-lqd_wait test -s "$notified" || fail "no notification reached the bus"
-$py - "$notified" <<'PY' || fail "wrong notification: $(cat "$notified")"
-import json, sys
-call = json.loads(open(sys.argv[1], encoding="utf-8").readline())
-assert call["app_name"] == "Lanquill", call
-assert call["summary"] == "peeruser (LQWG)", call
-assert call["body"] == "Lunch &lt;b&gt;at&lt;/b&gt; noon? 午饭", call
-assert call["hints"]["category"] == "im.received", call
-PY
-echo "PASS: the message window shows, a notification reaches the bus, the message is acknowledged"
-
-# --- 回复: the send dialog to the peer; the reply reaches it ---
-lqd_click "$msg" 34 214
-dlg=$(lqd_window_named "发送消息") || fail "回复 opened no send dialog"
-sleep 0.3
-xdotool type --delay 20 "yes, see you"
-lqd_click "$dlg" 124 177
-lqd_wait lqd_window_gone "$dlg" || fail "the send dialog stayed open"
-lqd_wait bash -c "ls '$LQ_MSG_DIR'/*.msg >/dev/null 2>&1" || fail "the reply did not reach the peer"
-[ "$(cat "$LQ_MSG_DIR"/*.msg)" = "yes, see you" ] || fail "the peer got '$(cat "$LQ_MSG_DIR"/*.msg)'"
-echo "PASS: 回复 sends to the peer"
-
-# --- 关闭 reads the message; the history holds both ---
-lqd_click "$msg" 305 214
-lqd_wait lqd_window_gone "$msg" || fail "关闭 did not close the message window"
+# Red pixels of the unread mark in the tray icon.
+tray=$(lqd_tray_icon) || fail "no tray icon"
+unread_mark() {
+    lqd_shot_window "$tray" "$LQ_TMP/tray.png" || return 1
+    convert "$LQ_TMP/tray.png" -fuzz 12% -fill white -opaque 'rgb(220,30,30)' -fill black \
+        +opaque white -format '%[fx:round(mean*w*h)]' info: 2>/dev/null
+}
 history_rows() {
     $py - "$db" <<'PY'
 import sqlite3, sys
@@ -100,38 +70,121 @@ for row in db.execute("SELECT direction, peer, text, unread FROM messages ORDER 
     print("|".join(str(v) for v in row))
 PY
 }
-lqd_wait bash -c "$(declare -f history_rows); py=$py db=$db history_rows | grep -q '^0|.*|0\$'" ||
-    fail "the message is still unread: $(history_rows)"
-rows=$(history_rows)
-grep -qx "0|$LQ_PEER_NAME|Lunch <b>at</b> noon? 午饭|0" <<<"$rows" || fail "received message missing: $rows"
-grep -qx "1|$LQ_PEER_NAME|yes, see you|0" <<<"$rows" || fail "sent message missing: $rows"
-echo "PASS: the history holds the message and the reply; the message is read"
+# The program icon has some red of its own: the mark is what comes on top of it.
+no_mark=$(unread_mark)
+no_unread_mark() { [ "$(unread_mark)" = "$no_mark" ]; }
+spool_empty() { [ -z "$(ls "$STATE_DIRECTORY/spool")" ]; }
 
-# --- 50 messages while the program is killed ---
-for i in $(seq 1 50); do
-    printf '{"id":"f%d","time":"2026-12-08T11:%02d:00Z","kind":"workgroup","from":"FLOOD","address":"10.1.1.1","to":"CLIENT","text":"flood %d"}\n' \
-        "$i" "$i" "$i"
-done >>"$messages"
-lqd_stop_lanquill
-lqd_start_lanquill "$dir"
-flood_acked() { grep -c '^f' "$acks"; }
-at_least_acked() { [ "$(flood_acked)" -ge "$1" ]; }
-# Killed hard while the messages are still coming.
-lqd_wait at_least_acked 5 || fail "the flood was not taken"
+# --- Arrival from a real peer: the window, the notification, the acknowledgement ---
+peer_conf=$LQ_TMP/peer-client.conf
+lq_write_conf "$LQ_TMP/peerclient" "$LQ_PEER_ADDR" "$LQ_PEER_NAME" >"$peer_conf"
+printf '    client min protocol = NT1\n    client max protocol = NT1\n' >>"$peer_conf"
+# smbclient names its user as the sender: the book knows the peer by its address.
+text='午饭 noon? lunch <b>at</b> 12'
+printf '%s' "$text" | lq_peer smbclient -s "$peer_conf" -M $HOST -I "$LQ_CLIENT_ADDR" -U peeruser% -N \
+    >"$LQ_TMP/smbclient.out" 2>&1 || fail "smbclient -M failed: $(cat "$LQ_TMP/smbclient.out")"
+msg=$(lqd_window_named "收到消息") || fail "no message window"
+sleep 0.5
+[ -n "$shots" ] && lqd_shot_window "$msg" "$shots/inbox-message-window.png"
+lqd_wait test -s "$notified" || fail "no notification reached the bus"
+$py - "$notified" <<'PY' || fail "wrong notification: $(cat "$notified")"
+import json, sys
+call = json.loads(open(sys.argv[1], encoding="utf-8").readline())
+assert call["app_name"] == "Lanquill", call
+assert call["summary"] == "peeruser (LQWG)", call
+assert call["body"] == "午饭 noon? lunch &lt;b&gt;at&lt;/b&gt; 12", call
+assert call["hints"]["category"] == "im.received", call
+PY
+lqd_wait spool_empty || fail "lanquilld still holds the message: it was not acknowledged"
+[ "$(unread_mark)" -gt $((no_mark + 20)) ] || fail "no unread mark: $(unread_mark) red pixels, $no_mark without"
+echo "PASS: smbclient -M shows in the message window, notifies, is acknowledged, marks the tray"
+
+# --- 回复: the send dialog to the peer; the reply reaches it ---
+lqd_click "$msg" 34 214
+dlg=$(lqd_window_named "发送消息") || fail "回复 opened no send dialog"
+sleep 0.3
+xdotool type --delay 20 "lunch ok"
+lqd_click "$dlg" 124 177
+lqd_wait lqd_window_gone "$dlg" || fail "the send dialog stayed open"
+lqd_wait bash -c "ls '$LQ_MSG_DIR'/*.msg >/dev/null 2>&1" || fail "the reply did not reach the peer"
+[ "$(cat "$LQ_MSG_DIR"/*.msg)" = "lunch ok" ] || fail "the peer got '$(cat "$LQ_MSG_DIR"/*.msg)'"
+echo "PASS: 回复 sends to the peer"
+
+# --- 关闭 reads the message: the mark goes; the history holds both ---
+lqd_click "$msg" 305 214
+lqd_wait lqd_window_gone "$msg" || fail "关闭 did not close the message window"
+read_in_history() { history_rows | grep -q '^0|.*|0$'; }
+lqd_wait read_in_history || fail "the message is still unread: $(history_rows)"
+rows=$(history_rows)
+grep -qxF "0|PEERUSER|$text|0" <<<"$rows" || fail "received message missing: $rows"
+grep -qxF "1|$LQ_PEER_NAME|lunch ok|0" <<<"$rows" || fail "sent message missing: $rows"
+lqd_wait no_unread_mark || fail "the unread mark stayed after reading: $(unread_mark) red pixels, $no_mark without"
+echo "PASS: the history holds the message and the reply; the unread mark is gone"
+
+# --- The history window from the tray menu: a search finds both, one or none ---
+lqd_click "$tray" 10 10 3
+lqd_popup_menu >/dev/null || fail "no tray menu"
+xdotool key Down Down Down Return # 打开窗口, 帮助, 消息记录
+hist=$(lqd_window_named "消息记录") || fail "消息记录 opened no history window"
+sleep 0.3
+# The height of the writing in the text pane: lines shown.
+found_height() {
+    lqd_click "$hist" 144 18
+    xdotool key ctrl+a BackSpace
+    [ -n "$1" ] && xdotool type --delay 20 "$1"
+    xdotool key Return
+    sleep 0.3
+    lqd_crop "$hist" 168 40 380 296 "$LQ_TMP/found.png"
+    local geometry
+    geometry=$(convert "$LQ_TMP/found.png" -colorspace gray -threshold 50% -negate -trim \
+        -format '%h %@' info: 2>/dev/null)
+    case $geometry in
+    *" 0x0"*) echo 0 ;; # nothing left to trim to
+    *) echo "${geometry%% *}" ;;
+    esac
+}
+both=$(found_height lunch)
+[ -n "$shots" ] && lqd_shot_window "$hist" "$shots/inbox-history-window.png"
+one=$(found_height noon)
+none=$(found_height nowhere)
+[ "$none" = 0 ] && [ "$one" -gt 0 ] && [ "$both" -gt "$one" ] ||
+    fail "search heights: lunch $both, noon $one, nowhere $none"
+lqd_click "$hist" 514 360
+lqd_wait lqd_window_gone "$hist" || fail "关闭 did not close the history window"
+echo "PASS: the history window finds both by 'lunch' ($both px), one by 'noon' ($one px), none by 'nowhere'"
+
+# --- 50 messages from the peer while the program is killed ---
+flood_count() {
+    $py -c 'import sqlite3, sys
+print(sqlite3.connect(sys.argv[1]).execute(
+    "SELECT COUNT(*) FROM messages WHERE text LIKE ?", ("flood %",)).fetchone()[0])' "$db"
+}
+at_least_stored() { [ "$(flood_count)" -ge "$1" ]; }
+sent_ok=$LQ_TMP/flood-sent
+lq_peer bash -c "for i in \$(seq 1 50); do
+    '$LQD_BIN/lanquill-net' send $LQ_CLIENT_ADDR \"flood \$i\" >/dev/null 2>&1 && echo \$i; sleep 0.05
+done" >"$sent_ok" &
+sender=$!
+lqd_wait at_least_stored 5 || fail "the flood was not taken"
 kill -9 "$LQD_PID"
 wait "$LQD_PID" 2>/dev/null
-taken=$(flood_acked)
+taken=$(flood_count)
 [ "$taken" -lt 50 ] || fail "all 50 were in before the kill; the pace is too fast"
+sleep 0.5 # more arrive while the program is gone
 lqd_start_lanquill "$dir"
-lqd_wait at_least_acked 50 || lqd_wait at_least_acked 50 ||
-    fail "only $(flood_acked) of 50 acknowledged after the restart"
+wait $sender
+[ "$(wc -l <"$sent_ok")" = 50 ] || fail "lanquilld accepted only $(wc -l <"$sent_ok") of 50"
+lqd_wait at_least_stored 50 || lqd_wait at_least_stored 50 ||
+    fail "only $(flood_count) of 50 stored after the restart"
 counts=$($py - "$db" <<'PY'
 import sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
-print(db.execute("SELECT COUNT(*), COUNT(DISTINCT text) FROM messages WHERE peer = 'FLOOD'").fetchone())
+print(db.execute("SELECT COUNT(*), COUNT(DISTINCT text) FROM messages WHERE text LIKE 'flood %'").fetchone())
 PY
 )
 [ "$counts" = "(50, 50)" ] || fail "the history holds $counts flood messages (count, distinct)"
-echo "PASS: killed after $taken of 50 acknowledgements; after the restart all 50 are stored once"
+lqd_wait spool_empty || fail "$(ls "$STATE_DIRECTORY/spool" | wc -l) messages left unacknowledged in lanquilld's spool"
+echo "PASS: killed with $taken of 50 stored; after the restart all 50 are stored once and acknowledged"
 kill -0 "$LQD_PID" 2>/dev/null || fail "the program ended during the test"
+grep -q 'inbox: ' "$dir/lanquill.out" && fail "the inbox complained: $(grep 'inbox:' "$dir/lanquill.out")"
 exit 0

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# lanquilld's limits against Samba's smbclient in the peer namespace: text length, on-link
+# senders, the per-sender rate, concurrent and idle sessions. Each message case starts a fresh
+# lanquilld (no session connected, so what it takes stays in its spool and can be counted).
+# Usage: run_daemon_limits.sh LANQUILLD LANQUILL_NET
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=harness.sh
+. "$here/harness.sh"
+daemon=$1
+net=$2
+lq_require_root_netns || exit 77
+command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
+trap lq_teardown EXIT
+trap 'exit 130' INT TERM
+lq_setup
+HOST=LQHOST
+export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+log=$LQ_TMP/lanquilld.log
+peer_conf=$LQ_TMP/peer-client.conf
+lq_write_conf "$LQ_TMP/peerclient" "$LQ_PEER_ADDR" "$LQ_PEER_NAME" >"$peer_conf"
+printf '    client min protocol = NT1\n    client max protocol = NT1\n' >>"$peer_conf"
+
+# A second address of the peer on a subnet the client has only a route to: off-link for
+# lanquilld. The peer sends from it while the "off-link" route is in place.
+off_net=10.232.$((LQ_ID % 250 + 1))
+ip -n "$LQ_NS_PEER" addr add "$off_net.2/24" dev "$LQ_VETH_PEER"
+ip -n "$LQ_NS_CLIENT" route add "$off_net.0/24" dev "$LQ_VETH_CLIENT"
+sender_route() {
+    case $1 in
+    on-link) ip -n "$LQ_NS_PEER" route del "$LQ_CLIENT_ADDR/32" 2>/dev/null || true ;;
+    off-link) ip -n "$LQ_NS_PEER" route replace "$LQ_CLIENT_ADDR/32" dev "$LQ_VETH_PEER" \
+        src "$off_net.2" ;;
+    esac
+}
+
+start_daemon() {
+    rm -rf "$STATE_DIRECTORY"
+    : >"$log"
+    # shellcheck disable=SC2086
+    lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$log" \
+        "$daemon" --listen --name $HOST --workgroup "$LQ_WORKGROUP" $1
+}
+stop_daemon() {
+    kill -TERM "$LQ_DAEMON_PID"
+    wait "$LQ_DAEMON_PID" 2>/dev/null
+}
+spooled() { find "$STATE_DIRECTORY/spool" -type f 2>/dev/null | wc -l; }
+
+# Sends a text of BYTES bytes in CP936 with CLIENT; fails when the sender was refused.
+# smbclient reads at most 1,600 bytes of text, so longer ones go with lanquill-net (Chinese: two
+# bytes a character on the wire, under its own limit of 1,000 characters).
+send_text() { # CLIENT BYTES
+    if [ "$1" = smbclient ]; then
+        head -c "$2" /dev/zero | tr '\0' x |
+            lq_peer smbclient -s "$peer_conf" -M $HOST -I "$LQ_CLIENT_ADDR" -U guest% -N \
+                >"$LQ_TMP/send.out" 2>&1
+        # smbclient exits 0 either way; a refusal shows as the SMB error it got.
+        ! grep -q NT_STATUS "$LQ_TMP/send.out"
+    else
+        lq_peer "$net" send "$LQ_CLIENT_ADDR" "$(python3 -c 'import sys
+n = int(sys.argv[1]); print("中" * (n // 2) + "x" * (n % 2))' "$2")" >"$LQ_TMP/send.out" 2>&1
+    fi
+}
+
+# One case: lanquilld's options, the sender's route, the client, bytes of text, messages sent,
+# how many it takes, and the log line its refusals leave (once per case).
+#   description | options | sender | client | bytes | sent | taken | log line
+cases=(
+    "1,600 bytes of text are taken||on-link|smbclient|1600|1|1|"
+    "1,600 bytes of Chinese are taken||on-link|lanquill-net|1600|1|1|"
+    "1,601 bytes of Chinese are refused||on-link|lanquill-net|1601|1|0|from $LQ_PEER_ADDR.*1600"
+    "a sender off every local subnet is refused||off-link|smbclient|10|1|0|refusing messages from $off_net.2"
+    "--allow-off-link takes it|--allow-off-link|off-link|smbclient|10|1|1|"
+    "the 21st to 23rd message of a minute are refused, logged once||on-link|smbclient|10|23|20|a minute from $LQ_PEER_ADDR"
+)
+for row in "${cases[@]}"; do
+    IFS='|' read -r what options sender client bytes sent taken logged <<<"$row"
+    start_daemon "$options" || { lq_check "$what: lanquilld starts" false; continue; }
+    sender_route "$sender"
+    failed=0
+    for i in $(seq 1 "$sent"); do
+        send_text "$client" "$bytes" || failed=$((failed + 1))
+    done
+    sender_route on-link
+    stop_daemon
+    lq_check "$what: $(spooled) of $sent taken, $failed refused" \
+        [ "$(spooled)" -eq "$taken" -a "$failed" -eq $((sent - taken)) ]
+    if [ -n "$logged" ]; then
+        lq_check "$what: logged once" [ "$(grep -c "$logged" "$log")" -eq 1 ]
+    fi
+done
+
+# Sessions: 32 at once are served, the 33rd gets the negative session response "insufficient
+# resources"; idle ones are closed after 10 s, and then a new one is served again.
+start_daemon "" || lq_check "lanquilld starts for the session cases" false
+lq_peer python3 - "$LQ_CLIENT_ADDR" "$HOST" >"$LQ_TMP/sessions.out" 2>&1 <<'PY'
+import socket, sys, time
+
+address, host = sys.argv[1], sys.argv[2]
+
+def encoded(name, suffix):  # first-level encoding, RFC 1001 14.1
+    raw = name.ljust(15).encode() + bytes([suffix])
+    return bytes([32]) + b"".join(bytes([65 + (b >> 4), 65 + (b & 15)]) for b in raw) + b"\0"
+
+def session():
+    s = socket.create_connection((address, 139), timeout=5)
+    body = encoded(host, 0x03) + encoded("LQPEER", 0x00)
+    s.sendall(bytes([0x81, 0, len(body) >> 8, len(body) & 255]) + body)
+    return s, s.recv(5)
+
+held = []
+for i in range(32):
+    s, answer = session()
+    print("session %d: %02x" % (i + 1, answer[0]))
+    held.append(s)
+s, answer = session()
+print("session 33: %02x %02x" % (answer[0], answer[4]))
+start = time.monotonic()
+for s in held:
+    s.settimeout(20)
+    gone = s.recv(1) == b""
+print("idle sessions closed after %d s: %s" % (round(time.monotonic() - start), gone))
+s, answer = session()
+print("after the idle ones: %02x" % answer[0])
+PY
+stop_daemon
+out=$LQ_TMP/sessions.out
+lq_check "32 concurrent sessions are served" [ "$(grep -c '^session [0-9]*: 82$' "$out")" -eq 32 ]
+lq_check "the 33rd is refused: negative response, insufficient resources" \
+    grep -q '^session 33: 83 83$' "$out"
+closed=$(sed -n 's/^idle sessions closed after \([0-9]*\) s: True$/\1/p' "$out")
+lq_check "idle sessions are closed after 10 s (here ${closed:-never})" \
+    [ "${closed:-0}" -ge 9 -a "${closed:-0}" -le 13 ]
+lq_check "a new session is served once they are gone" grep -q '^after the idle ones: 82$' "$out"
+[ "$LQ_FAILURES" -gt 0 ] && cat "$out"
+exit $((LQ_FAILURES > 0))
