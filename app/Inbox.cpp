@@ -97,8 +97,15 @@ void Inbox::start() {
         platform_.messages->show(&form_, QStringLiteral("消息记录已损坏，原文件已另存为 %1，"
                                                         "现已新建消息记录。")
                                              .arg(history_->outcome().keptAsidePath));
-    connection_ = std::make_unique<inbox::SessionConnection>(
-        [this](const inbox::Message& m) { return history_->add(m); });
+    // A computer in the book keeps one conversation, whoever's name its messages are sent under
+    // (Windows and smbclient send the user's name): received messages file under its id, as the
+    // ones sent to it do.
+    connection_ = std::make_unique<inbox::SessionConnection>([this](const inbox::Message& m) {
+        inbox::Message filed = m;
+        if (auto entry = findInBook(form_.XMLDoc(), m.peer.toStdString(), m.address.toStdString()))
+            filed.peer = QString::fromStdString(entry->computer);
+        return history_->add(filed);
+    });
     connect(connection_.get(), &inbox::SessionConnection::arrived, this,
             reported([this](const inbox::Message& m) { arrived(m); }));
     connect(connection_.get(), &inbox::SessionConnection::statusChanged, this,
