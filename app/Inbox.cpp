@@ -144,7 +144,7 @@ void Inbox::arrived(const inbox::Message& message) {
         sender.text, message.text,
         [window = QPointer<dialogs::TdlgMessage>(messageWindow_.get()), id] {
             if (window)
-                window->open(id);
+                window->showMessage(id);
         });
     updateTray();
     if (historyWindow_)

@@ -50,7 +50,7 @@ void TdlgMessage::append(const inbox::Message& message) {
     raise();
 }
 
-void TdlgMessage::open(const QString& id) {
+void TdlgMessage::showMessage(const QString& id) {
     for (std::size_t i = 0; i < messages_.size(); ++i) {
         if (messages_[i].id == id)
             showMessage(static_cast<int>(i));

@@ -34,7 +34,7 @@ public:
     // without taking the keyboard focus from whatever the user is typing in.
     void append(const inbox::Message& message);
     // Shows the message of that id (from a notification), taking the focus as a click does.
-    void open(const QString& id);
+    void showMessage(const QString& id);
 
     int count() const { return static_cast<int>(messages_.size()); }
     int current() const { return current_; }
