@@ -661,6 +661,11 @@ void XmlDocument::save(const std::string& path) {
         throw fail("the document cannot be written in the encoding \"" + enc + "\"");
     const char* data = C(xmlBufferContent(buffer.get()));
     const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
+    // A file that load() would refuse would cost the whole book at the next start.
+    if (size > kMaxBookFileBytes)
+        throw fail("the contact book is too large (" + std::to_string(size) +
+                   " bytes; a contact book may have at most " + std::to_string(kMaxBookFileBytes) +
+                   "). Nothing was changed; remove computers or shorten their notes");
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)
         moveAsideUnreadable();

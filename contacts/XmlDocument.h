@@ -109,7 +109,8 @@ public:
 
     // Writes the whole document atomically: a temporary ".<name>.<pid>.XXXXXX" beside the file,
     // synced, given the mode of the file it replaces, then renamed over it. Throws XmlError with
-    // a clear text when the file or its folder is read-only or anything fails; the old file is
+    // a clear text when the file or its folder is read-only, the file would be larger than
+    // kMaxBookFileBytes (as written, indentation included), or anything fails; the old file is
     // then untouched and the temporary file removed. Temporary files that killed processes left
     // behind are removed by the next save into the same folder.
     void save(const std::string& path);

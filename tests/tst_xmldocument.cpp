@@ -70,6 +70,8 @@ private Q_SLOTS:
     void nothingOutsideTheFileIsRead();
     void readOnlyTargets();
     void saveIsAtomicAndKeepsMode();
+    void savedBookStaysLoadable_data();
+    void savedBookStaysLoadable();
     void staleTemporaryFilesAreRemoved();
     void domFacade();
     void refusedValuesChangeNothing();
@@ -478,6 +480,55 @@ void TestXmlDocument::saveIsAtomicAndKeepsMode() {
     QCOMPARE(::stat(path.c_str(), &after), 0);
     QCOMPARE(after.st_mode & 07777, mode_t(0640));
     QVERIFY(after.st_ino != before.st_ino); // replaced by rename, never written in place
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::savedBookStaysLoadable_data() {
+    QTest::addColumn<int>("past"); // bytes the saved file would have beyond the load limit
+    QTest::newRow("exactly at the limit") << 0;
+    QTest::newRow("one byte past, by its indentation") << 1;
+}
+
+// A save never writes a file that the next load refuses as too large, and the indentation the
+// save adds counts: the book of the second row would fit without it.
+void TestXmlDocument::savedBookStaysLoadable() {
+    QFETCH(int, past);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    constexpr int computers = 40;
+    XmlDocument doc;
+    for (int i = 0; i < computers; ++i)
+        AddComputer(doc, "G", "PC" + std::to_string(i), "PC", "", "", "");
+    doc.save(path);
+    const QByteArray small = testsupport::fileBytes(path);
+    qsizetype indentation = small.count('\n');
+    for (const QByteArray& line : small.split('\n'))
+        indentation += line.size() - line.trimmed().size();
+    QVERIFY(indentation > past);
+
+    // The memos grow (each below the longest value) until the file would reach the limit plus
+    // `past`.
+    std::size_t grow = kMaxBookFileBytes + static_cast<std::size_t>(past) - small.size();
+    const XmlNodeList list = doc.documentElement().childNodes().item(0).childNodes();
+    for (int i = 0; i < computers; ++i) {
+        const std::size_t share = grow / static_cast<std::size_t>(computers - i);
+        list.item(i).childNodes().item(3).setText(std::string(share, 'x'));
+        grow -= share;
+    }
+    if (past == 0) {
+        doc.save(path);
+        QCOMPARE(testsupport::fileBytes(path).size(), qsizetype(kMaxBookFileBytes));
+        XmlDocument reloaded;
+        QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
+        return;
+    }
+    try {
+        doc.save(path);
+        QFAIL("saved a book that the next load refuses");
+    } catch (const XmlError& e) {
+        QVERIFY2(std::string(e.what()).find("too large") != std::string::npos, e.what());
+    }
+    QCOMPARE(testsupport::fileBytes(path), small);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
 }
 
