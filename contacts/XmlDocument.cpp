@@ -177,6 +177,11 @@ struct ParseState {
     std::string error;
 };
 
+std::string tooManyAttributes() {
+    return "an element carries more than " + std::to_string(kMaxAttributesPerElement) +
+           " attributes, which no contact book does";
+}
+
 void onStructuredError(void* userData, xmlErrorPtr err) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
     auto* state = static_cast<ParseState*>(ctxt->_private);
@@ -214,6 +219,16 @@ void dropBlankLastChild(void* userData) {
 void onStartElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
                     const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
                     int attributeCount, int defaultedCount, const xmlChar** attributes) {
+    if (attributeCount + namespaceCount > kMaxAttributesPerElement) {
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+        auto* state = static_cast<ParseState*>(ctxt->_private);
+        if (state != nullptr && state->error.empty()) {
+            state->errorLine = xmlSAX2GetLineNumber(ctxt);
+            state->error = tooManyAttributes();
+        }
+        xmlStopParser(ctxt);
+        return;
+    }
     dropBlankLastChild(userData);
     xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces,
                           attributeCount, defaultedCount, attributes);
@@ -245,10 +260,25 @@ void onReference(void* userData, const xmlChar* name) {
 struct BoundedFileReader {
     int fd;
     std::size_t budget;
+    xmlParserCtxtPtr parser;
     std::string error;
+
+    // libxml2 checks an element's attributes for duplicates only once it has all of them, at a
+    // cost that grows with the square of their number; the element handler comes later still.
+    // Its attribute table (five slots per attribute, grown to twice what it needs) and its
+    // namespace stack (two per declaration) show while the tag is read: past the limit, no
+    // further byte is handed over, so the parser runs out of input with the attributes it has.
+    bool parserHoldsTooManyAttributes() const {
+        return parser->maxatts > 2 * 5 * kMaxAttributesPerElement ||
+               parser->nsNr > 2 * kMaxAttributesPerElement;
+    }
 
     static int read(void* context, char* buffer, int length) {
         auto& self = *static_cast<BoundedFileReader*>(context);
+        if (self.parserHoldsTooManyAttributes()) {
+            self.error = tooManyAttributes();
+            return -1;
+        }
         for (;;) {
             // One byte past the budget is asked for, so a file just over it is noticed.
             const std::size_t wanted =
@@ -546,7 +576,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     // copy of it) would cost two large blocks per load, and large blocks make glibc's allocator
     // sweep every small block freed since, which the previous book has just left by the
     // hundred thousand.
-    BoundedFileReader reader{f.fd, kMaxBookFileBytes, {}};
+    BoundedFileReader reader{f.fd, kMaxBookFileBytes, ctxt.get(), {}};
     xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), BoundedFileReader::read, nullptr, &reader, path.c_str(),
                                 nullptr, options);
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);

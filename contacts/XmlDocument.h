@@ -26,6 +26,11 @@ inline constexpr std::size_t kMaxXmlValueBytes = 1024 * 1024;
 // Largest file load() reads. A book of ten thousand computers is about 2 MB.
 inline constexpr std::size_t kMaxBookFileBytes = 32 * 1024 * 1024;
 
+// Most attributes (namespace declarations included) one element may carry. The book's elements
+// carry one; the limit stops a file that would make libxml2's duplicate-attribute check, which
+// compares every attribute of an element with every other, run for minutes.
+inline constexpr int kMaxAttributesPerElement = 32;
+
 class XmlNode;
 
 // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only

@@ -335,6 +335,12 @@ void TestXmlDocument::badInputIsRefusedSafely_data() {
                                         << ", line ";
     QTest::newRow("a folder") << "@folder"
                               << "not a regular file";
+    QTest::newRow("33 attributes") << "@attributes:33"
+                                   << "more than 32 attributes";
+    QTest::newRow("100,000 attributes") << "@attributes:100000"
+                                        << "more than 32 attributes";
+    QTest::newRow("100,000 namespaces") << "@namespaces:100000"
+                                        << "more than 32 attributes";
 }
 
 void TestXmlDocument::badInputIsRefusedSafely() {
@@ -363,6 +369,12 @@ void TestXmlDocument::badInputIsRefusedSafely() {
                              "</Memo></computer></group></Lanquill>");
     } else if (file == "@decl") {
         writeBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    } else if (file.startsWith("@attributes:") || file.startsWith("@namespaces:")) {
+        const QByteArray attribute = file.startsWith("@namespaces") ? " xmlns:n" : " a";
+        QByteArray tag = "<Lanquill><group";
+        for (int i = file.section(':', 1).toInt(); i > 0; --i)
+            tag += attribute + QByteArray::number(i) + "=\"u\"";
+        writeBytes(path, tag + "/></Lanquill>");
     } else if (file == "@folder") {
         QVERIFY(QDir(dir.path()).mkdir("config.xml"));
     } else {
