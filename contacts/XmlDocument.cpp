@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -610,12 +611,12 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     return {LoadOutcome::Kind::Loaded, {}};
 }
 
-void XmlDocument::moveAsideUnreadable() {
+void XmlDocument::moveAsideUnreadable(const std::string& file) {
     struct stat st {};
-    if (::lstat(unreadablePath_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return; // gone or replaced by something we would not overwrite anyway
     for (int n = 1; n < 10000; ++n) {
-        std::string aside = unreadablePath_ + ".unreadable";
+        std::string aside = file + ".unreadable";
         if (n > 1) {
             // Not "-" + std::to_string(n): GCC 12 at -O3 takes the insert in it for an overlapping
             // memcpy (-Wrestrict, a false positive), which fails the Release build.
@@ -623,7 +624,7 @@ void XmlDocument::moveAsideUnreadable() {
             aside += std::to_string(n);
         }
         // link() never replaces an existing name, so an earlier kept copy is never lost.
-        if (::link(unreadablePath_.c_str(), aside.c_str()) == 0)
+        if (::link(file.c_str(), aside.c_str()) == 0)
             return; // the atomic rename of the new book replaces the original name
         const int err = errno;
         if (err == EEXIST)
@@ -632,35 +633,51 @@ void XmlDocument::moveAsideUnreadable() {
             // A file system without hard links: check, then rename.
             if (::access(aside.c_str(), F_OK) == 0)
                 continue;
-            if (::rename(unreadablePath_.c_str(), aside.c_str()) == 0)
+            if (::rename(file.c_str(), aside.c_str()) == 0)
                 return;
         }
-        throw XmlError("Cannot save " + unreadablePath_ +
+        throw XmlError("Cannot save " + file +
                        ": the unreadable file there could not be kept aside (" + errnoText(err) +
                        ")");
     }
-    throw XmlError("Cannot save " + unreadablePath_ + ": too many kept unreadable copies");
+    throw XmlError("Cannot save " + file + ": too many kept unreadable copies");
 }
 
 void XmlDocument::save(const std::string& path) {
-    const std::string dir = dirOf(path);
-    const std::string base = baseOf(path);
     auto fail = [&](const std::string& reason) {
         return XmlError("Cannot save " + path + ": " + reason);
     };
+    // A book that is a link (to a shared folder, say) stays one: the save replaces the file the
+    // link leads to, from a temporary file beside that file.
+    std::string file = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (hops == 40)
+            throw fail("too many levels of symbolic links");
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(file.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            throw fail("the link cannot be read (" + errnoText(n < 0 ? errno : ENAMETOOLONG) + ")");
+        target.resize(static_cast<std::size_t>(n));
+        file = target.front() == '/' ? target : dirOf(file) + "/" + target;
+    }
+    const std::string dir = dirOf(file);
+    const std::string base = baseOf(file);
 
     if (base.empty() || base == "." || base == "..")
         throw fail("not a file name");
 
     // We run as root in places, where access() says yes to everything: the mode bits decide.
     struct stat target {};
-    const bool exists = ::stat(path.c_str(), &target) == 0;
+    const bool exists = ::stat(file.c_str(), &target) == 0;
     if (exists) {
         if (!S_ISREG(target.st_mode))
             throw fail("not a regular file");
         if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             throw fail("the file is read-only");
-        if (::access(path.c_str(), W_OK) != 0)
+        if (::access(file.c_str(), W_OK) != 0)
             throw fail("the file is not writable (" + errnoText(errno) + ")");
     } else if (errno != ENOENT) {
         throw fail(errnoText(errno));
@@ -698,7 +715,7 @@ void XmlDocument::save(const std::string& path) {
                    "). Nothing was changed; remove computers or shorten their notes");
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)
-        moveAsideUnreadable();
+        moveAsideUnreadable(file);
 
     removeStaleTemps(dir, base);
     std::string tmp = dir + "/." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
@@ -743,7 +760,7 @@ void XmlDocument::save(const std::string& path) {
     f.fd = -1;
     if (::close(fd) != 0)
         throw fail("writing failed (" + errnoText(errno) + ")");
-    if (::rename(tmp.c_str(), path.c_str()) != 0)
+    if (::rename(tmp.c_str(), file.c_str()) != 0)
         throw fail("cannot replace the file (" + errnoText(errno) + ")");
     remover.armed = false;
     if (unreadablePath_ == path)

@@ -116,8 +116,9 @@ public:
     // synced, given the mode of the file it replaces, then renamed over it. Throws XmlError with
     // a clear text when the file or its folder is read-only, the file would be larger than
     // kMaxBookFileBytes (as written, indentation included), or anything fails; the old file is
-    // then untouched and the temporary file removed. Temporary files that killed processes left
-    // behind are removed by the next save into the same folder.
+    // then untouched and the temporary file removed. A `path` that is a symbolic link stays one:
+    // the file it leads to is replaced, from a temporary file beside it. Temporary files that
+    // killed processes left behind are removed by the next save into the same folder.
     void save(const std::string& path);
 
     XmlNode documentElement() const;
@@ -135,7 +136,7 @@ private:
     void checkXmlValue(const std::string& value, const std::string& what);
     void reset(_xmlDoc* doc);
     void freeOrphans();
-    void moveAsideUnreadable();
+    void moveAsideUnreadable(const std::string& file);
 
     _xmlDoc* doc_ = nullptr;
     std::vector<_xmlNode*> orphans_; // created but never linked into the tree

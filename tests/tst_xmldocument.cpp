@@ -71,6 +71,8 @@ private Q_SLOTS:
     void readOnlyTargets();
     void saveIsAtomicAndKeepsMode();
     void savedBookStaysLoadable_data();
+    void symlinkedBookKeepsItsLink_data();
+    void symlinkedBookKeepsItsLink();
     void savedBookStaysLoadable();
     void staleTemporaryFilesAreRemoved();
     void domFacade();
@@ -542,6 +544,68 @@ void TestXmlDocument::savedBookStaysLoadable() {
     }
     QCOMPARE(testsupport::fileBytes(path), small);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::symlinkedBookKeepsItsLink_data() {
+    QTest::addColumn<QString>("link");   // what config.xml points at
+    QTest::addColumn<QString>("hop");    // a second link on the way, made when not empty
+    QTest::addColumn<QString>("target"); // the file that holds the book, relative to the folder
+    QTest::newRow("relative") << "books/real.xml"
+                              << ""
+                              << "books/real.xml";
+    QTest::newRow("absolute") << "@/books/real.xml"
+                              << ""
+                              << "books/real.xml";
+    QTest::newRow("link to a link") << "hop.xml"
+                                    << "books/real.xml"
+                                    << "books/real.xml";
+    QTest::newRow("relative to its own folder") << "books/hop.xml"
+                                                << "real.xml"
+                                                << "books/real.xml";
+    QTest::newRow("dangling: the book is made") << "books/new.xml"
+                                                << ""
+                                                << "books/new.xml";
+}
+
+// A config.xml that is a link is saved into the file it leads to, beside that file; the link
+// stays as it was.
+void TestXmlDocument::symlinkedBookKeepsItsLink() {
+    QFETCH(QString, link);
+    QFETCH(QString, hop);
+    QFETCH(QString, target);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("books"));
+    if (link.startsWith('@'))
+        link = dir.path() + link.mid(1);
+    const std::string path = dir.filePath("config.xml").toStdString();
+    QCOMPARE(::symlink(link.toLocal8Bit().constData(), path.c_str()), 0);
+    if (!hop.isEmpty())
+        QCOMPARE(::symlink(hop.toLocal8Bit().constData(), dir.filePath(link).toLocal8Bit()), 0);
+    const std::string real = dir.filePath(target).toStdString();
+    if (!target.endsWith("new.xml"))
+        writeBytes(real, "<Lanquill><group id=\"G\"/></Lanquill>");
+
+    XmlDocument doc;
+    doc.load(path);
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    doc.save(path);
+
+    char linkText[4096] = {};
+    QVERIFY(::readlink(path.c_str(), linkText, sizeof linkText - 1) > 0);
+    QCOMPARE(QString::fromLocal8Bit(linkText), link);
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(real).kind, LoadOutcome::Kind::Loaded);
+    std::string name, user, ip, memo;
+    QVERIFY(GetComputerInfo(reloaded, "G", "PC", name, user, ip, memo));
+    for (const QString& entry : entriesOf(dir.filePath("books")) + entriesOf(dir.path()))
+        QVERIFY2(!entry.startsWith('.'), qPrintable(entry));
+
+    // An unreadable book behind the link is kept aside beside itself, not beside the link.
+    writeBytes(real, "<Lanquill>");
+    QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Unreadable);
+    doc.save(path);
+    QCOMPARE(testsupport::fileBytes(real + ".unreadable"), QByteArray("<Lanquill>"));
+    QVERIFY(QFileInfo(QString::fromStdString(path)).isSymLink());
 }
 
 void TestXmlDocument::staleTemporaryFilesAreRemoved() {
