@@ -41,6 +41,14 @@ std::string takeXmlString(xmlChar* s) {
     return out;
 }
 
+// FNV-1a: enough to tell one saved book from another.
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
+std::uint64_t hashBytes(std::uint64_t hash, const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ULL;
+    return hash;
+}
+
 std::string errnoText(int err) {
     return std::strerror(err);
 }
@@ -263,6 +271,7 @@ struct BoundedFileReader {
     std::size_t budget;
     xmlParserCtxtPtr parser;
     std::string error;
+    std::uint64_t hash = kHashStart;
 
     // libxml2 checks an element's attributes for duplicates only once it has all of them, at a
     // cost that grows with the square of their number; the element handler comes later still.
@@ -297,6 +306,7 @@ struct BoundedFileReader {
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
+            self.hash = hashBytes(self.hash, buffer, static_cast<std::size_t>(got));
             return static_cast<int>(got);
         }
     }
@@ -526,6 +536,7 @@ std::string XmlDocument::encoding() const {
 LoadOutcome XmlDocument::load(const std::string& path) {
     installEntityLoaderOnce();
     unreadablePath_.clear();
+    disk_.reset();
     reset(nullptr);
 
     auto unreadable = [&](const std::string& reason) {
@@ -537,13 +548,16 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     FdCloser f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (f.fd < 0) {
         const int err = errno;
-        if (err == ENOENT)
+        if (err == ENOENT) {
+            disk_ = DiskState{path, false};
             return {LoadOutcome::Kind::Missing, {}};
+        }
         return unreadable("cannot open the file (" + errnoText(err) + ")");
     }
     struct stat st {};
     if (::fstat(f.fd, &st) != 0)
         return unreadable("cannot read the file (" + errnoText(errno) + ")");
+    noteDiskState(path, st, false, 0);
     if (!S_ISREG(st.st_mode))
         return unreadable("not a regular file");
     if (static_cast<unsigned long long>(st.st_size) > kMaxBookFileBytes)
@@ -608,7 +622,50 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
     // written back as they were; comments around the root survive a save.
     reset(owned.release());
+    disk_->hashed = true; // the parser has read the file to its end
+    disk_->hash = reader.hash;
     return {LoadOutcome::Kind::Loaded, {}};
+}
+
+void XmlDocument::noteDiskState(const std::string& path, const struct stat& st, bool hashed,
+                                std::uint64_t hash) {
+    disk_ = DiskState{path,
+                      true,
+                      static_cast<std::uint64_t>(st.st_dev),
+                      static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_size),
+                      std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec,
+                      hashed,
+                      hash};
+}
+
+bool XmlDocument::changedOnDisk(const std::string& path) const {
+    if (!disk_ || disk_->path != path)
+        return true;
+    FdCloser f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    struct stat st {};
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0)
+        return disk_->present || errno != ENOENT;
+    if (!disk_->present || static_cast<std::uint64_t>(st.st_dev) != disk_->device ||
+        static_cast<std::uint64_t>(st.st_ino) != disk_->inode ||
+        static_cast<std::uint64_t>(st.st_size) != disk_->size ||
+        std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != disk_->modifiedNs)
+        return true;
+    if (!disk_->hashed)
+        return false;
+    // Same size and time can still hide a rewrite (a file system with coarse times).
+    std::uint64_t hash = kHashStart;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(f.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return true;
+        if (got == 0)
+            return hash != disk_->hash;
+        hash = hashBytes(hash, buffer, static_cast<std::size_t>(got));
+    }
 }
 
 void XmlDocument::moveAsideUnreadable(const std::string& file) {
@@ -756,6 +813,9 @@ void XmlDocument::save(const std::string& path) {
         throw fail("cannot set the file mode (" + errnoText(errno) + ")");
     if (::fsync(f.fd) != 0)
         throw fail("writing failed (" + errnoText(errno) + ")");
+    struct stat written {};
+    if (::fstat(f.fd, &written) != 0)
+        throw fail("writing failed (" + errnoText(errno) + ")");
     const int fd = f.fd;
     f.fd = -1;
     if (::close(fd) != 0)
@@ -765,6 +825,7 @@ void XmlDocument::save(const std::string& path) {
     remover.armed = false;
     if (unreadablePath_ == path)
         unreadablePath_.clear();
+    noteDiskState(path, written, true, hashBytes(kHashStart, data, size));
 
     // Make the rename itself durable; the new book is in place whatever this says.
     FdCloser d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 // libxml2's own types, declared here so that users of the book need not include libxml2.
 struct _xmlNode;
 struct _xmlDoc;
+struct stat;
 
 namespace lanquill::contacts {
 
@@ -128,6 +131,11 @@ public:
     // The encoding save() writes: the one the loaded file declared, else "UTF-8".
     std::string encoding() const;
 
+    // True unless the file at `path` is the one this document last read or wrote: false only
+    // when it is still missing, or still has the same identity, size, modification time and
+    // (where the whole file was read) content hash.
+    bool changedOnDisk(const std::string& path) const;
+
 private:
     friend class XmlNode;
 
@@ -138,7 +146,20 @@ private:
     void freeOrphans();
     void moveAsideUnreadable(const std::string& file);
 
+    // What load() or save() last saw of the file.
+    struct DiskState {
+        std::string path;
+        bool present = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0;
+        bool hashed = false;
+        std::uint64_t hash = 0;
+    };
+    void noteDiskState(const std::string& path, const struct stat& st, bool hashed,
+                       std::uint64_t hash);
+
     _xmlDoc* doc_ = nullptr;
+    std::optional<DiskState> disk_;
     std::vector<_xmlNode*> orphans_; // created but never linked into the tree
     std::string unreadablePath_;     // a file that did not load and is not yet kept aside
 };
