@@ -1,6 +1,7 @@
 #include "app/Inbox.h"
 
 #include "app/frmMain.h"
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgHistory.h"
@@ -198,9 +199,11 @@ void Inbox::addToBook(const inbox::Message& message) {
     if (group.isEmpty())
         return;
     const std::string name = message.peer.toStdString();
-    contacts::AddComputer(form_.XMLDoc(), group.toStdString(), name, name, "",
-                          message.address.toStdString(), "");
-    form_.saveBook();
+    contacts::editBook(form_.XMLDoc(), form_.ConfigPath(), [&](contacts::XmlDocument& book) {
+        contacts::AddComputer(book, group.toStdString(), name, name, "",
+                              message.address.toStdString(), "");
+        book.save(form_.ConfigPath());
+    });
     form_.LoadXMLFile(form_.ConfigPath());
     messageWindow_->refreshSender();
 }

@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "net/LocalHost.h"
@@ -229,10 +230,6 @@ const net::NodeStatusResults& TMainForm::nodeStatus() const {
     return mainModule().NodeStatus;
 }
 
-void TMainForm::saveBook() {
-    XMLDoc().save(ConfigPath());
-}
-
 void TMainForm::LoadXMLFile(const std::string& path) {
     fcOutlookBar1->clearPages();
     // The previous book goes first: loading never fails outright (an unreadable file gives an
@@ -302,9 +299,17 @@ void TMainForm::mnuDeleteClick() {
     // The group-message item stands for the workgroup, not for a member: nothing to delete.
     if (hot == nullptr || hot->index() == 0)
         return;
-    contacts::DeleteComputer(XMLDoc(), toStd(page->button()->text()), toStd(hot->text()));
-    saveBook();
-    hot->destroy();
+    const std::string group = toStd(page->button()->text());
+    const std::string computer = toStd(hot->text());
+    const bool reread =
+        contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
+            contacts::DeleteComputer(book, group, computer);
+            book.save(ConfigPath());
+        });
+    if (reread)
+        LoadXMLFile(ConfigPath());
+    else
+        hot->destroy();
 }
 
 void TMainForm::munDeleteGroupClick() {
@@ -315,8 +320,14 @@ void TMainForm::munDeleteGroupClick() {
     for (int remaining = list->count(); remaining > 0; --remaining)
         list->item(0)->destroy();
     page->button()->setVisible(false);
-    contacts::DeleteGroup(XMLDoc(), toStd(page->button()->text()));
-    saveBook();
+    const std::string group = toStd(page->button()->text());
+    const bool reread =
+        contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
+            contacts::DeleteGroup(book, group);
+            book.save(ConfigPath());
+        });
+    if (reread)
+        LoadXMLFile(ConfigPath());
 }
 
 // ---- node-status socket ---------------------------------------------------------------------

@@ -117,9 +117,6 @@ public:
     std::uint16_t hotKeyAtom() const { return HotKeyAtom; }
     bool logoRaised() const;
 
-    // Saves the contact book to ConfigPath.
-    void saveBook();
-
 Q_SIGNALS:
     // FormClose has run: the program ends.
     void closed();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +39,14 @@ std::string takeXmlString(xmlChar* s) {
     std::string out(C(s));
     xmlFree(s);
     return out;
+}
+
+// FNV-1a: enough to tell one saved book from another.
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
+std::uint64_t hashBytes(std::uint64_t hash, const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ULL;
+    return hash;
 }
 
 std::string errnoText(int err) {
@@ -177,6 +186,11 @@ struct ParseState {
     std::string error;
 };
 
+std::string tooManyAttributes() {
+    return "an element carries more than " + std::to_string(kMaxAttributesPerElement) +
+           " attributes, which no contact book does";
+}
+
 void onStructuredError(void* userData, xmlErrorPtr err) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
     auto* state = static_cast<ParseState*>(ctxt->_private);
@@ -214,6 +228,16 @@ void dropBlankLastChild(void* userData) {
 void onStartElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
                     const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
                     int attributeCount, int defaultedCount, const xmlChar** attributes) {
+    if (attributeCount + namespaceCount > kMaxAttributesPerElement) {
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+        auto* state = static_cast<ParseState*>(ctxt->_private);
+        if (state != nullptr && state->error.empty()) {
+            state->errorLine = xmlSAX2GetLineNumber(ctxt);
+            state->error = tooManyAttributes();
+        }
+        xmlStopParser(ctxt);
+        return;
+    }
     dropBlankLastChild(userData);
     xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces,
                           attributeCount, defaultedCount, attributes);
@@ -245,10 +269,26 @@ void onReference(void* userData, const xmlChar* name) {
 struct BoundedFileReader {
     int fd;
     std::size_t budget;
+    xmlParserCtxtPtr parser;
     std::string error;
+    std::uint64_t hash = kHashStart;
+
+    // libxml2 checks an element's attributes for duplicates only once it has all of them, at a
+    // cost that grows with the square of their number; the element handler comes later still.
+    // Its attribute table (five slots per attribute, grown to twice what it needs) and its
+    // namespace stack (two per declaration) show while the tag is read: past the limit, no
+    // further byte is handed over, so the parser runs out of input with the attributes it has.
+    bool parserHoldsTooManyAttributes() const {
+        return parser->maxatts > 2 * 5 * kMaxAttributesPerElement ||
+               parser->nsNr > 2 * kMaxAttributesPerElement;
+    }
 
     static int read(void* context, char* buffer, int length) {
         auto& self = *static_cast<BoundedFileReader*>(context);
+        if (self.parserHoldsTooManyAttributes()) {
+            self.error = tooManyAttributes();
+            return -1;
+        }
         for (;;) {
             // One byte past the budget is asked for, so a file just over it is noticed.
             const std::size_t wanted =
@@ -266,6 +306,7 @@ struct BoundedFileReader {
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
+            self.hash = hashBytes(self.hash, buffer, static_cast<std::size_t>(got));
             return static_cast<int>(got);
         }
     }
@@ -495,6 +536,7 @@ std::string XmlDocument::encoding() const {
 LoadOutcome XmlDocument::load(const std::string& path) {
     installEntityLoaderOnce();
     unreadablePath_.clear();
+    disk_.reset();
     reset(nullptr);
 
     auto unreadable = [&](const std::string& reason) {
@@ -506,13 +548,16 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     FdCloser f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (f.fd < 0) {
         const int err = errno;
-        if (err == ENOENT)
+        if (err == ENOENT) {
+            disk_ = DiskState{path, false};
             return {LoadOutcome::Kind::Missing, {}};
+        }
         return unreadable("cannot open the file (" + errnoText(err) + ")");
     }
     struct stat st {};
     if (::fstat(f.fd, &st) != 0)
         return unreadable("cannot read the file (" + errnoText(errno) + ")");
+    noteDiskState(path, st, false, 0);
     if (!S_ISREG(st.st_mode))
         return unreadable("not a regular file");
     if (static_cast<unsigned long long>(st.st_size) > kMaxBookFileBytes)
@@ -546,7 +591,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     // copy of it) would cost two large blocks per load, and large blocks make glibc's allocator
     // sweep every small block freed since, which the previous book has just left by the
     // hundred thousand.
-    BoundedFileReader reader{f.fd, kMaxBookFileBytes, {}};
+    BoundedFileReader reader{f.fd, kMaxBookFileBytes, ctxt.get(), {}};
     xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), BoundedFileReader::read, nullptr, &reader, path.c_str(),
                                 nullptr, options);
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);
@@ -577,15 +622,58 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
     // written back as they were; comments around the root survive a save.
     reset(owned.release());
+    disk_->hashed = true; // the parser has read the file to its end
+    disk_->hash = reader.hash;
     return {LoadOutcome::Kind::Loaded, {}};
 }
 
-void XmlDocument::moveAsideUnreadable() {
+void XmlDocument::noteDiskState(const std::string& path, const struct stat& st, bool hashed,
+                                std::uint64_t hash) {
+    disk_ = DiskState{path,
+                      true,
+                      static_cast<std::uint64_t>(st.st_dev),
+                      static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_size),
+                      std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec,
+                      hashed,
+                      hash};
+}
+
+bool XmlDocument::changedOnDisk(const std::string& path) const {
+    if (!disk_ || disk_->path != path)
+        return true;
+    FdCloser f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     struct stat st {};
-    if (::lstat(unreadablePath_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0)
+        return disk_->present || errno != ENOENT;
+    if (!disk_->present || static_cast<std::uint64_t>(st.st_dev) != disk_->device ||
+        static_cast<std::uint64_t>(st.st_ino) != disk_->inode ||
+        static_cast<std::uint64_t>(st.st_size) != disk_->size ||
+        std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != disk_->modifiedNs)
+        return true;
+    if (!disk_->hashed)
+        return false;
+    // Same size and time can still hide a rewrite (a file system with coarse times).
+    std::uint64_t hash = kHashStart;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(f.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return true;
+        if (got == 0)
+            return hash != disk_->hash;
+        hash = hashBytes(hash, buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void XmlDocument::moveAsideUnreadable(const std::string& file) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return; // gone or replaced by something we would not overwrite anyway
     for (int n = 1; n < 10000; ++n) {
-        std::string aside = unreadablePath_ + ".unreadable";
+        std::string aside = file + ".unreadable";
         if (n > 1) {
             // Not "-" + std::to_string(n): GCC 12 at -O3 takes the insert in it for an overlapping
             // memcpy (-Wrestrict, a false positive), which fails the Release build.
@@ -593,7 +681,7 @@ void XmlDocument::moveAsideUnreadable() {
             aside += std::to_string(n);
         }
         // link() never replaces an existing name, so an earlier kept copy is never lost.
-        if (::link(unreadablePath_.c_str(), aside.c_str()) == 0)
+        if (::link(file.c_str(), aside.c_str()) == 0)
             return; // the atomic rename of the new book replaces the original name
         const int err = errno;
         if (err == EEXIST)
@@ -602,35 +690,51 @@ void XmlDocument::moveAsideUnreadable() {
             // A file system without hard links: check, then rename.
             if (::access(aside.c_str(), F_OK) == 0)
                 continue;
-            if (::rename(unreadablePath_.c_str(), aside.c_str()) == 0)
+            if (::rename(file.c_str(), aside.c_str()) == 0)
                 return;
         }
-        throw XmlError("Cannot save " + unreadablePath_ +
+        throw XmlError("Cannot save " + file +
                        ": the unreadable file there could not be kept aside (" + errnoText(err) +
                        ")");
     }
-    throw XmlError("Cannot save " + unreadablePath_ + ": too many kept unreadable copies");
+    throw XmlError("Cannot save " + file + ": too many kept unreadable copies");
 }
 
 void XmlDocument::save(const std::string& path) {
-    const std::string dir = dirOf(path);
-    const std::string base = baseOf(path);
     auto fail = [&](const std::string& reason) {
         return XmlError("Cannot save " + path + ": " + reason);
     };
+    // A book that is a link (to a shared folder, say) stays one: the save replaces the file the
+    // link leads to, from a temporary file beside that file.
+    std::string file = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (hops == 40)
+            throw fail("too many levels of symbolic links");
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(file.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            throw fail("the link cannot be read (" + errnoText(n < 0 ? errno : ENAMETOOLONG) + ")");
+        target.resize(static_cast<std::size_t>(n));
+        file = target.front() == '/' ? target : dirOf(file) + "/" + target;
+    }
+    const std::string dir = dirOf(file);
+    const std::string base = baseOf(file);
 
     if (base.empty() || base == "." || base == "..")
         throw fail("not a file name");
 
     // We run as root in places, where access() says yes to everything: the mode bits decide.
     struct stat target {};
-    const bool exists = ::stat(path.c_str(), &target) == 0;
+    const bool exists = ::stat(file.c_str(), &target) == 0;
     if (exists) {
         if (!S_ISREG(target.st_mode))
             throw fail("not a regular file");
         if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             throw fail("the file is read-only");
-        if (::access(path.c_str(), W_OK) != 0)
+        if (::access(file.c_str(), W_OK) != 0)
             throw fail("the file is not writable (" + errnoText(errno) + ")");
     } else if (errno != ENOENT) {
         throw fail(errnoText(errno));
@@ -661,9 +765,14 @@ void XmlDocument::save(const std::string& path) {
         throw fail("the document cannot be written in the encoding \"" + enc + "\"");
     const char* data = C(xmlBufferContent(buffer.get()));
     const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
+    // A file that load() would refuse would cost the whole book at the next start.
+    if (size > kMaxBookFileBytes)
+        throw fail("the contact book is too large (" + std::to_string(size) +
+                   " bytes; a contact book may have at most " + std::to_string(kMaxBookFileBytes) +
+                   "). Nothing was changed; remove computers or shorten their notes");
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)
-        moveAsideUnreadable();
+        moveAsideUnreadable(file);
 
     removeStaleTemps(dir, base);
     std::string tmp = dir + "/." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
@@ -704,15 +813,19 @@ void XmlDocument::save(const std::string& path) {
         throw fail("cannot set the file mode (" + errnoText(errno) + ")");
     if (::fsync(f.fd) != 0)
         throw fail("writing failed (" + errnoText(errno) + ")");
+    struct stat written {};
+    if (::fstat(f.fd, &written) != 0)
+        throw fail("writing failed (" + errnoText(errno) + ")");
     const int fd = f.fd;
     f.fd = -1;
     if (::close(fd) != 0)
         throw fail("writing failed (" + errnoText(errno) + ")");
-    if (::rename(tmp.c_str(), path.c_str()) != 0)
+    if (::rename(tmp.c_str(), file.c_str()) != 0)
         throw fail("cannot replace the file (" + errnoText(errno) + ")");
     remover.armed = false;
     if (unreadablePath_ == path)
         unreadablePath_.clear();
+    noteDiskState(path, written, true, hashBytes(kHashStart, data, size));
 
     // Make the rename itself durable; the new book is in place whatever this says.
     FdCloser d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 // libxml2's own types, declared here so that users of the book need not include libxml2.
 struct _xmlNode;
 struct _xmlDoc;
+struct stat;
 
 namespace lanquill::contacts {
 
@@ -25,6 +28,11 @@ class XmlError : public std::runtime_error {
 inline constexpr std::size_t kMaxXmlValueBytes = 1024 * 1024;
 // Largest file load() reads. A book of ten thousand computers is about 2 MB.
 inline constexpr std::size_t kMaxBookFileBytes = 32 * 1024 * 1024;
+
+// Most attributes (namespace declarations included) one element may carry. The book's elements
+// carry one; the limit stops a file that would make libxml2's duplicate-attribute check, which
+// compares every attribute of an element with every other, run for minutes.
+inline constexpr int kMaxAttributesPerElement = 32;
 
 class XmlNode;
 
@@ -109,9 +117,11 @@ public:
 
     // Writes the whole document atomically: a temporary ".<name>.<pid>.XXXXXX" beside the file,
     // synced, given the mode of the file it replaces, then renamed over it. Throws XmlError with
-    // a clear text when the file or its folder is read-only or anything fails; the old file is
-    // then untouched and the temporary file removed. Temporary files that killed processes left
-    // behind are removed by the next save into the same folder.
+    // a clear text when the file or its folder is read-only, the file would be larger than
+    // kMaxBookFileBytes (as written, indentation included), or anything fails; the old file is
+    // then untouched and the temporary file removed. A `path` that is a symbolic link stays one:
+    // the file it leads to is replaced, from a temporary file beside it. Temporary files that
+    // killed processes left behind are removed by the next save into the same folder.
     void save(const std::string& path);
 
     XmlNode documentElement() const;
@@ -121,6 +131,11 @@ public:
     // The encoding save() writes: the one the loaded file declared, else "UTF-8".
     std::string encoding() const;
 
+    // True unless the file at `path` is the one this document last read or wrote: false only
+    // when it is still missing, or still has the same identity, size, modification time and
+    // (where the whole file was read) content hash.
+    bool changedOnDisk(const std::string& path) const;
+
 private:
     friend class XmlNode;
 
@@ -129,9 +144,22 @@ private:
     void checkXmlValue(const std::string& value, const std::string& what);
     void reset(_xmlDoc* doc);
     void freeOrphans();
-    void moveAsideUnreadable();
+    void moveAsideUnreadable(const std::string& file);
+
+    // What load() or save() last saw of the file.
+    struct DiskState {
+        std::string path;
+        bool present = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0;
+        bool hashed = false;
+        std::uint64_t hash = 0;
+    };
+    void noteDiskState(const std::string& path, const struct stat& st, bool hashed,
+                       std::uint64_t hash);
 
     _xmlDoc* doc_ = nullptr;
+    std::optional<DiskState> disk_;
     std::vector<_xmlNode*> orphans_; // created but never linked into the tree
     std::string unreadablePath_;     // a file that did not load and is not yet kept aside
 };

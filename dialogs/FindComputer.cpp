@@ -1,5 +1,6 @@
 #include "dialogs/FindComputer.h"
 
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
@@ -65,10 +66,12 @@ void TdlgFindComputer::OKBtnClick() {
     if (detail.exec() != QDialog::Accepted)
         return;
     // The user name typed in the detail dialog is the one stored with the computer.
-    contacts::AddComputer(main_.XMLDoc(), targetGroup_, machineName, machineName,
-                          d.edtUserName->text().toStdString(), address,
-                          d.Memo1->toPlainText().toStdString());
-    main_.XMLDoc().save(main_.ConfigPath());
+    contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
+        contacts::AddComputer(book, targetGroup_, machineName, machineName,
+                              d.edtUserName->text().toStdString(), address,
+                              d.Memo1->toPlainText().toStdString());
+        book.save(main_.ConfigPath());
+    });
     main_.LoadXMLFile(main_.ConfigPath());
 }
 

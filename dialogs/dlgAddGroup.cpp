@@ -1,5 +1,6 @@
 #include "dialogs/dlgAddGroup.h"
 
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
@@ -93,13 +94,17 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
     contacts::checkLength(GroupName, contacts::kMaxIdBytes, "The workgroup name");
     for (const std::string& name : ticked)
         contacts::checkLength(name, contacts::kMaxIdBytes, "The computer name");
-    contacts::XmlDocument& doc = main_.XMLDoc();
-    contacts::AddGroup(doc, GroupName);
+    // The names are resolved before the book is locked: a lookup may take seconds.
     platform::Resolver& resolver = *main_.platform().resolver;
+    std::vector<std::string> addresses;
     for (const std::string& name : ticked)
-        contacts::AddComputer(doc, GroupName, name, name, "",
-                              net::HostNameToIP(resolver, name).text, "");
-    doc.save(main_.ConfigPath());
+        addresses.push_back(net::HostNameToIP(resolver, name).text);
+    contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
+        contacts::AddGroup(book, GroupName);
+        for (std::size_t i = 0; i < ticked.size(); ++i)
+            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i], "");
+        book.save(main_.ConfigPath());
+    });
 }
 
 } // namespace lanquill::dialogs

@@ -1,5 +1,6 @@
 #include "dialogs/dlgUserDetail.h"
 
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
@@ -45,10 +46,12 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
 TdlgUserDetailInfo::~TdlgUserDetailInfo() = default;
 
 void TdlgUserDetailInfo::OKBtnClick() {
-    contacts::SetComputerInfo(
-        main_.XMLDoc(), main_.ConfigPath(), ui_->stGroupName->text().toStdString(),
-        ui_->stxtCompName->text().toStdString(), ui_->edtUserName->text().toStdString(),
-        ui_->IPAddress->text().toStdString(), ui_->Memo1->toPlainText().toStdString());
+    contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [this](contacts::XmlDocument& book) {
+        contacts::SetComputerInfo(
+            book, main_.ConfigPath(), ui_->stGroupName->text().toStdString(),
+            ui_->stxtCompName->text().toStdString(), ui_->edtUserName->text().toStdString(),
+            ui_->IPAddress->text().toStdString(), ui_->Memo1->toPlainText().toStdString());
+    });
 }
 
 void TdlgUserDetailInfo::BitBtnRefreshClick() {

@@ -70,6 +70,10 @@ private Q_SLOTS:
     void nothingOutsideTheFileIsRead();
     void readOnlyTargets();
     void saveIsAtomicAndKeepsMode();
+    void savedBookStaysLoadable_data();
+    void symlinkedBookKeepsItsLink_data();
+    void symlinkedBookKeepsItsLink();
+    void savedBookStaysLoadable();
     void staleTemporaryFilesAreRemoved();
     void domFacade();
     void refusedValuesChangeNothing();
@@ -333,6 +337,12 @@ void TestXmlDocument::badInputIsRefusedSafely_data() {
                                         << ", line ";
     QTest::newRow("a folder") << "@folder"
                               << "not a regular file";
+    QTest::newRow("33 attributes") << "@attributes:33"
+                                   << "more than 32 attributes";
+    QTest::newRow("100,000 attributes") << "@attributes:100000"
+                                        << "more than 32 attributes";
+    QTest::newRow("100,000 namespaces") << "@namespaces:100000"
+                                        << "more than 32 attributes";
 }
 
 void TestXmlDocument::badInputIsRefusedSafely() {
@@ -361,6 +371,12 @@ void TestXmlDocument::badInputIsRefusedSafely() {
                              "</Memo></computer></group></Lanquill>");
     } else if (file == "@decl") {
         writeBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    } else if (file.startsWith("@attributes:") || file.startsWith("@namespaces:")) {
+        const QByteArray attribute = file.startsWith("@namespaces") ? " xmlns:n" : " a";
+        QByteArray tag = "<Lanquill><group";
+        for (int i = file.section(':', 1).toInt(); i > 0; --i)
+            tag += attribute + QByteArray::number(i) + "=\"u\"";
+        writeBytes(path, tag + "/></Lanquill>");
     } else if (file == "@folder") {
         QVERIFY(QDir(dir.path()).mkdir("config.xml"));
     } else {
@@ -479,6 +495,117 @@ void TestXmlDocument::saveIsAtomicAndKeepsMode() {
     QCOMPARE(after.st_mode & 07777, mode_t(0640));
     QVERIFY(after.st_ino != before.st_ino); // replaced by rename, never written in place
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::savedBookStaysLoadable_data() {
+    QTest::addColumn<int>("past"); // bytes the saved file would have beyond the load limit
+    QTest::newRow("exactly at the limit") << 0;
+    QTest::newRow("one byte past, by its indentation") << 1;
+}
+
+// A save never writes a file that the next load refuses as too large, and the indentation the
+// save adds counts: the book of the second row would fit without it.
+void TestXmlDocument::savedBookStaysLoadable() {
+    QFETCH(int, past);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    constexpr int computers = 40;
+    XmlDocument doc;
+    for (int i = 0; i < computers; ++i)
+        AddComputer(doc, "G", "PC" + std::to_string(i), "PC", "", "", "");
+    doc.save(path);
+    const QByteArray small = testsupport::fileBytes(path);
+    qsizetype indentation = small.count('\n');
+    for (const QByteArray& line : small.split('\n'))
+        indentation += line.size() - line.trimmed().size();
+    QVERIFY(indentation > past);
+
+    // The memos grow (each below the longest value) until the file would reach the limit plus
+    // `past`.
+    std::size_t grow = kMaxBookFileBytes + static_cast<std::size_t>(past) - small.size();
+    const XmlNodeList list = doc.documentElement().childNodes().item(0).childNodes();
+    for (int i = 0; i < computers; ++i) {
+        const std::size_t share = grow / static_cast<std::size_t>(computers - i);
+        list.item(i).childNodes().item(3).setText(std::string(share, 'x'));
+        grow -= share;
+    }
+    if (past == 0) {
+        doc.save(path);
+        QCOMPARE(testsupport::fileBytes(path).size(), qsizetype(kMaxBookFileBytes));
+        XmlDocument reloaded;
+        QCOMPARE(reloaded.load(path).kind, LoadOutcome::Kind::Loaded);
+        return;
+    }
+    try {
+        doc.save(path);
+        QFAIL("saved a book that the next load refuses");
+    } catch (const XmlError& e) {
+        QVERIFY2(std::string(e.what()).find("too large") != std::string::npos, e.what());
+    }
+    QCOMPARE(testsupport::fileBytes(path), small);
+    QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
+}
+
+void TestXmlDocument::symlinkedBookKeepsItsLink_data() {
+    QTest::addColumn<QString>("link");   // what config.xml points at
+    QTest::addColumn<QString>("hop");    // a second link on the way, made when not empty
+    QTest::addColumn<QString>("target"); // the file that holds the book, relative to the folder
+    QTest::newRow("relative") << "books/real.xml"
+                              << ""
+                              << "books/real.xml";
+    QTest::newRow("absolute") << "@/books/real.xml"
+                              << ""
+                              << "books/real.xml";
+    QTest::newRow("link to a link") << "hop.xml"
+                                    << "books/real.xml"
+                                    << "books/real.xml";
+    QTest::newRow("relative to its own folder") << "books/hop.xml"
+                                                << "real.xml"
+                                                << "books/real.xml";
+    QTest::newRow("dangling: the book is made") << "books/new.xml"
+                                                << ""
+                                                << "books/new.xml";
+}
+
+// A config.xml that is a link is saved into the file it leads to, beside that file; the link
+// stays as it was.
+void TestXmlDocument::symlinkedBookKeepsItsLink() {
+    QFETCH(QString, link);
+    QFETCH(QString, hop);
+    QFETCH(QString, target);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("books"));
+    if (link.startsWith('@'))
+        link = dir.path() + link.mid(1);
+    const std::string path = dir.filePath("config.xml").toStdString();
+    QCOMPARE(::symlink(link.toLocal8Bit().constData(), path.c_str()), 0);
+    if (!hop.isEmpty())
+        QCOMPARE(::symlink(hop.toLocal8Bit().constData(), dir.filePath(link).toLocal8Bit()), 0);
+    const std::string real = dir.filePath(target).toStdString();
+    if (!target.endsWith("new.xml"))
+        writeBytes(real, "<Lanquill><group id=\"G\"/></Lanquill>");
+
+    XmlDocument doc;
+    doc.load(path);
+    AddComputer(doc, "G", "PC", "PC", "", "", "");
+    doc.save(path);
+
+    char linkText[4096] = {};
+    QVERIFY(::readlink(path.c_str(), linkText, sizeof linkText - 1) > 0);
+    QCOMPARE(QString::fromLocal8Bit(linkText), link);
+    XmlDocument reloaded;
+    QCOMPARE(reloaded.load(real).kind, LoadOutcome::Kind::Loaded);
+    std::string name, user, ip, memo;
+    QVERIFY(GetComputerInfo(reloaded, "G", "PC", name, user, ip, memo));
+    for (const QString& entry : entriesOf(dir.filePath("books")) + entriesOf(dir.path()))
+        QVERIFY2(!entry.startsWith('.'), qPrintable(entry));
+
+    // An unreadable book behind the link is kept aside beside itself, not beside the link.
+    writeBytes(real, "<Lanquill>");
+    QCOMPARE(doc.load(path).kind, LoadOutcome::Kind::Unreadable);
+    doc.save(path);
+    QCOMPARE(testsupport::fileBytes(real + ".unreadable"), QByteArray("<Lanquill>"));
+    QVERIFY(QFileInfo(QString::fromStdString(path)).isSymLink());
 }
 
 void TestXmlDocument::staleTemporaryFilesAreRemoved() {

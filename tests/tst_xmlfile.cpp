@@ -1,5 +1,6 @@
 // The contact book operations: id matching, the shared search, and what each operation reads,
 // changes and saves.
+#include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "contacts/XmlDocument.h"
 #include "support/BookFiles.h"
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lanquill::contacts;
 namespace testsupport = lanquill::testsupport;
@@ -58,6 +61,7 @@ private Q_SLOTS:
     void setComputerInfo();
     void setComputerInfoRefusesBadValues();
     void addComputer();
+    void twoProgramsOnOneBookLoseNothing();
 };
 
 void TestXmlFile::idMatching_data() {
@@ -332,6 +336,62 @@ void TestXmlFile::addComputer() {
     std::string name, user, ip, memo;
     QVERIFY(GetComputerInfo(reloaded, "研发部", "pc01", name, user, ip, memo));
     QCOMPARE(user + "|" + ip + "|" + memo, std::string("张三|192.168.0.5|memo"));
+}
+
+// What the program's commands do to add a computer to the book in memory and on disk.
+void addAndSave(XmlDocument& doc, const std::string& path, const std::string& name) {
+    editBook(doc, path, [&](XmlDocument& book) {
+        AddComputer(book, "G", name, name, "", "", "");
+        book.save(path);
+    });
+}
+
+// Two programs with the same book open each add computers to it: none is lost. A book that
+// appears after a program found none is added to, not replaced.
+void TestXmlFile::twoProgramsOnOneBookLoseNothing() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("config.xml").toStdString();
+    testsupport::writeFile(path, "<Lanquill><group id=\"G\"/></Lanquill>");
+    constexpr int adds = 40;
+    int go[2];
+    QCOMPARE(::pipe(go), 0);
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = ::fork();
+        QVERIFY(children[k] >= 0);
+        if (children[k] == 0) {
+            XmlDocument doc;
+            doc.load(path);
+            char byte = 0;
+            if (::read(go[0], &byte, 1) != 1)
+                ::_exit(3);
+            try {
+                for (int i = 0; i < adds; ++i)
+                    addAndSave(doc, path, (k ? "B" : "A") + std::to_string(i));
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+    }
+    QCOMPARE(::write(go[1], "gg", 2), 2); // both have read the book; now both edit at once
+    for (pid_t child : children) {
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    XmlDocument after;
+    QCOMPARE(after.load(path).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(child(after.documentElement(), 0).childNodes().length(), 2 * adds);
+
+    const std::string fresh = dir.filePath("fresh.xml").toStdString();
+    XmlDocument first, second;
+    QCOMPARE(first.load(fresh).kind, LoadOutcome::Kind::Missing);
+    QCOMPARE(second.load(fresh).kind, LoadOutcome::Kind::Missing);
+    addAndSave(second, fresh, "X");
+    addAndSave(first, fresh, "Y");
+    QCOMPARE(first.load(fresh).kind, LoadOutcome::Kind::Loaded);
+    QCOMPARE(idsOf(child(first.documentElement(), 0)), (QStringList{"X", "Y"}));
 }
 
 QTEST_GUILESS_MAIN(TestXmlFile)
