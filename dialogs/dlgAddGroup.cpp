@@ -2,13 +2,14 @@
 
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
+#include "desktop/OffGuiThread.h"
 #include "dialogs/FixedDialog.h"
-#include "dialogs/WaitCursor.h"
 #include "net/Lookups.h"
 #include "ui_dlgAddGroup.h"
 #include "widgets/Artwork.h"
 
 #include <QListWidgetItem>
+#include <QTimer>
 
 namespace lanquill::dialogs {
 
@@ -41,15 +42,13 @@ void TdlgAddNewGroup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        desktop::runReported([this] { FormShow(); });
+        // The listing waits for the network: it starts once the dialog runs, drawn.
+        QTimer::singleShot(0, this, reported([this] { FormShow(); }));
     }
 }
 
 void TdlgAddNewGroup::FormShow() {
-    {
-        WaitCursor wait;
-        netUsers_->EnumGroups();
-    }
+    desktop::withoutFreezing([this] { netUsers_->EnumGroups(); });
     // Filling the list must not pick an entry: the text stays what the user has (empty).
     const QSignalBlocker quiet(ui_->cbGroupName);
     const QString text = ui_->cbGroupName->currentText();
@@ -60,10 +59,9 @@ void TdlgAddNewGroup::FormShow() {
 }
 
 void TdlgAddNewGroup::cbGroupNameChange() {
-    WaitCursor wait;
     ui_->clbComputer->clear();
     netUsers_->setServer(ui_->cbGroupName->currentText().toStdString());
-    netUsers_->Execute();
+    desktop::withoutFreezing([this] { netUsers_->Execute(); });
     for (const std::string& name : netUsers_->Names()) {
         auto* line = new QListWidgetItem(QString::fromStdString(name), ui_->clbComputer);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
@@ -96,9 +94,10 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
     contacts::XmlDocument& doc = main_.XMLDoc();
     contacts::AddGroup(doc, GroupName);
     platform::Resolver& resolver = *main_.platform().resolver;
-    for (const std::string& name : ticked)
-        contacts::AddComputer(doc, GroupName, name, name, "",
-                              net::HostNameToIP(resolver, name).text, "");
+    const std::vector<net::Lookup> addresses =
+        desktop::withoutFreezing([&] { return net::HostNamesToIPs(resolver, ticked); });
+    for (std::size_t i = 0; i < ticked.size(); ++i)
+        contacts::AddComputer(doc, GroupName, ticked[i], ticked[i], "", addresses[i].text, "");
     doc.save(main_.ConfigPath());
 }
 
