@@ -3,6 +3,7 @@
 #include "app/frmMain.h"
 
 #include "contacts/XMLFile.h"
+#include "desktop/OffGuiThread.h"
 #include "dialogs/FindComputer.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/dlgAbout.h"
@@ -71,7 +72,8 @@ void TMainForm::openSendDialog(const QString& group, const QString& name,
         std::string memo;
         contacts::GetComputerInfo(XMLDoc(), group.toStdString(), name.toStdString(), computerName,
                                   userName, ipAddress, memo);
-        const net::Lookup lookup = net::HostNameToIP(*platform_.resolver, computerName);
+        const net::Lookup lookup = desktop::withoutFreezing(
+            [&] { return net::HostNameToIP(*platform_.resolver, computerName); });
         dialog.setComputerMode(
             group, QString::fromStdString(computerName), QString::fromStdString(userName),
             QString::fromStdString(lookup.text.empty() ? ipAddress : lookup.text), lookup.found);

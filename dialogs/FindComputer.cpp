@@ -3,8 +3,8 @@
 #include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
+#include "desktop/OffGuiThread.h"
 #include "dialogs/FixedDialog.h"
-#include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/Lookups.h"
 #include "ui_FindComputer.h"
@@ -34,17 +34,16 @@ void TdlgFindComputer::OKBtnClick() {
     std::string machineName;
     std::string address;
     net::Lookup lookup;
-    {
-        WaitCursor wait;
-        if (ui_->rbName->isChecked()) {
-            machineName = typed;
-            lookup = net::HostNameToIP(*platform.resolver, machineName);
-            address = lookup.text;
-        } else {
-            address = typed;
-            lookup = net::IPToHostName(*platform.resolver, address);
-            machineName = lookup.text;
-        }
+    if (ui_->rbName->isChecked()) {
+        machineName = typed;
+        lookup = desktop::withoutFreezing(
+            [&] { return net::HostNameToIP(*platform.resolver, machineName); });
+        address = lookup.text;
+    } else {
+        address = typed;
+        lookup = desktop::withoutFreezing(
+            [&] { return net::IPToHostName(*platform.resolver, address); });
+        machineName = lookup.text;
     }
     if (!lookup.found) {
         platform.messages->show(this, QStringLiteral("没有此用户或用户不在线"));
@@ -57,10 +56,8 @@ void TdlgFindComputer::OKBtnClick() {
     d.stxtCompName->setText(QString::fromStdString(machineName));
     d.stGroupName->setText(QString::fromStdString(targetGroup_));
     d.IPAddress->setText(QString::fromStdString(address));
-    {
-        WaitCursor wait;
-        d.stMac->setText(QString::fromStdString(net::GetMacAddress(*platform.neighbours, address)));
-    }
+    d.stMac->setText(QString::fromStdString(desktop::withoutFreezing(
+        [&] { return net::GetMacAddress(*platform.neighbours, address); })));
     d.OKBtn->setText(QStringLiteral("添加"));
     Q_EMIT detailShown(&detail);
     if (detail.exec() != QDialog::Accepted)

@@ -3,13 +3,14 @@
 #include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
+#include "desktop/OffGuiThread.h"
 #include "dialogs/FixedDialog.h"
-#include "dialogs/WaitCursor.h"
 #include "net/Lookups.h"
 #include "ui_dlgAddGroup.h"
 #include "widgets/Artwork.h"
 
 #include <QListWidgetItem>
+#include <QTimer>
 
 namespace lanquill::dialogs {
 
@@ -42,15 +43,13 @@ void TdlgAddNewGroup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        desktop::runReported([this] { FormShow(); });
+        // The listing waits for the network: it starts once the dialog runs, drawn.
+        QTimer::singleShot(0, this, reported([this] { FormShow(); }));
     }
 }
 
 void TdlgAddNewGroup::FormShow() {
-    {
-        WaitCursor wait;
-        netUsers_->EnumGroups();
-    }
+    desktop::withoutFreezing([this] { netUsers_->EnumGroups(); });
     // Filling the list must not pick an entry: the text stays what the user has (empty).
     const QSignalBlocker quiet(ui_->cbGroupName);
     const QString text = ui_->cbGroupName->currentText();
@@ -61,10 +60,9 @@ void TdlgAddNewGroup::FormShow() {
 }
 
 void TdlgAddNewGroup::cbGroupNameChange() {
-    WaitCursor wait;
     ui_->clbComputer->clear();
     netUsers_->setServer(ui_->cbGroupName->currentText().toStdString());
-    netUsers_->Execute();
+    desktop::withoutFreezing([this] { netUsers_->Execute(); });
     for (const std::string& name : netUsers_->Names()) {
         auto* line = new QListWidgetItem(QString::fromStdString(name), ui_->clbComputer);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
@@ -96,13 +94,13 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
         contacts::checkLength(name, contacts::kMaxIdBytes, "The computer name");
     // The names are resolved before the book is locked: a lookup may take seconds.
     platform::Resolver& resolver = *main_.platform().resolver;
-    std::vector<std::string> addresses;
-    for (const std::string& name : ticked)
-        addresses.push_back(net::HostNameToIP(resolver, name).text);
+    const std::vector<net::Lookup> addresses =
+        desktop::withoutFreezing([&] { return net::HostNamesToIPs(resolver, ticked); });
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
         contacts::AddGroup(book, GroupName);
         for (std::size_t i = 0; i < ticked.size(); ++i)
-            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i], "");
+            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i].text,
+                                  "");
         book.save(main_.ConfigPath());
     });
 }

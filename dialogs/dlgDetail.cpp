@@ -2,8 +2,8 @@
 
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
+#include "desktop/OffGuiThread.h"
 #include "dialogs/FixedDialog.h"
-#include "dialogs/WaitCursor.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/GroupCommand.h"
 #include "net/Lookups.h"
@@ -118,9 +118,11 @@ bool TdlgSendMessage::sendMessage() {
         return platform.commands->start(
             net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText()));
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
-    WaitCursor wait;
-    return SendNetMessage(*platform.messenger, ui_->IPAddress->text().toStdString(), from,
-                          messageText()) == platform::messenger::Success;
+    const std::string to = ui_->IPAddress->text().toStdString();
+    const std::string text = messageText();
+    return desktop::withoutFreezing([&] {
+               return SendNetMessage(*platform.messenger, to, from, text);
+           }) == platform::messenger::Success;
 }
 
 void TdlgSendMessage::sbtnOffLineClick() {
@@ -135,11 +137,9 @@ void TdlgSendMessage::sbtnOffLineClick() {
                               ui_->stxtCompName->text().toStdString(), computerName, userName,
                               ipAddress, memo);
     d.Memo1->setPlainText(QString::fromStdString(memo));
-    {
-        WaitCursor wait;
-        d.stMac->setText(QString::fromStdString(net::GetMacAddress(
-            *main_.platform().neighbours, ui_->IPAddress->text().toStdString())));
-    }
+    const std::string address = ui_->IPAddress->text().toStdString();
+    d.stMac->setText(QString::fromStdString(desktop::withoutFreezing(
+        [&] { return net::GetMacAddress(*main_.platform().neighbours, address); })));
     // The mode stays what the item click made it: only the shown user name changes.
     if (detail.exec() == QDialog::Accepted)
         ui_->stUserName->setText(d.edtUserName->text());

@@ -6,14 +6,31 @@
 
 namespace lanquill::net {
 
-Lookup HostNameToIP(platform::Resolver& resolver, const std::string& name) {
+namespace {
+
+Lookup firstAddress(const std::optional<platform::HostEntry>& entry) {
     Lookup result;
-    const auto entry = resolver.hostByName(name);
     if (entry && !entry->addresses.empty()) {
         result.found = true;
         result.text = protocol::formatIpv4(entry->addresses.front());
     }
     return result;
+}
+
+} // namespace
+
+Lookup HostNameToIP(platform::Resolver& resolver, const std::string& name) {
+    return firstAddress(resolver.hostByName(name));
+}
+
+std::vector<Lookup> HostNamesToIPs(platform::Resolver& resolver,
+                                   const std::vector<std::string>& names) {
+    std::vector<Lookup> results;
+    results.reserve(names.size());
+    for (const auto& entry : resolver.hostsByName(names))
+        results.push_back(firstAddress(entry));
+    results.resize(names.size());
+    return results;
 }
 
 Lookup IPToHostName(platform::Resolver& resolver, const std::string& address) {

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 
 #include <string>
+#include <vector>
 
 namespace lanquill::net {
 
@@ -15,6 +16,10 @@ struct Lookup {
 
 // The first address the resolver lists for `name`, as dotted-decimal text.
 Lookup HostNameToIP(platform::Resolver& resolver, const std::string& name);
+
+// HostNameToIP for each of `names`, asked together; the answers in the same order.
+std::vector<Lookup> HostNamesToIPs(platform::Resolver& resolver,
+                                   const std::vector<std::string>& names);
 
 // The official name of the host at `address`. The text is read as inet_addr reads it: a text
 // that is not an address stands for 255.255.255.255 and is looked up as such.

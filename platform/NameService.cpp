@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <ranges>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -32,7 +33,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the system resolver may take before NetBIOS gets its turn.
+// How long the system resolver may take; NetBIOS is asked at the same time and may answer
+// until its last try has had its wait.
 constexpr milliseconds SystemResolverWait{1000};
 constexpr milliseconds ReverseResolverWait{750};
 constexpr milliseconds NodeStatusWait{750};
@@ -105,7 +107,147 @@ std::optional<std::string> systemHostByAddress(const Ipv4& address) {
     return std::string(host);
 }
 
+// The system resolver's answers for a batch of names, one helper thread per name. The resolver
+// cannot be interrupted, so a thread may outlive the wait: it shares this with the waiting side.
+struct SystemAnswers {
+    explicit SystemAnswers(std::size_t count) : entries(count), finished(count, false) {}
+    std::mutex mutex;
+    std::vector<std::optional<HostEntry>> entries;
+    std::vector<bool> finished;
+};
+
+std::shared_ptr<SystemAnswers> askSystemResolver(const std::vector<std::string>& names,
+                                                 const std::vector<bool>& valid) {
+    auto answers = std::make_shared<SystemAnswers>(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!valid[i]) {
+            answers->finished[i] = true;
+            continue;
+        }
+        try {
+            std::thread([answers, i, name = names[i]] {
+                auto entry = systemHostByName(name);
+                const std::lock_guard lock(answers->mutex);
+                answers->entries[i] = std::move(entry);
+                answers->finished[i] = true;
+            }).detach();
+        } catch (const std::system_error&) {
+            const std::lock_guard lock(answers->mutex);
+            answers->finished[i] = true;
+        }
+    }
+    return answers;
+}
+
+// The transaction id a name service packet carries; nullopt for a packet too short for one.
+std::optional<std::uint16_t> transactionIdOf(std::span<const std::uint8_t> packet) {
+    if (packet.size() < 2)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(packet[0] << 8 | packet[1]);
+}
+
 } // namespace
+
+std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names) {
+    const std::size_t count = names.size();
+    std::vector<std::optional<HostEntry>> resolved(count);
+    std::vector<bool> valid(count), decided(count, false), systemDone(count, false);
+    for (std::size_t i = 0; i < count; ++i)
+        valid[i] = !names[i].empty() && names[i].find('\0') == std::string::npos;
+    const auto start = Clock::now();
+    const auto system = askSystemResolver(names, valid);
+
+    // One broadcast NAME QUERY per name and interface per try, each name with its own
+    // transaction id, all from one socket; answers are told apart by that id.
+    struct Query {
+        std::size_t index;
+        std::uint16_t id;
+        protocol::Bytes request;
+    };
+    std::vector<Query> queries;
+    const auto targets = broadcastAddresses();
+    UdpSocket socket;
+    if (!targets.empty() && socket.open() && socket.allowBroadcast()) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto oemName = valid[i] ? netbios::netbiosName(names[i]) : std::nullopt;
+            const std::uint16_t id = nextTransactionId();
+            if (auto request = oemName
+                                   ? netbios::nameQueryRequest(id, *oemName, netbios::Workstation)
+                                   : std::nullopt)
+                queries.push_back({i, id, std::move(*request)});
+        }
+    }
+    std::vector<bool> askedNetbios(count, false);
+    for (const Query& query : queries)
+        askedNetbios[query.index] = true;
+
+    const auto systemDeadline = start + SystemResolverWait;
+    const auto lastDeadline = start + NameQueryTries * NameQueryInterval;
+    auto nextTry = start;
+    int tries = 0;
+    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
+    for (;;) {
+        const auto now = Clock::now();
+        {
+            // The system resolver's answer is taken first: of two answers in hand, it wins.
+            const std::lock_guard lock(system->mutex);
+            for (std::size_t i = 0; i < count; ++i) {
+                if (decided[i] || systemDone[i])
+                    continue;
+                if (system->finished[i] && system->entries[i]) {
+                    resolved[i] = std::move(system->entries[i]);
+                    decided[i] = true;
+                }
+                systemDone[i] = system->finished[i] || now >= systemDeadline;
+            }
+        }
+        const bool netbiosOver = tries == NameQueryTries && now >= lastDeadline;
+        const bool allSettled =
+            std::ranges::all_of(std::views::iota(std::size_t{0}, count), [&](std::size_t i) {
+                return decided[i] || (systemDone[i] && (!askedNetbios[i] || netbiosOver));
+            });
+        if (allSettled || now >= std::max(lastDeadline, systemDeadline))
+            break;
+        if (tries < NameQueryTries && now >= nextTry) {
+            for (const Query& query : queries)
+                if (!decided[query.index])
+                    for (const auto& target : targets)
+                        socket.sendTo(target, netbios::NameServicePort, query.request);
+            ++tries;
+            nextTry += NameQueryInterval;
+        }
+        // Short slices, so that a system resolver answer ends the wait soon after it comes.
+        const auto sliceEnd =
+            std::min({now + milliseconds(10), tries < NameQueryTries ? nextTry : lastDeadline,
+                      std::max(lastDeadline, systemDeadline)});
+        while (auto received =
+                   socket.isOpen() ? socket.receiveUntil(sliceEnd, buffer) : std::nullopt) {
+            const auto packet = std::span<const std::uint8_t>(buffer).first(received->length);
+            const auto id = transactionIdOf(packet);
+            if (!id)
+                continue;
+            const auto query = std::ranges::find(queries, *id, &Query::id);
+            if (query == queries.end() || decided[query->index])
+                continue;
+            auto addresses = netbios::parseNameQueryResponse(packet, *id);
+            if (!addresses)
+                continue;
+            // An answer pointing at loopback, nowhere or a broadcast would send the message
+            // there: such addresses are dropped, and an answer left without any is no answer.
+            std::erase_if(*addresses, [&](const Ipv4& address) {
+                return !protocol::isHostAddress(address) ||
+                       std::find(targets.begin(), targets.end(), address) != targets.end();
+            });
+            if (addresses->empty())
+                continue;
+            resolved[query->index] = HostEntry{names[query->index], std::move(*addresses)};
+            decided[query->index] = true;
+        }
+        if (!socket.isOpen())
+            std::this_thread::sleep_until(sliceEnd);
+    }
+    return resolved;
+}
 
 std::optional<netbios::NodeStatus> queryNodeStatus(const Ipv4& address, milliseconds wait) {
     UdpSocket socket;
@@ -126,37 +268,6 @@ std::optional<netbios::NodeStatus> queryNodeStatus(const Ipv4& address, millisec
     return std::nullopt;
 }
 
-std::optional<std::vector<Ipv4>> broadcastNameQuery(const std::string& oemName, std::uint8_t suffix,
-                                                    int tries, milliseconds interval) {
-    const std::uint16_t id = nextTransactionId();
-    const auto request = netbios::nameQueryRequest(id, oemName, suffix);
-    const auto targets = broadcastAddresses();
-    UdpSocket socket;
-    if (!request || targets.empty() || !socket.open() || !socket.allowBroadcast())
-        return std::nullopt;
-    std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
-    for (int attempt = 0; attempt < tries; ++attempt) {
-        for (const auto& target : targets)
-            socket.sendTo(target, netbios::NameServicePort, *request);
-        const auto deadline = Clock::now() + interval;
-        while (auto received = socket.receiveUntil(deadline, buffer)) {
-            auto addresses = netbios::parseNameQueryResponse(
-                std::span<const std::uint8_t>(buffer).first(received->length), id);
-            if (!addresses)
-                continue;
-            // An answer pointing at loopback, nowhere or a broadcast would send the message
-            // there: such addresses are dropped, and an answer left without any is no answer.
-            std::erase_if(*addresses, [&](const Ipv4& address) {
-                return !protocol::isHostAddress(address) ||
-                       std::find(targets.begin(), targets.end(), address) != targets.end();
-            });
-            if (!addresses->empty())
-                return addresses;
-        }
-    }
-    return std::nullopt;
-}
-
 std::string ownNetbiosName() {
     char host[256] = {};
     std::string name;
@@ -166,19 +277,12 @@ std::string ownNetbiosName() {
 }
 
 std::optional<HostEntry> RealResolver::hostByName(const std::string& name) {
-    if (name.empty() || name.find('\0') != std::string::npos)
-        return std::nullopt;
-    if (auto entry =
-            bounded<HostEntry>(SystemResolverWait, [name] { return systemHostByName(name); }))
-        return entry;
-    const auto oemName = netbios::netbiosName(name);
-    if (!oemName)
-        return std::nullopt;
-    auto addresses =
-        broadcastNameQuery(*oemName, netbios::Workstation, NameQueryTries, NameQueryInterval);
-    if (!addresses)
-        return std::nullopt;
-    return HostEntry{name, std::move(*addresses)};
+    return resolveNames({name}).front();
+}
+
+std::vector<std::optional<HostEntry>>
+RealResolver::hostsByName(const std::vector<std::string>& names) {
+    return resolveNames(names);
 }
 
 std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {

@@ -51,13 +51,23 @@ struct HostEntry {
     std::vector<Ipv4> addresses; // at least one for a found host
 };
 
-// Name service: the system resolver first, NetBIOS on the LAN next. Every call is bounded
-// (about 1.5 s) and never throws.
+// Name service: the system resolver and NetBIOS on the LAN, the system resolver's answer
+// preferred. Every call is bounded (about 1.5 s) and never throws.
 class Resolver {
 public:
     virtual ~Resolver() = default;
     virtual std::optional<HostEntry> hostByName(const std::string& name) = 0;
     virtual std::optional<HostEntry> hostByAddress(const Ipv4& address) = 0;
+    // hostByName for each of `names`, answers in the same order. The real resolver asks for all
+    // of them at once and waits once; this default asks one after another.
+    virtual std::vector<std::optional<HostEntry>>
+    hostsByName(const std::vector<std::string>& names) {
+        std::vector<std::optional<HostEntry>> entries;
+        entries.reserve(names.size());
+        for (const std::string& name : names)
+            entries.push_back(hostByName(name));
+        return entries;
+    }
 };
 
 // The adapter (MAC) address of an on-link host, after making the kernel resolve it.

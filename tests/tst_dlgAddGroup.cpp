@@ -44,6 +44,8 @@ private:
     void open() {
         dialog_ = std::make_unique<dialogs::TdlgAddNewGroup>(*main_, nullptr);
         dialog_->show();
+        // The workgroups are listed once the dialog is on the screen and events run.
+        QCoreApplication::processEvents();
     }
     void typeGroup(const QString& text) {
         QLineEdit* edit = ui().cbGroupName->lineEdit();

@@ -166,10 +166,14 @@ private Q_SLOTS:
         openComputer();
         main_->fake.neighbours.table[{10, 0, 0, 5}] = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
         bool checked = false;
-        QTimer::singleShot(0, this, [&] {
+        // The adapter address is read before the detail dialog opens, while events go on.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
             auto* detail =
                 qobject_cast<dialogs::TdlgUserDetailInfo*>(QApplication::activeModalWidget());
-            QVERIFY(detail);
+            if (detail == nullptr)
+                return;
+            poll.stop();
             auto& d = detail->ui();
             QCOMPARE(d.stxtCompName->text(), QStringLiteral("PC01"));
             QCOMPARE(d.edtUserName->text(), QStringLiteral("ann"));
@@ -181,6 +185,7 @@ private Q_SLOTS:
             checked = true;
             QTest::mouseClick(d.OKBtn, Qt::LeftButton);
         });
+        poll.start(0);
         QTest::mouseClick(ui().spbtnOnline, Qt::LeftButton);
         QVERIFY(checked);
         QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));

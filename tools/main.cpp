@@ -26,7 +26,7 @@ void usage() {
     std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
                "       lanquill-net send NAME|ADDRESS text\n"
                "       lanquill-net status ADDRESS\n"
-               "       lanquill-net lookup NAME\n"
+               "       lanquill-net lookup NAME...\n"
                "       lanquill-net view [/domain:WORKGROUP]\n"
                "       lanquill-net receiver-config\n",
                stderr);
