@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -46,6 +47,17 @@ QString fromStd(const std::string& text) {
 // first made for, darker than the list so the item under the pointer stands out.
 const QColor ListColor(58, 110, 165);
 const QColor HotTrackColor(0, 78, 152);
+
+// The help of the program directory; without one there, the copy installed with the program
+// (PREFIX/share/lanquill beside PREFIX/bin).
+std::string helpFilePath(const std::string& appDir) {
+    const std::string own = appDir + "/LANQUILL.CHM";
+    if (QFileInfo::exists(fromStd(own)))
+        return own;
+    const QString installed =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lanquill/LANQUILL.CHM");
+    return QFileInfo::exists(installed) ? toStd(QFileInfo(installed).canonicalFilePath()) : own;
+}
 
 } // namespace
 
@@ -370,7 +382,7 @@ void TMainForm::mnuReActiveClick() {
 
 void TMainForm::mnuHelpClick() {
     platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
-    platform_.help->open(mainModule().AppDir + "/LANQUILL.CHM");
+    platform_.help->open(helpFilePath(mainModule().AppDir));
 }
 
 void TMainForm::mnuExitClick() {

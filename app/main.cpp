@@ -3,8 +3,53 @@
 #include "app/frmMain.h"
 #include "desktop/ErrorReport.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+struct StartOptions {
+    // Started from the desktop's menu (the desktop entry passes --installed): the program
+    // directory is the user's data folder, not whatever folder the session started in.
+    bool installed = false;
+    bool valid = true;
+};
+
+StartOptions parseStartOptions(const QStringList& arguments) {
+    StartOptions options;
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument == QStringLiteral("--installed"))
+            options.installed = true;
+        else
+            options.valid = false;
+    }
+    return options;
+}
+
+// From a terminal the program directory stays the current directory; from the menu it is the
+// data folder, made on the first start.
+void enterProgramDirectory(const StartOptions& options) {
+    if (!options.installed)
+        return;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!QDir().mkpath(folder) || !QDir::setCurrent(folder))
+        std::fprintf(stderr, "lanquill: cannot use %s as the program directory\n",
+                     qPrintable(folder));
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     lanquill::app::Application application(argc, argv);
+    const StartOptions options = parseStartOptions(QCoreApplication::arguments());
+    if (!options.valid) {
+        std::fputs("usage: lanquill [--installed]\n", stderr);
+        return 2;
+    }
+    enterProgramDirectory(options);
+
     lanquill::desktop::RealPlatform real;
     const lanquill::desktop::Platform& platform = real.platform();
 
