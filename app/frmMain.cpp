@@ -113,6 +113,9 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     platform_.tray->onRightRelease(
         reported([this](const QPoint& position) { MyCallBackRightRelease(position); }));
     platform_.hotKeys->onHotKey(reported([this](std::uint16_t id) { WMHotKey(id); }));
+    // Without a tray host the task-bar button is the only way back to a minimised window: it
+    // goes only once the tray icon is there.
+    platform_.tray->onShown(reported([this] { HideAppTaskButton(); }));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -122,6 +125,7 @@ TMainForm::~TMainForm() {
     qApp->removeEventFilter(&keyPreview_);
     platform_.tray->onLeftPress(nullptr);
     platform_.tray->onRightRelease(nullptr);
+    platform_.tray->onShown(nullptr);
     platform_.hotKeys->onHotKey(nullptr);
 }
 
@@ -183,8 +187,8 @@ void TMainForm::buildMenus() {
 
 void TMainForm::FormCreate() {
     MainModule& module = mainModule();
-    HideAppTaskButton();
-    CreateIconInSystemBar();
+    if (CreateIconInSystemBar())
+        HideAppTaskButton();
     RegisterMyHotKey();
     module.AppDir = platform_.system->currentDirectory();
     setWindowTitle(fromStd(net::GetLocalHostInfo(*platform_.system, *platform_.resolver).first));
@@ -197,8 +201,8 @@ void TMainForm::HideAppTaskButton() {
     platform_.taskbar->hide(*this);
 }
 
-void TMainForm::CreateIconInSystemBar() {
-    platform_.tray->add(widgets::programIcon(), QStringLiteral("Lanquill"));
+bool TMainForm::CreateIconInSystemBar() {
+    return platform_.tray->add(widgets::programIcon(), QStringLiteral("Lanquill"));
 }
 
 void TMainForm::DeleteIconInSystemBar() {

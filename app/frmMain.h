@@ -136,7 +136,7 @@ protected:
 private:
     void buildMenus();
     void HideAppTaskButton();
-    void CreateIconInSystemBar();
+    bool CreateIconInSystemBar();
     void DeleteIconInSystemBar();
     void RegisterMyHotKey();
     void UDPPortListen();

@@ -70,8 +70,8 @@ private Q_SLOTS:
 
     void startsUpInOrder() {
         start();
-        const fakes::Log expected = {"taskbar.hide",     "tray.add",    "hotkey.grab",
-                                     "currentDirectory", "socket.open", "socket.notify"};
+        const fakes::Log expected = {"tray.add",         "taskbar.hide", "hotkey.grab",
+                                     "currentDirectory", "socket.open",  "socket.notify"};
         QCOMPARE(fake_->log, expected);
         QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
         QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
@@ -191,6 +191,16 @@ private Q_SLOTS:
         // A second hot key with the window in front changes nothing.
         fake_->hotKeys.press(form_->hotKeyAtom());
         QVERIFY(form_->isVisible() && !form_->isMinimized());
+    }
+
+    // Without a tray host the task-bar button is the way back; it goes when the icon appears.
+    void taskbarButtonStaysUntilATrayHostAppears() {
+        fake_->tray.hostUp = false;
+        start();
+        QVERIFY(!fake_->tray.shown);
+        QCOMPARE(fake_->taskbar.hidden, nullptr);
+        fake_->tray.hostAppears();
+        QCOMPARE(fake_->taskbar.hidden, form_.get());
     }
 
     void trayRightReleaseOpensTheMenuAtThePointer() {
