@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/Autostart.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "net/LocalHost.h"
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScreen>
 
 namespace lanquill::app {
@@ -165,6 +167,8 @@ void TMainForm::buildMenus() {
     mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", QStringLiteral("帮助(&H)"), -1,
                           QKeySequence(Qt::Key_F1));
     mnuHistory = addMenuItem(pMnuCallBack, "mnuHistory", QStringLiteral("消息记录"), -1, {});
+    mnuAutoStart = addMenuItem(pMnuCallBack, "mnuAutoStart", QStringLiteral("开机启动"), -1, {});
+    mnuAutoStart->setCheckable(true);
     N3 = pMnuCallBack->addSeparator();
     N3->setObjectName(QStringLiteral("N3"));
     mnuExit = addMenuItem(pMnuCallBack, "mnuExit", QStringLiteral("关闭退出(&X)"), 5, {});
@@ -181,6 +185,11 @@ void TMainForm::buildMenus() {
     connect(mnuHelp, &QAction::triggered, this, reported([this](bool) { mnuHelpClick(); }));
     connect(mnuHistory, &QAction::triggered, this, [this](bool) { Q_EMIT historyRequested(); });
     connect(mnuExit, &QAction::triggered, this, reported([this](bool) { mnuExitClick(); }));
+    connect(mnuAutoStart, &QAction::triggered, this,
+            reported([this](bool checked) { mnuAutoStartClick(checked); }));
+    // The entry may have been added or removed outside the program since the menu last opened.
+    connect(pMnuCallBack, &QMenu::aboutToShow, this,
+            [this] { mnuAutoStart->setChecked(autostartEnabled()); });
 }
 
 // ---- start-up --------------------------------------------------------------------------------
@@ -391,6 +400,12 @@ void TMainForm::mnuHelpClick() {
 
 void TMainForm::mnuExitClick() {
     close();
+}
+
+void TMainForm::mnuAutoStartClick(bool checked) {
+    // The check mark shows the entry as it is, also when writing or removing it failed.
+    const auto showState = qScopeGuard([this] { mnuAutoStart->setChecked(autostartEnabled()); });
+    setAutostart(checked, QCoreApplication::applicationFilePath(), fromStd(mainModule().AppDir));
 }
 
 void TMainForm::Label1Click() {
