@@ -19,8 +19,13 @@ fi
 work=$(mktemp -d)
 installed=
 placed_policy=
+desktop=
 policy=/usr/sbin/policy-rc.d
 cleanup() {
+    if [ -n "$desktop" ]; then
+        lqd_teardown
+        lq_teardown
+    fi
     [ -n "$installed" ] && dpkg --purge lanquill >/dev/null 2>&1
     [ -n "$placed_policy" ] && rm -f "$policy"
     rm -rf "$work"
@@ -82,6 +87,43 @@ else
         [ -z "$(getcap "$program")" ] || fail "$program got a capability: $(getcap "$program")"
     done
     echo "PASS: without systemd lanquilld alone gets cap_net_bind_service"
+fi
+
+# The installed program started as the menu starts it (the entry's Exec line), in a private
+# namespace and display: a first start asks for a workgroup, the book lands in the data folder
+# and not in the folder it was started from, and F1 shows the installed help.
+tests=$(cd "$(dirname "$0")" && pwd)
+. "$tests/interop/harness.sh"
+. "$tests/desktop/desktop.sh"
+if lq_require_root_netns >/dev/null && lqd_require >/dev/null; then
+    desktop=1
+    lq_setup
+    lqd_start_display || fail "no display"
+    read -r program arguments < <(sed -n 's/^Exec=//p' /usr/share/applications/lanquill.desktop)
+    [ "$program" = lanquill ] || fail "the desktop entry starts $program"
+    mkdir -p "$LQ_TMP/started-in"
+    LQD_BIN=/usr/bin
+    # shellcheck disable=SC2086
+    lqd_start_lanquill "$LQ_TMP/started-in" $arguments
+    add=$(lqd_window_named "添加工作组") || fail "the installed program opened no add-group dialog"
+    lqd_click "$add" 128 18
+    xdotool type --delay 20 "TEAM7"
+    lqd_click "$add" 84 220
+    book=$LQ_TMP/data/Lanquill/config.xml
+    lqd_wait grep -q '<group id="TEAM7"' "$book" 2>/dev/null ||
+        fail "no TEAM7 in $book: $(cat "$LQ_TMP/started-in/lanquill.out")"
+    [ -e "$LQ_TMP/started-in/config.xml" ] && fail "config.xml written to the folder started in"
+    win=$(lqd_main_window) || fail "no main window"
+    xdotool mousemove --window "$win" 50 10 click 1
+    xdotool key F1
+    lqd_wait test "$(lqd_count_windows_named 'Lanquill 2.0')" -eq 1 ||
+        fail "F1 showed no help (the data folder has none; the installed copy should open)"
+    echo "PASS: started by its desktop entry, the program keeps config.xml in the data folder and F1 shows the installed help"
+    lqd_teardown
+    lq_teardown
+    desktop=
+else
+    echo "note: no namespace or display tools here; the installed program was not started"
 fi
 
 dpkg -r lanquill >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
