@@ -67,10 +67,14 @@ lqd_start_display() {
     openbox >/dev/null 2>&1 &
     LQD_PIDS+=($!)
     # A window mapped before the window manager runs is never managed: no task-bar entry.
-    for i in $(seq 1 50); do
+    for i in $(seq 1 100); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
         sleep 0.1
     done
+    if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        echo "desktop: the window manager did not start" >&2
+        return 1
+    fi
     [ "${1:-}" = notray ] && return 0
     lqd_start_tray
 }

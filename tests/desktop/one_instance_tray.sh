@@ -39,9 +39,9 @@ lqd_start_with_book "$LQ_TMP/prog" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <Lanquill><group id="TEAM"><computer id="PC01"/></group></Lanquill>
 XML
+lqd_wait in_client_list "$win" || fail "without a tray host the window is not in _NET_CLIENT_LIST"
 sleep 1
 skips_taskbar "$win" && fail "without a tray host the window skips the task bar"
-in_client_list "$win" || fail "without a tray host the window is not in _NET_CLIENT_LIST"
 [ "$(icons)" = 0 ] || fail "an icon without a tray host"
 echo "PASS: without a tray host the window has a task-bar entry"
 
