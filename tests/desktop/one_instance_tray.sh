@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # In a real X server with no tray host: the main window keeps its task-bar entry. A tray host
-# started later gets the icon, and the entry goes. A second start, and `lanquill --show`, bring
+# started later (an XEmbed tray, or a StatusNotifierItem watcher on the session bus) gets the
+# icon, and the entry goes. A second start, and `lanquill --show`, bring
 # the minimised first copy forward and end with 0, leaving one process and one icon.
 # Usage: one_instance_tray.sh BIN_DIR
 . "$(dirname "$0")/scenario.sh" "$@"
@@ -60,5 +61,30 @@ lqd_wait lqd_is_viewable "$win" || fail "lanquill --show did not restore the win
 kill -0 "$LQD_PID" 2>/dev/null || fail "the first copy is gone"
 [ "$(icons)" = 1 ] || fail "$(icons) tray icons after the later starts"
 echo "PASS: lanquill --show does the same; the first copy runs on with one icon"
+lqd_stop_lanquill
+
+# --- A StatusNotifierItem watcher (a panel of that kind) coming up later on the session bus ---
+py=/usr/bin/python3
+"$py" -c 'import dbus, gi' 2>/dev/null || { echo "SKIP: the watcher part needs python3-dbus"; exit 0; }
+bus=$LQ_TMP/bus
+dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
+LQD_PIDS+=($!)
+lqd_wait test -S "$bus" || fail "no session bus"
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus
+# No XEmbed tray either: a display of its own without trayer.
+lqd_start_display notray || fail "no second display"
+lqd_start_with_book "$LQ_TMP/sni" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<Lanquill><group id="TEAM"><computer id="PC01"/></group></Lanquill>
+XML
+lqd_wait in_client_list "$win" || fail "without any tray host the window has no task-bar entry"
+registered=$LQ_TMP/sni.txt
+"$py" "$(dirname "$0")/../dbus/fake_sni_watcher.py" "$registered" >"$LQ_TMP/watcher.out" 2>&1 &
+LQD_PIDS+=($!)
+lqd_wait grep -q ready "$LQ_TMP/watcher.out" || fail "the watcher did not start"
+for i in $(seq 1 3); do lqd_wait test -s "$registered" && break; done
+[ -s "$registered" ] || fail "no StatusNotifierItem registered with the watcher that came up"
+lqd_wait skips_taskbar "$win" || fail "the task-bar entry stayed with the StatusNotifierItem there"
+echo "PASS: a StatusNotifierItem watcher coming up later gets the icon, and the task-bar entry goes"
 lqd_stop_lanquill
 exit 0
