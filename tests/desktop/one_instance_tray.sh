@@ -65,7 +65,7 @@ lqd_stop_lanquill
 
 # --- A StatusNotifierItem watcher (a panel of that kind) coming up later on the session bus ---
 py=/usr/bin/python3
-"$py" -c 'import dbus, gi' 2>/dev/null || { echo "SKIP: the watcher part needs python3-dbus"; exit 0; }
+"$py" -c "import dbus, gi" 2>/dev/null || fail "the watcher part needs python3-dbus and python3-gi: scripts/deps.sh --test"
 bus=$LQ_TMP/bus
 dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
 LQD_PIDS+=($!)
