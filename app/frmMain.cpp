@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/Autostart.h"
 #include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
@@ -17,11 +18,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScreen>
 
 namespace lanquill::app {
@@ -47,6 +50,17 @@ QString fromStd(const std::string& text) {
 // first made for, darker than the list so the item under the pointer stands out.
 const QColor ListColor(58, 110, 165);
 const QColor HotTrackColor(0, 78, 152);
+
+// The help of the program directory; without one there, the copy installed with the program
+// (PREFIX/share/lanquill beside PREFIX/bin).
+std::string helpFilePath(const std::string& appDir) {
+    const std::string own = appDir + "/LANQUILL.CHM";
+    if (QFileInfo::exists(fromStd(own)))
+        return own;
+    const QString installed =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lanquill/LANQUILL.CHM");
+    return QFileInfo::exists(installed) ? toStd(QFileInfo(installed).canonicalFilePath()) : own;
+}
 
 } // namespace
 
@@ -102,6 +116,9 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     platform_.tray->onRightRelease(
         reported([this](const QPoint& position) { MyCallBackRightRelease(position); }));
     platform_.hotKeys->onHotKey(reported([this](std::uint16_t id) { WMHotKey(id); }));
+    // Without a tray host the task-bar button is the only way back to a minimised window: it
+    // goes only once the tray icon is there.
+    platform_.tray->onShown(reported([this] { HideAppTaskButton(); }));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -111,6 +128,7 @@ TMainForm::~TMainForm() {
     qApp->removeEventFilter(&keyPreview_);
     platform_.tray->onLeftPress(nullptr);
     platform_.tray->onRightRelease(nullptr);
+    platform_.tray->onShown(nullptr);
     platform_.hotKeys->onHotKey(nullptr);
 }
 
@@ -150,6 +168,8 @@ void TMainForm::buildMenus() {
     mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", QStringLiteral("帮助(&H)"), -1,
                           QKeySequence(Qt::Key_F1));
     mnuHistory = addMenuItem(pMnuCallBack, "mnuHistory", QStringLiteral("消息记录"), -1, {});
+    mnuAutoStart = addMenuItem(pMnuCallBack, "mnuAutoStart", QStringLiteral("开机启动"), -1, {});
+    mnuAutoStart->setCheckable(true);
     N3 = pMnuCallBack->addSeparator();
     N3->setObjectName(QStringLiteral("N3"));
     mnuExit = addMenuItem(pMnuCallBack, "mnuExit", QStringLiteral("关闭退出(&X)"), 5, {});
@@ -166,14 +186,19 @@ void TMainForm::buildMenus() {
     connect(mnuHelp, &QAction::triggered, this, reported([this](bool) { mnuHelpClick(); }));
     connect(mnuHistory, &QAction::triggered, this, [this](bool) { Q_EMIT historyRequested(); });
     connect(mnuExit, &QAction::triggered, this, reported([this](bool) { mnuExitClick(); }));
+    connect(mnuAutoStart, &QAction::triggered, this,
+            reported([this](bool checked) { mnuAutoStartClick(checked); }));
+    // The entry may have been added or removed outside the program since the menu last opened.
+    connect(pMnuCallBack, &QMenu::aboutToShow, this,
+            [this] { mnuAutoStart->setChecked(autostartEnabled()); });
 }
 
 // ---- start-up --------------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
     MainModule& module = mainModule();
-    HideAppTaskButton();
-    CreateIconInSystemBar();
+    if (CreateIconInSystemBar())
+        HideAppTaskButton();
     RegisterMyHotKey();
     module.AppDir = platform_.system->currentDirectory();
     setWindowTitle(fromStd(net::GetLocalHostInfo(*platform_.system, *platform_.resolver).first));
@@ -186,8 +211,8 @@ void TMainForm::HideAppTaskButton() {
     platform_.taskbar->hide(*this);
 }
 
-void TMainForm::CreateIconInSystemBar() {
-    platform_.tray->add(widgets::programIcon(), QStringLiteral("Lanquill"));
+bool TMainForm::CreateIconInSystemBar() {
+    return platform_.tray->add(widgets::programIcon(), QStringLiteral("Lanquill"));
 }
 
 void TMainForm::DeleteIconInSystemBar() {
@@ -381,11 +406,17 @@ void TMainForm::mnuReActiveClick() {
 
 void TMainForm::mnuHelpClick() {
     platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
-    platform_.help->open(mainModule().AppDir + "/LANQUILL.CHM");
+    platform_.help->open(helpFilePath(mainModule().AppDir));
 }
 
 void TMainForm::mnuExitClick() {
     close();
+}
+
+void TMainForm::mnuAutoStartClick(bool checked) {
+    // The check mark shows the entry as it is, also when writing or removing it failed.
+    const auto showState = qScopeGuard([this] { mnuAutoStart->setChecked(autostartEnabled()); });
+    setAutostart(checked, QCoreApplication::applicationFilePath(), fromStd(mainModule().AppDir));
 }
 
 void TMainForm::Label1Click() {

@@ -92,6 +92,7 @@ public:
     QAction* mnuReActive = nullptr;
     QAction* mnuHelp = nullptr;
     QAction* mnuHistory = nullptr;
+    QAction* mnuAutoStart = nullptr;
     QAction* N3 = nullptr;
     QAction* mnuExit = nullptr;
 
@@ -102,6 +103,7 @@ public:
     void mnuReActiveClick();
     void mnuHelpClick();
     void mnuExitClick();
+    void mnuAutoStartClick(bool checked);
     void Label1Click();
     void Image1MouseMove();
     void pnlLogoMouseMove();
@@ -133,7 +135,7 @@ protected:
 private:
     void buildMenus();
     void HideAppTaskButton();
-    void CreateIconInSystemBar();
+    bool CreateIconInSystemBar();
     void DeleteIconInSystemBar();
     void RegisterMyHotKey();
     void UDPPortListen();

@@ -84,6 +84,7 @@ struct InertPlatform {
         void showMessage(const QString&, const QString&) override {}
         void onLeftPress(std::function<void()>) override {}
         void onRightRelease(std::function<void(const QPoint&)>) override {}
+        void onShown(std::function<void()>) override {}
     } tray;
     struct HotKeys : desktop::HotKeys {
         std::uint16_t grab(const std::string&, int, int) override { return 1; }

@@ -21,8 +21,8 @@ namespace lanquill::desktop {
 class TrayIcon {
 public:
     virtual ~TrayIcon() = default;
-    // Adds the icon; while no tray host is up yet, keeps trying for a while. Returns false when
-    // the icon could not be shown at once.
+    // Adds the icon; while no tray host is up, keeps looking for one. Returns false when the
+    // icon could not be shown at once: then onShown's handler runs when it appears.
     virtual bool add(const QIcon& icon, const QString& tip) = 0;
     virtual void remove() = 0;
     // Changes the picture and tip of the icon (as added or not).
@@ -33,6 +33,8 @@ public:
     virtual void onLeftPress(std::function<void()> handler) = 0;
     // Right button released over the icon, with the pointer's position on the screen.
     virtual void onRightRelease(std::function<void(const QPoint&)> handler) = 0;
+    // The icon added while no tray host was up has appeared.
+    virtual void onShown(std::function<void()> handler) = 0;
 };
 
 // Global hot keys, registered under atoms as GlobalAddAtom / RegisterHotKey do.

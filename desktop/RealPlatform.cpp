@@ -2,6 +2,7 @@
 
 #include "desktop/ChmHelpViewer.h"
 #include "desktop/DBusNotifications.h"
+#include "desktop/PortalHotKeys.h"
 #include "desktop/QtMessageBoxes.h"
 #include "desktop/SystemTrayIcon.h"
 #include "desktop/UdpDatagramSocket.h"
@@ -14,14 +15,29 @@
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
 
+#include <QGuiApplication>
+
 namespace lanquill::desktop {
+
+namespace {
+
+// X11 lets the program grab its keys. Wayland lets no program do that; there the desktop portal
+// binds them where it offers global shortcuts (KDE Plasma), and elsewhere (GNOME) the user binds
+// `lanquill --show` to a key of the desktop's own.
+std::unique_ptr<HotKeys> makeHotKeys() {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb") && PortalHotKeys::offered())
+        return std::make_unique<PortalHotKeys>();
+    return std::make_unique<X11HotKeys>();
+}
+
+} // namespace
 
 // Each real layer, owned here for the whole run.
 struct RealPlatform::Layers {
     platform::LocalSystem system;
     UdpDatagramSocket probeSocket;
     SystemTrayIcon tray;
-    X11HotKeys hotKeys;
+    std::unique_ptr<HotKeys> hotKeys = makeHotKeys();
     X11TaskbarButton taskbar;
     ChmHelpViewer help;
     QtMessageBoxes messages;
@@ -37,7 +53,7 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.system = &layers_->system;
     platform_.probeSocket = &layers_->probeSocket;
     platform_.tray = &layers_->tray;
-    platform_.hotKeys = &layers_->hotKeys;
+    platform_.hotKeys = layers_->hotKeys.get();
     platform_.taskbar = &layers_->taskbar;
     platform_.help = &layers_->help;
     platform_.messages = &layers_->messages;

@@ -1,57 +1,114 @@
 #include "desktop/SystemTrayIcon.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QMouseEvent>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace lanquill::desktop {
 
 namespace {
-constexpr int RetryIntervalMs = 1000;
-constexpr int RetryCount = 120;
+
+constexpr int HostWatchIntervalMs = 1000;
+
+bool statusNotifierWatcherUp() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr)
+        return false;
+    return bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+bool xembedTrayUp() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr)
+        return false;
+    xcb_connection_t* connection = x11->connection();
+    // The tray of the first screen, the one Qt docks its icons in.
+    constexpr char name[] = "_NET_SYSTEM_TRAY_S0";
+    auto atomCookie = xcb_intern_atom(connection, 1, sizeof name - 1, name);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection, atomCookie, nullptr);
+    if (atom == nullptr)
+        return false;
+    const xcb_atom_t selection = atom->atom;
+    std::free(atom);
+    if (selection == XCB_ATOM_NONE)
+        return false;
+    auto ownerCookie = xcb_get_selection_owner(connection, selection);
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, ownerCookie, nullptr);
+    if (owner == nullptr)
+        return false;
+    const bool up = owner->owner != XCB_WINDOW_NONE;
+    std::free(owner);
+    return up;
+}
+
 } // namespace
 
+bool trayHostUp() {
+    return statusNotifierWatcherUp() || xembedTrayUp();
+}
+
 SystemTrayIcon::SystemTrayIcon() {
-    connect(&icon_, &QSystemTrayIcon::activated, this, &SystemTrayIcon::activated);
-    retryTimer_.setInterval(RetryIntervalMs);
-    connect(&retryTimer_, &QTimer::timeout, this, &SystemTrayIcon::retry);
+    hostWatch_.setInterval(HostWatchIntervalMs);
+    connect(&hostWatch_, &QTimer::timeout, this, [this] {
+        if (showIfHostUp() && shown_)
+            shown_();
+    });
+}
+
+SystemTrayIcon::~SystemTrayIcon() {
+    if (awaitingRightRelease_)
+        qApp->removeEventFilter(this);
 }
 
 bool SystemTrayIcon::add(const QIcon& icon, const QString& tip) {
-    icon_.setIcon(icon);
-    icon_.setToolTip(tip);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        icon_.show();
+    picture_ = icon;
+    tip_ = tip;
+    if (showIfHostUp())
         return true;
-    }
-    retriesLeft_ = RetryCount;
-    retryTimer_.start();
+    hostWatch_.start();
     return false;
 }
 
-void SystemTrayIcon::retry() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        retryTimer_.stop();
-        icon_.hide();
-        icon_.show();
-    } else if (--retriesLeft_ <= 0) {
-        retryTimer_.stop();
+bool SystemTrayIcon::showIfHostUp() {
+    if (!icon_) {
+        if (!trayHostUp())
+            return false;
+        icon_ = std::make_unique<QSystemTrayIcon>();
+        connect(icon_.get(), &QSystemTrayIcon::activated, this, &SystemTrayIcon::activated);
     }
+    hostWatch_.stop();
+    icon_->setIcon(picture_);
+    icon_->setToolTip(tip_);
+    icon_->show();
+    return true;
 }
 
 void SystemTrayIcon::remove() {
-    retryTimer_.stop();
-    icon_.hide();
+    hostWatch_.stop();
+    if (icon_)
+        icon_->hide();
 }
 
 void SystemTrayIcon::update(const QIcon& icon, const QString& tip) {
-    icon_.setIcon(icon);
-    icon_.setToolTip(tip);
+    picture_ = icon;
+    tip_ = tip;
+    if (icon_) {
+        icon_->setIcon(icon);
+        icon_->setToolTip(tip);
+    }
 }
 
 void SystemTrayIcon::showMessage(const QString& title, const QString& text) {
     constexpr int ShownMs = 4000;
-    icon_.showMessage(title, text, icon_.icon(), ShownMs);
+    if (icon_)
+        icon_->showMessage(title, text, picture_, ShownMs);
 }
 
 void SystemTrayIcon::onLeftPress(std::function<void()> handler) {
@@ -60,6 +117,10 @@ void SystemTrayIcon::onLeftPress(std::function<void()> handler) {
 
 void SystemTrayIcon::onRightRelease(std::function<void(const QPoint&)> handler) {
     rightRelease_ = std::move(handler);
+}
+
+void SystemTrayIcon::onShown(std::function<void()> handler) {
+    shown_ = std::move(handler);
 }
 
 void SystemTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {

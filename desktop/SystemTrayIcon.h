@@ -6,32 +6,44 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <memory>
+
 namespace lanquill::desktop {
 
-// The notification-area icon on QSystemTrayIcon. When no tray host is up yet (a session whose
-// panel starts after the program), it keeps trying for two minutes.
+// The notification-area icon on QSystemTrayIcon. Qt settles between a StatusNotifierItem (when
+// a watcher is on the session bus) and an XEmbed icon once, when the first icon object is made;
+// so the object is made only when a tray host of either kind is up, and until then the hosts
+// are looked for every second: a panel may start long after the program.
 class SystemTrayIcon : public QObject, public TrayIcon {
 public:
     SystemTrayIcon();
+    ~SystemTrayIcon() override;
     bool add(const QIcon& icon, const QString& tip) override;
     void remove() override;
     void update(const QIcon& icon, const QString& tip) override;
     void showMessage(const QString& title, const QString& text) override;
     void onLeftPress(std::function<void()> handler) override;
     void onRightRelease(std::function<void(const QPoint&)> handler) override;
+    void onShown(std::function<void()> handler) override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
-    void retry();
+    bool showIfHostUp();
 
-    QSystemTrayIcon icon_;
-    QTimer retryTimer_;
-    int retriesLeft_ = 0;
+    std::unique_ptr<QSystemTrayIcon> icon_;
+    QIcon picture_;
+    QString tip_;
+    QTimer hostWatch_;
     bool awaitingRightRelease_ = false;
     std::function<void()> leftPress_;
     std::function<void(const QPoint&)> rightRelease_;
+    std::function<void()> shown_;
 };
+
+// Whether a tray host is up: a StatusNotifierItem watcher on the session bus, or an XEmbed
+// system tray owning its selection on the X screen.
+bool trayHostUp();
 
 } // namespace lanquill::desktop

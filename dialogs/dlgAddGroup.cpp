@@ -99,8 +99,7 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
         contacts::AddGroup(book, GroupName);
         for (std::size_t i = 0; i < ticked.size(); ++i)
-            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i].text,
-                                  "");
+            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i].text, "");
         book.save(main_.ConfigPath());
     });
 }

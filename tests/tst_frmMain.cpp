@@ -1,5 +1,6 @@
 // The main window on fake platform layers: start-up and shutdown order, the socket messages,
 // tray, hot key and help, and the contact book shown in the group bar.
+#include "app/Autostart.h"
 #include "app/frmMain.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
@@ -70,8 +71,8 @@ private Q_SLOTS:
 
     void startsUpInOrder() {
         start();
-        const fakes::Log expected = {"taskbar.hide",     "tray.add",    "hotkey.grab",
-                                     "currentDirectory", "socket.open", "socket.notify"};
+        const fakes::Log expected = {"tray.add",         "taskbar.hide", "hotkey.grab",
+                                     "currentDirectory", "socket.open",  "socket.notify"};
         QCOMPARE(fake_->log, expected);
         QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
         QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
@@ -193,6 +194,16 @@ private Q_SLOTS:
         QVERIFY(form_->isVisible() && !form_->isMinimized());
     }
 
+    // Without a tray host the task-bar button is the way back; it goes when the icon appears.
+    void taskbarButtonStaysUntilATrayHostAppears() {
+        fake_->tray.hostUp = false;
+        start();
+        QVERIFY(!fake_->tray.shown);
+        QCOMPARE(fake_->taskbar.hidden, nullptr);
+        fake_->tray.hostAppears();
+        QCOMPARE(fake_->taskbar.hidden, form_.get());
+    }
+
     void trayRightReleaseOpensTheMenuAtThePointer() {
         start();
         const QPoint where(40, 50);
@@ -218,7 +229,70 @@ private Q_SLOTS:
         QVERIFY(form_->N3->isSeparator());
         QCOMPARE(form_->mnuExit->text(), QStringLiteral("关闭退出(&X)"));
         QCOMPARE(form_->mnuHistory->text(), QStringLiteral("消息记录"));
-        QCOMPARE(form_->pMnuCallBack->actions().size(), 5);
+        QCOMPARE(form_->mnuAutoStart->text(), QStringLiteral("开机启动"));
+        QVERIFY(form_->mnuAutoStart->isCheckable());
+        QCOMPARE(form_->pMnuCallBack->actions().size(), 6);
+    }
+
+    // 开机启动 writes the session's autostart entry for this program in this program directory,
+    // and removes it again.
+    void autostartItemWritesAndRemovesTheEntry() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+        start();
+        const QString path = config.filePath(QStringLiteral("autostart/lanquill.desktop"));
+        form_->mnuAutoStart->trigger();
+        QVERIFY(form_->mnuAutoStart->isChecked());
+        QFile entry(path);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        QVERIFY2(text.contains(QStringLiteral("\nExec=") + QCoreApplication::applicationFilePath() +
+                               QStringLiteral("\n")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("\nPath=") + dir_.path() + QStringLiteral("\n")),
+                 qPrintable(text));
+        form_->mnuAutoStart->trigger();
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!form_->mnuAutoStart->isChecked());
+    }
+
+    void autostartEntryEscapesPaths_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QString>("path");
+        auto row = [](const char* name, const char* program, const char* directory,
+                      const char* exec, const char* path) {
+            QTest::newRow(name) << QString::fromUtf8(program) << QString::fromUtf8(directory)
+                                << QString::fromUtf8(exec) << QString::fromUtf8(path);
+        };
+        row("plain", "/usr/bin/lanquill", "/home/ann/lq", "/usr/bin/lanquill", "/home/ann/lq");
+        row("blank and Chinese", "/opt/my apps/lanquill", "/home/ann/通讯录",
+            "\"/opt/my apps/lanquill\"", "/home/ann/通讯录");
+        row("quote, dollar, percent, backslash", "/tmp/a\"$b%c\\d/lanquill", "/tmp/x\\y",
+            "\"/tmp/a\\\\\"\\\\$b%%c\\\\\\\\d/lanquill\"", "/tmp/x\\\\y");
+    }
+
+    void autostartEntryEscapesPaths() {
+        QFETCH(QString, program);
+        QFETCH(QString, directory);
+        QFETCH(QString, exec);
+        QFETCH(QString, path);
+        const QString entry = app::autostartEntry(program, directory);
+        QVERIFY2(entry.contains(QStringLiteral("\nExec=") + exec + QStringLiteral("\n")),
+                 qPrintable(entry));
+        QVERIFY2(entry.contains(QStringLiteral("\nPath=") + path + QStringLiteral("\n")),
+                 qPrintable(entry));
+    }
+
+    void autostartEntryRefusesLineBreaks() {
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument,
+            app::autostartEntry(QStringLiteral("/bin/x\nTerminal=true"), QStringLiteral("/tmp")));
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument,
+            app::autostartEntry(QStringLiteral("/bin/x"), QStringLiteral("/tmp\rExec=evil")));
     }
 
     void logoBevelFollowsThePointer() {

@@ -4,8 +4,9 @@
 #
 #   lqd_begin [samba]                 # all of the set-up below (and a Samba peer), torn down on exit
 #   lqd_require || exit 77            # Xvfb, openbox, trayer, xdotool present
-#   lqd_start_display                 # Xvfb + openbox + trayer; sets DISPLAY
-#   lqd_start_lanquill DIR            # lanquill with DIR as program directory; sets LQD_PID
+#   lqd_start_display [notray]        # Xvfb + openbox + trayer (unless notray); sets DISPLAY
+#   lqd_start_tray                    # trayer, the tray host
+#   lqd_start_lanquill DIR [ARG...]   # lanquill with DIR as program directory; sets LQD_PID
 #   lqd_main_window                   # prints the main window's id
 #   lqd_shot FILE                     # screenshot of the whole screen
 #   lqd_teardown                      # ends what lqd_ started, by pid (lq_teardown does the rest)
@@ -65,6 +66,21 @@ lqd_start_display() {
     rm -f "$fdfile"
     openbox >/dev/null 2>&1 &
     LQD_PIDS+=($!)
+    # A window mapped before the window manager runs is never managed: no task-bar entry.
+    for i in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+    if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        echo "desktop: the window manager did not start" >&2
+        return 1
+    fi
+    [ "${1:-}" = notray ] && return 0
+    lqd_start_tray
+}
+
+lqd_start_tray() {
+    local i
     trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 \
         --SetDockType true --transparent false >/dev/null 2>&1 &
     LQD_PIDS+=($!)
@@ -81,11 +97,12 @@ lqd_start_display() {
 # not private to the namespace, and a lanquilld running on this machine is not the test's.
 lqd_start_lanquill() {
     local dir=$1
+    shift
     (cd "$dir" && exec ip netns exec "$LQ_NS_CLIENT" env DISPLAY="$DISPLAY" \
         QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
         LANQUILL_SESSION_SOCKET="${LANQUILL_SESSION_SOCKET:-$LQ_TMP/no-lanquilld.sock}" \
         XDG_DATA_HOME="${XDG_DATA_HOME:-$LQ_TMP/data}" \
-        "$LQD_BIN/lanquill" >"$dir/lanquill.out" 2>&1) &
+        "$LQD_BIN/lanquill" "$@" >>"$dir/lanquill.out" 2>&1) &
     LQD_PID=$!
     LQD_PIDS+=($LQD_PID)
 }

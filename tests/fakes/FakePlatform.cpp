@@ -94,9 +94,9 @@ bool FakeCommandRunner::start(const platform::CommandLine& command) {
 
 bool FakeTrayIcon::add(const QIcon&, const QString& newTip) {
     log_.push_back("tray.add");
-    shown = true;
+    shown = hostUp;
     tip = newTip;
-    return true;
+    return shown;
 }
 
 void FakeTrayIcon::remove() {

@@ -120,13 +120,22 @@ public:
     void onRightRelease(std::function<void(const QPoint&)> handler) override {
         rightRelease = std::move(handler);
     }
+    void onShown(std::function<void()> handler) override { appeared = std::move(handler); }
+    // A tray host comes up after the icon was added without one.
+    void hostAppears() {
+        shown = true;
+        if (appeared)
+            appeared();
+    }
 
+    bool hostUp = true;
     bool shown = false;
     QString tip;
     QIcon icon;
     QStringList notes;
     std::function<void()> leftPress;
     std::function<void(const QPoint&)> rightRelease;
+    std::function<void()> appeared;
 
 private:
     Log& log_;

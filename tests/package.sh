@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The Debian package on this machine: cpack builds it, lintian finds no errors, dpkg installs it,
+# the files land where a desktop looks for them, lanquilld gets the bind capability (no systemd
+# here) or its socket units get enabled (systemd), and dpkg -r, then --purge, take everything away again,
+# capability and unit links included. Needs root; refuses to touch an installed lanquill.
+# Usage: package.sh BUILD_DIR
+set -u
+build=$1
+
+if [ "$(id -u)" -ne 0 ]; then echo "SKIP: the package test installs with dpkg: needs root"; exit 77; fi
+for tool in cpack dpkg lintian getcap identify; do
+    command -v "$tool" >/dev/null || { echo "SKIP: needs $tool: scripts/deps.sh --test"; exit 77; }
+done
+if dpkg-query -W -f='${Status}' lanquill 2>/dev/null | grep -q installed; then
+    echo "SKIP: a lanquill package is installed on this machine already; not touching it"
+    exit 77
+fi
+
+work=$(mktemp -d)
+installed=
+placed_policy=
+desktop=
+policy=/usr/sbin/policy-rc.d
+cleanup() {
+    if [ -n "$desktop" ]; then
+        lqd_teardown
+        lq_teardown
+    fi
+    [ -n "$installed" ] && dpkg --purge lanquill >/dev/null 2>&1
+    [ -n "$placed_policy" ] && rm -f "$policy"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Where systemd runs, postinst would start the socket units, and a datagram on them would start
+# lanquilld on this machine's own interfaces: service starts are refused while the test runs.
+if [ -d /run/systemd/system ] && [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    placed_policy=1
+fi
+
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) ||
+    fail "cpack: $(tail -20 "$work/cpack.log")"
+deb=$(ls "$work"/lanquill_*.deb 2>/dev/null | head -1)
+[ -n "$deb" ] || fail "cpack made no .deb: $(tail -20 "$work/cpack.log")"
+echo "PASS: cpack made $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libqt6widgets6 libxml2 libc6; do
+    grep -q "$lib" <<<"$depends" || fail "Depends lacks the computed $lib: $depends"
+done
+echo "PASS: Depends holds the computed libraries: $depends"
+
+lintian --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
+grep '^E:' "$work/lintian.log" && fail "lintian reports errors"
+echo "PASS: lintian reports no errors ($(grep -c '^W:' "$work/lintian.log") warnings)"
+
+dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { installed=1; fail "dpkg -i: $(cat "$work/dpkg.log")"; }
+installed=1
+for file in /usr/bin/lanquill /usr/bin/lanquill-net /usr/bin/lanquill-net-view /usr/sbin/lanquilld \
+    /usr/libexec/lanquill/lanquill-deliver /usr/share/lanquill/LANQUILL.CHM \
+    /usr/share/applications/lanquill.desktop \
+    /usr/share/metainfo/io.github.lanquill.Lanquill.metainfo.xml \
+    /usr/share/icons/hicolor/16x16/apps/lanquill.png /usr/share/icons/hicolor/128x128/apps/lanquill.png \
+    /usr/share/man/man1/lanquill-net.1.gz /usr/share/man/man8/lanquilld.8.gz \
+    /usr/share/doc/lanquill/copyright /usr/lib/systemd/system/lanquilld.service \
+    /usr/lib/systemd/system/lanquilld-nbns.socket /usr/lib/systemd/system/lanquilld-nbdgm.socket \
+    /usr/lib/systemd/system/lanquilld-nbss.socket; do
+    [ -e "$file" ] || fail "not installed: $file"
+done
+size=$(identify -format '%wx%h' /usr/share/icons/hicolor/48x48/apps/lanquill.png 2>&1)
+[ "$size" = 48x48 ] || fail "the 48 px icon is $size"
+echo "PASS: dpkg -i put programs, help, desktop entry, metainfo, icons, manual pages and units in place"
+
+if [ -d /run/systemd/system ]; then
+    for unit in lanquilld-nbns.socket lanquilld-nbdgm.socket lanquilld-nbss.socket; do
+        systemctl is-enabled -q "$unit" || fail "$unit not enabled"
+    done
+    getcap /usr/sbin/lanquilld | grep -q cap_net_bind_service && fail "capability set under systemd"
+    echo "PASS: with systemd the socket units are enabled, lanquilld has no capability"
+else
+    getcap /usr/sbin/lanquilld | grep -q 'cap_net_bind_service=ep' ||
+        fail "lanquilld lacks cap_net_bind_service: $(getcap /usr/sbin/lanquilld)"
+    for program in /usr/bin/lanquill /usr/bin/lanquill-net /usr/libexec/lanquill/lanquill-deliver; do
+        [ -z "$(getcap "$program")" ] || fail "$program got a capability: $(getcap "$program")"
+    done
+    echo "PASS: without systemd lanquilld alone gets cap_net_bind_service"
+fi
+
+# The installed program started as the menu starts it (the entry's Exec line), in a private
+# namespace and display: a first start asks for a workgroup, the book lands in the data folder
+# and not in the folder it was started from, and F1 shows the installed help.
+tests=$(cd "$(dirname "$0")" && pwd)
+. "$tests/interop/harness.sh"
+. "$tests/desktop/desktop.sh"
+if lq_require_root_netns >/dev/null && lqd_require >/dev/null; then
+    desktop=1
+    lq_setup
+    lqd_start_display || fail "no display"
+    read -r program arguments < <(sed -n 's/^Exec=//p' /usr/share/applications/lanquill.desktop)
+    [ "$program" = lanquill ] || fail "the desktop entry starts $program"
+    mkdir -p "$LQ_TMP/started-in"
+    LQD_BIN=/usr/bin
+    # shellcheck disable=SC2086
+    lqd_start_lanquill "$LQ_TMP/started-in" $arguments
+    add=$(lqd_window_named "添加工作组") || fail "the installed program opened no add-group dialog"
+    lqd_click "$add" 128 18
+    xdotool type --delay 20 "TEAM7"
+    lqd_click "$add" 84 220
+    book=$LQ_TMP/data/Lanquill/config.xml
+    lqd_wait grep -q '<group id="TEAM7"' "$book" 2>/dev/null ||
+        fail "no TEAM7 in $book: $(cat "$LQ_TMP/started-in/lanquill.out")"
+    [ -e "$LQ_TMP/started-in/config.xml" ] && fail "config.xml written to the folder started in"
+    win=$(lqd_main_window) || fail "no main window"
+    xdotool mousemove --window "$win" 50 10 click 1
+    xdotool key F1
+    lqd_wait test "$(lqd_count_windows_named 'Lanquill 2.0')" -eq 1 ||
+        fail "F1 showed no help (the data folder has none; the installed copy should open)"
+    echo "PASS: started by its desktop entry, the program keeps config.xml in the data folder and F1 shows the installed help"
+    lqd_teardown
+    lq_teardown
+    desktop=
+else
+    echo "note: no namespace or display tools here; the installed program was not started"
+fi
+
+dpkg -r lanquill >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
+[ -e /usr/bin/lanquill ] && fail "dpkg -r left /usr/bin/lanquill"
+links=$(find /etc/systemd/system -name 'lanquilld*' 2>/dev/null)
+[ -z "$links" ] || fail "dpkg -r left unit links: $links"
+dpkg --purge lanquill >"$work/dpkg.log" 2>&1 || fail "dpkg --purge: $(cat "$work/dpkg.log")"
+installed=
+dpkg-query -W lanquill >/dev/null 2>&1 && fail "dpkg --purge left the package known to dpkg"
+echo "PASS: dpkg -r removes the programs and leaves no unit enabled; --purge leaves no trace"
+exit 0
