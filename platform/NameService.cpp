@@ -202,10 +202,9 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
             }
         }
         const bool netbiosOver = tries == NameQueryTries && now >= lastDeadline;
-        const bool allSettled =
-            std::ranges::all_of(std::views::iota(std::size_t{0}, count), [&](std::size_t i) {
-                return decided[i] || (systemDone[i] && (!askedNetbios[i] || netbiosOver));
-            });
+        bool allSettled = true;
+        for (std::size_t i = 0; i < count && allSettled; ++i)
+            allSettled = decided[i] || (systemDone[i] && (!askedNetbios[i] || netbiosOver));
         if (allSettled || now >= std::max(lastDeadline, systemDeadline))
             break;
         if (tries < NameQueryTries && now >= nextTry) {
