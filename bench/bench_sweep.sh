@@ -12,7 +12,9 @@
 # The client namespace's neighbour table is flushed before every run, as before a first scan:
 # with the failed ARP entries of a previous scan still there, nbtscan's time swings between
 # about 1.6 and 4 s, depending on which command ran before it.
-# Needs root. Usage: bench/bench_sweep.sh [path/to/lanquill-net] [runs]
+# The same three then run on a /22: the client's address moves to the /22 holding the peers'
+# /24, so every command asks 1,022 addresses (fewer runs: nbtscan takes seconds there).
+# Needs root. Usage: bench/bench_sweep.sh [path/to/lanquill-net] [runs] [runs on the /22]
 # hyperfine times the runs where it is installed; LQ_BENCH_LOOP=1 uses a plain loop instead.
 # The last lines are for bench/run: TABLE|figure|lanquill|reference|ratio|goal
 set -u
@@ -25,6 +27,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../tests/interop/browse_peers.sh"
 
 runs=${2:-10}
+wide_runs=${3:-3}
 bench_begin "${1:-}" nbtscan
 lq_refuse_smb1
 echo "    local master = no" >>"$LQ_PEER_CONF"
@@ -100,3 +103,34 @@ quick_ratio=$(awk -v a="$q_median" -v b="$r_median" 'BEGIN { printf "%.2f", a / 
 echo "  median ratio against nbtscan: $ratio, sweep alone $quick_ratio (goal <= 1.00)"
 echo "TABLE|computers of a /24 by node-status sweep, no browse list, whole process (median)|$l_median ms|$r_median ms|$ratio|<= 1.00"
 echo "TABLE|the same, libsmbclient resolving by host names only (sweep alone)|$q_median ms|$r_median ms|$quick_ratio|<= 1.00"
+
+# ---- the same on a /22 --------------------------------------------------------------------
+dev=$(lq_client ip -o -4 addr show | awk -v a="$LQ_CLIENT_ADDR" '$4 ~ "^" a "/" { print $2 }')
+wide=$(lq_client python3 -c "import ipaddress; print(ipaddress.ip_interface('$LQ_CLIENT_ADDR/22').network)")
+lq_client ip addr del "$LQ_CLIENT_ADDR/24" dev "$dev"
+lq_client ip addr add "$LQ_CLIENT_ADDR/22" brd + dev "$dev"
+wide_cmd="nbtscan $wide"
+check "lanquill-net view on $wide" "$(lq_client env HOME="$home" "${lanquill_args[@]}" 2>/dev/null)" \
+    "^$LQ_PEER_NAME\$" "^$LQ_PEER2_NAME\$"
+timer='
+runs=$1; shift
+for ((i = 0; i < runs; i++)); do
+    for ((c = 1; c <= $#; c++)); do
+        ip neigh flush all
+        start=${EPOCHREALTIME/./}
+        ${!c} >/dev/null 2>&1
+        end=${EPOCHREALTIME/./}
+        echo "$c $((end - start))"
+    done
+done'
+samples=$(lq_client bash -c "$timer" _ "$wide_runs" "$lanquill_run" "$quick_run" "$wide_cmd")
+figures=$(bench_figures_from_samples "$samples" 3)
+read -r l_median _ _ _ <<<"$(sed -n 1p <<<"$figures")"
+read -r q_median _ _ _ <<<"$(sed -n 2p <<<"$figures")"
+read -r r_median _ _ _ <<<"$(sed -n 3p <<<"$figures")"
+echo "the same on $wide, $wide_runs runs each, medians in ms: lanquill-net view $l_median," \
+    "host names only $q_median, nbtscan $r_median"
+ratio=$(awk -v a="$l_median" -v b="$r_median" 'BEGIN { printf "%.2f", a / b }')
+quick_ratio=$(awk -v a="$q_median" -v b="$r_median" 'BEGIN { printf "%.2f", a / b }')
+echo "TABLE|computers of a /22 by node-status sweep, no browse list, whole process (median)|$l_median ms|$r_median ms|$ratio|<= 1.00"
+echo "TABLE|the same on a /22, libsmbclient resolving by host names only (sweep alone)|$q_median ms|$r_median ms|$quick_ratio|<= 1.00"

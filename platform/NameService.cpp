@@ -40,6 +40,9 @@ constexpr milliseconds ReverseResolverWait{750};
 constexpr milliseconds NodeStatusWait{750};
 constexpr int NameQueryTries = 3;
 constexpr milliseconds NameQueryInterval{500};
+// A LAN answers within milliseconds; the last try waits a little less than the others, so that a
+// whole lookup, process start included, gives up within a second and a half.
+constexpr milliseconds LastTryWait{440};
 
 // Runs `work` on a helper thread and waits at most `limit` for its result. The resolver calls
 // cannot be interrupted; on timeout the thread is left to finish on its own, owning its state.
@@ -182,7 +185,7 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
         askedNetbios[query.index] = true;
 
     const auto systemDeadline = start + SystemResolverWait;
-    const auto lastDeadline = start + NameQueryTries * NameQueryInterval;
+    const auto lastDeadline = start + (NameQueryTries - 1) * NameQueryInterval + LastTryWait;
     auto nextTry = start;
     int tries = 0;
     std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);

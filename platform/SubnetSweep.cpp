@@ -6,6 +6,8 @@
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
+#include <memory>
+#include <span>
 
 namespace lanquill::platform {
 
@@ -13,6 +15,8 @@ namespace netbios = protocol::netbios;
 namespace oem = protocol::oem;
 
 namespace {
+
+constexpr std::size_t TargetsPerSocket = 128;
 
 std::uint32_t toHost(const Ipv4& a) {
     return (std::uint32_t{a[0]} << 24) | (std::uint32_t{a[1]} << 16) | (std::uint32_t{a[2]} << 8) |
@@ -45,18 +49,19 @@ void takeAnswer(std::span<const std::uint8_t> packet, std::uint16_t id, Neighbou
     found[oem::toUtf8Lossy(group)].insert(oem::toUtf8Lossy(computer));
 }
 
-// Reads what comes until `until`.
-void listen(UdpSocket& socket, UdpSocket::Clock::time_point until,
+// Reads what comes to any of `sockets` until `until`.
+void listen(std::span<UdpSocket> sockets, UdpSocket::Clock::time_point until,
             const std::set<std::uint32_t>& asked, std::uint16_t id, Neighbourhood& found) {
     // Larger than any node-status reply with a full name table.
     std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     do {
-        while (auto received = socket.receiveNow(buffer)) {
-            if (asked.contains(toHost(received->from)))
-                takeAnswer(std::span<const std::uint8_t>(buffer).first(received->length), id,
-                           found);
-        }
-    } while (socket.waitReadable(until));
+        for (UdpSocket& socket : sockets)
+            while (auto received = socket.receiveNow(buffer)) {
+                if (asked.contains(toHost(received->from)))
+                    takeAnswer(std::span<const std::uint8_t>(buffer).first(received->length), id,
+                               found);
+            }
+    } while (UdpSocket::waitAnyReadable(sockets, until));
 }
 
 } // namespace
@@ -98,9 +103,17 @@ Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptio
     Neighbourhood found;
     if (targets.empty())
         return found;
-    UdpSocket socket;
-    if (!socket.open())
-        return found;
+    // A datagram to a host whose hardware address is not known yet waits in the kernel's
+    // neighbour queue, charged to the sending socket, until the host answers ARP or is given up
+    // (about 3 s for an address nobody has). One socket's send buffer holds a couple of hundred
+    // such datagrams; past that each send would wait for absent hosts to be given up. So every
+    // socket sends to a share of the targets small enough for its buffer.
+    const std::size_t socketCount = (targets.size() + TargetsPerSocket - 1) / TargetsPerSocket;
+    const auto sockets = std::make_unique<UdpSocket[]>(socketCount);
+    const std::span<UdpSocket> all(sockets.get(), socketCount);
+    for (UdpSocket& socket : all)
+        if (!socket.open())
+            return found;
     // A fresh id per sweep, so that late answers to an earlier sweep are not taken for ours.
     const std::uint16_t id = nextTransactionId();
     const protocol::Bytes request = netbios::nodeStatusRequest(id);
@@ -114,12 +127,12 @@ Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptio
     std::size_t sent = 0;
     for (const Ipv4& target : targets) {
         // A host that cannot be reached does not stop the sweep.
-        socket.sendTo(target, options.port, request);
+        all[sent / TargetsPerSocket].sendTo(target, options.port, request);
         // The pause between sends doubles as time to read what has come already.
         ++sent;
-        listen(socket, start + options.pace * sent, asked, id, found);
+        listen(all, start + options.pace * sent, asked, id, found);
     }
-    listen(socket, UdpSocket::Clock::now() + options.collect, asked, id, found);
+    listen(all, UdpSocket::Clock::now() + options.collect, asked, id, found);
     return found;
 }
 } // namespace lanquill::platform

@@ -33,16 +33,16 @@ std::vector<Subnet> onLinkSubnets();
 std::vector<Ipv4> sweepTargets(const Subnet& subnet);
 
 struct SweepOptions {
-    std::uint16_t port = 137;                // the name service port
-    std::chrono::microseconds pace{1000};    // between two sends
-    std::chrono::milliseconds collect{1000}; // listening after the last send
+    std::uint16_t port = 137;               // the name service port
+    std::chrono::microseconds pace{1000};   // between two sends
+    std::chrono::milliseconds collect{300}; // listening after the last send
 };
 
 // Workgroup name -> the computers that answered with it. Names are UTF-8; the case is the one
 // the computers reported.
 using Neighbourhood = std::map<std::string, std::set<std::string>>;
 
-// Sends one node-status request to each target from one ephemeral UDP socket, paced, and
+// Sends one node-status request to each target from ephemeral UDP sockets, paced, and
 // collects the answers until `collect` after the last send. An answer counts only when it
 // comes from a target, carries our transaction id and parses within its bytes; each gives its
 // first unique <00> name (the computer) and its first group <00> name (the workgroup).

@@ -9,6 +9,7 @@
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lanquill::platform {
 
@@ -96,16 +97,23 @@ std::optional<UdpSocket::Received> UdpSocket::receiveNow(std::span<std::uint8_t>
 }
 
 bool UdpSocket::waitReadable(Clock::time_point deadline) {
+    return waitAnyReadable({this, 1}, deadline);
+}
+
+bool UdpSocket::waitAnyReadable(std::span<UdpSocket> sockets, Clock::time_point deadline) {
+    std::vector<pollfd> polled;
+    for (const UdpSocket& socket : sockets)
+        if (socket.fd_ >= 0)
+            polled.push_back({socket.fd_, POLLIN, 0});
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || fd_ < 0)
+        if (left.count() <= 0 || polled.empty())
             return false;
         // ppoll: a paced sweep waits less than poll()'s millisecond resolution.
         const timespec wait{static_cast<time_t>(left.count() / 1000000000),
                             static_cast<long>(left.count() % 1000000000)};
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::ppoll(&p, 1, &wait, nullptr);
+        const int ready = ::ppoll(polled.data(), polled.size(), &wait, nullptr);
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)

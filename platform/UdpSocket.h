@@ -44,6 +44,8 @@ public:
     // Waits until a datagram is waiting or `deadline` passes (with sub-millisecond precision);
     // true when one is waiting.
     bool waitReadable(Clock::time_point deadline);
+    // The same over several sockets: true when any of them has a datagram waiting.
+    static bool waitAnyReadable(std::span<UdpSocket> sockets, Clock::time_point deadline);
 
 private:
     int fd_ = -1;
