@@ -60,13 +60,16 @@ void TdlgFindComputer::OKBtnClick() {
         WaitCursor wait;
         d.stMac->setText(QString::fromStdString(net::GetMacAddress(*platform.neighbours, address)));
     }
-    d.OKBtn->setText(QStringLiteral("添加"));
+    detail.offerToAdd();
     Q_EMIT detailShown(&detail);
     if (detail.exec() != QDialog::Accepted)
         return;
-    // The user name typed in the detail dialog is the one stored with the computer.
-    contacts::AddComputer(main_.XMLDoc(), targetGroup_, machineName, machineName,
-                          d.edtUserName->text().toStdString(), address,
+    // The user name typed in the detail dialog is the one stored with the computer; the box
+    // comes filled with the machine name, which left as it is names no user.
+    std::string userName = d.edtUserName->text().toStdString();
+    if (userName == machineName)
+        userName.clear();
+    contacts::AddComputer(main_.XMLDoc(), targetGroup_, machineName, machineName, userName, address,
                           d.Memo1->toPlainText().toStdString());
     main_.XMLDoc().save(main_.ConfigPath());
     main_.LoadXMLFile(main_.ConfigPath());

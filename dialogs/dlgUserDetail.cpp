@@ -34,7 +34,7 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
         // A write-back that fails (a value the book refuses, a read-only file) is reported and
         // the dialog stays open with what the user typed: closing would throw the edit away.
         // The user can put it right and press OK again, or give up with Cancel.
-        if (desktop::runReported([this] { OKBtnClick(); }))
+        if (!writesBack_ || desktop::runReported([this] { OKBtnClick(); }))
             accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -43,6 +43,13 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
 }
 
 TdlgUserDetailInfo::~TdlgUserDetailInfo() = default;
+
+void TdlgUserDetailInfo::offerToAdd() {
+    // A computer found again may already be in the group under the same name; writing back
+    // would overwrite that entry with the new one's fields.
+    writesBack_ = false;
+    ui_->OKBtn->setText(QStringLiteral("添加"));
+}
 
 void TdlgUserDetailInfo::OKBtnClick() {
     contacts::SetComputerInfo(

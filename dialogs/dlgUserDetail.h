@@ -21,6 +21,9 @@ public:
     TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner);
     ~TdlgUserDetailInfo() override;
 
+    // OK becomes "添加" and writes nothing back: the opener adds a new entry from the fields.
+    void offerToAdd();
+
     // Writes the user name, address and note back into the contact book (and saves it).
     void OKBtnClick();
     // Sends a node-status query to the shown address and shows the results decoded so far.
@@ -31,6 +34,7 @@ public:
 private:
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgUserDetail> ui_;
+    bool writesBack_ = true;
 };
 
 } // namespace lanquill::dialogs
