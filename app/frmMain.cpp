@@ -331,11 +331,13 @@ void TMainForm::ReadUDPData() {
     // The datagram is read whole whatever its length; the decoder looks at its first
     // NbReceiveBufferSize bytes only.
     std::vector<std::uint8_t> buffer(protocol::netbios::MaxDatagramLength);
-    const long n = platform_.probeSocket->receive(buffer);
+    platform::Ipv4 from{};
+    const long n = platform_.probeSocket->receive(buffer, from);
     if (n <= 0)
         return;
     net::handleDatagram(std::span(buffer.data(), static_cast<std::size_t>(n)),
-                        mainModule().NodeStatus);
+                        protocol::formatIpv4(from), mainModule().NodeStatus);
+    Q_EMIT nodeStatusDecoded();
 }
 
 // ---- tray, hot key, help --------------------------------------------------------------------

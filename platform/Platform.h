@@ -85,9 +85,9 @@ public:
     // Bytes sent, or -1 on failure.
     virtual long sendTo(const Ipv4& address, std::uint16_t port,
                         std::span<const std::uint8_t> data) = 0;
-    // Reads one datagram into `buffer`: its length, or -1 on failure (no datagram waiting, or
-    // one longer than the buffer, which is then discarded).
-    virtual long receive(std::span<std::uint8_t> buffer) = 0;
+    // Reads one datagram into `buffer` and its sender's address into `from`: its length, or -1
+    // on failure (no datagram waiting, or one longer than the buffer, which is then discarded).
+    virtual long receive(std::span<std::uint8_t> buffer, Ipv4& from) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 };
