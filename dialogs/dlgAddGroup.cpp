@@ -64,6 +64,7 @@ void TdlgAddNewGroup::cbGroupNameChange() {
     ui_->clbComputer->clear();
     netUsers_->setServer(ui_->cbGroupName->currentText().toStdString());
     netUsers_->Execute();
+    // In the order the neighbourhood gives, which ignores case (the list's own sorting would not).
     for (const std::string& name : netUsers_->Names()) {
         auto* line = new QListWidgetItem(QString::fromStdString(name), ui_->clbComputer);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);

@@ -103,6 +103,14 @@ private Q_SLOTS:
         QVERIFY(reports_.isEmpty());
     }
 
+    void theComputersAreListedWithoutRegardToCase() {
+        network().script("MIXED", {computers({"beta", "Alpha", "gamma", "Delta"})});
+        open();
+        ui().cbGroupName->lineEdit()->setText(QStringLiteral("MIXED"));
+        QCOMPARE(lines(), (QStringList{"Alpha-", "beta-", "Delta-", "gamma-"}));
+        QVERIFY(reports_.isEmpty());
+    }
+
     void selectAllTicksTheLinesPresentAndAChangeRefillsUnticked() {
         open();
         ui().cbGroupName->setCurrentIndex(0);
