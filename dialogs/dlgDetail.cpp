@@ -60,6 +60,10 @@ void TdlgSendMessage::setGroupMode(const QString& workgroup) {
     ui_->stxtCompName->setText(workgroup);
     ui_->stUserName->setText(QString::fromUtf8(GroupMessageMarker));
     ui_->cbAnonymous->setEnabled(false);
+    // The message goes to the whole workgroup: that is its address, and the status says so.
+    ui_->IPAddress->setText(workgroup);
+    ui_->stStatus->setText(QStringLiteral("群发"));
+    ui_->stGroupName->setText(workgroup);
 }
 
 void TdlgSendMessage::setComputerMode(const QString& group, const QString& computerName,

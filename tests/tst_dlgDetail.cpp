@@ -53,6 +53,8 @@ private Q_SLOTS:
         dialog_->setGroupMode(QStringLiteral("WG"));
         QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
         QCOMPARE(ui().stxtCompName->text(), QStringLiteral("WG"));
+        QCOMPARE(ui().IPAddress->text(), QStringLiteral("WG"));
+        QCOMPARE(ui().stStatus->text(), QStringLiteral("群发"));
         QVERIFY(!ui().cbAnonymous->isEnabled());
         QVERIFY(ui().sbtnOffLine->isVisible() && ui().spbtnOnline->isVisible());
         type(QStringLiteral("first line\nsecond \"line\" & $(rm -rf x)"));
