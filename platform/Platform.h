@@ -44,6 +44,9 @@ public:
     virtual std::string computerName() = 0;
     // Folder of the running program (where lanquill-net lies).
     virtual std::string programDirectory() = 0;
+    // The addresses of the IPv4 interfaces that are up, loopback left out, in the system's
+    // order; none known unless overridden.
+    virtual std::vector<Ipv4> interfaceAddresses() { return {}; }
 };
 
 struct HostEntry {

@@ -26,12 +26,14 @@ public:
     std::string hostName() override { return host; }
     std::string computerName() override { return computer; }
     std::string programDirectory() override { return programDir; }
+    std::vector<platform::Ipv4> interfaceAddresses() override { return interfaces; }
 
     std::string directory = "/tmp";
     int directoryError = 0; // non-zero: currentDirectory() throws this code
     std::string host = "pc-07";
     std::string computer = "PC-07";
     std::string programDir = "/usr/bin";
+    std::vector<platform::Ipv4> interfaces = {{192, 168, 1, 70}};
 
 private:
     Log& log_;
