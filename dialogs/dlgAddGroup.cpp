@@ -91,9 +91,9 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
         if (line->checkState() == Qt::Checked)
             ticked.push_back(line->text().toStdString());
     }
-    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "The workgroup name");
+    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "工作组名");
     for (const std::string& name : ticked)
-        contacts::checkLength(name, contacts::kMaxIdBytes, "The computer name");
+        contacts::checkLength(name, contacts::kMaxIdBytes, "机器名");
     contacts::XmlDocument& doc = main_.XMLDoc();
     contacts::AddGroup(doc, GroupName);
     platform::Resolver& resolver = *main_.platform().resolver;

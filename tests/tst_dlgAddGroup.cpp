@@ -192,7 +192,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("read-only"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("只读")), qPrintable(reports_[0]));
         QCOMPARE(main_->fileText(), before);
     }
 
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("too long"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("太长")), qPrintable(reports_[0]));
         QCOMPARE(main_->fileText(), before);
         QCOMPARE(main_->XMLDoc().documentElement().childNodes().length(), 2);
 

@@ -160,7 +160,7 @@ private Q_SLOTS:
         ui().edtUserName->setText(tooLong);
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("too long"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("太长")), qPrintable(reports_[0]));
         QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().edtUserName->text(), tooLong);
         QCOMPARE(main_->fileText(), before);
