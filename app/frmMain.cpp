@@ -64,6 +64,9 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    // No maximise box: window managers that offer to maximise any resizable window are kept
+    // from it by the form's fixed size.
+    setFixedSize(size());
     setWindowTitle(QString());
     setWindowIcon(widgets::programIcon());
     QFont formFont = font();

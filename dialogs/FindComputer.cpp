@@ -23,6 +23,8 @@ TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetG
         accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    // What the user types first is what to look for.
+    ui_->edtUserName->setFocus();
 }
 
 TdlgFindComputer::~TdlgFindComputer() = default;

@@ -33,6 +33,8 @@ TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
             reported([this](const QString&) { cbGroupNameChange(); }));
     connect(ui_->cbSelectAll, &QCheckBox::clicked, this,
             reported([this](bool) { cbSelectAllClick(); }));
+    // What the user types first is the workgroup's name.
+    ui_->cbGroupName->setFocus();
 }
 
 TdlgAddNewGroup::~TdlgAddNewGroup() = default;

@@ -92,6 +92,7 @@ void TdlgSendMessage::setComputerMode(const QString& group, const QString& compu
     mode_ = Mode::Computer;
     ui_->stGroupName->setText(group);
     ui_->stxtCompName->setText(computerName);
+    ui_->stxtCompName->setCursorPosition(0); // a name too long for the field shows its start
     ui_->IPAddress->setText(address);
     ui_->stStatus->setText(online ? QStringLiteral("在线") : QStringLiteral("不在线"));
     ui_->spbtnOnline->setVisible(online);

@@ -56,6 +56,7 @@ private:
         dialog_->show();
         auto& ui = dialog_->ui();
         QVERIFY(ui.rbName->isChecked());
+        QCOMPARE(dialog_->focusWidget(), ui.edtUserName); // typing goes to the search text
         if (byAddress)
             QTest::mouseClick(ui.rbAddress, Qt::LeftButton);
         QTest::keyClicks(ui.edtUserName, text);

@@ -44,6 +44,7 @@ private:
     void open() {
         dialog_ = std::make_unique<dialogs::TdlgAddNewGroup>(*main_, nullptr);
         dialog_->show();
+        QCOMPARE(dialog_->focusWidget(), ui().cbGroupName); // typing goes to the workgroup
     }
     void typeGroup(const QString& text) {
         QLineEdit* edit = ui().cbGroupName->lineEdit();
