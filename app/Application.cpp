@@ -3,6 +3,7 @@
 #include "desktop/ErrorReport.h"
 
 #include <QFont>
+#include <QLibraryInfo>
 #include <QStringList>
 
 namespace lanquill::app {
@@ -18,6 +19,10 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
                                  QStringLiteral("Droid Sans Fallback")};
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjkSans);
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkSans);
+    // Qt's own texts (message-box buttons, edit menus) in Chinese like the rest of the program.
+    if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(&qtTranslator_);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -79,6 +79,9 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    // No maximise box: window managers that offer to maximise any resizable window are kept
+    // from it by the form's fixed size.
+    setFixedSize(size());
     setWindowTitle(QString());
     setWindowIcon(widgets::programIcon());
     QFont formFont = font();
@@ -367,11 +370,13 @@ void TMainForm::ReadUDPData() {
     // The datagram is read whole whatever its length; the decoder looks at its first
     // NbReceiveBufferSize bytes only.
     std::vector<std::uint8_t> buffer(protocol::netbios::MaxDatagramLength);
-    const long n = platform_.probeSocket->receive(buffer);
+    platform::Ipv4 from{};
+    const long n = platform_.probeSocket->receive(buffer, from);
     if (n <= 0)
         return;
     net::handleDatagram(std::span(buffer.data(), static_cast<std::size_t>(n)),
-                        mainModule().NodeStatus);
+                        protocol::formatIpv4(from), mainModule().NodeStatus);
+    Q_EMIT nodeStatusDecoded();
 }
 
 // ---- tray, hot key, help --------------------------------------------------------------------

@@ -64,6 +64,9 @@ public:
     void LoadXMLFile(const std::string& path) override;
     bool SendUDPData(const std::string& ip) override;
     const net::NodeStatusResults& nodeStatus() const override;
+    void onNodeStatusReply(QObject* context, std::function<void()> listener) override {
+        connect(this, &TMainForm::nodeStatusDecoded, context, std::move(listener));
+    }
     void messageSent(const inbox::Message& message) override { Q_EMIT sent(message); }
 
     // Opens the send dialog to a computer as a click on its item does; a computer not in the
@@ -127,6 +130,8 @@ Q_SIGNALS:
     // The tray menu's 消息记录.
     void historyRequested();
     void sent(const lanquill::inbox::Message& message);
+    // ReadUDPData has decoded a node-status reply into the results.
+    void nodeStatusDecoded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -55,7 +55,7 @@ struct InertPlatform {
         long sendTo(const platform::Ipv4&, std::uint16_t, std::span<const std::uint8_t>) override {
             return -1;
         }
-        long receive(std::span<std::uint8_t>) override { return -1; }
+        long receive(std::span<std::uint8_t>, lanquill::platform::Ipv4&) override { return -1; }
         void close() override {}
         bool isOpen() const override { return false; }
     } socket;

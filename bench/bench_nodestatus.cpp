@@ -24,7 +24,7 @@ void decode(benchmark::State& state, const char* file) {
     }
     lanquill::net::NodeStatusResults results;
     for (auto _ : state) {
-        lanquill::net::handleDatagram(reply, results);
+        lanquill::net::handleDatagram(reply, "192.168.0.9", results);
         benchmark::DoNotOptimize(results);
     }
     state.SetItemsProcessed(state.iterations());

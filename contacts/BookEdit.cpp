@@ -22,14 +22,14 @@ public:
                 : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".lock";
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd_ < 0)
-            throw XmlError("Cannot change " + path + ": the lock file " + lockPath +
-                           " cannot be opened (" + std::strerror(errno) + ")");
+            throw XmlError("无法修改通讯录 " + path + "：无法打开锁文件 " + lockPath + "（" +
+                           std::strerror(errno) + "）");
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 const int err = errno;
                 ::close(fd_);
-                throw XmlError("Cannot change " + path + ": the lock file " + lockPath +
-                               " cannot be locked (" + std::strerror(err) + ")");
+                throw XmlError("无法修改通讯录 " + path + "：无法锁定锁文件 " + lockPath + "（" +
+                               std::strerror(err) + "）");
             }
         }
     }

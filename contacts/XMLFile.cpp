@@ -6,8 +6,8 @@ namespace lanquill::contacts {
 
 void checkLength(const std::string& value, std::size_t limit, const char* what) {
     if (value.size() > limit)
-        throw XmlError(std::string(what) + " is too long (" + std::to_string(value.size()) +
-                       " bytes; at most " + std::to_string(limit) + ")");
+        throw XmlError(std::string(what) + "太长（" + std::to_string(value.size()) +
+                       " 字节，最多 " + std::to_string(limit) + " 字节）");
 }
 
 namespace {
@@ -106,16 +106,16 @@ bool GetComputerInfo(const XmlDocument& doc, const std::string& GroupId,
 bool SetComputerInfo(XmlDocument& doc, const std::string& ConfigPath, const std::string& GroupId,
                      const std::string& ComputerId, const std::string& UserName,
                      const std::string& IpAddress, const std::string& Memo) {
-    checkLength(ComputerId, kMaxIdBytes, "The computer name");
-    checkLength(UserName, kMaxFieldBytes, "The user name");
-    checkLength(IpAddress, kMaxFieldBytes, "The IP address");
-    checkLength(Memo, kMaxMemoBytes, "The memo");
+    checkLength(ComputerId, kMaxIdBytes, "机器名");
+    checkLength(UserName, kMaxFieldBytes, "用户名");
+    checkLength(IpAddress, kMaxFieldBytes, "IP地址");
+    checkLength(Memo, kMaxMemoBytes, "说明");
     // Every value is checked before the first field changes: a refused one leaves the book as
     // it was.
-    checkXmlValue(ComputerId, "The computer name");
-    checkXmlValue(UserName, "The user name");
-    checkXmlValue(IpAddress, "The IP address");
-    checkXmlValue(Memo, "The memo");
+    checkXmlValue(ComputerId, "机器名");
+    checkXmlValue(UserName, "用户名");
+    checkXmlValue(IpAddress, "IP地址");
+    checkXmlValue(Memo, "说明");
     XmlNode computer = findComputer(doc, GroupId, ComputerId).computer;
     if (!computer)
         return false;
@@ -139,12 +139,12 @@ bool SetComputerInfo(XmlDocument& doc, const std::string& ConfigPath, const std:
 void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string& ComputerId,
                  const std::string& ComputerName, const std::string& UserName,
                  const std::string& IpAddress, const std::string& Memo) {
-    checkLength(GroupId, kMaxIdBytes, "The workgroup name");
-    checkLength(ComputerId, kMaxIdBytes, "The computer name");
-    checkLength(ComputerName, kMaxFieldBytes, "The computer name");
-    checkLength(UserName, kMaxFieldBytes, "The user name");
-    checkLength(IpAddress, kMaxFieldBytes, "The IP address");
-    checkLength(Memo, kMaxMemoBytes, "The memo");
+    checkLength(GroupId, kMaxIdBytes, "工作组名");
+    checkLength(ComputerId, kMaxIdBytes, "机器名");
+    checkLength(ComputerName, kMaxFieldBytes, "机器名");
+    checkLength(UserName, kMaxFieldBytes, "用户名");
+    checkLength(IpAddress, kMaxFieldBytes, "IP地址");
+    checkLength(Memo, kMaxMemoBytes, "说明");
 
     // Build the whole computer before linking anything, so that a refused value leaves the
     // book as it was (the unlinked elements are freed with the document).
@@ -163,7 +163,7 @@ void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string
 }
 
 XmlNode AddGroup(XmlDocument& doc, const std::string& GroupId) {
-    checkLength(GroupId, kMaxIdBytes, "The workgroup name");
+    checkLength(GroupId, kMaxIdBytes, "工作组名");
     XmlNode group = findGroup(doc, GroupId);
     if (!group) {
         group = doc.createElement("group");

@@ -187,8 +187,8 @@ struct ParseState {
 };
 
 std::string tooManyAttributes() {
-    return "an element carries more than " + std::to_string(kMaxAttributesPerElement) +
-           " attributes, which no contact book does";
+    return "有元素带有超过 " + std::to_string(kMaxAttributesPerElement) +
+           " 个属性，通讯录不会有这样的元素";
 }
 
 void onStructuredError(void* userData, xmlErrorPtr err) {
@@ -297,12 +297,12 @@ struct BoundedFileReader {
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
-                self.error = "cannot read the file (" + errnoText(errno) + ")";
+                self.error = "无法读取文件（" + errnoText(errno) + "）";
                 return -1;
             }
             if (static_cast<std::size_t>(got) > self.budget) {
-                self.error = "the file is too large (a contact book may have at most " +
-                             std::to_string(kMaxBookFileBytes) + " bytes)";
+                self.error =
+                    "文件太大（通讯录最多 " + std::to_string(kMaxBookFileBytes) + " 字节）";
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
@@ -541,7 +541,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
 
     auto unreadable = [&](const std::string& reason) {
         unreadablePath_ = path;
-        return LoadOutcome{LoadOutcome::Kind::Unreadable, path + ": " + reason};
+        return LoadOutcome{LoadOutcome::Kind::Unreadable, "无法读取通讯录 " + path + "：" + reason};
     };
 
     // O_NONBLOCK: a FIFO put in the book's place must not hang us in open().
@@ -552,26 +552,25 @@ LoadOutcome XmlDocument::load(const std::string& path) {
             disk_ = DiskState{path, false};
             return {LoadOutcome::Kind::Missing, {}};
         }
-        return unreadable("cannot open the file (" + errnoText(err) + ")");
+        return unreadable("无法打开文件（" + errnoText(err) + "）");
     }
     struct stat st {};
     if (::fstat(f.fd, &st) != 0)
-        return unreadable("cannot read the file (" + errnoText(errno) + ")");
+        return unreadable("无法读取文件（" + errnoText(errno) + "）");
     noteDiskState(path, st, false, 0);
     if (!S_ISREG(st.st_mode))
-        return unreadable("not a regular file");
+        return unreadable("不是普通文件");
     if (static_cast<unsigned long long>(st.st_size) > kMaxBookFileBytes)
-        return unreadable("the file is too large (" + std::to_string(st.st_size) +
-                          " bytes; a contact book may have at most " +
-                          std::to_string(kMaxBookFileBytes) + ")");
+        return unreadable("文件太大（" + std::to_string(st.st_size) + " 字节，通讯录最多 " +
+                          std::to_string(kMaxBookFileBytes) + " 字节）");
 
     if (st.st_size == 0)
-        return unreadable("the file is empty");
+        return unreadable("文件是空的");
 
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
                                                                     xmlFreeParserCtxt);
     if (!ctxt || ctxt->sax == nullptr)
-        return unreadable("out of memory");
+        return unreadable("内存不足");
     ParseState state;
     ctxt->_private = &state;
     ctxt->sax->internalSubset = onInternalSubset;
@@ -600,24 +599,24 @@ LoadOutcome XmlDocument::load(const std::string& path) {
 
     auto withLine = [&](int line, const std::string& reason) {
         unreadablePath_ = path;
-        return LoadOutcome{LoadOutcome::Kind::Unreadable,
-                           path + ", line " + std::to_string(std::max(line, 1)) + ": " + reason};
+        return LoadOutcome{LoadOutcome::Kind::Unreadable, "无法读取通讯录 " + path + "，第 " +
+                                                              std::to_string(std::max(line, 1)) +
+                                                              " 行：" + reason};
     };
     if (state.sawDoctype)
-        return withLine(state.errorLine,
-                        "a document type declaration (DOCTYPE) is not allowed in a contact book");
+        return withLine(state.errorLine, "通讯录中不允许文档类型声明（DOCTYPE）");
     if (conversionFailed && (!state.error.empty() || !ctxt->wellFormed))
         return withLine(
             state.errorLine,
-            "the text is not valid in the encoding the file declares" +
-                (ctxt->encoding ? " (" + std::string(C(ctxt->encoding)) + ")" : std::string()));
+            "文本不符合文件声明的编码" +
+                (ctxt->encoding ? "（" + std::string(C(ctxt->encoding)) + "）" : std::string()));
     if (!state.error.empty())
         return withLine(state.errorLine, state.error);
     if (!owned || !ctxt->wellFormed)
-        return withLine(ctxt->input ? ctxt->input->line : 1, "the file is not well-formed XML");
+        return withLine(ctxt->input ? ctxt->input->line : 1, "文件不是格式正确的 XML");
     xmlNode* root = xmlDocGetRootElement(owned.get());
     if (root == nullptr)
-        return withLine(1, "the file holds no root element");
+        return withLine(1, "文件中没有根元素");
 
     // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
     // written back as they were; comments around the root survive a save.
@@ -693,16 +692,15 @@ void XmlDocument::moveAsideUnreadable(const std::string& file) {
             if (::rename(file.c_str(), aside.c_str()) == 0)
                 return;
         }
-        throw XmlError("Cannot save " + file +
-                       ": the unreadable file there could not be kept aside (" + errnoText(err) +
-                       ")");
+        throw XmlError("无法保存通讯录 " + file + "：无法将那里无法读取的文件另存（" +
+                       errnoText(err) + "）");
     }
-    throw XmlError("Cannot save " + file + ": too many kept unreadable copies");
+    throw XmlError("无法保存通讯录 " + file + "：另存的无法读取的副本太多");
 }
 
 void XmlDocument::save(const std::string& path) {
     auto fail = [&](const std::string& reason) {
-        return XmlError("Cannot save " + path + ": " + reason);
+        return XmlError("无法保存通讯录 " + path + "：" + reason);
     };
     // A book that is a link (to a shared folder, say) stays one: the save replaces the file the
     // link leads to, from a temporary file beside that file.
@@ -712,11 +710,11 @@ void XmlDocument::save(const std::string& path) {
         if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             break;
         if (hops == 40)
-            throw fail("too many levels of symbolic links");
+            throw fail("符号链接层数太多");
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlink(file.c_str(), target.data(), target.size());
         if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
-            throw fail("the link cannot be read (" + errnoText(n < 0 ? errno : ENAMETOOLONG) + ")");
+            throw fail("无法读取符号链接（" + errnoText(n < 0 ? errno : ENAMETOOLONG) + "）");
         target.resize(static_cast<std::size_t>(n));
         file = target.front() == '/' ? target : dirOf(file) + "/" + target;
     }
@@ -724,52 +722,52 @@ void XmlDocument::save(const std::string& path) {
     const std::string base = baseOf(file);
 
     if (base.empty() || base == "." || base == "..")
-        throw fail("not a file name");
+        throw fail("不是文件名");
 
     // We run as root in places, where access() says yes to everything: the mode bits decide.
     struct stat target {};
     const bool exists = ::stat(file.c_str(), &target) == 0;
     if (exists) {
         if (!S_ISREG(target.st_mode))
-            throw fail("not a regular file");
+            throw fail("不是普通文件");
         if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            throw fail("the file is read-only");
+            throw fail("文件是只读的");
         if (::access(file.c_str(), W_OK) != 0)
-            throw fail("the file is not writable (" + errnoText(errno) + ")");
+            throw fail("文件不可写（" + errnoText(errno) + "）");
     } else if (errno != ENOENT) {
         throw fail(errnoText(errno));
     }
     struct stat folder {};
     if (::stat(dir.c_str(), &folder) != 0)
-        throw fail("the folder " + dir + " cannot be used (" + errnoText(errno) + ")");
+        throw fail("文件夹 " + dir + " 无法使用（" + errnoText(errno) + "）");
     if (!S_ISDIR(folder.st_mode))
-        throw fail(dir + " is not a folder");
+        throw fail(dir + " 不是文件夹");
     if ((folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(dir.c_str(), W_OK) != 0)
-        throw fail("the folder " + dir + " is read-only");
+        throw fail("文件夹 " + dir + " 是只读的");
 
     // Serialise first: nothing touches the disk when the document cannot be written.
     const std::string enc = encoding();
     const bool declaration = doc_->standalone != -1;
     std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
     if (!buffer)
-        throw fail("out of memory");
+        throw fail("内存不足");
     int options = XML_SAVE_FORMAT;
     if (!declaration)
         options |= XML_SAVE_NO_DECL;
     xmlSaveCtxtPtr sctx = xmlSaveToBuffer(buffer.get(), enc.c_str(), options);
     if (sctx == nullptr)
-        throw fail("the encoding \"" + enc + "\" cannot be written");
+        throw fail("无法以编码 " + enc + " 写入");
     const long saved = xmlSaveDoc(sctx, doc_);
     const int closed = xmlSaveClose(sctx);
     if (saved < 0 || closed < 0)
-        throw fail("the document cannot be written in the encoding \"" + enc + "\"");
+        throw fail("文档无法以编码 " + enc + " 写出");
     const char* data = C(xmlBufferContent(buffer.get()));
     const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
     // A file that load() would refuse would cost the whole book at the next start.
     if (size > kMaxBookFileBytes)
-        throw fail("the contact book is too large (" + std::to_string(size) +
-                   " bytes; a contact book may have at most " + std::to_string(kMaxBookFileBytes) +
-                   "). Nothing was changed; remove computers or shorten their notes");
+        throw fail("通讯录太大（" + std::to_string(size) + " 字节，通讯录最多 " +
+                   std::to_string(kMaxBookFileBytes) +
+                   " 字节）。什么也没有改动；请删除一些计算机或缩短备注");
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)
         moveAsideUnreadable(file);
@@ -778,7 +776,7 @@ void XmlDocument::save(const std::string& path) {
     std::string tmp = dir + "/." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
     FdCloser f{::mkostemp(tmp.data(), O_CLOEXEC)};
     if (f.fd < 0)
-        throw fail("cannot create a temporary file in " + dir + " (" + errnoText(errno) + ")");
+        throw fail("无法在 " + dir + " 中创建临时文件（" + errnoText(errno) + "）");
     struct Remover {
         const std::string& name;
         bool armed = true;
@@ -794,7 +792,7 @@ void XmlDocument::save(const std::string& path) {
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
-            throw fail("writing failed (" + errnoText(w < 0 ? errno : EIO) + ")");
+            throw fail("写入失败（" + errnoText(w < 0 ? errno : EIO) + "）");
         done += static_cast<std::size_t>(w);
     }
     mode_t mode = 0;
@@ -810,18 +808,18 @@ void XmlDocument::save(const std::string& path) {
         mode = 0666 & ~mask;
     }
     if (::fchmod(f.fd, mode) != 0)
-        throw fail("cannot set the file mode (" + errnoText(errno) + ")");
+        throw fail("无法设置文件权限（" + errnoText(errno) + "）");
     if (::fsync(f.fd) != 0)
-        throw fail("writing failed (" + errnoText(errno) + ")");
+        throw fail("写入失败（" + errnoText(errno) + "）");
     struct stat written {};
     if (::fstat(f.fd, &written) != 0)
-        throw fail("writing failed (" + errnoText(errno) + ")");
+        throw fail("写入失败（" + errnoText(errno) + "）");
     const int fd = f.fd;
     f.fd = -1;
     if (::close(fd) != 0)
-        throw fail("writing failed (" + errnoText(errno) + ")");
+        throw fail("写入失败（" + errnoText(errno) + "）");
     if (::rename(tmp.c_str(), file.c_str()) != 0)
-        throw fail("cannot replace the file (" + errnoText(errno) + ")");
+        throw fail("无法替换文件（" + errnoText(errno) + "）");
     remover.armed = false;
     if (unreadablePath_ == path)
         unreadablePath_.clear();

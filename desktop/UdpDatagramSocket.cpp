@@ -50,7 +50,7 @@ long UdpDatagramSocket::sendTo(const platform::Ipv4& address, std::uint16_t port
     return sent;
 }
 
-long UdpDatagramSocket::receive(std::span<std::uint8_t> buffer) {
+long UdpDatagramSocket::receive(std::span<std::uint8_t> buffer, platform::Ipv4& from) {
     if (fd_ < 0)
         return -1;
     sockaddr_in source{};
@@ -61,6 +61,7 @@ long UdpDatagramSocket::receive(std::span<std::uint8_t> buffer) {
                                  reinterpret_cast<sockaddr*>(&source), &sourceLength);
     if (n < 0 || static_cast<std::size_t>(n) > buffer.size())
         return -1;
+    std::memcpy(from.data(), &source.sin_addr.s_addr, from.size());
     return n;
 }
 

@@ -16,7 +16,7 @@ public:
     void notifyReadable(std::function<void()> onReadable) override;
     long sendTo(const platform::Ipv4& address, std::uint16_t port,
                 std::span<const std::uint8_t> data) override;
-    long receive(std::span<std::uint8_t> buffer) override;
+    long receive(std::span<std::uint8_t> buffer, platform::Ipv4& from) override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
 

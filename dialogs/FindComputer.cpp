@@ -24,6 +24,8 @@ TdlgFindComputer::TdlgFindComputer(MainWindowServices& main, std::string targetG
         accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    // What the user types first is what to look for.
+    ui_->edtUserName->setFocus();
 }
 
 TdlgFindComputer::~TdlgFindComputer() = default;
@@ -58,14 +60,17 @@ void TdlgFindComputer::OKBtnClick() {
     d.IPAddress->setText(QString::fromStdString(address));
     d.stMac->setText(QString::fromStdString(desktop::withoutFreezing(
         [&] { return net::GetMacAddress(*platform.neighbours, address); })));
-    d.OKBtn->setText(QStringLiteral("添加"));
+    detail.offerToAdd();
     Q_EMIT detailShown(&detail);
     if (detail.exec() != QDialog::Accepted)
         return;
-    // The user name typed in the detail dialog is the one stored with the computer.
+    // The user name typed in the detail dialog is the one stored with the computer; the box
+    // comes filled with the machine name, which left as it is names no user.
+    std::string userName = d.edtUserName->text().toStdString();
+    if (userName == machineName)
+        userName.clear();
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
-        contacts::AddComputer(book, targetGroup_, machineName, machineName,
-                              d.edtUserName->text().toStdString(), address,
+        contacts::AddComputer(book, targetGroup_, machineName, machineName, userName, address,
                               d.Memo1->toPlainText().toStdString());
         book.save(main_.ConfigPath());
     });

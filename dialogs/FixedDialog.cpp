@@ -3,7 +3,9 @@
 namespace lanquill::dialogs {
 
 void setUpFixedDialog(QDialog& dialog, bool minimiseBox, const QString& family) {
-    Qt::WindowFlags flags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+    // Customised: without it the window manager is asked for every button, maximise included.
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint |
+                            Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (minimiseBox)
         flags |= Qt::WindowMinimizeButtonHint;

@@ -7,6 +7,9 @@
 #include "inbox/Message.h"
 #include "net/NodeStatus.h"
 
+#include <QObject>
+
+#include <functional>
 #include <string>
 
 namespace lanquill::dialogs {
@@ -22,6 +25,9 @@ public:
     // Sends the node-status query to port 137 of the dotted address `ip`.
     virtual bool SendUDPData(const std::string& ip) = 0;
     virtual const net::NodeStatusResults& nodeStatus() const = 0;
+    // `listener` runs after each node-status reply has been decoded, for as long as `context`
+    // lives.
+    virtual void onNodeStatusReply(QObject* context, std::function<void()> listener) = 0;
     // A message went out (or failed to: `delivered` tells); it belongs in the history.
     virtual void messageSent(const inbox::Message&) {}
 };

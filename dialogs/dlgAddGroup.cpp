@@ -35,6 +35,8 @@ TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
             reported([this](const QString&) { cbGroupNameChange(); }));
     connect(ui_->cbSelectAll, &QCheckBox::clicked, this,
             reported([this](bool) { cbSelectAllClick(); }));
+    // What the user types first is the workgroup's name.
+    ui_->cbGroupName->setFocus();
 }
 
 TdlgAddNewGroup::~TdlgAddNewGroup() = default;
@@ -63,6 +65,7 @@ void TdlgAddNewGroup::cbGroupNameChange() {
     ui_->clbComputer->clear();
     netUsers_->setServer(ui_->cbGroupName->currentText().toStdString());
     desktop::withoutFreezing([this] { netUsers_->Execute(); });
+    // In the order the neighbourhood gives, which ignores case (the list's own sorting would not).
     for (const std::string& name : netUsers_->Names()) {
         auto* line = new QListWidgetItem(QString::fromStdString(name), ui_->clbComputer);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
@@ -89,9 +92,9 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
         if (line->checkState() == Qt::Checked)
             ticked.push_back(line->text().toStdString());
     }
-    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "The workgroup name");
+    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "工作组名");
     for (const std::string& name : ticked)
-        contacts::checkLength(name, contacts::kMaxIdBytes, "The computer name");
+        contacts::checkLength(name, contacts::kMaxIdBytes, "机器名");
     // The names are resolved before the book is locked: a lookup may take seconds.
     platform::Resolver& resolver = *main_.platform().resolver;
     const std::vector<net::Lookup> addresses =

@@ -27,6 +27,26 @@ std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& 
     return messenger.send(ToName, FromName, Text);
 }
 
+QString sendFailureReason(std::uint32_t code) {
+    namespace m = platform::messenger;
+    switch (code) {
+    case m::NameNotFound:
+        return QStringLiteral("网络上找不到接收方。");
+    case m::NetworkError:
+        return QStringLiteral("接收方没有应答。");
+    case m::MessageRejected:
+        return QStringLiteral("接收方拒绝了这条消息。");
+    case m::BadTransactConfig:
+        return QStringLiteral("接收方不接收信使消息。");
+    case m::InvalidParameter:
+        return QStringLiteral("名称或消息中有无法发送的字符。");
+    case m::BufferTooSmall:
+        return QStringLiteral("名称或消息太长。");
+    default:
+        return QStringLiteral("错误代码 %1。").arg(code);
+    }
+}
+
 TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgDetail>()) {
     ui_->setupUi(this);
@@ -60,6 +80,10 @@ void TdlgSendMessage::setGroupMode(const QString& workgroup) {
     ui_->stxtCompName->setText(workgroup);
     ui_->stUserName->setText(QString::fromUtf8(GroupMessageMarker));
     ui_->cbAnonymous->setEnabled(false);
+    // The message goes to the whole workgroup: that is its address, and the status says so.
+    ui_->IPAddress->setText(workgroup);
+    ui_->stStatus->setText(QStringLiteral("群发"));
+    ui_->stGroupName->setText(workgroup);
 }
 
 void TdlgSendMessage::setComputerMode(const QString& group, const QString& computerName,
@@ -68,6 +92,7 @@ void TdlgSendMessage::setComputerMode(const QString& group, const QString& compu
     mode_ = Mode::Computer;
     ui_->stGroupName->setText(group);
     ui_->stxtCompName->setText(computerName);
+    ui_->stxtCompName->setCursorPosition(0); // a name too long for the field shows its start
     ui_->IPAddress->setText(address);
     ui_->stStatus->setText(online ? QStringLiteral("在线") : QStringLiteral("不在线"));
     ui_->spbtnOnline->setVisible(online);
@@ -97,32 +122,37 @@ bool TdlgSendMessage::OKBtnClick() {
         sent.to = ui_->IPAddress->text();
         sent.address = sent.to;
     }
-    bool delivered = false;
+    QString failure;
     try {
-        delivered = sendMessage();
+        failure = sendMessage();
     } catch (const std::exception&) {
         // A developer's text would mean nothing here, and closing would lose what was typed.
+        failure = QStringLiteral("发送时出现意外错误。");
     }
+    const bool delivered = failure.isEmpty();
     sent.delivered = delivered;
     main_.messageSent(sent);
     if (!delivered) {
         ui_->SendStstus->setVisible(false);
-        main_.platform().messages->show(this, QStringLiteral("无法发送！"));
+        main_.platform().messages->show(this, QStringLiteral("无法发送！\n") + failure);
     }
     return delivered;
 }
 
-bool TdlgSendMessage::sendMessage() {
+QString TdlgSendMessage::sendMessage() {
     const desktop::Platform& platform = main_.platform();
-    if (mode_ == Mode::Group)
-        return platform.commands->start(
-            net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText()));
+    if (mode_ == Mode::Group) {
+        if (platform.commands->start(
+                net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText())))
+            return {};
+        return QStringLiteral("无法启动群发命令。");
+    }
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
     const std::string to = ui_->IPAddress->text().toStdString();
     const std::string text = messageText();
-    return desktop::withoutFreezing([&] {
-               return SendNetMessage(*platform.messenger, to, from, text);
-           }) == platform::messenger::Success;
+    const std::uint32_t result = desktop::withoutFreezing(
+        [&] { return SendNetMessage(*platform.messenger, to, from, text); });
+    return result == platform::messenger::Success ? QString() : sendFailureReason(result);
 }
 
 void TdlgSendMessage::sbtnOffLineClick() {

@@ -22,6 +22,9 @@ inline constexpr auto GroupMessageMarker = "群体消息";
 std::uint32_t SendNetMessage(platform::Messenger& messenger, const std::string& ToName,
                              const std::string& FromName, const std::string& Text);
 
+// Why a message was not delivered, in a sentence of its own, from a non-zero result code.
+QString sendFailureReason(std::uint32_t code);
+
 class TdlgSendMessage : public QDialog {
     Q_OBJECT
 
@@ -41,16 +44,17 @@ public:
     // The memo's text with its lines joined by CR LF, as the receivers show it.
     std::string messageText() const;
 
-    // Delivers the message; true when it went out (the dialog then closes with OK). Any failure,
-    // whatever its cause, shows "无法发送！" and keeps the dialog with the typed text.
+    // Delivers the message; true when it went out (the dialog then closes with OK). Any failure
+    // shows "无法发送！" with the reason on a second line and keeps the dialog with the typed text.
     bool OKBtnClick();
     void sbtnOffLineClick();
 
     Ui::dlgDetail& ui() { return *ui_; }
 
 private:
-    // True when the message went out; may throw when a layer below fails unexpectedly.
-    bool sendMessage();
+    // Empty when the message went out, else why not; may throw when a layer below fails
+    // unexpectedly.
+    QString sendMessage();
 
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgDetail> ui_;

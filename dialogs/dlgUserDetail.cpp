@@ -5,6 +5,7 @@
 #include "desktop/ErrorReport.h"
 #include "dialogs/FixedDialog.h"
 #include "dialogs/WaitCursor.h"
+#include "protocol/Addresses.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
@@ -35,15 +36,23 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
         // A write-back that fails (a value the book refuses, a read-only file) is reported and
         // the dialog stays open with what the user typed: closing would throw the edit away.
         // The user can put it right and press OK again, or give up with Cancel.
-        if (desktop::runReported([this] { OKBtnClick(); }))
+        if (!writesBack_ || desktop::runReported([this] { OKBtnClick(); }))
             accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui_->BitBtnRefresh, &QToolButton::clicked, this,
             reported([this](bool) { BitBtnRefreshClick(); }));
+    main_.onNodeStatusReply(this, [this] { nodeStatusArrived(); });
 }
 
 TdlgUserDetailInfo::~TdlgUserDetailInfo() = default;
+
+void TdlgUserDetailInfo::offerToAdd() {
+    // A computer found again may already be in the group under the same name; writing back
+    // would overwrite that entry with the new one's fields.
+    writesBack_ = false;
+    ui_->OKBtn->setText(QStringLiteral("添加"));
+}
 
 void TdlgUserDetailInfo::OKBtnClick() {
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [this](contacts::XmlDocument& book) {
@@ -56,14 +65,22 @@ void TdlgUserDetailInfo::OKBtnClick() {
 
 void TdlgUserDetailInfo::BitBtnRefreshClick() {
     WaitCursor wait;
-    // What shows is what replies brought before this press; the answer to this query is decoded
-    // when it arrives and shows with the next press.
-    if (!main_.SendUDPData(ui_->IPAddress->text().toStdString()))
+    const std::string address = ui_->IPAddress->text().toStdString();
+    if (!main_.SendUDPData(address))
         return;
+    // Only the answer from the computer asked is shown, once for each press.
+    const auto parsed = protocol::parseIpv4(address);
+    awaitedReply_ = parsed ? protocol::formatIpv4(*parsed) : std::string();
+}
+
+void TdlgUserDetailInfo::nodeStatusArrived() {
     const net::NodeStatusResults& results = main_.nodeStatus();
-    if (!results.NbReplyReceived)
+    if (awaitedReply_.empty() || results.NbReplyFrom != awaitedReply_ || !results.NbReplyReceived)
         return;
-    ui_->stMac->setText(QString::fromStdString(results.NbMacAddress));
+    awaitedReply_.clear();
+    // A reply without an adapter address leaves the one the neighbour table gave.
+    if (!results.NbMacAddress.empty())
+        ui_->stMac->setText(QString::fromStdString(results.NbMacAddress));
     ui_->stCurUser->setText(QString::fromStdString(results.NbCurrentUser));
     // Each name goes on a line of its own after what is there, the memo's first (empty) line
     // included; appendPlainText would fill that first line instead.

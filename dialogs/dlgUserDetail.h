@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <string>
 
 namespace Ui {
 class dlgUserDetail;
@@ -21,16 +22,24 @@ public:
     TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner);
     ~TdlgUserDetailInfo() override;
 
+    // OK becomes "添加" and writes nothing back: the opener adds a new entry from the fields.
+    void offerToAdd();
+
     // Writes the user name, address and note back into the contact book (and saves it).
     void OKBtnClick();
-    // Sends a node-status query to the shown address and shows the results decoded so far.
+    // Sends a node-status query to the shown address; the answer shows when it arrives.
     void BitBtnRefreshClick();
 
     Ui::dlgUserDetail& ui() { return *ui_; }
 
 private:
+    // A node-status reply has been decoded: shown when it answers the last press.
+    void nodeStatusArrived();
+
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgUserDetail> ui_;
+    bool writesBack_ = true;
+    std::string awaitedReply_; // dotted address of the query not yet answered; empty: none
 };
 
 } // namespace lanquill::dialogs

@@ -2,6 +2,9 @@
 
 #include "protocol/Addresses.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace lanquill::net {
 
 std::pair<std::string, std::string> GetLocalHostInfo(platform::SystemInfo& system,
@@ -12,7 +15,14 @@ std::pair<std::string, std::string> GetLocalHostInfo(platform::SystemInfo& syste
     const auto entry = resolver.hostByName(host);
     if (!entry || entry->addresses.empty())
         return {};
-    return {entry->officialName, protocol::formatIpv4(entry->addresses.front())};
+    const auto isLoopback = [](const protocol::Ipv4& a) { return a[0] == 127; };
+    const auto reachable =
+        std::find_if_not(entry->addresses.begin(), entry->addresses.end(), isLoopback);
+    if (reachable != entry->addresses.end())
+        return {entry->officialName, protocol::formatIpv4(*reachable)};
+    const std::vector<protocol::Ipv4> up = system.interfaceAddresses();
+    const protocol::Ipv4& address = up.empty() ? entry->addresses.front() : up.front();
+    return {entry->officialName, protocol::formatIpv4(address)};
 }
 
 } // namespace lanquill::net

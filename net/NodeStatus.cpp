@@ -5,6 +5,7 @@
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace lanquill::net {
 
@@ -39,6 +40,27 @@ std::string displayName(const std::string& wire) {
     return protocol::oem::toUtf8Lossy(std::string_view(name).substr(first, last - first + 1));
 }
 
+// The names a reply carries that are nobody's user name, upper-cased: the computer's own (its
+// first unique <00> and its <20>), its workgroup's (every group name, and the unique <1B>/<1D>
+// of a master browser) and the master browser mark.
+std::vector<std::string> namesOfNoUser(const netbios::NodeStatus& status) {
+    constexpr std::uint8_t DomainMasterBrowser = 0x1B;
+    constexpr std::uint8_t MasterBrowser = 0x1D;
+    std::vector<std::string> names = {"__MSBROWSE__"};
+    bool computerSeen = false;
+    for (const auto& entry : status.names) {
+        bool machines = entry.group || entry.suffix == netbios::FileServer ||
+                        entry.suffix == MasterBrowser || entry.suffix == DomainMasterBrowser;
+        if (!entry.group && entry.suffix == netbios::Workstation && !computerSeen) {
+            computerSeen = true;
+            machines = true;
+        }
+        if (machines)
+            names.push_back(protocol::oem::upperAscii(displayName(entry.name)));
+    }
+    return names;
+}
+
 } // namespace
 
 const std::array<std::uint8_t, 50> NbStatQuery = makeQuery();
@@ -50,6 +72,12 @@ void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& result
     // mix this computer's names with the previous computer's adapter address.
     if (!status || status->names.empty() || !status->hasUnitId)
         return;
+    const std::vector<std::string> notUsers = namesOfNoUser(*status);
+    const auto isUser = [&notUsers](const std::string& name) {
+        return std::find(notUsers.begin(), notUsers.end(), protocol::oem::upperAscii(name)) ==
+               notUsers.end();
+    };
+    std::string messengerUser; // a unique <03> that is not one of the machine's own names
     for (std::size_t k = 0; k < status->names.size(); ++k) {
         const auto& entry = status->names[k];
         const std::size_t offset = status->tableOffset + netbios::NodeNameEntryLength * k;
@@ -58,19 +86,31 @@ void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& result
                 results.NbBrowserGroup = displayName(entry.name);
             continue;
         }
+        const std::string name = displayName(entry.name);
+        if (entry.suffix == netbios::Messenger && messengerUser.empty() && isUser(name))
+            messengerUser = name;
         if (entry.suffix != netbios::FileServer) {
-            if (offset == CurrentUserOffset)
-                results.NbCurrentUser = displayName(entry.name);
+            if (offset == CurrentUserOffset && isUser(name))
+                results.NbCurrentUser = name;
             else if (offset == ExtraNameOffset)
-                results.NbExtraName = displayName(entry.name);
+                results.NbExtraName = name;
         }
         if (entry.suffix == netbios::Workstation)
-            results.NbWorkstationName = displayName(entry.name);
+            results.NbWorkstationName = name;
     }
-    results.NbMacAddress = protocol::formatHardwareAddress(status->unitId);
+    if (!messengerUser.empty())
+        results.NbCurrentUser = messengerUser;
+    // Samba, among others, sends zeros for the unit id: that is no adapter's address.
+    if (std::any_of(status->unitId.begin(), status->unitId.end(), [](auto b) { return b != 0; }))
+        results.NbMacAddress = protocol::formatHardwareAddress(status->unitId);
 }
 
-void handleDatagram(std::span<const std::uint8_t> datagram, NodeStatusResults& results) {
+void handleDatagram(std::span<const std::uint8_t> datagram, const std::string& from,
+                    NodeStatusResults& results) {
+    if (from != results.NbReplyFrom) {
+        results = {};
+        results.NbReplyFrom = from;
+    }
     RecvNbMsg(datagram, results);
     results.NbReplyReceived = true;
 }

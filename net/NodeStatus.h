@@ -18,13 +18,15 @@ extern const std::array<std::uint8_t, 50> NbStatQuery;
 inline constexpr std::size_t NbReceiveBufferSize = 500;
 
 // What the last node-status replies reported. One record for the whole run, only ever
-// overwritten: a reply that lacks a kind of entry leaves the earlier value.
+// overwritten: a reply that lacks a kind of entry leaves the earlier value (of the same computer,
+// see handleDatagram).
 struct NodeStatusResults {
     std::string NbCurrentUser;
     std::string NbExtraName;
     std::string NbWorkstationName;
     std::string NbBrowserGroup;
     std::string NbMacAddress;
+    std::string NbReplyFrom; // dotted address of the computer whose replies these are
     bool NbReplyReceived = false;
 };
 
@@ -33,8 +35,11 @@ struct NodeStatusResults {
 // ignored as a whole. Does not touch NbReplyReceived.
 void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& results);
 
-// What the main window does with every datagram received on the probe socket: decode it, then
-// mark that a reply came, whether or not the decoder found anything.
-void handleDatagram(std::span<const std::uint8_t> datagram, NodeStatusResults& results);
+// What the main window does with every datagram received on the probe socket, from the dotted
+// address `from`: decode it, then mark that a reply came, whether or not the decoder found
+// anything. The results only ever describe one computer: a datagram from another address first
+// clears them.
+void handleDatagram(std::span<const std::uint8_t> datagram, const std::string& from,
+                    NodeStatusResults& results);
 
 } // namespace lanquill::net

@@ -1,5 +1,6 @@
 #include "platform/LocalSystem.h"
 
+#include "platform/Interfaces.h"
 #include "protocol/NetBios.h"
 
 #include <cerrno>
@@ -49,6 +50,13 @@ std::string LocalSystem::programDirectory() {
     path.resize(static_cast<std::size_t>(n));
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::vector<Ipv4> LocalSystem::interfaceAddresses() {
+    std::vector<Ipv4> addresses;
+    for (const Interface& up : upInterfaces())
+        addresses.push_back(up.address);
+    return addresses;
 }
 
 } // namespace lanquill::platform

@@ -10,6 +10,7 @@ public:
     std::string hostName() override;
     std::string computerName() override;
     std::string programDirectory() override;
+    std::vector<Ipv4> interfaceAddresses() override;
 };
 
 } // namespace lanquill::platform

@@ -44,6 +44,9 @@ public:
     virtual std::string computerName() = 0;
     // Folder of the running program (where lanquill-net lies).
     virtual std::string programDirectory() = 0;
+    // The addresses of the IPv4 interfaces that are up, loopback left out, in the system's
+    // order; none known unless overridden.
+    virtual std::vector<Ipv4> interfaceAddresses() { return {}; }
 };
 
 struct HostEntry {
@@ -95,9 +98,9 @@ public:
     // Bytes sent, or -1 on failure.
     virtual long sendTo(const Ipv4& address, std::uint16_t port,
                         std::span<const std::uint8_t> data) = 0;
-    // Reads one datagram into `buffer`: its length, or -1 on failure (no datagram waiting, or
-    // one longer than the buffer, which is then discarded).
-    virtual long receive(std::span<std::uint8_t> buffer) = 0;
+    // Reads one datagram into `buffer` and its sender's address into `from`: its length, or -1
+    // on failure (no datagram waiting, or one longer than the buffer, which is then discarded).
+    virtual long receive(std::span<std::uint8_t> buffer, Ipv4& from) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 };

@@ -4,6 +4,7 @@
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string_view>
 
@@ -57,7 +58,7 @@ bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
         return false;
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || std::strchr("\\/:*?\"<>|%#@;,+=", c) != nullptr)
+        if (u < 0x20 || u == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr)
             return false;
     }
     const auto oemName = oem::fromUtf8(name);
@@ -72,7 +73,12 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
         listing.entries.back().comment = "Workgroups of the local network";
     } else if (container->displayType == netenum::DisplayNetwork) {
         std::vector<std::string> groups;
-        if (!browseWorkgroups(groups) || groups.empty()) {
+        if (browseWorkgroups(groups))
+            std::erase_if(groups,
+                          [](const std::string& name) { return !isValidNetBiosName(name); });
+        else
+            groups.clear();
+        if (groups.empty()) {
             groups.clear();
             for (const auto& [group, members] : sweptNeighbourhood())
                 groups.push_back(group);
@@ -85,7 +91,12 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
         if (!isValidNetBiosName(group))
             return netenum::BadNetName;
         std::vector<std::string> computers;
-        if (!browseComputers(group, computers) || computers.empty()) {
+        if (browseComputers(group, computers))
+            std::erase_if(computers,
+                          [](const std::string& name) { return !isValidNetBiosName(name); });
+        else
+            computers.clear();
+        if (computers.empty()) {
             computers.clear();
             const Neighbourhood& swept = sweptNeighbourhood();
             const auto found = std::find_if(swept.begin(), swept.end(), [&](const auto& g) {
@@ -131,7 +142,21 @@ bool SmbNetworkEnumerator::browseComputers(const std::string& workgroup,
                                            std::vector<std::string>& names) {
     if (!isValidNetBiosName(workgroup))
         return false;
-    return listDirectory("smb://" + workgroup, SMBC_SERVER, names);
+    // Escaped whole: '@', '%', '#' and ';' are part of what a workgroup may be called, and mean
+    // something else in an smb:// address.
+    std::string url = "smb://";
+    for (const char c : workgroup) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) != 0 && u < 0x80) {
+            url += c;
+        } else {
+            constexpr const char* Hex = "0123456789ABCDEF";
+            url += '%';
+            url += Hex[u >> 4];
+            url += Hex[u & 0x0F];
+        }
+    }
+    return listDirectory(url, SMBC_SERVER, names);
 }
 
 Neighbourhood SmbNetworkEnumerator::sweep() {
@@ -202,7 +227,7 @@ bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wanted
         if (d->smbc_type != wantedType)
             continue;
         std::string name(d->name, strnlen(d->name, d->namelen));
-        if (!name.empty() && isValidNetBiosName(name))
+        if (!name.empty())
             names.push_back(std::move(name));
     }
     smbc->getFunctionClosedir(ctx)(ctx, dir);

@@ -34,8 +34,9 @@ public:
     std::uint32_t read(Handle handle, std::vector<NetResource>& entries) override;
     std::uint32_t close(Handle handle) override;
 
-    // True when `name` can name a workgroup or computer: 1 to 15 bytes in the OEM code page, none
-    // of the characters that NetBIOS names or smb:// addresses reserve.
+    // True when `name` can name a workgroup or computer: 1 to 15 bytes in the OEM code page, no
+    // control characters and none of \ / : * ? " < > | (what Windows refuses in a computer name;
+    // @ # % and the like are allowed).
     static bool isValidNetBiosName(const std::string& name);
 
 protected:

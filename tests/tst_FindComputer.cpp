@@ -56,6 +56,7 @@ private:
         dialog_->show();
         auto& ui = dialog_->ui();
         QVERIFY(ui.rbName->isChecked());
+        QCOMPARE(dialog_->focusWidget(), ui.edtUserName); // typing goes to the search text
         if (byAddress)
             QTest::mouseClick(ui.rbAddress, Qt::LeftButton);
         QTest::keyClicks(ui.edtUserName, text);
@@ -128,18 +129,27 @@ private Q_SLOTS:
         QCOMPARE(main_->reloads, 0);
     }
 
-    void theSameComputerFoundTwiceIsAddedTwice() {
-        for (const char* user : {"bob", "carl"}) {
-            find(QStringLiteral("PC-09"), false, [user](Ui::dlgUserDetail& d) {
-                d.edtUserName->setText(QString::fromUtf8(user));
+    void addingAComputerAlreadyInTheGroupOnlyAppends() {
+        main_->fake.resolver.byName["PC01"] = {"PC01", {{10, 0, 0, 6}}};
+        // First with the pre-filled machine name left in the user-name box, then with a name
+        // typed: the entry already there keeps its user name, address and note both times.
+        struct Confirmation {
+            const char* user; // empty: the box left as it was filled
+            const char* memo;
+        };
+        for (const Confirmation c : {Confirmation{"", "new note"}, Confirmation{"carl", ""}}) {
+            find(QStringLiteral("PC01"), false, [c](Ui::dlgUserDetail& d) {
+                if (*c.user != '\0')
+                    d.edtUserName->setText(QString::fromUtf8(c.user));
+                d.Memo1->setPlainText(QString::fromUtf8(c.memo));
                 QTest::mouseClick(d.OKBtn, Qt::LeftButton);
             });
         }
         QCOMPARE(detailsShown_, 2);
-        // The second confirmation first rewrites the entry already there, then adds one more.
-        const QString entry =
-            QStringLiteral("PC-09[ComputerName=PC-09;UserName=carl;IpAddress=10.0.0.9;Memo=;]");
-        QCOMPARE(groupOnDisk(main_->configPath, "WG").mid(1), (QStringList{entry, entry}));
+        QCOMPARE(groupOnDisk(main_->configPath, "WG"),
+                 (QStringList{"PC01[ComputerName=PC01;UserName=ann;IpAddress=10.0.0.5;Memo=;]",
+                              "PC01[ComputerName=PC01;UserName=;IpAddress=10.0.0.6;Memo=new note;]",
+                              "PC01[ComputerName=PC01;UserName=carl;IpAddress=10.0.0.6;Memo=;]"}));
         QCOMPARE(groupOnDisk(main_->configPath, "LAB"), QStringList());
         QCOMPARE(main_->reloads, 2);
     }

@@ -2,6 +2,7 @@
 // that Enter and Esc both stand for.
 #include "dialogs/dlgAbout.h"
 #include "fakes/FakePlatform.h"
+#include "protocol/Addresses.h"
 #include "ui_dlgAbout.h"
 
 #include <QLabel>
@@ -17,26 +18,40 @@ private Q_SLOTS:
     void theHostLineShowsNameAndFirstAddress_data() {
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("known");
-        QTest::addColumn<int>("addresses");
+        QTest::addColumn<QString>("addresses");  // what the name resolves to
+        QTest::addColumn<QString>("interfaces"); // the interfaces that are up
         QTest::addColumn<QString>("line");
-        QTest::newRow("resolved") << "pc-07" << true << 2 << "Name:PC-07    IP: 192.168.1.7";
-        QTest::newRow("not resolved") << "pc-07" << false << 0 << "Name:    IP: ";
-        QTest::newRow("entry without address") << "pc-07" << true << 0 << "Name:    IP: ";
-        QTest::newRow("no host name") << "" << false << 0 << "Name:    IP: ";
+        const QString up = QStringLiteral("10.1.2.3 172.16.0.1");
+        QTest::newRow("resolved") << "pc-07" << true << "192.168.1.7 10.0.0.7" << up
+                                  << "Name:PC-07    IP: 192.168.1.7";
+        QTest::newRow("loopback only")
+            << "pc-07" << true << "127.0.1.1" << up << "Name:PC-07    IP: 10.1.2.3";
+        QTest::newRow("loopback first")
+            << "pc-07" << true << "127.0.1.1 192.168.1.7" << up << "Name:PC-07    IP: 192.168.1.7";
+        QTest::newRow("loopback, no interface up") << "pc-07" << true << "127.0.1.1"
+                                                   << ""
+                                                   << "Name:PC-07    IP: 127.0.1.1";
+        QTest::newRow("not resolved") << "pc-07" << false << "" << up << "Name:    IP: ";
+        QTest::newRow("entry without address") << "pc-07" << true << "" << up << "Name:    IP: ";
+        QTest::newRow("no host name") << "" << false << "" << up << "Name:    IP: ";
     }
     void theHostLineShowsNameAndFirstAddress() {
         QFETCH(QString, host);
         QFETCH(bool, known);
-        QFETCH(int, addresses);
+        QFETCH(QString, addresses);
+        QFETCH(QString, interfaces);
         QFETCH(QString, line);
+        const auto parse = [](const QString& list) {
+            std::vector<platform::Ipv4> out;
+            for (const QString& text : list.split(' ', Qt::SkipEmptyParts))
+                out.push_back(*protocol::parseIpv4(text.toStdString()));
+            return out;
+        };
         fakes::FakePlatform fake;
         fake.system.host = host.toStdString();
-        if (known) {
-            platform::HostEntry entry{"PC-07", {}};
-            if (addresses > 0)
-                entry.addresses = {{192, 168, 1, 7}, {10, 0, 0, 7}};
-            fake.resolver.byName["pc-07"] = entry;
-        }
+        fake.system.interfaces = parse(interfaces);
+        if (known)
+            fake.resolver.byName["pc-07"] = platform::HostEntry{"PC-07", parse(addresses)};
         dialogs::TAboutBox about(fake.platform(), nullptr);
         QCOMPARE(about.nameAndAddressLine(), line);
         QCOMPARE(about.findChild<QLabel*>("lblNameIP")->text(), line);

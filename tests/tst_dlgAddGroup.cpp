@@ -46,6 +46,7 @@ private:
         dialog_->show();
         // The workgroups are listed once the dialog is on the screen and events run.
         QCoreApplication::processEvents();
+        QCOMPARE(dialog_->focusWidget(), ui().cbGroupName); // typing goes to the workgroup
     }
     void typeGroup(const QString& text) {
         QLineEdit* edit = ui().cbGroupName->lineEdit();
@@ -102,6 +103,14 @@ private Q_SLOTS:
         // Emptied, the text stands for the workgroup the local computer (PC-07) is in.
         ui().cbGroupName->lineEdit()->clear();
         QCOMPARE(lines(), (QStringList{"BUILD-02-", "PC-07-"}));
+        QVERIFY(reports_.isEmpty());
+    }
+
+    void theComputersAreListedWithoutRegardToCase() {
+        network().script("MIXED", {computers({"beta", "Alpha", "gamma", "Delta"})});
+        open();
+        ui().cbGroupName->lineEdit()->setText(QStringLiteral("MIXED"));
+        QCOMPARE(lines(), (QStringList{"Alpha-", "beta-", "Delta-", "gamma-"}));
         QVERIFY(reports_.isEmpty());
     }
 
@@ -186,7 +195,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("read-only"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("只读")), qPrintable(reports_[0]));
         QCOMPARE(main_->fileText(), before);
     }
 
@@ -199,7 +208,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("too long"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("太长")), qPrintable(reports_[0]));
         QCOMPARE(main_->fileText(), before);
         QCOMPARE(main_->XMLDoc().documentElement().childNodes().length(), 2);
 

@@ -53,6 +53,8 @@ private Q_SLOTS:
         dialog_->setGroupMode(QStringLiteral("WG"));
         QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
         QCOMPARE(ui().stxtCompName->text(), QStringLiteral("WG"));
+        QCOMPARE(ui().IPAddress->text(), QStringLiteral("WG"));
+        QCOMPARE(ui().stStatus->text(), QStringLiteral("群发"));
         QVERIFY(!ui().cbAnonymous->isEnabled());
         QVERIFY(ui().sbtnOffLine->isVisible() && ui().spbtnOnline->isVisible());
         type(QStringLiteral("first line\nsecond \"line\" & $(rm -rf x)"));
@@ -106,16 +108,27 @@ private Q_SLOTS:
 
     void failedSendKeepsTheDialogAndTheText_data() {
         QTest::addColumn<QString>("failure");
-        QTest::newRow("not delivered") << QStringLiteral("result");
-        QTest::newRow("exception below") << QStringLiteral("throws");
-        QTest::newRow("group command not started") << QStringLiteral("group");
+        QTest::addColumn<uint>("result");
+        QTest::addColumn<QString>("reason");
+        namespace m = platform::messenger;
+        QTest::newRow("not known")
+            << "result" << uint(m::NameNotFound) << QStringLiteral("网络上找不到接收方。");
+        QTest::newRow("no answer")
+            << "result" << uint(m::NetworkError) << QStringLiteral("接收方没有应答。");
+        QTest::newRow("refused") << "result" << uint(m::MessageRejected)
+                                 << QStringLiteral("接收方拒绝了这条消息。");
+        QTest::newRow("unknown code") << "result" << 1234u << QStringLiteral("错误代码 1234。");
+        QTest::newRow("exception below")
+            << "throws" << uint(m::Success) << QStringLiteral("发送时出现意外错误。");
+        QTest::newRow("group command not started")
+            << "group" << uint(m::Success) << QStringLiteral("无法启动群发命令。");
     }
     void failedSendKeepsTheDialogAndTheText() {
         QFETCH(QString, failure);
+        QFETCH(uint, result);
+        QFETCH(QString, reason);
         auto& fake = main_->fake;
-        fake.messenger.result = failure == QLatin1String("result")
-                                    ? platform::messenger::NetworkError
-                                    : platform::messenger::Success;
+        fake.messenger.result = result;
         fake.messenger.throws = failure == QLatin1String("throws");
         fake.commands.starts = failure != QLatin1String("group");
         openComputer();
@@ -123,7 +136,7 @@ private Q_SLOTS:
             dialog_->setGroupMode(QStringLiteral("WG"));
         type(QStringLiteral("important"));
         send();
-        QCOMPARE(fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QCOMPARE(fake.messages.shown, QStringList{QStringLiteral("无法发送！\n") + reason});
         QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().Memo1->toPlainText(), QStringLiteral("important"));
         QVERIFY(!ui().SendStstus->isVisible());
@@ -158,7 +171,8 @@ private Q_SLOTS:
         openComputer();
         type(QString(10000, QLatin1Char('a')));
         send();
-        QCOMPARE(main_->fake.messages.shown, QStringList{QStringLiteral("无法发送！")});
+        QCOMPARE(main_->fake.messages.shown,
+                 QStringList{QStringLiteral("无法发送！\n名称或消息太长。")});
         QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(2));
     }
 

@@ -50,43 +50,59 @@ private:
     QStringList shown() {
         return {ui().stMac->text(), ui().stCurUser->text(), ui().memOther->toPlainText()};
     }
-    void setResults() {
-        net::NodeStatusResults& r = main_->results;
-        r.NbReplyReceived = true;
+    // What node-status replies report of the computer at 10.0.0.6.
+    static net::NodeStatusResults reported() {
+        net::NodeStatusResults r;
         r.NbMacAddress = "00-0C-29-1A-2B-3C";
         r.NbCurrentUser = "ANN";
         r.NbWorkstationName = "PC01";
         r.NbExtraName = "";
         r.NbBrowserGroup = "WG";
+        return r;
     }
 
 private Q_SLOTS:
     void init() { setUpDialogTest(Book); }
     void cleanup() { tearDownDialogTest(); }
 
-    void refreshShowsTheResultsDecodedBeforeThePress() {
+    void refreshShowsTheReplyFromTheQueriedAddressWhenItArrives() {
+        main_->reply("10.0.0.9", reported()); // another computer, answered before the press
         open();
         const QStringList before = shown();
         QCOMPARE(before.at(2), QString()); // one empty line to start with
-        refresh();                         // nothing has arrived yet
-        QCOMPARE(shown(), before);
-        setResults();
         refresh();
+        QCOMPARE(shown(), before);
+        main_->reply("10.0.0.9", reported()); // not the address asked
+        QCOMPARE(shown(), before);
+        main_->reply("10.0.0.6", reported());
         QCOMPARE(shown(), (QStringList{"00-0C-29-1A-2B-3C", "ANN", "\nPC01\n\nWG"}));
-        refresh(); // every press that shows results appends the three names again
+        main_->reply("10.0.0.6", reported()); // one answer shown for each press
+        QCOMPARE(ui().memOther->toPlainText().split('\n'), (QStringList{"", "PC01", "", "WG"}));
+        refresh(); // every press that is answered appends the three names again
+        main_->reply("10.0.0.6", reported());
         QCOMPARE(ui().memOther->toPlainText().split('\n'),
                  (QStringList{"", "PC01", "", "WG", "PC01", "", "WG"}));
-        QCOMPARE(main_->queried, (std::vector<std::string>(3, "10.0.0.6")));
+        QCOMPARE(main_->queried, (std::vector<std::string>(2, "10.0.0.6")));
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QVERIFY(reports_.isEmpty());
     }
 
+    void aReplyWithoutAdapterAddressKeepsTheOneKnown() {
+        open();
+        refresh();
+        net::NodeStatusResults samba = reported();
+        samba.NbMacAddress.clear(); // the reply's unit id was all zeros
+        samba.NbCurrentUser.clear();
+        main_->reply("10.0.0.6", samba);
+        QCOMPARE(shown(), (QStringList{"00-0C-29-00-00-06", "", "\nPC01\n\nWG"}));
+    }
+
     void aFailedSendChangesNothing() {
-        setResults();
         main_->sendSucceeds = false;
         open();
         const QStringList before = shown();
         refresh();
+        main_->reply("10.0.0.6", reported());
         QCOMPARE(main_->queried.size(), std::size_t(1));
         QCOMPARE(shown(), before);
         QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -144,7 +160,7 @@ private Q_SLOTS:
         ui().edtUserName->setText(tooLong);
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(reports_.size(), 1);
-        QVERIFY2(reports_[0].contains("too long"), qPrintable(reports_[0]));
+        QVERIFY2(reports_[0].contains(QStringLiteral("太长")), qPrintable(reports_[0]));
         QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().edtUserName->text(), tooLong);
         QCOMPARE(main_->fileText(), before);

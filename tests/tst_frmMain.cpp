@@ -334,8 +334,12 @@ private Q_SLOTS:
         QCOMPARE(fake_->socket.sent[0].data.size(), std::size_t(50));
         QVERIFY(!form_->SendUDPData("not an address"));
         QVERIFY(!form_->nodeStatus().NbReplyReceived);
-        fake_->socket.deliver({0x42});
+        int decoded = 0;
+        connect(form_.get(), &app::TMainForm::nodeStatusDecoded, this, [&] { ++decoded; });
+        fake_->socket.deliver({0x42}, {192, 168, 0, 7});
         QVERIFY(form_->nodeStatus().NbReplyReceived);
+        QCOMPARE(form_->nodeStatus().NbReplyFrom, std::string("192.168.0.7"));
+        QCOMPARE(decoded, 1);
     }
 };
 

@@ -151,7 +151,7 @@ private Q_SLOTS:
         const QByteArray before = configBytes();
         deleteMemberByMenu(0, 1);
         QCOMPARE(fake_->messages.shown.size(), 1);
-        QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("read-only")));
+        QVERIFY(fake_->messages.shown.front().contains(QStringLiteral("只读")));
         // The command stopped at the failed save: the item is still in view.
         QCOMPARE(list(0)->count(), 4);
         QCOMPARE(configBytes(), before);

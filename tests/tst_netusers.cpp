@@ -449,6 +449,22 @@ private Q_SLOTS:
         QCOMPARE(e.sweepCalls, 0);
     }
 
+    void smbBrowseListKeepsEveryNetBiosName() {
+        // Windows computer and workgroup names may hold @ # % and more; only names no computer
+        // can have are dropped.
+        ScriptedSmbEnumerator e;
+        e.browsedGroups = {"R&D#2", "bad/group", "50%", "A:B"};
+        e.browsedComputers["R&D#2"] = {"PC@HOME", "A;B,C+D=E", "NO*STAR",         "50%OFF",
+                                       "#1",      "WG%2Fx",    "ABCDEFGHIJKLMNOP"};
+        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
+        std::uint32_t rc = 0;
+        QCOMPARE(listAll(e, &network, rc), (QStringList{"R&D#2", "50%"}));
+        const NetResource rd = container(ne::DisplayServer, "R&D#2");
+        QCOMPARE(listAll(e, &rd, rc), (QStringList{"\\\\PC@HOME", "\\\\A;B,C+D=E", "\\\\50%OFF",
+                                                   "\\\\#1", "\\\\WG%2Fx"}));
+        QCOMPARE(rc, ne::NoError);
+    }
+
     void smbSweepWhenNoBrowseList_data() {
         QTest::addColumn<bool>("browseOk");
         QTest::newRow("browse list empty") << true;
@@ -488,8 +504,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << "";
         QTest::newRow("16 bytes") << "ABCDEFGHIJKLMNOP";
         QTest::newRow("path") << "WG/share";
-        QTest::newRow("escape") << "WG%2Fx";
-        QTest::newRow("user part") << "guest@WG";
         QTest::newRow("backslashes") << "\\\\PC";
         QTest::newRow("control") << "WG\n";
         QTest::newRow("not in CP936") << QString::fromUtf8("WG\xF0\x9F\x98\x80");
@@ -511,6 +525,8 @@ private Q_SLOTS:
         QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("PC-07_b.x"));
         QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("ABCDEFGHIJKLMNO"));
         QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("测试组"));
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("guest@WG"));
+        QVERIFY(SmbNetworkEnumerator::isValidNetBiosName("WG%2Fx"));
     }
 
     // The sweep.

@@ -115,9 +115,10 @@ private Q_SLOTS:
         QTest::newRow("5 names") << "nmbd-193.bin"
                                  << "OLDUSER"
                                  << "OLDGROUP";
-        // Master browser: __MSBROWSE__ <01> fourth, WORKGROUP <1D> unique sixth at 147.
+        // Master browser: __MSBROWSE__ <01> fourth, WORKGROUP <1D> unique sixth at 147: the
+        // workgroup is nobody's user name.
         QTest::newRow("7 names") << "nmbd-229.bin"
-                                 << "WORKGROUP"
+                                 << "OLDUSER"
                                  << "__MSBROWSE__";
     }
     void capturedReplies() {
@@ -132,26 +133,37 @@ private Q_SLOTS:
         QCOMPARE(q(r.NbCurrentUser), currentUser);
         QCOMPARE(q(r.NbBrowserGroup), browserGroup);
         QCOMPARE(q(r.NbExtraName), QStringLiteral("OLDEXTRA"));
-        // Samba zeroes the statistics block.
-        QCOMPARE(q(r.NbMacAddress), QStringLiteral("00-00-00-00-00-00"));
+        // Samba zeroes the statistics block, unit id included: no adapter address to report.
+        QCOMPARE(q(r.NbMacAddress), QStringLiteral("11-22-33-44-55-66"));
         QVERIFY(!r.NbReplyReceived);
     }
 
     void sixthName_data() {
+        QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("group");
         QTest::addColumn<int>("suffix");
         QTest::addColumn<QString>("currentUser");
-        QTest::newRow("unique <03>") << false << 0x03 << "ALICE";
-        QTest::newRow("unique <1D>") << false << 0x1D << "ALICE";
-        QTest::newRow("group <03>") << true << 0x03 << "OLDUSER";
-        QTest::newRow("unique <20>") << false << 0x20 << "OLDUSER";
+        QTest::newRow("unique <03>") << QByteArray("ALICE") << false << 0x03 << "ALICE";
+        QTest::newRow("unique <06>") << QByteArray("ALICE") << false << 0x06 << "ALICE";
+        QTest::newRow("group <03>") << QByteArray("ALICE") << true << 0x03 << "OLDUSER";
+        QTest::newRow("unique <20>") << QByteArray("ALICE") << false << 0x20 << "OLDUSER";
+        // A master browser's name is its workgroup's, whatever that workgroup is called.
+        QTest::newRow("unique <1D>") << QByteArray("ALICE") << false << 0x1D << "OLDUSER";
+        QTest::newRow("the workgroup") << QByteArray("WORKGROUP") << false << 0x06 << "OLDUSER";
+        QTest::newRow("the workgroup in lower case")
+            << QByteArray("workgroup") << false << 0x06 << "OLDUSER";
+        QTest::newRow("the computer's own name")
+            << QByteArray("PC-01") << false << 0x06 << "OLDUSER";
+        QTest::newRow("master browser mark")
+            << QByteArray("\x01\x02__MSBROWSE__\x02") << false << 0x01 << "OLDUSER";
     }
     void sixthName() {
+        QFETCH(QByteArray, name);
         QFETCH(bool, group);
         QFETCH(int, suffix);
         QFETCH(QString, currentUser);
         auto entries = fiveNames();
-        entries.push_back({"ALICE", static_cast<std::uint8_t>(suffix), group});
+        entries.push_back({name.toStdString(), static_cast<std::uint8_t>(suffix), group});
         NodeStatusResults r = earlier();
         RecvNbMsg(buildReply(entries, Mac), r);
         QCOMPARE(q(r.NbCurrentUser), currentUser);
@@ -159,16 +171,28 @@ private Q_SLOTS:
         QCOMPARE(q(r.NbExtraName), QStringLiteral("OLDEXTRA"));
     }
 
+    void aUniqueMessengerNameOtherThanTheComputersIsTheUser() {
+        // Samba's master browser with a user logged on: the sixth is the workgroup's <1D>.
+        auto entries = fiveNames();
+        entries.push_back({"WORKGROUP", 0x1D, false});
+        entries.push_back({"ALICE", 0x03, false});
+        NodeStatusResults r = earlier();
+        RecvNbMsg(buildReply(entries, Mac), r);
+        QCOMPARE(q(r.NbCurrentUser), QStringLiteral("ALICE"));
+        QCOMPARE(q(r.NbExtraName), QStringLiteral("ALICE"));
+    }
+
     void entriesAtFixedOffsets() {
-        // A <00> unique name at 147 is both the current user and the workstation name; the
-        // seventh (165) is the extra name; an eighth unique name goes nowhere but <00>.
+        // A <00> unique name at 147 is the workstation name; the seventh (165) is the extra name
+        // and, as a unique <03> other than the computer's name, the current user; an eighth
+        // unique name goes nowhere but <00>.
         auto entries = fiveNames();
         entries.push_back({"PC-SIXTH", 0x00, false});
         entries.push_back({"BOB", 0x03, false});
         entries.push_back({"EIGHTH", 0x03, false});
         NodeStatusResults r = earlier();
         RecvNbMsg(buildReply(entries, Mac), r);
-        QCOMPARE(q(r.NbCurrentUser), QStringLiteral("PC-SIXTH"));
+        QCOMPARE(q(r.NbCurrentUser), QStringLiteral("BOB"));
         QCOMPARE(q(r.NbWorkstationName), QStringLiteral("PC-SIXTH"));
         QCOMPARE(q(r.NbExtraName), QStringLiteral("BOB"));
         QCOMPARE(q(r.NbBrowserGroup), QStringLiteral("OLDGROUP"));
@@ -234,6 +258,28 @@ private Q_SLOTS:
         QCOMPARE(q(r.NbBrowserGroup), QStringLiteral("__MSBROWSE__"));
     }
 
+    void theResultsHoldOneComputersReplies() {
+        NodeStatusResults r;
+        std::vector<Entry> first = fiveNames();
+        first.push_back({"ALICE", 0x03, false});
+        first.push_back({"RAS", 0x06, false});
+        handleDatagram(buildReply(first, Mac), "10.0.0.1", r);
+        QCOMPARE(q(r.NbReplyFrom), QStringLiteral("10.0.0.1"));
+        QCOMPARE(q(r.NbCurrentUser), QStringLiteral("ALICE"));
+        // The same computer again, without a sixth name: what it said before stays.
+        handleDatagram(buildReply(fiveNames(), Mac), "10.0.0.1", r);
+        QCOMPARE(q(r.NbCurrentUser), QStringLiteral("ALICE"));
+        // Another computer: nothing of the first one's is left, not even what its reply lacks.
+        const std::vector<Entry> second = {{"PC-02", 0x00, false}, {"OFFICE", 0x00, true}};
+        handleDatagram(buildReply(second, {0, 0, 0, 0, 0, 0}), "10.0.0.2", r);
+        QCOMPARE(q(r.NbReplyFrom), QStringLiteral("10.0.0.2"));
+        QCOMPARE(q(r.NbWorkstationName), QStringLiteral("PC-02"));
+        QCOMPARE(q(r.NbCurrentUser), QString());
+        QCOMPARE(q(r.NbExtraName), QString());
+        QCOMPARE(q(r.NbMacAddress), QString());
+        QVERIFY(r.NbReplyReceived);
+    }
+
     void datagramsThatDecodeNothing_data() {
         QTest::addColumn<QByteArray>("datagram");
         QTest::newRow("one byte") << QByteArray(1, '\x21');
@@ -263,7 +309,7 @@ private Q_SLOTS:
         NodeStatusResults r = earlier();
         RecvNbMsg(bytes, r);
         QVERIFY(same(r, earlier()));
-        handleDatagram(bytes, r);
+        handleDatagram(bytes, r.NbReplyFrom, r);
         NodeStatusResults expected = earlier();
         expected.NbReplyReceived = true;
         QVERIFY(same(r, expected));
@@ -300,8 +346,9 @@ private Q_SLOTS:
 
     void answerNameOfAnotherLength() {
         auto entries = fiveNames();
-        entries.push_back({"SIXTH", 0x03, false});
-        entries.push_back({"SEVENTH", 0x03, false});
+        // Not <03>: a messenger name would be the user wherever it stands.
+        entries.push_back({"SIXTH", 0x06, false});
+        entries.push_back({"SEVENTH", 0x06, false});
         // A scope label after the name moves everything 6 bytes on: no entry starts at 147 or
         // 165, so neither field is written.
         Bytes scoped = {0x20, 'C', 'K'};

@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QMenu>
 #include <QPointer>
+#include <QWheelEvent>
 
 #include <functional>
 #include <memory>
@@ -604,6 +605,23 @@ void TestOutlookBar::scrollButtonsAppearAndRepeatWhileHeld() {
     QTRY_COMPARE(list->scrollOffset(), 0);
     QTest::mouseRelease(up, Qt::LeftButton);
     QVERIFY(!up->isEnabled());
+
+    // The wheel: one item per notch, down and back up, never past either end.
+    const auto turn = [list](int notches) {
+        const QPoint at = centreOf(list, 1);
+        QWheelEvent wheel(at, list->mapToGlobal(at), {}, {0, 120 * notches}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list, &wheel);
+    };
+    turn(-2);
+    QCOMPARE(list->scrollOffset(), 2 * pitch);
+    turn(1);
+    QCOMPARE(list->scrollOffset(), pitch);
+    turn(5);
+    QCOMPARE(list->scrollOffset(), 0);
+    // The arrows are drawn in the button's own colour, not in the list's white.
+    QVERIFY(down->palette().color(QPalette::ButtonText) != list->palette().color(QPalette::Window));
+    QVERIFY(down->palette().color(QPalette::ButtonText) != QColor(Qt::white));
 
     // Room for every item: no scroll buttons.
     bar_->resize(123, 1200);

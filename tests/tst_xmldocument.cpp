@@ -279,7 +279,8 @@ void TestXmlDocument::unreadableFileIsKeptAside() {
     XmlDocument doc;
     const LoadOutcome outcome = doc.load(path);
     QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
-    QVERIFY2(outcome.message.rfind(path + ", line 2: ", 0) == 0, outcome.message.c_str());
+    QVERIFY2(outcome.message.rfind("无法读取通讯录 " + path + "，第 2 行：", 0) == 0,
+             outcome.message.c_str());
     QVERIFY(isEmptyBook(doc));
     QCOMPARE(testsupport::fileBytes(path), first);
 
@@ -312,15 +313,15 @@ void TestXmlDocument::badInputIsRefusedSafely_data() {
     QTest::addColumn<QString>("file");     // fixture name, or a generated case
     QTest::addColumn<QString>("expected"); // part of the message
     QTest::newRow("empty file") << "@empty"
-                                << "the file is empty";
+                                << "文件是空的";
     QTest::newRow("truncated") << "truncated.xml"
-                               << ", line ";
+                               << "，第 ";
     QTest::newRow("not XML") << "not_xml.txt"
-                             << ", line 1: ";
+                             << "，第 1 行：";
     QTest::newRow("bad UTF-8") << "bad_utf8.xml"
-                               << ", line ";
+                               << "，第 ";
     QTest::newRow("bad GBK") << "bad_gbk.xml"
-                             << ", line ";
+                             << "，第 ";
     QTest::newRow("external entity") << "xxe_file.xml"
                                      << "DOCTYPE";
     QTest::newRow("external DTD") << "external_dtd.xml"
@@ -328,21 +329,21 @@ void TestXmlDocument::badInputIsRefusedSafely_data() {
     QTest::newRow("entity bomb") << "@bomb"
                                  << "DOCTYPE";
     QTest::newRow("deep nesting") << "@deep"
-                                  << ", line 1: ";
+                                  << "，第 1 行：";
     QTest::newRow("50 MB") << "@50mb"
-                           << "too large";
+                           << "文件太大";
     QTest::newRow("12 MB text") << "@hugetext"
                                 << "";
     QTest::newRow("only a declaration") << "@decl"
-                                        << ", line ";
+                                        << "，第 ";
     QTest::newRow("a folder") << "@folder"
-                              << "not a regular file";
+                              << "不是普通文件";
     QTest::newRow("33 attributes") << "@attributes:33"
-                                   << "more than 32 attributes";
+                                   << "超过 32 个属性";
     QTest::newRow("100,000 attributes") << "@attributes:100000"
-                                        << "more than 32 attributes";
+                                        << "超过 32 个属性";
     QTest::newRow("100,000 namespaces") << "@namespaces:100000"
-                                        << "more than 32 attributes";
+                                        << "超过 32 个属性";
 }
 
 void TestXmlDocument::badInputIsRefusedSafely() {
@@ -396,7 +397,7 @@ void TestXmlDocument::badInputIsRefusedSafely() {
         QCOMPARE(memo.size(), std::size_t(12 * 1000 * 1000));
     } else {
         QCOMPARE(outcome.kind, LoadOutcome::Kind::Unreadable);
-        QVERIFY2(outcome.message.rfind(path, 0) == 0, outcome.message.c_str());
+        QVERIFY2(outcome.message.rfind("无法读取通讯录 " + path, 0) == 0, outcome.message.c_str());
         QVERIFY2(outcome.message.find(expected.toStdString()) != std::string::npos,
                  outcome.message.c_str());
         QVERIFY2(outcome.message.size() < 300, outcome.message.c_str());
@@ -445,7 +446,7 @@ void TestXmlDocument::readOnlyTargets() {
         doc.save(path);
         QFAIL("saving over a read-only file succeeded");
     } catch (const XmlError& e) {
-        QCOMPARE(std::string(e.what()), "Cannot save " + path + ": the file is read-only");
+        QCOMPARE(std::string(e.what()), "无法保存通讯录 " + path + "：文件是只读的");
     }
     QCOMPARE(testsupport::fileBytes(path), before);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});
@@ -540,7 +541,7 @@ void TestXmlDocument::savedBookStaysLoadable() {
         doc.save(path);
         QFAIL("saved a book that the next load refuses");
     } catch (const XmlError& e) {
-        QVERIFY2(std::string(e.what()).find("too large") != std::string::npos, e.what());
+        QVERIFY2(std::string(e.what()).find("通讯录太大") != std::string::npos, e.what());
     }
     QCOMPARE(testsupport::fileBytes(path), small);
     QCOMPARE(entriesOf(dir.path()), QStringList{"config.xml"});

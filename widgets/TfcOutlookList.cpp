@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QToolButton>
 #include <QToolTip>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <stdexcept>
@@ -322,6 +323,13 @@ void TfcOutlookList::createScrollButtons() {
         button->resize(kScrollButtonSize, kScrollButtonSize);
         button->hide();
         button->installEventFilter(this);
+        // The list's writing colour is chosen for its own background; on a button face the
+        // arrow needs the button's.
+        const QPalette standard = QApplication::palette(button);
+        QPalette colours = button->palette();
+        for (const auto role : {QPalette::Button, QPalette::ButtonText, QPalette::WindowText})
+            colours.setColor(role, standard.color(role));
+        button->setPalette(colours);
         connect(button, &QAbstractButton::pressed, this,
                 [this, direction] { startScrolling(direction); });
         // Also emitted when the button is disabled under the pointer at the end of the list.
@@ -330,6 +338,23 @@ void TfcOutlookList::createScrollButtons() {
     };
     scrollUpButton_ = makeScrollButton(Qt::UpArrow, "scrollUpButton", -1);
     scrollDownButton_ = makeScrollButton(Qt::DownArrow, "scrollDownButton", +1);
+}
+
+void TfcOutlookList::wheelEvent(QWheelEvent* event) {
+    // One item per notch, as a scroll button's step; a touchpad's small deltas add up to one.
+    constexpr int Notch = 120;
+    wheelDelta_ += event->angleDelta().y();
+    while (wheelDelta_ >= Notch) {
+        scrollStep(-1);
+        wheelDelta_ -= Notch;
+    }
+    while (wheelDelta_ <= -Notch) {
+        scrollStep(+1);
+        wheelDelta_ += Notch;
+    }
+    // The items moved under a pointer that did not.
+    setHotItem(itemAt(event->position().toPoint()));
+    event->accept();
 }
 
 void TfcOutlookList::updateScrollButtons() {

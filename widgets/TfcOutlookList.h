@@ -84,6 +84,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -141,6 +142,7 @@ private:
     QAbstractButton* scrollDownButton_ = nullptr;
     QTimer scrollTimer_;
     int scrollDirection_ = 0;
+    int wheelDelta_ = 0; // eighths of a degree not yet turned into steps
 };
 
 } // namespace lanquill::widgets

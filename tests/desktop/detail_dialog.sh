@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # In a real X server, against a Samba peer in the client's private namespace: the send dialog's
-# status button opens the detail dialog; the first refresh only sends the node-status query, the
-# second shows the peer's names in the second page's services memo; a note typed there and OK
+# status button opens the detail dialog; a refresh sends the node-status query and the peer's
+# names show in the second page's services memo as soon as its answer arrives; a note typed and OK
 # is saved in config.xml, and the send dialog stays open for the message.
 # Usage: detail_dialog.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
@@ -32,23 +32,16 @@ lqd_click "$detail" "${second_tab[@]}"
 sleep 0.3
 lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services0.png"
 
-# The first press sends the query; nothing has been received yet, so nothing is shown.
+# The press sends the query; the reply arrives within a moment and shows without another press.
 lqd_click "$detail" "${refresh[@]}"
-sleep 0.3
+sleep 1.3
 lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services1.png"
-[ "$(lqd_pixels_differ "$LQ_TMP/services0.png" "$LQ_TMP/services1.png")" = 0 ] ||
-    fail "the first refresh changed the services memo before any reply"
-# The reply arrives within a moment; the second press shows its names.
-sleep 1
-lqd_click "$detail" "${refresh[@]}"
-sleep 0.3
-lqd_crop "$detail" "${services_memo[@]}" "$LQ_TMP/services2.png"
-differ=$(lqd_pixels_differ "$LQ_TMP/services0.png" "$LQ_TMP/services2.png")
-[ "${differ:-0}" -gt 100 ] || fail "the second refresh showed nothing in the services memo"
-ink=$(lqd_ink_width "$LQ_TMP/services2.png" 80)
+differ=$(lqd_pixels_differ "$LQ_TMP/services0.png" "$LQ_TMP/services1.png")
+[ "${differ:-0}" -gt 100 ] || fail "the refresh showed nothing in the services memo"
+ink=$(lqd_ink_width "$LQ_TMP/services1.png" 80)
 # The peer's name (6 letters) is written there; a single blot is narrower than that.
 [ "$ink" -gt 30 ] || fail "the services memo's writing is only $ink px wide"
-echo "PASS: the second refresh shows the peer's names ($differ pixels changed, $ink px wide)"
+echo "PASS: the refresh shows the peer's names when they arrive ($differ pixels changed, $ink px wide)"
 
 # The note: select what is there, type over it, OK.
 lqd_click "$detail" "${note_memo[@]}"

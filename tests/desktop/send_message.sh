@@ -21,7 +21,7 @@ lqd_start_with_book "$LQ_TMP/program" <<XML
 XML
 
 # Send dialog controls, client coordinates: the status text's inside, the send button.
-status_text=(201 40 85 15)
+status_text=(208 48 80 15)
 send_button=(124 177)
 
 open_send_dialog() { # ITEM_INDEX

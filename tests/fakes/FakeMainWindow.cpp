@@ -22,6 +22,19 @@ bool FakeMainWindow::SendUDPData(const std::string& ip) {
     return sendSucceeds;
 }
 
+void FakeMainWindow::onNodeStatusReply(QObject* context, std::function<void()> listener) {
+    replyListeners_.emplace_back(context, std::move(listener));
+}
+
+void FakeMainWindow::reply(const std::string& from, net::NodeStatusResults values) {
+    results = std::move(values);
+    results.NbReplyFrom = from;
+    results.NbReplyReceived = true;
+    for (const auto& [context, listener] : replyListeners_)
+        if (context)
+            listener();
+}
+
 std::string FakeMainWindow::fileText() const {
     return testsupport::readFile(configPath).value_or("<cannot open>");
 }

@@ -6,10 +6,13 @@
 #include "dialogs/MainWindowServices.h"
 #include "fakes/FakePlatform.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace lanquill::fakes {
 
@@ -24,6 +27,10 @@ public:
     void LoadXMLFile(const std::string& path) override;
     bool SendUDPData(const std::string& ip) override;
     const net::NodeStatusResults& nodeStatus() const override { return results; }
+    void onNodeStatusReply(QObject* context, std::function<void()> listener) override;
+
+    // A node-status reply from `from` reporting `values` has been decoded.
+    void reply(const std::string& from, net::NodeStatusResults values);
 
     std::string fileText() const; // config.xml as it is on disk
 
@@ -35,6 +42,9 @@ public:
     std::vector<std::string> queried; // addresses SendUDPData was given
     bool sendSucceeds = true;
     int reloads = 0;
+
+private:
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> replyListeners_;
 };
 
 // What the dialog tests set up before each test and take down after it: a main window on the

@@ -57,10 +57,11 @@ long FakeDatagramSocket::sendTo(const platform::Ipv4& address, std::uint16_t por
     return static_cast<long>(data.size());
 }
 
-long FakeDatagramSocket::receive(std::span<std::uint8_t> buffer) {
+long FakeDatagramSocket::receive(std::span<std::uint8_t> buffer, platform::Ipv4& from) {
     if (!open_ || queue_.empty())
         return -1;
-    std::vector<std::uint8_t> datagram = std::move(queue_.front());
+    std::vector<std::uint8_t> datagram = std::move(queue_.front().first);
+    from = queue_.front().second;
     queue_.pop_front();
     if (datagram.size() > buffer.size())
         return -1;
@@ -73,8 +74,8 @@ void FakeDatagramSocket::close() {
     open_ = false;
 }
 
-void FakeDatagramSocket::deliver(std::vector<std::uint8_t> datagram) {
-    queue_.push_back(std::move(datagram));
+void FakeDatagramSocket::deliver(std::vector<std::uint8_t> datagram, platform::Ipv4 from) {
+    queue_.emplace_back(std::move(datagram), from);
     if (open_ && onReadable_)
         onReadable_();
 }

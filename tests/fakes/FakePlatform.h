@@ -26,12 +26,14 @@ public:
     std::string hostName() override { return host; }
     std::string computerName() override { return computer; }
     std::string programDirectory() override { return programDir; }
+    std::vector<platform::Ipv4> interfaceAddresses() override { return interfaces; }
 
     std::string directory = "/tmp";
     int directoryError = 0; // non-zero: currentDirectory() throws this code
     std::string host = "pc-07";
     std::string computer = "PC-07";
     std::string programDir = "/usr/bin";
+    std::vector<platform::Ipv4> interfaces = {{192, 168, 1, 70}};
 
 private:
     Log& log_;
@@ -60,12 +62,13 @@ public:
     void notifyReadable(std::function<void()> onReadable) override;
     long sendTo(const platform::Ipv4& address, std::uint16_t port,
                 std::span<const std::uint8_t> data) override;
-    long receive(std::span<std::uint8_t> buffer) override;
+    long receive(std::span<std::uint8_t> buffer, platform::Ipv4& from) override;
     void close() override;
     bool isOpen() const override { return open_; }
 
-    // Queues a datagram and tells the program it is there, as the socket notifier would.
-    void deliver(std::vector<std::uint8_t> datagram);
+    // Queues a datagram from `from` and tells the program it is there, as the socket notifier
+    // would.
+    void deliver(std::vector<std::uint8_t> datagram, platform::Ipv4 from = {192, 168, 0, 9});
 
     bool failCreate = false;
     int createError = 24;
@@ -82,7 +85,7 @@ private:
     Log& log_;
     bool open_ = false;
     std::function<void()> onReadable_;
-    std::deque<std::vector<std::uint8_t>> queue_;
+    std::deque<std::pair<std::vector<std::uint8_t>, platform::Ipv4>> queue_;
 };
 
 class FakeMessenger : public platform::Messenger {

@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> datagram(data, size);
     lanquill::net::NodeStatusResults results;
-    lanquill::net::handleDatagram(datagram, results);
+    lanquill::net::handleDatagram(datagram, "192.168.0.9", results);
     if (!results.NbReplyReceived)
         std::abort();
     // Decoding is a pure function of the bytes: the same datagram twice gives the same record.

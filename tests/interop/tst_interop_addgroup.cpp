@@ -64,6 +64,7 @@ public:
     // The add-group dialog probes nobody.
     bool SendUDPData(const std::string&) override { return false; }
     const net::NodeStatusResults& nodeStatus() const override { return results_; }
+    void onNodeStatusReply(QObject*, std::function<void()>) override {}
 
 private:
     desktop::RealPlatform real_;
