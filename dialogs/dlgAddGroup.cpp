@@ -9,12 +9,21 @@
 #include "ui_dlgAddGroup.h"
 #include "widgets/Artwork.h"
 
+#include <QApplication>
 #include <QListWidgetItem>
-#include <QTimer>
+#include <QThread>
+
+#include <exception>
 
 namespace lanquill::dialogs {
 
 using desktop::reported;
+
+struct TdlgAddNewGroup::ComputerListing {
+    std::string server;
+    std::vector<std::string> names;
+    std::exception_ptr error;
+};
 
 TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
     : QDialog(owner), main_(main), ui_(std::make_unique<Ui::dlgAddGroup>()) {
@@ -31,15 +40,33 @@ TdlgAddNewGroup::TdlgAddNewGroup(MainWindowServices& main, QWidget* owner)
         accept();
     });
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(ui_->cbGroupName, &QComboBox::currentTextChanged, this,
-            reported([this](const QString&) { cbGroupNameChange(); }));
+    // The computers are listed once typing pauses: a listing per keystroke would keep the
+    // network busy with names nobody wants, and each can take seconds.
+    pauseTimer_.setSingleShot(true);
+    pauseTimer_.setInterval(ListingPauseMs);
+    connect(&pauseTimer_, &QTimer::timeout, this,
+            [this] { desktop::runReported([this] { cbGroupNameChange(); }); });
+    connect(ui_->cbGroupName, &QComboBox::currentTextChanged, this, [this](const QString&) {
+        ++textGeneration_; // whatever is being listed now is for an older text
+        ui_->clbComputer->clear();
+        pauseTimer_.start();
+    });
     connect(ui_->cbSelectAll, &QCheckBox::clicked, this,
             reported([this](bool) { cbSelectAllClick(); }));
     // What the user types first is the workgroup's name.
     ui_->cbGroupName->setFocus();
 }
 
-TdlgAddNewGroup::~TdlgAddNewGroup() = default;
+TdlgAddNewGroup::~TdlgAddNewGroup() {
+    // A listing still under way uses the program's network layer: it ends (within its deadline)
+    // before the dialog is gone, with the windows drawn meanwhile.
+    if (QThread* thread = listing_) {
+        disconnect(thread, nullptr, this, nullptr);
+        desktop::runWithoutFreezing([thread] { thread->wait(); });
+        delete thread;
+        QApplication::restoreOverrideCursor();
+    }
+}
 
 void TdlgAddNewGroup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -63,10 +90,50 @@ void TdlgAddNewGroup::FormShow() {
 
 void TdlgAddNewGroup::cbGroupNameChange() {
     ui_->clbComputer->clear();
-    netUsers_->setServer(ui_->cbGroupName->currentText().toStdString());
-    desktop::withoutFreezing([this] { netUsers_->Execute(); });
+    if (listing_ != nullptr) {
+        // One listing at a time: the one under way is for an older text and is dropped.
+        relistWhenDone_ = true;
+        return;
+    }
+    auto listing = std::make_shared<ComputerListing>();
+    listing->server = ui_->cbGroupName->currentText().toStdString();
+    platform::NetworkEnumerator& network = *main_.platform().network;
+    platform::SystemInfo& system = *main_.platform().system;
+    QThread* thread = QThread::create([listing, &network, &system] {
+        try {
+            net::TNetUsers users(network, system);
+            users.setServer(listing->server);
+            users.Execute();
+            listing->names = users.Names();
+        } catch (...) {
+            listing->error = std::current_exception();
+        }
+    });
+    const unsigned generation = textGeneration_;
+    connect(thread, &QThread::finished, this, [this, listing, generation] {
+        desktop::runReported([&] { listingFinished(*listing, generation); });
+    });
+    listing_ = thread;
+    // Input is not held back while the network answers: typing on makes this listing stale.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    thread->start();
+}
+
+void TdlgAddNewGroup::listingFinished(const ComputerListing& listing, unsigned generation) {
+    listing_->wait(); // `finished` comes just before the thread's very end
+    delete listing_;
+    listing_ = nullptr;
+    QApplication::restoreOverrideCursor();
+    if (relistWhenDone_) {
+        relistWhenDone_ = false;
+        cbGroupNameChange();
+    }
+    if (generation != textGeneration_)
+        return; // the text has changed since: these lines belong to no text on show
+    if (listing.error)
+        std::rethrow_exception(listing.error);
     // In the order the neighbourhood gives, which ignores case (the list's own sorting would not).
-    for (const std::string& name : netUsers_->Names()) {
+    for (const std::string& name : listing.names) {
         auto* line = new QListWidgetItem(QString::fromStdString(name), ui_->clbComputer);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
         line->setCheckState(Qt::Unchecked);

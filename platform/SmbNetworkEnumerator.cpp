@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace lanquill::platform {
 
@@ -46,13 +50,6 @@ NetResource entry(std::uint32_t displayType, std::string remoteName, std::string
 
 } // namespace
 
-SmbNetworkEnumerator::SmbNetworkEnumerator() = default;
-
-SmbNetworkEnumerator::~SmbNetworkEnumerator() {
-    if (context_ != nullptr)
-        SmbClientLibrary::get()->free_context(context_, 1);
-}
-
 bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
     if (name.empty())
         return false;
@@ -67,6 +64,7 @@ bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
 
 std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint32_t,
                                          const NetResource* container, Handle& handle) {
+    const std::lock_guard lock(mutex_);
     Listing listing;
     if (container == nullptr) {
         listing.entries.push_back(entry(netenum::DisplayNetwork, ProviderName));
@@ -117,6 +115,7 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
 }
 
 std::uint32_t SmbNetworkEnumerator::read(Handle handle, std::vector<NetResource>& entries) {
+    const std::lock_guard lock(mutex_);
     const auto it = open_.find(handle);
     if (it == open_.end())
         return netenum::InvalidHandle;
@@ -131,6 +130,7 @@ std::uint32_t SmbNetworkEnumerator::read(Handle handle, std::vector<NetResource>
 }
 
 std::uint32_t SmbNetworkEnumerator::close(Handle handle) {
+    const std::lock_guard lock(mutex_);
     return open_.erase(handle) == 1 ? netenum::NoError : netenum::InvalidHandle;
 }
 
@@ -179,59 +179,90 @@ const Neighbourhood& SmbNetworkEnumerator::sweptNeighbourhood() {
     return *swept_;
 }
 
-SMBCCTX* SmbNetworkEnumerator::browseContext() {
-    if (context_ != nullptr || contextFailed_)
-        return context_;
-    const SmbClientLibrary* smbc = SmbClientLibrary::get();
-    if (smbc == nullptr) {
-        contextFailed_ = true;
+namespace {
+
+// A browse context of its own for each listing: a listing given up at its deadline goes on in
+// its thread with its context, and nothing else ever touches that context.
+SMBCCTX* newBrowseContext(const SmbClientLibrary& smbc) {
+    SMBCCTX* ctx = smbc.new_context();
+    if (ctx == nullptr)
         return nullptr;
-    }
-    SMBCCTX* ctx = smbc->new_context();
-    if (ctx == nullptr) {
-        contextFailed_ = true;
-        return nullptr;
-    }
     // Only the library's errors are logged, and to standard error: its default is standard
     // output, where `lanquill-net view` prints the names it lists.
-    smbc->setDebug(ctx, 0);
-    smbc->setOptionDebugToStderr(ctx, true);
-    smbc->setTimeout(ctx, BrowseTimeoutMs);
-    smbc->setUser(ctx, "guest");
-    smbc->setOptionUseKerberos(ctx, false);
-    smbc->setOptionFallbackAfterKerberos(ctx, true);
-    smbc->setOptionNoAutoAnonymousLogin(ctx, false);
-    smbc->setFunctionAuthDataWithContext(ctx, guestCredentials);
+    smbc.setDebug(ctx, 0);
+    smbc.setOptionDebugToStderr(ctx, true);
+    smbc.setTimeout(ctx, BrowseTimeoutMs);
+    smbc.setUser(ctx, "guest");
+    smbc.setOptionUseKerberos(ctx, false);
+    smbc.setOptionFallbackAfterKerberos(ctx, true);
+    smbc.setOptionNoAutoAnonymousLogin(ctx, false);
+    smbc.setFunctionAuthDataWithContext(ctx, guestCredentials);
     // The browse list (NetServerEnum2) exists only over SMB1.
-    smbc->setOptionProtocols(ctx, "NT1", "NT1");
-    if (smbc->init_context(ctx) == nullptr) {
-        smbc->free_context(ctx, 1);
-        contextFailed_ = true;
+    smbc.setOptionProtocols(ctx, "NT1", "NT1");
+    if (smbc.init_context(ctx) == nullptr) {
+        smbc.free_context(ctx, 1);
         return nullptr;
     }
-    context_ = ctx;
-    return context_;
+    return ctx;
 }
+
+// The outcome of one listing, shared by the thread that reads it and the caller waiting for it;
+// whichever leaves last frees it.
+struct DirectoryListing {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool ok = false;
+    std::vector<std::string> names;
+};
+
+void readDirectory(const SmbClientLibrary& smbc, const std::string& url, unsigned wantedType,
+                   DirectoryListing& result) {
+    std::vector<std::string> names;
+    bool ok = false;
+    if (SMBCCTX* ctx = newBrowseContext(smbc)) {
+        if (SMBCFILE* dir = smbc.getFunctionOpendir(ctx)(ctx, url.c_str())) {
+            const auto readdir = smbc.getFunctionReaddir(ctx);
+            while (const smbc_dirent* d = readdir(ctx, dir)) {
+                if (d->smbc_type != wantedType)
+                    continue;
+                std::string name(d->name, strnlen(d->name, d->namelen));
+                if (!name.empty() && SmbNetworkEnumerator::isValidNetBiosName(name))
+                    names.push_back(std::move(name));
+            }
+            smbc.getFunctionClosedir(ctx)(ctx, dir);
+            ok = true;
+        }
+        smbc.free_context(ctx, 1);
+    }
+    const std::lock_guard lock(result.mutex);
+    result.names = std::move(names);
+    result.ok = ok;
+    result.done = true;
+    result.finished.notify_one();
+}
+
+} // namespace
 
 bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wantedType,
                                          std::vector<std::string>& names) {
-    SMBCCTX* ctx = browseContext();
-    if (ctx == nullptr)
-        return false;
     const SmbClientLibrary* smbc = SmbClientLibrary::get();
-    SMBCFILE* dir = smbc->getFunctionOpendir(ctx)(ctx, url.c_str());
-    if (dir == nullptr)
+    if (smbc == nullptr)
         return false;
-    const auto readdir = smbc->getFunctionReaddir(ctx);
-    while (const smbc_dirent* d = readdir(ctx, dir)) {
-        if (d->smbc_type != wantedType)
-            continue;
-        std::string name(d->name, strnlen(d->name, d->namelen));
-        if (!name.empty())
-            names.push_back(std::move(name));
+    auto listing = std::make_shared<DirectoryListing>();
+    try {
+        std::thread([smbc, url, wantedType, listing] {
+            readDirectory(*smbc, url, wantedType, *listing);
+        }).detach();
+    } catch (const std::system_error&) {
+        return false; // no thread to be had: as if no browse service answered
     }
-    smbc->getFunctionClosedir(ctx)(ctx, dir);
-    return true;
+    std::unique_lock lock(listing->mutex);
+    if (!listing->finished.wait_for(lock, BrowseDeadline, [&] { return listing->done; }))
+        return false; // the thread finishes on its own; its result is dropped
+    if (listing->ok)
+        names.insert(names.end(), listing->names.begin(), listing->names.end());
+    return listing->ok;
 }
 
 } // namespace lanquill::platform

@@ -8,11 +8,10 @@
 
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct _SMBCCTX;
 
 namespace lanquill::platform {
 
@@ -21,13 +20,18 @@ public:
     // The one provider at the top level.
     static constexpr const char* ProviderName = "Lanquill Network";
 
-    SmbNetworkEnumerator();
-    ~SmbNetworkEnumerator() override;
+    // How long one browse-list request may take, whatever the peer does. libsmbclient bounds
+    // each round trip, not a whole listing: a peer that accepts and then answers slowly (or
+    // never) would hold an opendir for minutes. The rest of the 5 s a listing may take is left
+    // for the node-status sweep that stands in when browsing fails.
+    static constexpr std::chrono::milliseconds BrowseDeadline{3500};
+
+    SmbNetworkEnumerator() = default;
     SmbNetworkEnumerator(const SmbNetworkEnumerator&) = delete;
     SmbNetworkEnumerator& operator=(const SmbNetworkEnumerator&) = delete;
 
-    // Lists the whole container at open; BadNetName for a container that names nothing known
-    // (an unknown workgroup, a name that cannot be one).
+    // Lists the whole container at open (callers on several threads take turns); BadNetName for a
+    // container that names nothing known (an unknown workgroup, a name that cannot be one).
     std::uint32_t open(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
                        const NetResource* container, Handle& handle) override;
     // All entries in one batch, then NoMoreItems; InvalidHandle for a handle not open.
@@ -53,17 +57,16 @@ private:
     };
 
     const Neighbourhood& sweptNeighbourhood();
-    _SMBCCTX* browseContext();
-    bool listDirectory(const std::string& url, unsigned wantedType,
-                       std::vector<std::string>& names);
+    static bool listDirectory(const std::string& url, unsigned wantedType,
+                              std::vector<std::string>& names);
+
+    std::mutex mutex_;
 
     std::map<Handle, Listing> open_;
     Handle nextHandle_ = 1;
     static constexpr std::chrono::seconds SweepLifetime{30};
     std::optional<Neighbourhood> swept_;
     std::chrono::steady_clock::time_point sweptAt_;
-    _SMBCCTX* context_ = nullptr;
-    bool contextFailed_ = false;
 };
 
 } // namespace lanquill::platform

@@ -60,7 +60,10 @@ private:
         commit.setCommitString(text);
         QApplication::sendEvent(edit, &commit);
     }
+    // The lines once the typing pause and the listing it started are over.
     QStringList lines() const {
+        if (!QTest::qWaitFor([this] { return !dialog_->listingPending(); }))
+            return {QStringLiteral("<still listing>")};
         QStringList out;
         for (int i = 0; i < dialog_->ui().clbComputer->count(); ++i) {
             const QListWidgetItem* line = dialog_->ui().clbComputer->item(i);
@@ -69,6 +72,7 @@ private:
         return out;
     }
     void tick(const QString& name) {
+        QVERIFY(QTest::qWaitFor([this] { return !dialog_->listingPending(); }));
         const auto found = ui().clbComputer->findItems(name, Qt::MatchExactly);
         QCOMPARE(found.size(), 1);
         found.front()->setCheckState(Qt::Checked);
@@ -117,6 +121,7 @@ private Q_SLOTS:
     void selectAllTicksTheLinesPresentAndAChangeRefillsUnticked() {
         open();
         ui().cbGroupName->setCurrentIndex(0);
+        QCOMPARE(lines(), (QStringList{"BUILD-02-", "PC-07-"}));
         QTest::mouseClick(ui().cbSelectAll, Qt::LeftButton);
         QVERIFY(ui().cbSelectAll->isChecked());
         QCOMPARE(lines(), (QStringList{"BUILD-02+", "PC-07+"}));
@@ -197,6 +202,38 @@ private Q_SLOTS:
         QCOMPARE(reports_.size(), 1);
         QVERIFY2(reports_[0].contains(QStringLiteral("只读")), qPrintable(reports_[0]));
         QCOMPARE(main_->fileText(), before);
+    }
+
+    void typingQuicklyListsOnceWhenTheTypingPauses() {
+        network().script("EVIL", {computers({"EVIL-1"})});
+        open();
+        const std::size_t before = network().opens().size();
+        typeGroup(QStringLiteral("EVIL"));
+        QCOMPARE(lines(), (QStringList{"EVIL-1-"}));
+        QCOMPARE(network().openedKeys().size() - before, std::size_t{1});
+        QCOMPARE(network().openedKeys().back(), std::string("EVIL"));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(reports_.isEmpty());
+    }
+
+    void aListingMadeStaleByTypingIsNotShown() {
+        network().script("SALESX", {computers({"SALESX-9"})});
+        open();
+        QStringList shown;
+        connect(ui().clbComputer->model(), &QAbstractItemModel::rowsInserted, this,
+                [&](const QModelIndex&, int first, int last) {
+                    for (int row = first; row <= last; ++row)
+                        shown << ui().clbComputer->item(row)->text();
+                });
+        ui().cbGroupName->setEditText(QStringLiteral("SALES"));
+        dialog_->cbGroupNameChange(); // the pause is over: SALES is being listed
+        QTest::keyClicks(ui().cbGroupName->lineEdit(), QStringLiteral("X"));
+        QCOMPARE(lines(), (QStringList{"SALESX-9-"}));
+        QCOMPARE(shown, (QStringList{"SALESX-9"}));
+        const std::vector<std::string> keys = network().openedKeys();
+        QCOMPARE(std::vector<std::string>(keys.end() - 2, keys.end()),
+                 (std::vector<std::string>{"SALES", "SALESX"}));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
     void anOverLongGroupNameIsRefusedWhole() {

@@ -7,7 +7,9 @@
                                          then unique names to N in all (\\x00, \\x1b escapes)
     hostile_peer.py ADDR slow SECONDS    every SMB answered after SECONDS (a peer just inside
                                          each reply deadline)
-In every mode TCP 139 takes any messenger session and answers each SMB as a success.
+    hostile_peer.py ADDR stall IP        name queries answered with IP; TCP 139 accepts and
+                                         never answers
+In every mode but stall TCP 139 takes any messenger session and answers each SMB as a success.
 """
 import socket
 import struct
@@ -36,7 +38,7 @@ def udp_peer():
             continue
         tid, question, qtype = query[:2], query[12:46], query[46:48]
         head = tid + b"\x84\x00\x00\x00\x00\x01\x00\x00\x00\x00" + question + qtype + b"\x00\x01"
-        if qtype == b"\x00\x20" and mode == "answer":
+        if qtype == b"\x00\x20" and mode in ("answer", "stall"):
             ip = socket.inet_aton(sys.argv[3])
             sock.sendto(head + b"\x00\x00\x00\x00\x00\x06\x00\x00" + ip, sender)
         elif qtype == b"\x00\x21":
@@ -89,6 +91,6 @@ def tcp_peer(delay):
         threading.Thread(target=slow_session, args=(conn, delay), daemon=True).start()
 
 
-delay = float(sys.argv[3]) if mode == "slow" else 0
+delay = float(sys.argv[3]) if mode == "slow" else 1e9 if mode == "stall" else 0
 threading.Thread(target=tcp_peer, args=(delay,), daemon=True).start()
 udp_peer()

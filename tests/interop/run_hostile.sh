@@ -106,6 +106,27 @@ case_smbclient_log() {
     fi
 }
 
+case_stalled_browse() {
+    # Every name points at the peer, whose TCP 139 takes the browse session and never answers:
+    # the listing gives up at its deadline (5 s) and the sweep still finds the peer. 8 s leaves
+    # room for a slow machine, not for a second deadline.
+    # libsmbclient reads this run's configuration (HOME/.smb), whose name cache is its own: a
+    # cached answer from elsewhere would send the browse to some other address.
+    local started elapsed home=$LQ_TMP/stall-home
+    mkdir -p "$home/.smb"
+    cp "$LQ_CLIENT_CONF" "$home/.smb/smb.conf"
+    start_peer stall "$LQ_PEER_ADDR"
+    started=$(date +%s%N)
+    check "view /domain ends at its deadline against a stalled browse" 0 "EVILPEER" \
+        env HOME="$home" "$net" view "/domain:$LQ_WORKGROUP"
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    echo "    the listing ended after $elapsed ms"
+    if [ "$elapsed" -gt 8000 ]; then
+        echo "FAIL the listing outlasted its deadline"
+        failures=$((failures + 1))
+    fi
+}
+
 cases=${*:-$(declare -F | sed -n 's/^declare -f case_//p')}
 for c in $cases; do
     "case_$c"
