@@ -62,7 +62,8 @@ echo "PASS: F1 twice leaves one help window"
 # the help window closes with the program and the process ends.
 tray=$(lqd_tray_icon) || fail "no tray icon"
 xdotool mousemove --window "$tray" 5 5 click 3
-lqd_wait test "$(xdotool search --onlyvisible --classname lanquill 2>/dev/null | wc -l)" -ge 4 ||
+menu_open() { [ "$(xdotool search --onlyvisible --classname lanquill 2>/dev/null | wc -l)" -ge 4 ]; }
+lqd_wait menu_open ||
     fail "the tray menu did not open"
 [ -n "$shots" ] && lqd_shot "$LQ_TMP/tray-menu.png"
 xdotool key x

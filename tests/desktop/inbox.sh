@@ -116,7 +116,7 @@ lqd_wait lqd_window_gone "$msg" || fail "关闭 did not close the message window
 read_in_history() { history_rows | grep -q '^0|.*|0$'; }
 lqd_wait read_in_history || fail "the message is still unread: $(history_rows)"
 rows=$(history_rows)
-grep -qxF "0|PEERUSER|$text|0" <<<"$rows" || fail "received message missing: $rows"
+grep -qxF "0|LQPEER|$text|0" <<<"$rows" || fail "received message missing: $rows"
 grep -qxF "1|$LQ_PEER_NAME|lunch ok|0" <<<"$rows" || fail "sent message missing: $rows"
 lqd_wait no_unread_mark || fail "the unread mark stayed after reading: $(unread_mark) red pixels, $no_mark without"
 echo "PASS: the history holds the message and the reply; the unread mark is gone"
