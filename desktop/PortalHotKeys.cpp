@@ -44,7 +44,7 @@ const QString Path = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString Interface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
-// The trigger as the shortcut specification of the XDG portals writes it: CTRL+SHIFT+z.
+// The trigger in the portals' own shortcut notation: CTRL+SHIFT+z.
 QString portalTrigger(int modifiers, int key) {
     QString trigger;
     if (modifiers & Qt::ControlModifier)
