@@ -1,6 +1,7 @@
 #include "daemon/Spool.h"
 
 #include "daemon/Log.h"
+#include "daemon/WriteAll.h"
 
 #include <nlohmann/json.hpp>
 
@@ -21,19 +22,6 @@ using nlohmann::json;
 namespace {
 
 constexpr std::string_view Extension = ".msg";
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool syncFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -6,6 +6,7 @@
 // %f is not used because smbd turns every byte over 0x7f in it into '_'; the sender is %m/%I,
 // and %m comes empty when the caller's name held characters smbd deems unsafe (`;`, `$`, ...).
 #include "daemon/SessionSocket.h"
+#include "daemon/WriteAll.h"
 #include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -51,19 +53,6 @@ int connectTo(const std::string& path) {
     return fd;
 }
 
-bool sendAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The first line lanquilld answers, or nullopt on timeout or a closed socket.
 std::optional<std::string> readLine(int fd) {
     std::string line;
@@ -89,6 +78,7 @@ std::optional<std::string> readLine(int fd) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN); // a lanquilld gone mid-write is a failed hand-in, not a kill
     if (argc == 6 && std::strcmp(argv[5], "&") == 0)
         --argc;
     if (argc != 5) {
@@ -136,7 +126,7 @@ int main(int argc, char** argv) {
                             {"address", address},
                             {"to", to ? protocol::oem::toUtf8Lossy(*to) : ""},
                             {"text", text}}}};
-    if (!sendAll(fd, request.dump() + "\n"))
+    if (!daemon::writeAll(fd, request.dump() + "\n"))
         return fail("lanquilld closed the session socket; " + file + " kept");
     const auto line = readLine(fd);
     ::close(fd);
