@@ -106,9 +106,15 @@ struct InertPlatform {
         }
     } messages;
 
+    struct Presence : platform::PresenceProber {
+        std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override {
+            return std::vector<bool>(addresses.size(), false);
+        }
+    } presence;
+
     desktop::Platform platform() {
-        return {&system,  &resolver, &neighbours, &socket,  &messenger, &commands,
-                &network, &tray,     &hotKeys,    &taskbar, &help,      &messages};
+        return {&system,   &resolver, &neighbours, &socket,  &messenger, &commands, &network,
+                &presence, &tray,     &hotKeys,    &taskbar, &help,      &messages};
     }
 };
 
