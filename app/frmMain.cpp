@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Autostart.h"
+#include "app/GroupPresence.h"
 #include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
@@ -125,6 +126,14 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+
+    if (platform_.presence != nullptr) {
+        presence_ = std::make_unique<GroupPresence>(*platform_.presence);
+        presenceTimer_.setInterval(GroupPresence::kInterval);
+        connect(&presenceTimer_, &QTimer::timeout, this, [this] { schedulePresenceCheck(); });
+        connect(fcOutlookBar1, &widgets::TfcOutlookBar::activePageChanged, this,
+                [this] { schedulePresenceCheck(); });
+    }
 }
 
 TMainForm::~TMainForm() {
@@ -491,6 +500,66 @@ void TMainForm::FormClose() {
     DeleteIconInSystemBar();
     platform_.hotKeys->release(HotKeyAtom);
     platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
+}
+
+// ---- presence in the group bar ---------------------------------------------------------------
+
+void TMainForm::schedulePresenceCheck() {
+    if (presence_ == nullptr || std::exchange(presenceCheckScheduled_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            presenceCheckScheduled_ = false;
+            desktop::runReported([this] { checkPresence(); });
+        },
+        Qt::QueuedConnection);
+}
+
+// Nothing goes out for a window nobody sees.
+void TMainForm::checkPresence() {
+    widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
+    if (!presenceWanted() || page == nullptr || closing_)
+        return;
+    const std::string group = toStd(page->button()->text());
+    widgets::TfcOutlookList* list = page->outlookList();
+    // Item 0 addresses the whole workgroup; a computer without a dotted address in the book
+    // shows no mark rather than costing a name lookup every round.
+    std::vector<std::optional<platform::Ipv4>> addresses(static_cast<std::size_t>(list->count()));
+    for (int index = 1; index < list->count(); ++index) {
+        std::string computerName, userName, ipAddress, memo;
+        if (contacts::GetComputerInfo(XMLDoc(), group, toStd(list->item(index)->text()),
+                                      computerName, userName, ipAddress, memo))
+            addresses[static_cast<std::size_t>(index)] = protocol::parseIpv4(ipAddress);
+    }
+    presence_->check(list, std::move(addresses));
+}
+
+void TMainForm::followPresenceVisibility() {
+    if (presence_ == nullptr)
+        return;
+    if (!presenceWanted()) {
+        presenceTimer_.stop();
+    } else if (!presenceTimer_.isActive()) {
+        presenceTimer_.start();
+        schedulePresenceCheck();
+    }
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    followPresenceVisibility();
+}
+
+void TMainForm::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    followPresenceVisibility();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        followPresenceVisibility();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

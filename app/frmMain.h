@@ -10,6 +10,7 @@
 #include "widgets/ImageList.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -31,6 +32,8 @@ class TfcOutlookListItem;
 } // namespace lanquill::widgets
 
 namespace lanquill::app {
+
+class GroupPresence;
 
 // The module-level values of the main window's module, alive for the whole run.
 struct MainModule {
@@ -120,6 +123,8 @@ public:
     void ReadUDPData();
 
     std::uint16_t hotKeyAtom() const { return HotKeyAtom; }
+    // The presence marks of the page on show; null without a prober.
+    GroupPresence* groupPresence() const { return presence_.get(); }
     bool logoRaised() const;
 
 Q_SIGNALS:
@@ -135,6 +140,9 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -146,6 +154,11 @@ private:
     void UDPPortListen();
     void FormClose();
     void restoreMainWindow();
+    bool presenceWanted() const { return isVisible() && !isMinimized(); }
+    // Checks the page on show once the current event is handled (the bar may be mid-rebuild).
+    void schedulePresenceCheck();
+    void checkPresence();
+    void followPresenceVisibility();
     QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption, int image,
                          const QKeySequence& shortcut);
 
@@ -154,6 +167,9 @@ private:
     std::uint16_t HotKeyAtom = 0;
     platform::Ipv4 PeerAddr{};
     bool closing_ = false;
+    std::unique_ptr<GroupPresence> presence_;
+    QTimer presenceTimer_;
+    bool presenceCheckScheduled_ = false;
 
     // F1 with any modifiers, wherever the focus is in the window.
     struct KeyPreview : QObject {

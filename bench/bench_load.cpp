@@ -3,6 +3,7 @@
 // parsing the same file alone. Goal: the load costs at most three times the bare parse.
 // Runs on Qt's offscreen platform; the platform layers are inert stand-ins.
 #include "BenchBook.h"
+#include "app/GroupPresence.h"
 #include "app/frmMain.h"
 #include "desktop/Desktop.h"
 #include "widgets/TfcOutlookBar.h"
@@ -19,6 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -106,9 +108,15 @@ struct InertPlatform {
         }
     } messages;
 
+    struct Presence : platform::PresenceProber {
+        std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override {
+            return std::vector<bool>(addresses.size(), false);
+        }
+    } presence;
+
     desktop::Platform platform() {
-        return {&system,  &resolver, &neighbours, &socket,  &messenger, &commands,
-                &network, &tray,     &hotKeys,    &taskbar, &help,      &messages};
+        return {&system,   &resolver, &neighbours, &socket,  &messenger, &commands, &network,
+                &presence, &tray,     &hotKeys,    &taskbar, &help,      &messages};
     }
 };
 
@@ -175,6 +183,55 @@ void BM_FirstLoadXMLFile(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstLoadXMLFile)->Unit(benchmark::kMillisecond);
+
+// One presence refresh of a 200-computer page, each with an address of its own: the datagrams
+// the refresh sends, counted at the prober (one query each, so 200 is the floor and the goal).
+void BM_PresenceRefresh200(benchmark::State& state) {
+    struct CountingPresence : platform::PresenceProber {
+        std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override {
+            datagrams += addresses.size();
+            return std::vector<bool>(addresses.size(), true);
+        }
+        std::atomic<std::size_t> datagrams = 0;
+    } counting;
+    constexpr int kPage = 200;
+    std::string book = "<Lanquill>\n  <group id=\"WG\">\n";
+    for (int c = 0; c < kPage; ++c) {
+        const std::string id = "PC" + std::to_string(c);
+        book += "    <computer id=\"" + id + "\"><ComputerName>" + id +
+                "</ComputerName><IpAddress>10.0." + std::to_string(c / 250) + "." +
+                std::to_string(c % 250 + 1) + "</IpAddress></computer>\n";
+    }
+    book += "  </group>\n</Lanquill>\n";
+    const std::string path = bookDir().scratch("presence.xml");
+    std::ofstream(path, std::ios::binary) << book;
+
+    InertPlatform inert;
+    desktop::Platform layers = inert.platform();
+    layers.presence = &counting;
+    std::size_t refreshes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        app::resetMainModule();
+        auto form = std::make_unique<app::TMainForm>(layers);
+        form->LoadXMLFile(path);
+        state.ResumeTiming();
+        bool finished = false;
+        QObject::connect(form->groupPresence(), &app::GroupPresence::roundFinished,
+                         [&finished] { finished = true; });
+        form->show(); // the page is shown: one refresh
+        while (!finished)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        state.PauseTiming();
+        ++refreshes;
+        form.reset();
+        QCoreApplication::sendPostedEvents();
+        state.ResumeTiming();
+    }
+    state.counters["datagrams"] =
+        static_cast<double>(counting.datagrams) / static_cast<double>(refreshes);
+}
+BENCHMARK(BM_PresenceRefresh200)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

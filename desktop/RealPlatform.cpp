@@ -12,6 +12,7 @@
 #include "platform/LocalSystem.h"
 #include "platform/NameService.h"
 #include "platform/NeighbourTable.h"
+#include "platform/PresenceProbe.h"
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
 
@@ -47,6 +48,7 @@ struct RealPlatform::Layers {
     platform::SmbMessenger messenger{resolver};
     platform::DetachedCommandRunner commands;
     platform::SmbNetworkEnumerator network;
+    platform::UdpPresenceProber presence;
 };
 
 RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
@@ -63,6 +65,7 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.messenger = &layers_->messenger;
     platform_.commands = &layers_->commands;
     platform_.network = &layers_->network;
+    platform_.presence = &layers_->presence;
 }
 
 RealPlatform::~RealPlatform() = default;

@@ -184,6 +184,16 @@ public:
     virtual std::uint32_t close(Handle handle) = 0;
 };
 
+// Which computers are up: one NetBIOS node-status query to each address, the answers collected
+// for a short while (about 1 s). It blocks for that while, so the desktop calls it off the GUI
+// thread; it never throws.
+class PresenceProber {
+public:
+    virtual ~PresenceProber() = default;
+    // Per address, in the same order: true when it answered.
+    virtual std::vector<bool> probe(const std::vector<Ipv4>& addresses) = 0;
+};
+
 // The operating-system and network layers handed down through the program. Pointers, never null
 // in a complete set.
 struct Platform {
@@ -194,6 +204,7 @@ struct Platform {
     Messenger* messenger = nullptr;
     CommandRunner* commands = nullptr;
     NetworkEnumerator* network = nullptr;
+    PresenceProber* presence = nullptr;
 };
 
 } // namespace lanquill::platform

@@ -438,6 +438,24 @@ bool TfcOutlookList::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+namespace {
+
+// A dot over the icon's lower right corner, ringed in white so it reads on any icon.
+void paintPresenceMark(QPainter& painter, const QRect& icon, Presence presence) {
+    constexpr int kDiameter = 9;
+    const QRect dot(icon.left() + icon.width() - kDiameter + 1,
+                    icon.top() + icon.height() - kDiameter + 1, kDiameter, kDiameter);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(presence == Presence::Online ? QColor(0x2e, 0xb8, 0x4b)
+                                                  : QColor(0x9a, 0x9a, 0x9a));
+    painter.drawEllipse(dot);
+    painter.restore();
+}
+
+} // namespace
+
 void TfcOutlookList::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), color_);
@@ -467,6 +485,9 @@ void TfcOutlookList::paintEvent(QPaintEvent* event) {
             if (!icon.isNull()) {
                 painter.drawPixmap(iconRect(index).topLeft() + shift, icon);
             }
+        }
+        if (entry->presence() != Presence::Unknown) {
+            paintPresenceMark(painter, iconRect(index).translated(shift), entry->presence());
         }
         Qt::Alignment alignment = entry->textAlignment() & Qt::AlignHorizontal_Mask;
         if (alignment == Qt::Alignment()) {

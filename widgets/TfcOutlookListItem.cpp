@@ -55,6 +55,13 @@ void TfcOutlookListItem::setTextAlignment(Qt::Alignment alignment) {
     }
 }
 
+void TfcOutlookListItem::setPresence(Presence presence) {
+    if (presence != presence_) {
+        presence_ = presence;
+        list_->itemChanged(this);
+    }
+}
+
 int TfcOutlookListItem::index() const {
     return list_->indexOf(this);
 }

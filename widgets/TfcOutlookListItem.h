@@ -10,6 +10,10 @@ namespace lanquill::widgets {
 
 class TfcOutlookList;
 
+// Whether the computer an item stands for answered its last presence check; Unknown shows no
+// mark (never checked, or no address to check).
+enum class Presence { Unknown, Online, Offline };
+
 class TfcOutlookListItem {
 public:
     // Largest glyph offset or separation accepted, in pixels.
@@ -28,6 +32,8 @@ public:
     void setSeparation(int pixels);                  // std::out_of_range outside 0..kMaxOffset
     Qt::Alignment textAlignment() const { return textAlignment_; }
     void setTextAlignment(Qt::Alignment alignment); // its horizontal part is used
+    Presence presence() const { return presence_; }
+    void setPresence(Presence presence); // a mark at the icon's lower right corner
 
     int index() const;
     bool isHot() const;
@@ -49,6 +55,7 @@ private:
     int glyphOffset_ = 0;
     int separation_ = 10;
     Qt::Alignment textAlignment_ = Qt::AlignHCenter;
+    Presence presence_ = Presence::Unknown;
 };
 
 } // namespace lanquill::widgets

@@ -144,6 +144,33 @@ void FakeMessageBoxes::show(QWidget*, const QString& text) {
     shown << text;
 }
 
+std::vector<bool> FakePresenceProber::probe(const std::vector<platform::Ipv4>& addresses) {
+    const std::lock_guard lock(mutex_);
+    rounds_.push_back(addresses);
+    std::vector<bool> answered;
+    for (const platform::Ipv4& address : addresses)
+        answered.push_back(online_.count(address) != 0);
+    return answered;
+}
+
+void FakePresenceProber::setOnline(std::set<platform::Ipv4> addresses) {
+    const std::lock_guard lock(mutex_);
+    online_ = std::move(addresses);
+}
+
+std::vector<std::vector<platform::Ipv4>> FakePresenceProber::rounds() const {
+    const std::lock_guard lock(mutex_);
+    return rounds_;
+}
+
+std::size_t FakePresenceProber::queriesSent() const {
+    const std::lock_guard lock(mutex_);
+    std::size_t sent = 0;
+    for (const auto& round : rounds_)
+        sent += round.size();
+    return sent;
+}
+
 FakePlatform::FakePlatform() {
     // A network without providers unless a test scripts one.
     network.script(FakeNetworkEnumerator::TopLevel, {});
@@ -154,6 +181,7 @@ FakePlatform::FakePlatform() {
     platform_.messenger = &messenger;
     platform_.commands = &commands;
     platform_.network = &network;
+    platform_.presence = &presence;
     platform_.tray = &tray;
     platform_.hotKeys = &hotKeys;
     platform_.taskbar = &taskbar;

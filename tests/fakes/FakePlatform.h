@@ -12,6 +12,8 @@
 
 #include <deque>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,21 @@ public:
     bool start(const platform::CommandLine& command) override;
     std::vector<platform::CommandLine> started;
     bool starts = true;
+};
+
+// Answers at once from `online`; called off the GUI thread, so guarded.
+class FakePresenceProber : public platform::PresenceProber {
+public:
+    std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override;
+    void setOnline(std::set<platform::Ipv4> addresses);
+    // The addresses of each round asked so far.
+    std::vector<std::vector<platform::Ipv4>> rounds() const;
+    std::size_t queriesSent() const; // over all rounds: one datagram per address
+
+private:
+    mutable std::mutex mutex_;
+    std::set<platform::Ipv4> online_;
+    std::vector<std::vector<platform::Ipv4>> rounds_;
 };
 
 class FakeTrayIcon : public desktop::TrayIcon {
@@ -230,6 +247,7 @@ public:
     FakeMessenger messenger;
     FakeCommandRunner commands;
     FakeNetworkEnumerator network;
+    FakePresenceProber presence;
     FakeTrayIcon tray{log};
     FakeHotKeys hotKeys{log};
     FakeTaskbarButton taskbar{log};
