@@ -28,6 +28,10 @@
 #include <QScopeGuard>
 #include <QScreen>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace lanquill::app {
 
 using desktop::reported;
@@ -61,6 +65,15 @@ std::string helpFilePath(const std::string& appDir) {
     const QString installed =
         QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lanquill/LANQUILL.CHM");
     return QFileInfo::exists(installed) ? toStd(QFileInfo(installed).canonicalFilePath()) : own;
+}
+
+void addGroupItem(widgets::TfcOutlookList& list, const QString& text, int image) {
+    widgets::TfcOutlookListItem* item = list.addItem();
+    item->setText(text);
+    item->setGlyphOffset(1);
+    item->setTextAlignment(Qt::AlignLeft);
+    item->setImageIndex(image);
+    item->setSeparation(5);
 }
 
 } // namespace
@@ -301,25 +314,26 @@ void TMainForm::LoadXMLFile(const std::string& path) {
         list->setItemHotTrackColor(HotTrackColor);
         list->setScrollInterval(20);
 
-        auto addItem = [list](const QString& text, int image) {
-            widgets::TfcOutlookListItem* item = list->addItem();
-            item->setText(text);
-            item->setGlyphOffset(1);
-            item->setTextAlignment(Qt::AlignLeft);
-            item->setImageIndex(image);
-            item->setSeparation(5);
-        };
-        addItem(QString::fromUtf8(GroupMessageCaption), 6);
         connect(
             list, &widgets::TfcOutlookList::itemClick, this,
             reported([this](widgets::TfcOutlookList* sender, widgets::TfcOutlookListItem* item) {
                 OutlookBarOutlookListItemClick(sender, item);
             }));
 
+        // Only the ids, and the items from them when the page is first shown or asked for: the
+        // book may change under the page before then (another program's edit read back in), so
+        // the fill keeps no node of it.
         const contacts::XmlNodeList computers = group.childNodes();
         const int computerCount = computers.length();
+        std::vector<std::string> ids;
+        ids.reserve(static_cast<std::size_t>(computerCount));
         for (int c = 0; c < computerCount; ++c)
-            addItem(fromStd(computers.item(c).getAttribute("id")), 0);
+            ids.push_back(computers.item(c).getAttribute("id"));
+        list->setItemSource([ids = std::move(ids)](widgets::TfcOutlookList& filled) {
+            addGroupItem(filled, QString::fromUtf8(GroupMessageCaption), 6);
+            for (const std::string& computer : ids)
+                addGroupItem(filled, fromStd(computer), 0);
+        });
     }
 }
 
@@ -354,6 +368,7 @@ void TMainForm::munDeleteGroupClick() {
     if (page == nullptr)
         return;
     widgets::TfcOutlookList* list = page->outlookList();
+    list->setItemSource(nullptr); // items not made yet need no making now
     for (int remaining = list->count(); remaining > 0; --remaining)
         list->item(0)->destroy();
     page->button()->setVisible(false);

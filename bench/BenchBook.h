@@ -1,5 +1,5 @@
-// The generated contact book the benchmarks load (500 workgroups of 20 computers, far beyond a
-// real LAN), and libxml2 parsing it alone as the yardstick for our loads.
+// The generated contact books the benchmarks load (by default 500 workgroups of 20 computers, far
+// beyond a real LAN), and libxml2 parsing one alone as the yardstick for our loads.
 #pragma once
 
 #include "contacts/BookGenerator.h"
@@ -12,8 +12,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace lanquill::bench {
 
@@ -23,13 +26,13 @@ inline constexpr int kComputers = 20;
 // A folder holding the generated book, removed at exit.
 class BookDir {
 public:
-    BookDir() {
+    explicit BookDir(int groups = kGroups, int computersPerGroup = kComputers) {
         char dir[] = "/tmp/lanquill-bench-book.XXXXXX";
         if (::mkdtemp(dir) == nullptr)
             std::abort();
         dir_ = dir;
         book_ = dir_ + "/config.xml";
-        std::ofstream(book_, std::ios::binary) << contacts::makeBook(kGroups, kComputers);
+        std::ofstream(book_, std::ios::binary) << contacts::makeBook(groups, computersPerGroup);
     }
     ~BookDir() { std::filesystem::remove_all(dir_); }
     BookDir(const BookDir&) = delete;
@@ -46,6 +49,15 @@ private:
 inline const BookDir& bookDir() {
     static const BookDir dir;
     return dir;
+}
+
+// A book of `groups` workgroups of `computersPerGroup` computers each, made once per run.
+inline const BookDir& bookDir(int groups, int computersPerGroup) {
+    static std::map<std::pair<int, int>, std::unique_ptr<BookDir>> dirs;
+    auto& dir = dirs[{groups, computersPerGroup}];
+    if (!dir)
+        dir = std::make_unique<BookDir>(groups, computersPerGroup);
+    return *dir;
 }
 
 // libxml2 alone parsing the book with the options our loader uses, and freeing it.

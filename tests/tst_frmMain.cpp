@@ -139,6 +139,27 @@ private Q_SLOTS:
         QCOMPARE(bar->activePageEntry(), bar->page(0));
     }
 
+    // Pages behind the first make their items when first shown; a reload before then hands the
+    // same pages out again, which must show the new book's computers only.
+    void laterPagesShowTheBookOfTheLastLoad() {
+        start(R"(<Lanquill><group id="A"><computer id="PC01"/></group>
+                 <group id="B"><computer id="OLD1"/><computer id="OLD2"/></group></Lanquill>)");
+        widgets::TfcOutlookBar* bar = form_->fcOutlookBar1;
+        widgets::TfcOutlookList* later = bar->page(1)->outlookList();
+        testsupport::writeBytes(configPath().toStdString(),
+                                R"(<Lanquill><group id="A"/><group id="B"><computer id="NEW1"/>
+                                   </group><group id="C"><computer id="NEW2"/></group></Lanquill>)");
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QCOMPARE(bar->page(1)->outlookList(), later);
+        bar->ensureLaidOut();
+        QTest::mouseClick(bar->page(1)->button(), Qt::LeftButton);
+        QVERIFY(later->isVisible());
+        QCOMPARE(captions(later),
+                 QStringList({QStringLiteral("群体消息"), QStringLiteral("NEW1")}));
+        QCOMPARE(captions(bar->page(2)->outlookList()),
+                 QStringList({QStringLiteral("群体消息"), QStringLiteral("NEW2")}));
+    }
+
     void unreadableBookIsReportedAndKept() {
         const QByteArray broken = "<Lanquill><group id=\"A\">";
         start(broken);

@@ -89,6 +89,8 @@ private Q_SLOTS:
     void hidingActiveButtonKeepsPageAndList();
     void clearingPages();
     void clearedPagesComeBackAsNew();
+    void itemSourceFillsOnceWhenFirstNeeded_data();
+    void itemSourceFillsOnceWhenFirstNeeded();
     void scrollButtonsAppearAndRepeatWhileHeld();
     void glyphLeftLayoutAndPainting();
     void badSettingsAreRefused();
@@ -568,6 +570,64 @@ void TestOutlookBar::clearedPagesComeBackAsNew() {
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(bar_->activePageEntry(), workgroup);
     QCOMPARE(oldButtonClicks, 0);
+}
+
+void TestOutlookBar::itemSourceFillsOnceWhenFirstNeeded_data() {
+    QTest::addColumn<QString>("need");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList filled{QStringLiteral("群体消息"), QStringLiteral("PC1"),
+                             QStringLiteral("PC2")};
+    QTest::newRow("page shown") << "shown" << filled;
+    QTest::newRow("count asked") << "count" << filled;
+    QTest::newRow("item asked") << "item" << filled;
+    QTest::newRow("item added") << "add" << filled + QStringList{QStringLiteral("LATE")};
+    QTest::newRow("cleared and handed out again first") << "reuse" << QStringList{};
+}
+
+// A page behind the active one makes its items only when they are first needed, and once.
+void TestOutlookBar::itemSourceFillsOnceWhenFirstNeeded() {
+    QFETCH(QString, need);
+    QFETCH(QStringList, expected);
+    addGroup("WORKGROUP", 1);
+    TfcOutlookPage* later = bar_->addPage();
+    TfcOutlookList* list = later->outlookList();
+    int fills = 0;
+    list->setItemSource([&fills](TfcOutlookList& target) {
+        ++fills;
+        for (const char* text : {"群体消息", "PC1", "PC2"})
+            target.addItem()->setText(QString::fromUtf8(text));
+    });
+    showBar(QSize(123, 300));
+    QCOMPARE(fills, 0);
+
+    QSignalSpy clicks(list, &TfcOutlookList::itemClick);
+    if (need == "shown") {
+        QTest::mouseClick(later->button(), Qt::LeftButton);
+        QCOMPARE(fills, 1);
+        QTest::mouseClick(list, Qt::LeftButton, {}, centreOf(list, 1));
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.at(0).at(1).value<TfcOutlookListItem*>()->text(), QStringLiteral("PC1"));
+    } else if (need == "count") {
+        QCOMPARE(list->count(), 3);
+    } else if (need == "item") {
+        QCOMPARE(list->item(2)->text(), QStringLiteral("PC2"));
+    } else if (need == "add") {
+        list->addItem()->setText(QStringLiteral("LATE"));
+    } else {
+        bar_->clearPages();
+        bar_->addPage();
+        QCOMPARE(bar_->addPage(), later);
+    }
+
+    QStringList shown;
+    for (int index = 0; index < list->count(); ++index)
+        shown << list->item(index)->text();
+    QCOMPARE(shown, expected);
+    bar_->setActivePage(later);
+    bar_->ensureLaidOut();
+    QVERIFY(list->isVisible());
+    QCOMPARE(list->count(), expected.size());
+    QCOMPARE(fills, need == "reuse" ? 0 : 1);
 }
 
 void TestOutlookBar::scrollButtonsAppearAndRepeatWhileHeld() {

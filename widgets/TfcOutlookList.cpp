@@ -63,6 +63,7 @@ TfcOutlookList::~TfcOutlookList() {
 
 void TfcOutlookList::resetForReuse(const QObject* keepItemsUntil) {
     stopScrolling();
+    pendingFill_ = nullptr;
     hotItem_ = nullptr;
     pressedItem_ = nullptr;
     if (!items_.empty()) {
@@ -145,7 +146,26 @@ void TfcOutlookList::setScrollInterval(int milliseconds) {
     }
 }
 
+void TfcOutlookList::setItemSource(std::function<void(TfcOutlookList&)> fill) {
+    pendingFill_ = std::move(fill);
+}
+
+void TfcOutlookList::fillPending() const {
+    if (!pendingFill_)
+        return;
+    // Taken first: the fill adds items, and asks for them, through this same list.
+    const auto fill = std::exchange(pendingFill_, nullptr);
+    // Lists are never made const; the items are their content, made late.
+    fill(const_cast<TfcOutlookList&>(*this));
+}
+
+int TfcOutlookList::count() const {
+    fillPending();
+    return static_cast<int>(items_.size());
+}
+
 TfcOutlookListItem* TfcOutlookList::addItem() {
+    fillPending();
     items_.push_back(new TfcOutlookListItem(this));
     itemsChanged();
     return items_.back();
@@ -392,7 +412,9 @@ void TfcOutlookList::syncHotItemWithPointer() {
 }
 
 void TfcOutlookList::updateItem(const TfcOutlookListItem* entry) {
-    if (entry) {
+    // A hidden list repaints whole when shown; finding the item would cost a list being filled
+    // the square of its length.
+    if (entry && isVisible()) {
         update(itemRect(indexOf(entry)));
     }
 }
@@ -557,6 +579,7 @@ void TfcOutlookList::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TfcOutlookList::showEvent(QShowEvent* event) {
+    fillPending();
     QWidget::showEvent(event);
     updateScrollButtons();
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QAbstractButton;
@@ -54,8 +55,13 @@ public:
     void setScrollInterval(int milliseconds); // std::out_of_range unless 1..10000
     int scrollInterval() const { return scrollInterval_; }
 
+    // Items made when the list is first shown or its items are first asked for (count, item,
+    // addItem): a book of a thousand workgroups has one page on show. `fill` adds them with
+    // addItem; it replaces a fill that has not run yet.
+    void setItemSource(std::function<void(TfcOutlookList&)> fill);
+
     TfcOutlookListItem* addItem();
-    int count() const { return static_cast<int>(items_.size()); }
+    int count() const;
     TfcOutlookListItem* item(int index) const; // nullptr when out of range
     TfcOutlookListItem* hotItem() const { return hotItem_; }
     TfcOutlookListItem* pressedItem() const { return pressedItem_; }
@@ -99,6 +105,7 @@ private:
     // list at once but are deleted only when `keepItemsUntil` is: a command may still hold one.
     void resetForReuse(const QObject* keepItemsUntil);
     void deleteRetiredItems();
+    void fillPending() const;
     int indexOf(const TfcOutlookListItem* item) const;
     void itemChanged(const TfcOutlookListItem* item);
     void removeItem(TfcOutlookListItem* item);
@@ -130,6 +137,7 @@ private:
     int scrollInterval_ = kDefaultScrollInterval;
     PopupMenuBinding* menuBinding_;
 
+    mutable std::function<void(TfcOutlookList&)> pendingFill_;
     std::vector<TfcOutlookListItem*> items_;        // owned
     std::vector<TfcOutlookListItem*> retiredItems_; // owned, out of the list
     TfcOutlookListItem* hotItem_ = nullptr;
