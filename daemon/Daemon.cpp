@@ -653,8 +653,6 @@ struct Daemon::Impl {
 
     // One session packet; false when the connection is to end.
     bool onFrame(Connection& connection, const Bytes& frame) {
-        constexpr std::uint8_t SessionMessage = 0x00;
-        constexpr std::uint8_t KeepAlive = 0x85;
         if (!connection.sessionOpen) {
             const auto request = smb::parseSessionRequest(frame);
             if (!request)
@@ -674,9 +672,9 @@ struct Daemon::Impl {
             queue(connection, smb::positiveSessionResponse());
             return true;
         }
-        if (frame[0] == KeepAlive)
+        if (frame[0] == smb::SessionKeepAlive)
             return true;
-        if (frame[0] != SessionMessage)
+        if (frame[0] != smb::SessionMessageType)
             return false;
         const std::span<const std::uint8_t> request(frame.begin() + 4, frame.end());
         const auto packet = smb::parsePacket(request);
