@@ -1,6 +1,7 @@
 // Desktop notifications over a real session bus: the Notify call a notification server receives
 // (application, icon, category, actions, the body escaped exactly when the server reads markup),
 // the default action reaching back, and a bus without a notification server.
+#include "DBusTestBus.h"
 #include "desktop/DBusNotifications.h"
 
 #include <QDBusConnection>
@@ -40,13 +41,8 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("needs a session bus: run under dbus-run-session");
-        QProcess probe;
-        probe.start(QStringLiteral(LANQUILL_PYTHON),
-                    {QStringLiteral("-c"), QStringLiteral("import dbus, gi")});
-        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
-            QSKIP("needs python3-dbus and python3-gi: scripts/deps.sh --test");
+        if (const QString why = lanquill::testsupport::dbusTestsCannotRun(); !why.isEmpty())
+            QSKIP(qPrintable(why));
     }
 
     void notifyCall_data() {

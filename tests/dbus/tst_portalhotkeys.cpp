@@ -1,6 +1,7 @@
 // The global hot key through the desktop portal, over a real session bus against a fake portal:
 // the portal is found only while it runs, Ctrl+Shift+Z is bound under the window's name for
 // it, and the portal's activation restores the minimised main window.
+#include "DBusTestBus.h"
 #include "desktop/PortalHotKeys.h"
 #include "support/MainFormFixture.h"
 
@@ -19,13 +20,8 @@ class tst_portalhotkeys : public lanquill::fakes::MainFormFixture {
 
 private Q_SLOTS:
     void initTestCase() {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("needs a session bus: run under dbus-run-session");
-        QProcess probe;
-        probe.start(QStringLiteral(LANQUILL_PYTHON),
-                    {QStringLiteral("-c"), QStringLiteral("import dbus, gi")});
-        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
-            QSKIP("needs python3-dbus and python3-gi: scripts/deps.sh --test");
+        if (const QString why = lanquill::testsupport::dbusTestsCannotRun(); !why.isEmpty())
+            QSKIP(qPrintable(why));
     }
     void init() { resetFixture(); }
     void cleanup() { tearDownFixture(); }

@@ -209,3 +209,16 @@ lq_teardown() {
         fi
     fi
 }
+
+# The start every lanquilld scenario shares: root and namespaces (else SKIP), python3 for the
+# session client, the namespace pair with its teardown, lanquilld's folders under the run's own
+# folder, and the name it answers to (HOST).
+lq_daemon_setup() {
+    lq_require_root_netns || exit 77
+    command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
+    trap lq_teardown EXIT
+    trap 'exit 130' INT TERM
+    lq_setup
+    HOST=LQHOST
+    export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+}

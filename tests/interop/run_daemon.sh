@@ -9,13 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/harness.sh"
 daemon=$1
 net=$2
-lq_require_root_netns || exit 77
-command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
-trap lq_teardown EXIT
-trap 'exit 130' INT TERM
-lq_setup
-HOST=LQHOST
-export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+lq_daemon_setup
 user=$(id -un | tr a-z A-Z)
 start_daemon() {
     lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$LQ_TMP/lanquilld.log" \

@@ -9,13 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/harness.sh"
 daemon=$1
 net=$2
-lq_require_root_netns || exit 77
-command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
-trap lq_teardown EXIT
-trap 'exit 130' INT TERM
-lq_setup
-HOST=LQHOST
-export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+lq_daemon_setup
 log=$LQ_TMP/lanquilld.log
 peer_conf=$LQ_TMP/peer-client.conf
 lq_write_conf "$LQ_TMP/peerclient" "$LQ_PEER_ADDR" "$LQ_PEER_NAME" >"$peer_conf"

@@ -11,13 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 daemon=$1
 net=$2
 deliver=$3
-lq_require_root_netns || exit 77
-command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
-trap lq_teardown EXIT
-trap 'exit 130' INT TERM
-lq_setup
-HOST=LQHOST
-export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
+lq_daemon_setup
 export LANQUILL_SESSION_SOCKET=$RUNTIME_DIRECTORY/session.sock # smbd's children inherit it
 # smbd runs the message command as nobody: it must reach the built lanquill-deliver.
 install -m 755 "$deliver" "$LQ_TMP/lanquill-deliver"
