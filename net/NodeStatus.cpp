@@ -44,13 +44,12 @@ std::string displayName(const std::string& wire) {
 // first unique <00> and its <20>), its workgroup's (every group name, and the unique <1B>/<1D>
 // of a master browser) and the master browser mark.
 std::vector<std::string> namesOfNoUser(const netbios::NodeStatus& status) {
-    constexpr std::uint8_t DomainMasterBrowser = 0x1B;
-    constexpr std::uint8_t MasterBrowser = 0x1D;
     std::vector<std::string> names = {"__MSBROWSE__"};
     bool computerSeen = false;
     for (const auto& entry : status.names) {
         bool machines = entry.group || entry.suffix == netbios::FileServer ||
-                        entry.suffix == MasterBrowser || entry.suffix == DomainMasterBrowser;
+                        entry.suffix == netbios::MasterBrowser ||
+                        entry.suffix == netbios::DomainMasterBrowser;
         if (!entry.group && entry.suffix == netbios::Workstation && !computerSeen) {
             computerSeen = true;
             machines = true;

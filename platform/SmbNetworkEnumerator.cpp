@@ -71,16 +71,11 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
         listing.entries.back().comment = "Workgroups of the local network";
     } else if (container->displayType == netenum::DisplayNetwork) {
         std::vector<std::string> groups;
-        if (browseWorkgroups(groups))
-            std::erase_if(groups,
-                          [](const std::string& name) { return !isValidNetBiosName(name); });
+        if (auto browsed = browseOrSweep(browseWorkgroups()))
+            groups = std::move(*browsed);
         else
-            groups.clear();
-        if (groups.empty()) {
-            groups.clear();
-            for (const auto& [group, members] : sweptNeighbourhood())
+            for (const auto& [group, members] : swept_.workgroups)
                 groups.push_back(group);
-        }
         for (auto& group : groups)
             listing.entries.push_back(entry(netenum::DisplayDomain, std::move(group)));
     } else if (container->displayType == netenum::DisplayServer ||
@@ -89,14 +84,10 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
         if (!isValidNetBiosName(group))
             return netenum::BadNetName;
         std::vector<std::string> computers;
-        if (browseComputers(group, computers))
-            std::erase_if(computers,
-                          [](const std::string& name) { return !isValidNetBiosName(name); });
-        else
-            computers.clear();
-        if (computers.empty()) {
-            computers.clear();
-            const Neighbourhood& swept = sweptNeighbourhood();
+        if (auto browsed = browseOrSweep(browseComputers(group))) {
+            computers = std::move(*browsed);
+        } else {
+            const auto& swept = swept_.workgroups;
             const auto found = std::find_if(swept.begin(), swept.end(), [&](const auto& g) {
                 return equalIgnoringAsciiCase(g.first, group);
             });
@@ -114,6 +105,25 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
     return netenum::NoError;
 }
 
+std::optional<std::vector<std::string>>
+SmbNetworkEnumerator::browseOrSweep(const std::shared_ptr<BrowseListing>& browse) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    if (!sweptAt_ || start - *sweptAt_ > SweepLifetime) {
+        // A sweep cut short by the browse list is not kept: it has not asked everybody.
+        if (auto found = sweep([&browse] { return browse->hasNames(); })) {
+            swept_ = std::move(*found);
+            sweptAt_ = Clock::now();
+        }
+    }
+    const auto deadline =
+        start +
+        (swept_.masterBrowserAnswered ? std::chrono::milliseconds(browseDeadline_) : BrowseGrace);
+    auto browsed = browse->waitUntil(deadline);
+    if (browsed && !browsed->empty())
+        return browsed;
+    return std::nullopt;
+}
 std::uint32_t SmbNetworkEnumerator::read(Handle handle, std::vector<NetResource>& entries) {
     const std::lock_guard lock(mutex_);
     const auto it = open_.find(handle);
@@ -134,14 +144,11 @@ std::uint32_t SmbNetworkEnumerator::close(Handle handle) {
     return open_.erase(handle) == 1 ? netenum::NoError : netenum::InvalidHandle;
 }
 
-bool SmbNetworkEnumerator::browseWorkgroups(std::vector<std::string>& names) {
-    return listDirectory("smb://", SMBC_WORKGROUP, names);
+std::shared_ptr<BrowseListing> SmbNetworkEnumerator::browseWorkgroups() {
+    return listDirectory("smb://", SMBC_WORKGROUP);
 }
 
-bool SmbNetworkEnumerator::browseComputers(const std::string& workgroup,
-                                           std::vector<std::string>& names) {
-    if (!isValidNetBiosName(workgroup))
-        return false;
+std::shared_ptr<BrowseListing> SmbNetworkEnumerator::browseComputers(const std::string& workgroup) {
     // Escaped whole: '@', '%', '#' and ';' are part of what a workgroup may be called, and mean
     // something else in an smb:// address.
     std::string url = "smb://";
@@ -156,27 +163,45 @@ bool SmbNetworkEnumerator::browseComputers(const std::string& workgroup,
             url += Hex[u & 0x0F];
         }
     }
-    return listDirectory(url, SMBC_SERVER, names);
+    return listDirectory(url, SMBC_SERVER);
 }
 
-Neighbourhood SmbNetworkEnumerator::sweep() {
+std::optional<Neighbourhood> SmbNetworkEnumerator::sweep(const std::function<bool()>& stop) {
     std::vector<Ipv4> targets;
     for (const Subnet& subnet : onLinkSubnets()) {
         const auto more = sweepTargets(subnet);
         targets.insert(targets.end(), more.begin(), more.end());
     }
-    return sweepNodeStatus(targets);
+    SweepOptions options;
+    options.stop = stop;
+    return sweepNodeStatus(targets, options);
 }
 
-const Neighbourhood& SmbNetworkEnumerator::sweptNeighbourhood() {
-    // One sweep serves the listings of a while (a dialog lists the workgroups, then a workgroup's
-    // computers); after that the network is swept afresh, as computers come and go.
-    const auto now = std::chrono::steady_clock::now();
-    if (!swept_ || now - sweptAt_ > SweepLifetime) {
-        swept_ = sweep();
-        sweptAt_ = std::chrono::steady_clock::now();
-    }
-    return *swept_;
+void BrowseListing::finish(bool ok, std::vector<std::string> names) {
+    std::erase_if(names, [](const std::string& name) {
+        return !SmbNetworkEnumerator::isValidNetBiosName(name);
+    });
+    const std::lock_guard lock(mutex_);
+    if (done_)
+        return;
+    done_ = true;
+    ok_ = ok;
+    if (ok)
+        names_ = std::move(names);
+    finished_.notify_all();
+}
+
+bool BrowseListing::hasNames() const {
+    const std::lock_guard lock(mutex_);
+    return !names_.empty();
+}
+
+std::optional<std::vector<std::string>>
+BrowseListing::waitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    if (!finished_.wait_until(lock, deadline, [this] { return done_; }) || !ok_)
+        return std::nullopt;
+    return names_;
 }
 
 namespace {
@@ -206,63 +231,44 @@ SMBCCTX* newBrowseContext(const SmbClientLibrary& smbc) {
     return ctx;
 }
 
-// The outcome of one listing, shared by the thread that reads it and the caller waiting for it;
-// whichever leaves last frees it.
-struct DirectoryListing {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    bool ok = false;
-    std::vector<std::string> names;
-};
-
-void readDirectory(const SmbClientLibrary& smbc, const std::string& url, unsigned wantedType,
-                   DirectoryListing& result) {
+void readDirectory(const std::string& url, unsigned wantedType, BrowseListing& result) {
+    // libsmbclient keeps process-wide state (its talloc stack frames among it): two listings
+    // at once, even in contexts of their own, corrupt it and crash. Listings take turns; one
+    // that waits here past its caller's patience is simply not used.
+    static std::mutex libraryInUse;
+    const std::lock_guard turn(libraryInUse);
     std::vector<std::string> names;
     bool ok = false;
-    if (SMBCCTX* ctx = newBrowseContext(smbc)) {
-        if (SMBCFILE* dir = smbc.getFunctionOpendir(ctx)(ctx, url.c_str())) {
-            const auto readdir = smbc.getFunctionReaddir(ctx);
-            while (const smbc_dirent* d = readdir(ctx, dir)) {
-                if (d->smbc_type != wantedType)
-                    continue;
-                std::string name(d->name, strnlen(d->name, d->namelen));
-                if (!name.empty() && SmbNetworkEnumerator::isValidNetBiosName(name))
-                    names.push_back(std::move(name));
-            }
-            smbc.getFunctionClosedir(ctx)(ctx, dir);
+    const SmbClientLibrary* smbc = SmbClientLibrary::get();
+    if (SMBCCTX* ctx = smbc != nullptr ? newBrowseContext(*smbc) : nullptr) {
+        if (SMBCFILE* dir = smbc->getFunctionOpendir(ctx)(ctx, url.c_str())) {
+            const auto readdir = smbc->getFunctionReaddir(ctx);
+            while (const smbc_dirent* d = readdir(ctx, dir))
+                if (d->smbc_type == wantedType)
+                    names.emplace_back(d->name, strnlen(d->name, d->namelen));
+            smbc->getFunctionClosedir(ctx)(ctx, dir);
             ok = true;
         }
-        smbc.free_context(ctx, 1);
+        smbc->free_context(ctx, 1);
     }
-    const std::lock_guard lock(result.mutex);
-    result.names = std::move(names);
-    result.ok = ok;
-    result.done = true;
-    result.finished.notify_one();
+    result.finish(ok, std::move(names));
 }
 
 } // namespace
 
-bool SmbNetworkEnumerator::listDirectory(const std::string& url, unsigned wantedType,
-                                         std::vector<std::string>& names) {
-    const SmbClientLibrary* smbc = SmbClientLibrary::get();
-    if (smbc == nullptr)
-        return false;
-    auto listing = std::make_shared<DirectoryListing>();
+std::shared_ptr<BrowseListing> SmbNetworkEnumerator::listDirectory(const std::string& url,
+                                                                   unsigned wantedType) {
+    auto listing = std::make_shared<BrowseListing>();
+    // The thread holds its own share: a listing given up goes on alone and frees it at the end.
+    // Loading libsmbclient is part of its work, so that the sweep beside it starts at once.
     try {
-        std::thread([smbc, url, wantedType, listing] {
-            readDirectory(*smbc, url, wantedType, *listing);
+        std::thread([url, wantedType, listing] {
+            readDirectory(url, wantedType, *listing);
         }).detach();
     } catch (const std::system_error&) {
-        return false; // no thread to be had: as if no browse service answered
+        listing->finish(false, {}); // no thread to be had: as if no browse service answered
     }
-    std::unique_lock lock(listing->mutex);
-    if (!listing->finished.wait_for(lock, BrowseDeadline, [&] { return listing->done; }))
-        return false; // the thread finishes on its own; its result is dropped
-    if (listing->ok)
-        names.insert(names.end(), listing->names.begin(), listing->names.end());
-    return listing->ok;
+    return listing;
 }
 
 } // namespace lanquill::platform

@@ -1,13 +1,16 @@
 // Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource on Linux: the
-// SMB1 browse list through libsmbclient, and a node-status sweep of the on-link subnets where
-// no browse service answers (most LANs today).
+// SMB1 browse list through libsmbclient, and beside it a node-status sweep of the on-link
+// subnets, whose findings stand where no browse service answers (most LANs today).
 #pragma once
 
 #include "platform/Platform.h"
 #include "platform/SubnetSweep.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,16 +18,40 @@
 
 namespace lanquill::platform {
 
+// A browse list on its way: the thread reading it finishes it once, the listing that asked
+// waits for it as long as it cares to.
+class BrowseListing {
+public:
+    // `ok` false: the browse failed. Names that cannot name a computer or workgroup are dropped.
+    void finish(bool ok, std::vector<std::string> names);
+    // A list with at least one name has come.
+    bool hasNames() const;
+    // The list once it has come, waiting until `deadline` at most; nullopt when the browse failed
+    // or is still on its way.
+    std::optional<std::vector<std::string>>
+    waitUntil(std::chrono::steady_clock::time_point deadline);
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    bool ok_ = false;
+    std::vector<std::string> names_;
+};
+
 class SmbNetworkEnumerator : public NetworkEnumerator {
 public:
     // The one provider at the top level.
     static constexpr const char* ProviderName = "Lanquill Network";
 
-    // How long one browse-list request may take, whatever the peer does. libsmbclient bounds
-    // each round trip, not a whole listing: a peer that accepts and then answers slowly (or
-    // never) would hold an opendir for minutes. The rest of the 5 s a listing may take is left
-    // for the node-status sweep that stands in when browsing fails.
+    // How long a browse list may take to come when a master browser answered the sweep, whatever
+    // the peer does. libsmbclient bounds each round trip, not a whole listing: a peer that
+    // accepts and then answers slowly (or never) would hold an opendir for minutes.
     static constexpr std::chrono::milliseconds BrowseDeadline{3500};
+    // How long the browse list is waited for when no master browser answered the sweep: a
+    // master beyond the swept subnets (known to a WINS server) answers in this time, a LAN
+    // without one would keep libsmbclient broadcasting in vain for about 0.75 s.
+    static constexpr std::chrono::milliseconds BrowseGrace{300};
 
     SmbNetworkEnumerator() = default;
     SmbNetworkEnumerator(const SmbNetworkEnumerator&) = delete;
@@ -32,6 +59,8 @@ public:
 
     // Lists the whole container at open (callers on several threads take turns); BadNetName for a
     // container that names nothing known (an unknown workgroup, a name that cannot be one).
+    // The browse list and the node-status sweep run side by side: the browse list is used when it
+    // has names, the sweep's findings otherwise.
     std::uint32_t open(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
                        const NetResource* container, Handle& handle) override;
     // All entries in one batch, then NoMoreItems; InvalidHandle for a handle not open.
@@ -44,11 +73,13 @@ public:
     static bool isValidNetBiosName(const std::string& name);
 
 protected:
-    // The sources, overridable so that tests can script them. Each gives names in UTF-8 and
-    // false when the source failed; empty lists are no failure.
-    virtual bool browseWorkgroups(std::vector<std::string>& names);
-    virtual bool browseComputers(const std::string& workgroup, std::vector<std::string>& names);
-    virtual Neighbourhood sweep();
+    // The sources, overridable so that tests can script them. The browse lists start reading
+    // and return at once; the sweep runs on the caller's thread until done or until `stop`.
+    virtual std::shared_ptr<BrowseListing> browseWorkgroups();
+    virtual std::shared_ptr<BrowseListing> browseComputers(const std::string& workgroup);
+    virtual std::optional<Neighbourhood> sweep(const std::function<bool()>& stop);
+
+    std::chrono::milliseconds browseDeadline_ = BrowseDeadline;
 
 private:
     struct Listing {
@@ -56,17 +87,22 @@ private:
         bool delivered = false;
     };
 
-    const Neighbourhood& sweptNeighbourhood();
-    static bool listDirectory(const std::string& url, unsigned wantedType,
-                              std::vector<std::string>& names);
+    // The browse list of `browse` when it brings names, nullopt when the sweep's findings
+    // (then in swept_) stand instead.
+    std::optional<std::vector<std::string>>
+    browseOrSweep(const std::shared_ptr<BrowseListing>& browse);
+    static std::shared_ptr<BrowseListing> listDirectory(const std::string& url,
+                                                        unsigned wantedType);
 
     std::mutex mutex_;
 
     std::map<Handle, Listing> open_;
     Handle nextHandle_ = 1;
+    // One sweep serves the listings of a while (a dialog lists the workgroups, then a
+    // workgroup's computers); after that the network is swept afresh, as computers come and go.
     static constexpr std::chrono::seconds SweepLifetime{30};
-    std::optional<Neighbourhood> swept_;
-    std::chrono::steady_clock::time_point sweptAt_;
+    Neighbourhood swept_;
+    std::optional<std::chrono::steady_clock::time_point> sweptAt_;
 };
 
 } // namespace lanquill::platform

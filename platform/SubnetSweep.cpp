@@ -39,29 +39,40 @@ void takeAnswer(std::span<const std::uint8_t> packet, std::uint16_t id, Neighbou
     const std::string computer = netbios::firstUniqueName(*status, {netbios::Workstation});
     std::string group;
     for (const auto& entry : status->names) {
-        if (entry.group && entry.suffix == netbios::Workstation && !entry.name.empty()) {
+        if (entry.group && entry.suffix == netbios::Workstation && !entry.name.empty() &&
+            group.empty())
             group = entry.name;
-            break;
-        }
+        if (!entry.group && (entry.suffix == netbios::MasterBrowser ||
+                             entry.suffix == netbios::DomainMasterBrowser))
+            found.masterBrowserAnswered = true;
     }
     if (computer.empty() || group.empty())
         return;
-    found[oem::toUtf8Lossy(group)].insert(oem::toUtf8Lossy(computer));
+    found.workgroups[oem::toUtf8Lossy(group)].insert(oem::toUtf8Lossy(computer));
 }
 
-// Reads what comes to any of `sockets` until `until`.
-void listen(std::span<UdpSocket> sockets, UdpSocket::Clock::time_point until,
-            const std::set<std::uint32_t>& asked, std::uint16_t id, Neighbourhood& found) {
+// Reads what comes to any of `sockets` until `until`; false when `stop` ended it first.
+bool listen(std::span<UdpSocket> sockets, UdpSocket::Clock::time_point until,
+            const std::set<std::uint32_t>& asked, std::uint16_t id,
+            const std::function<bool()>& stop, Neighbourhood& found) {
+    // How long an answer that makes the sweep needless may wait to be noticed.
+    constexpr auto StopCheck = std::chrono::milliseconds(10);
     // Larger than any node-status reply with a full name table.
     std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
-    do {
+    for (;;) {
         for (UdpSocket& socket : sockets)
             while (auto received = socket.receiveNow(buffer)) {
                 if (asked.contains(toHost(received->from)))
                     takeAnswer(std::span<const std::uint8_t>(buffer).first(received->length), id,
                                found);
             }
-    } while (UdpSocket::waitAnyReadable(sockets, until));
+        if (stop && stop())
+            return false;
+        const auto now = UdpSocket::Clock::now();
+        if (now >= until)
+            return true;
+        UdpSocket::waitAnyReadable(sockets, stop ? std::min(until, now + StopCheck) : until);
+    }
 }
 
 } // namespace
@@ -99,7 +110,8 @@ std::vector<Ipv4> sweepTargets(const Subnet& subnet) {
     return targets;
 }
 
-Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptions& options) {
+std::optional<Neighbourhood> sweepNodeStatus(const std::vector<Ipv4>& targets,
+                                             const SweepOptions& options) {
     Neighbourhood found;
     if (targets.empty())
         return found;
@@ -130,9 +142,11 @@ Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptio
         all[sent / TargetsPerSocket].sendTo(target, options.port, request);
         // The pause between sends doubles as time to read what has come already.
         ++sent;
-        listen(all, start + options.pace * sent, asked, id, found);
+        if (!listen(all, start + options.pace * sent, asked, id, options.stop, found))
+            return std::nullopt;
     }
-    listen(all, UdpSocket::Clock::now() + options.collect, asked, id, found);
+    if (!listen(all, UdpSocket::Clock::now() + options.collect, asked, id, options.stop, found))
+        return std::nullopt;
     return found;
 }
 } // namespace lanquill::platform

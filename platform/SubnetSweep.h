@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,17 +38,27 @@ struct SweepOptions {
     std::uint16_t port = 137;               // the name service port
     std::chrono::microseconds pace{1000};   // between two sends
     std::chrono::milliseconds collect{300}; // listening after the last send
+    // Asked between sends and every few milliseconds while listening; true ends the sweep at
+    // once (a browse list that came meanwhile makes the rest of it needless).
+    std::function<bool()> stop;
 };
 
-// Workgroup name -> the computers that answered with it. Names are UTF-8; the case is the one
-// the computers reported.
-using Neighbourhood = std::map<std::string, std::set<std::string>>;
+struct Neighbourhood {
+    // Workgroup name -> the computers that answered with it. Names are UTF-8; the case is the
+    // one the computers reported.
+    std::map<std::string, std::set<std::string>> workgroups;
+    // Some computer that answered is a master browser (it holds a <1D> or <1B> name): a browse
+    // list exists, however long it takes to come.
+    bool masterBrowserAnswered = false;
+};
 
 // Sends one node-status request to each target from ephemeral UDP sockets, paced, and
 // collects the answers until `collect` after the last send. An answer counts only when it
 // comes from a target, carries our transaction id and parses within its bytes; each gives its
 // first unique <00> name (the computer) and its first group <00> name (the workgroup).
-// Never throws; a socket that cannot be made gives an empty result.
-Neighbourhood sweepNodeStatus(const std::vector<Ipv4>& targets, const SweepOptions& options = {});
+// Nullopt when `options.stop` ended the sweep. Never throws; a socket that cannot be made gives
+// an empty result.
+std::optional<Neighbourhood> sweepNodeStatus(const std::vector<Ipv4>& targets,
+                                             const SweepOptions& options = {});
 
 } // namespace lanquill::platform

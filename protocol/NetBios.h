@@ -28,6 +28,8 @@ constexpr std::size_t MaxDatagramLength = 65535;
 constexpr std::uint8_t Workstation = 0x00;
 constexpr std::uint8_t Messenger = 0x03;
 constexpr std::uint8_t FileServer = 0x20;
+constexpr std::uint8_t DomainMasterBrowser = 0x1B;
+constexpr std::uint8_t MasterBrowser = 0x1D;
 
 using EncodedName = std::array<std::uint8_t, EncodedNameLength>;
 

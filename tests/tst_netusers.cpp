@@ -84,29 +84,60 @@ void scriptNeighbourhood(FakeNetworkEnumerator& net) {
 // The enumerator with its two sources scripted, counting how often each runs.
 class ScriptedSmbEnumerator : public SmbNetworkEnumerator {
 public:
+    // When the browse list comes: before the sweep starts, while it runs, from another thread
+    // 50 ms after the listing began, or never.
+    enum class Comes { AtOnce, DuringSweep, Late, Never };
+    Comes browseComes = Comes::AtOnce;
     bool browseOk = true;
     std::vector<std::string> browsedGroups;
     std::map<std::string, std::vector<std::string>> browsedComputers;
     Neighbourhood swept;
     int browseCalls = 0;
     int sweepCalls = 0;
+    int sweepsStopped = 0;
+
+    ScriptedSmbEnumerator() { browseDeadline_ = std::chrono::hours(1); }
+    ~ScriptedSmbEnumerator() override {
+        for (auto& t : late_)
+            t.join();
+    }
+    void setBrowseDeadline(std::chrono::milliseconds deadline) { browseDeadline_ = deadline; }
 
 protected:
-    bool browseWorkgroups(std::vector<std::string>& names) override {
-        ++browseCalls;
-        names = browsedGroups;
-        return browseOk;
+    std::shared_ptr<BrowseListing> browseWorkgroups() override { return browse(browsedGroups); }
+    std::shared_ptr<BrowseListing> browseComputers(const std::string& workgroup) override {
+        const auto it = browsedComputers.find(workgroup);
+        return browse(it != browsedComputers.end() ? it->second : std::vector<std::string>{});
     }
-    bool browseComputers(const std::string& workgroup, std::vector<std::string>& names) override {
-        ++browseCalls;
-        if (const auto it = browsedComputers.find(workgroup); it != browsedComputers.end())
-            names = it->second;
-        return browseOk;
-    }
-    Neighbourhood sweep() override {
+    std::optional<Neighbourhood> sweep(const std::function<bool()>& stop) override {
         ++sweepCalls;
+        if (browseComes == Comes::DuringSweep)
+            pending_->finish(browseOk, pendingNames_);
+        if (stop()) {
+            ++sweepsStopped;
+            return std::nullopt;
+        }
         return swept;
     }
+
+private:
+    std::shared_ptr<BrowseListing> browse(const std::vector<std::string>& names) {
+        ++browseCalls;
+        pending_ = std::make_shared<BrowseListing>();
+        pendingNames_ = names;
+        if (browseComes == Comes::AtOnce)
+            pending_->finish(browseOk, names);
+        if (browseComes == Comes::Late)
+            late_.emplace_back([listing = pending_, ok = browseOk, names] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                listing->finish(ok, names);
+            });
+        return pending_;
+    }
+
+    std::shared_ptr<BrowseListing> pending_;
+    std::vector<std::string> pendingNames_;
+    std::vector<std::thread> late_;
 };
 
 NetResource container(std::uint32_t displayType, const std::string& name) {
@@ -446,7 +477,8 @@ private Q_SLOTS:
         QCOMPARE(rc, ne::NoError);
         const NetResource lab = container(ne::DisplayServer, "LAB");
         QCOMPARE(listAll(e, &lab, rc), (QStringList{"\\\\PC-1", "\\\\PC-2"}));
-        QCOMPARE(e.sweepCalls, 0);
+        // The list was there before the sweep sent anything.
+        QCOMPARE(e.sweepsStopped, e.sweepCalls);
     }
 
     void smbBrowseListKeepsEveryNetBiosName() {
@@ -466,15 +498,23 @@ private Q_SLOTS:
     }
 
     void smbSweepWhenNoBrowseList_data() {
+        using Comes = ScriptedSmbEnumerator::Comes;
         QTest::addColumn<bool>("browseOk");
-        QTest::newRow("browse list empty") << true;
-        QTest::newRow("browse failed") << false;
+        QTest::addColumn<Comes>("comes");
+        QTest::newRow("browse list empty") << true << Comes::AtOnce;
+        QTest::newRow("browse failed") << false << Comes::AtOnce;
+        QTest::newRow("browse failed during the sweep") << false << Comes::DuringSweep;
+        // No master browser answered the sweep: the listing does not wait for the browse
+        // deadline (an hour here).
+        QTest::newRow("browse never comes") << true << Comes::Never;
     }
     void smbSweepWhenNoBrowseList() {
         QFETCH(bool, browseOk);
+        QFETCH(ScriptedSmbEnumerator::Comes, comes);
         ScriptedSmbEnumerator e;
         e.browseOk = browseOk;
-        e.swept = {{"WORKGROUP", {"PEER", "PC-2"}}, {"LAB", {"LAB-1"}}};
+        e.browseComes = comes;
+        e.swept.workgroups = {{"WORKGROUP", {"PEER", "PC-2"}}, {"LAB", {"LAB-1"}}};
         const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
         std::uint32_t rc = 0;
         QCOMPARE(listAll(e, &network, rc), (QStringList{"LAB", "WORKGROUP"}));
@@ -497,6 +537,40 @@ private Q_SLOTS:
         QCOMPARE(users.Server(), std::string("WORKGROUP"));
         QCOMPARE(list(users.Names()), (QStringList{"PC-2", "PEER"}));
         QCOMPARE(e.sweepCalls, 1);
+    }
+
+    void smbBrowseListBesideTheSweep_data() {
+        using Comes = ScriptedSmbEnumerator::Comes;
+        QTest::addColumn<Comes>("comes");
+        QTest::addColumn<bool>("master");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<int>("sweepsKept");
+        const QStringList browsed{"BROWSED"}, swept{"SWEPT"};
+        // The sweep stops as the list comes; what it had found so far is not kept.
+        QTest::newRow("list comes during the sweep") << Comes::DuringSweep << false << browsed << 0;
+        // A master browser answered the sweep, so its list is waited for.
+        QTest::newRow("list comes after the sweep") << Comes::Late << true << browsed << 1;
+        QTest::newRow("master answered, list never comes") << Comes::Never << true << swept << 1;
+    }
+    void smbBrowseListBesideTheSweep() {
+        QFETCH(ScriptedSmbEnumerator::Comes, comes);
+        QFETCH(bool, master);
+        QFETCH(QStringList, listed);
+        QFETCH(int, sweepsKept);
+        ScriptedSmbEnumerator e;
+        e.browseComes = comes;
+        e.browsedGroups = {"BROWSED"};
+        e.swept.workgroups = {{"SWEPT", {"PC-1"}}};
+        e.swept.masterBrowserAnswered = master;
+        if (comes == ScriptedSmbEnumerator::Comes::Never)
+            e.setBrowseDeadline(std::chrono::milliseconds(100));
+        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
+        std::uint32_t rc = 0;
+        QCOMPARE(QStringList(listAll(e, &network, rc)), listed);
+        QCOMPARE(e.sweepCalls - e.sweepsStopped, sweepsKept);
+        // A sweep cut short is no answer: the next listing sweeps again.
+        listAll(e, &network, rc);
+        QCOMPARE(e.sweepCalls, sweepsKept == 0 ? 2 : 1);
     }
 
     void smbRefusesNamesThatCannotBeWorkgroups_data() {
@@ -619,14 +693,15 @@ private Q_SLOTS:
         SweepOptions options;
         options.port = port;
         options.collect = std::chrono::milliseconds(300);
-        const Neighbourhood found = sweepNodeStatus({{127, 0, 0, 1}, {127, 0, 0, 2}}, options);
+        const auto found = sweepNodeStatus({{127, 0, 0, 1}, {127, 0, 0, 2}}, options);
         answer.join();
         ::close(responder);
         ::close(stranger);
         QCOMPARE(requests.load(), 1);
-        QCOMPARE(found.size(), std::size_t{1});
-        const auto it = found.find("测试");
-        QVERIFY(it != found.end());
+        QVERIFY(found);
+        QCOMPARE(found->workgroups.size(), std::size_t{1});
+        const auto it = found->workgroups.find("测试");
+        QVERIFY(it != found->workgroups.end());
         QCOMPARE(it->second, (std::set<std::string>{"PC-LOOP"}));
     }
 };
