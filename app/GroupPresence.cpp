@@ -16,9 +16,9 @@ GroupPresence::~GroupPresence() {
 }
 
 void GroupPresence::check(widgets::TfcOutlookList* list,
-                          std::vector<std::optional<platform::Ipv4>> addresses) {
+                          std::vector<std::optional<platform::PresenceTarget>> targets) {
     list_ = list;
-    addresses_ = std::move(addresses);
+    targets_ = std::move(targets);
     mark();
     if (roundUnderWay()) {
         checkWaiting_ = true;
@@ -29,15 +29,15 @@ void GroupPresence::check(widgets::TfcOutlookList* list,
 
 void GroupPresence::startRound() {
     const Clock::time_point now = now_();
-    std::vector<platform::Ipv4> due;
-    for (const std::optional<platform::Ipv4>& address : addresses_) {
-        if (!address)
+    std::vector<platform::PresenceTarget> due;
+    for (const std::optional<platform::PresenceTarget>& target : targets_) {
+        if (!target)
             continue;
-        const auto asked = lastAsked_.find(*address);
+        const auto asked = lastAsked_.find(*target);
         if (asked != lastAsked_.end() && now - asked->second < kInterval)
             continue; // also skips a computer listed twice on the page
-        lastAsked_[*address] = now;
-        due.push_back(*address);
+        lastAsked_[*target] = now;
+        due.push_back(*target);
     }
     if (due.empty())
         return;
@@ -55,7 +55,8 @@ void GroupPresence::startRound() {
     });
 }
 
-void GroupPresence::finishRound(std::vector<platform::Ipv4> asked, std::vector<bool> answered) {
+void GroupPresence::finishRound(std::vector<platform::PresenceTarget> asked,
+                                std::vector<bool> answered) {
     worker_.join();
     for (std::size_t i = 0; i < asked.size(); ++i)
         online_[asked[i]] = answered[i];
@@ -68,11 +69,11 @@ void GroupPresence::finishRound(std::vector<platform::Ipv4> asked, std::vector<b
 void GroupPresence::mark() {
     if (!list_)
         return;
-    const int count = std::min(list_->count(), static_cast<int>(addresses_.size()));
+    const int count = std::min(list_->count(), static_cast<int>(targets_.size()));
     for (int index = 0; index < count; ++index) {
         widgets::Presence presence = widgets::Presence::Unknown;
-        if (const auto& address = addresses_[static_cast<std::size_t>(index)]) {
-            const auto known = online_.find(*address);
+        if (const auto& target = targets_[static_cast<std::size_t>(index)]) {
+            const auto known = online_.find(*target);
             if (known != online_.end())
                 presence = known->second ? widgets::Presence::Online : widgets::Presence::Offline;
         }

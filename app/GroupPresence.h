@@ -1,6 +1,7 @@
 // Presence marks for the computers of the group bar page on show. Each check sends, off the GUI
-// thread, one query to every computer not asked within the last kInterval and marks the items
-// from the latest answers; asking more often would only add traffic, never news.
+// thread, one query to every computer (by its address, or by its name where the book has no
+// address) not asked within the last kInterval and marks the items from the latest answers;
+// asking more often would only add traffic, never news.
 #pragma once
 
 #include "platform/Platform.h"
@@ -35,9 +36,10 @@ public:
     GroupPresence(const GroupPresence&) = delete;
     GroupPresence& operator=(const GroupPresence&) = delete;
 
-    // Shows presence on `list`, whose item i stands for addresses[i] (nullopt: no mark), and asks
-    // the addresses that are due. A check while a round is under way is taken up after it.
-    void check(widgets::TfcOutlookList* list, std::vector<std::optional<platform::Ipv4>> addresses);
+    // Shows presence on `list`, whose item i stands for targets[i] (nullopt: no mark), and asks
+    // the targets that are due. A check while a round is under way is taken up after it.
+    void check(widgets::TfcOutlookList* list,
+               std::vector<std::optional<platform::PresenceTarget>> targets);
     bool roundUnderWay() const { return worker_.joinable(); }
 
 Q_SIGNALS:
@@ -46,15 +48,15 @@ Q_SIGNALS:
 
 private:
     void startRound();
-    void finishRound(std::vector<platform::Ipv4> asked, std::vector<bool> answered);
+    void finishRound(std::vector<platform::PresenceTarget> asked, std::vector<bool> answered);
     void mark();
 
     platform::PresenceProber& prober_;
     std::function<Clock::time_point()> now_;
     QPointer<widgets::TfcOutlookList> list_;
-    std::vector<std::optional<platform::Ipv4>> addresses_;
-    std::map<platform::Ipv4, Clock::time_point> lastAsked_;
-    std::map<platform::Ipv4, bool> online_;
+    std::vector<std::optional<platform::PresenceTarget>> targets_;
+    std::map<platform::PresenceTarget, Clock::time_point> lastAsked_;
+    std::map<platform::PresenceTarget, bool> online_;
     std::thread worker_;
     bool checkWaiting_ = false;
 };

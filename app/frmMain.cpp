@@ -538,16 +538,23 @@ void TMainForm::checkPresence() {
         return;
     const std::string group = toStd(page->button()->text());
     widgets::TfcOutlookList* list = page->outlookList();
-    // Item 0 addresses the whole workgroup; a computer without a dotted address in the book
-    // shows no mark rather than costing a name lookup every round.
-    std::vector<std::optional<platform::Ipv4>> addresses(static_cast<std::size_t>(list->count()));
+    // Item 0 addresses the whole workgroup. A computer is asked at its address in the book, or
+    // by its name where the book has none; a name that cannot be a NetBIOS name gets no mark.
+    std::vector<std::optional<platform::PresenceTarget>> targets(
+        static_cast<std::size_t>(list->count()));
     for (int index = 1; index < list->count(); ++index) {
-        std::string computerName, userName, ipAddress, memo;
-        if (contacts::GetComputerInfo(XMLDoc(), group, toStd(list->item(index)->text()),
-                                      computerName, userName, ipAddress, memo))
-            addresses[static_cast<std::size_t>(index)] = protocol::parseIpv4(ipAddress);
+        const std::string id = toStd(list->item(index)->text());
+        std::string computerName = id, userName, ipAddress, memo;
+        if (!contacts::GetComputerInfo(XMLDoc(), group, id, computerName, userName, ipAddress,
+                                       memo))
+            continue;
+        auto& target = targets[static_cast<std::size_t>(index)];
+        if (const auto address = protocol::parseIpv4(ipAddress))
+            target = *address;
+        else if (auto name = protocol::netbios::netbiosName(computerName))
+            target = std::move(*name);
     }
-    presence_->check(list, std::move(addresses));
+    presence_->check(list, std::move(targets));
 }
 
 void TMainForm::followPresenceVisibility() {

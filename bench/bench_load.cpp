@@ -111,7 +111,7 @@ struct InertPlatform {
     } messages;
 
     struct Presence : platform::PresenceProber {
-        std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override {
+        std::vector<bool> probe(const std::vector<platform::PresenceTarget>& addresses) override {
             return std::vector<bool>(addresses.size(), false);
         }
     } presence;
@@ -198,7 +198,7 @@ BENCHMARK(BM_FirstLoadXMLFile)->Unit(benchmark::kMillisecond);
 // the refresh sends, counted at the prober (one query each, so 200 is the floor and the goal).
 void BM_PresenceRefresh200(benchmark::State& state) {
     struct CountingPresence : platform::PresenceProber {
-        std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override {
+        std::vector<bool> probe(const std::vector<platform::PresenceTarget>& addresses) override {
             datagrams += addresses.size();
             return std::vector<bool>(addresses.size(), true);
         }

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "protocol/Bytes.h"
+#include "protocol/PresenceRound.h"
 
 namespace lanquill::platform {
 
 using protocol::Ipv4;
+using protocol::PresenceTarget;
 
 // An error of the operating system, carrying its code and text.
 class SystemError : public std::runtime_error {
@@ -184,14 +186,14 @@ public:
     virtual std::uint32_t close(Handle handle) = 0;
 };
 
-// Which computers are up: one NetBIOS node-status query to each address, the answers collected
-// for a short while (about 1 s). It blocks for that while, so the desktop calls it off the GUI
-// thread; it never throws.
+// Which computers are up: one NetBIOS node-status query to each address, one broadcast name
+// query for each computer known only by name, the answers collected for a short while (about
+// 1 s). It blocks for that while, so the desktop calls it off the GUI thread; it never throws.
 class PresenceProber {
 public:
     virtual ~PresenceProber() = default;
-    // Per address, in the same order: true when it answered.
-    virtual std::vector<bool> probe(const std::vector<Ipv4>& addresses) = 0;
+    // Per target, in the same order: true when it answered.
+    virtual std::vector<bool> probe(const std::vector<PresenceTarget>& targets) = 0;
 };
 
 // The operating-system and network layers handed down through the program. Pointers, never null

@@ -1,25 +1,31 @@
-// Presence of many computers in one round: a node-status query to each, sent together from one
-// socket, then one wait for the answers.
+// Presence of many computers in one round: a node-status query to each address and a name
+// query to the broadcast addresses for each name, sent together from one socket, then one wait
+// for the answers.
 #pragma once
 
 #include "platform/Platform.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace lanquill::platform {
 
 class UdpPresenceProber : public PresenceProber {
 public:
-    // `port`: where the queries go; another than 137 only in tests.
+    // `port`: where the queries go; another than 137 only in tests, as are `nameQueriesTo`,
+    // the addresses a name query goes to instead of the interfaces' broadcast addresses.
     explicit UdpPresenceProber(std::chrono::milliseconds collect = std::chrono::milliseconds(1000),
-                               std::uint16_t port = 137)
-        : collect_(collect), port_(port) {}
-    std::vector<bool> probe(const std::vector<Ipv4>& addresses) override;
+                               std::uint16_t port = 137,
+                               std::optional<std::vector<Ipv4>> nameQueriesTo = std::nullopt)
+        : collect_(collect), port_(port), nameQueriesTo_(std::move(nameQueriesTo)) {}
+    std::vector<bool> probe(const std::vector<PresenceTarget>& targets) override;
 
 private:
     std::chrono::milliseconds collect_;
     std::uint16_t port_;
+    std::optional<std::vector<Ipv4>> nameQueriesTo_;
 };
 
 } // namespace lanquill::platform

@@ -57,6 +57,10 @@ bool UdpSocket::allowBroadcast() {
     return ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
 }
 
+bool UdpSocket::reserveReceiveBuffer(int bytes) {
+    return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
 bool UdpSocket::sendTo(const Ipv4& address, std::uint16_t port,
                        std::span<const std::uint8_t> data) {
     const sockaddr_in target = socketAddress(address, port);

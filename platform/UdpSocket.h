@@ -27,6 +27,9 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     std::uint16_t localPort() const;
     bool allowBroadcast();
+    // Room for `bytes` of datagrams waiting to be read (the kernel may grant less): for answers
+    // that come in a burst.
+    bool reserveReceiveBuffer(int bytes);
     // True when the whole datagram went out. A full send queue is waited out briefly.
     bool sendTo(const Ipv4& address, std::uint16_t port, std::span<const std::uint8_t> data);
 

@@ -1,7 +1,10 @@
-// One round of presence checks: a node-status query to the address of each computer on show,
-// each with a transaction id of its own, and the replies matched to them. A reply counts only
-// when both its transaction id and the address it came from are those of a query of this round:
-// a stale id from an earlier round, or the right id from another host, proves nothing.
+// One round of presence checks: a query for each computer on show, each with a transaction id of
+// its own, and the replies matched to them. A computer with an address is asked by a unicast
+// node status; a reply counts only when both its transaction id and the address it came from are
+// those of the query: a stale id from an earlier round, or the right id from another host,
+// proves nothing. A computer known only by its name is asked by a broadcast name query; a
+// positive answer with the query's id, for that name and pointing at a host, counts, whoever
+// sent it.
 #pragma once
 
 #include "protocol/Bytes.h"
@@ -10,22 +13,30 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <string>
+#include <variant>
 #include <vector>
 
 namespace lanquill::protocol {
 
+// Whom one query asks: an address, or a NetBIOS name in OEM bytes (as netbios::netbiosName
+// gives it).
+using PresenceTarget = std::variant<Ipv4, std::string>;
+
 class PresenceRound {
 public:
-    // Query i goes to addresses[i] with transaction id firstTransactionId + i (wrapping).
-    PresenceRound(std::vector<Ipv4> addresses, std::uint16_t firstTransactionId);
+    // Query i asks targets[i] with transaction id firstTransactionId + i (wrapping).
+    PresenceRound(std::vector<PresenceTarget> targets, std::uint16_t firstTransactionId);
 
-    std::size_t size() const { return addresses_.size(); }
-    const Ipv4& address(std::size_t query) const { return addresses_[query]; }
-    // The datagram of query `query`: a unicast node-status request.
+    std::size_t size() const { return targets_.size(); }
+    const PresenceTarget& target(std::size_t query) const { return targets_[query]; }
+    // The datagram of query `query`: a node-status request for an address, a broadcast name
+    // query for a name; empty for a name that cannot be encoded (nothing to send).
     Bytes request(std::size_t query) const;
 
     // A datagram from `from`: the query it answers, the first time it is answered; nullopt for
-    // anything else (not a node-status reply, an unknown id, the wrong sender, a repeat).
+    // anything else (not an answer of the query's kind, an unknown id, the wrong sender or name,
+    // a repeat).
     std::optional<std::size_t> accept(const Ipv4& from, std::span<const std::uint8_t> datagram);
 
     // Per query: whether it has been answered.
@@ -33,7 +44,7 @@ public:
     bool complete() const { return unanswered_ == 0; }
 
 private:
-    std::vector<Ipv4> addresses_;
+    std::vector<PresenceTarget> targets_;
     std::vector<std::uint16_t> ids_;
     std::map<std::uint16_t, std::size_t> queryById_;
     std::vector<bool> answered_;

@@ -18,13 +18,15 @@ using widgets::Presence;
 
 namespace {
 
-// Two workgroups; PC-C has no address in the book, PC-D a name where the address belongs.
+// Two workgroups; PC-C has no address in the book, PC-D a name where the address belongs, and
+// "PC.E.F" a name no NetBIOS name can be.
 const QByteArray kBook = R"(<Lanquill>
   <group id="WG1">
     <computer id="PC-A"><ComputerName>PC-A</ComputerName><IpAddress>10.1.0.1</IpAddress></computer>
     <computer id="PC-B"><ComputerName>PC-B</ComputerName><IpAddress>10.1.0.2</IpAddress></computer>
     <computer id="PC-C"><ComputerName>PC-C</ComputerName><IpAddress></IpAddress></computer>
-    <computer id="PC-D"><ComputerName>PC-D</ComputerName><IpAddress>PC-D</IpAddress></computer>
+    <computer id="PC-D"><ComputerName>pc-d</ComputerName><IpAddress>PC-D</IpAddress></computer>
+    <computer id="PC.E.F"><ComputerName>PC.E.F</ComputerName><IpAddress></IpAddress></computer>
   </group>
   <group id="WG2">
     <computer id="PC-E"><ComputerName>PC-E</ComputerName><IpAddress>10.2.0.5</IpAddress></computer>
@@ -32,10 +34,12 @@ const QByteArray kBook = R"(<Lanquill>
 </Lanquill>
 )";
 
-QStringList dotted(const std::vector<platform::Ipv4>& addresses) {
+QStringList dotted(const std::vector<platform::PresenceTarget>& targets) {
     QStringList out;
-    for (const platform::Ipv4& address : addresses)
-        out << QString::fromStdString(protocol::formatIpv4(address));
+    for (const platform::PresenceTarget& target : targets)
+        out << QString::fromStdString(std::holds_alternative<platform::Ipv4>(target)
+                                          ? protocol::formatIpv4(std::get<platform::Ipv4>(target))
+                                          : std::get<std::string>(target));
     return out;
 }
 
@@ -73,7 +77,8 @@ private Q_SLOTS:
     void roundsFollowTheWindow_data() {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QList<QStringList>>("rounds");
-        const QStringList wg1 = {"10.1.0.1", "10.1.0.2"};
+        // A computer without an address is asked by its NetBIOS name (upper-cased).
+        const QStringList wg1 = {"10.1.0.1", "10.1.0.2", "PC-C", "PC-D"};
         QTest::newRow("never shown") << QStringList{} << QList<QStringList>{};
         QTest::newRow("shown minimised") << QStringList{"minimise"} << QList<QStringList>{};
         QTest::newRow("shown") << QStringList{"show"} << QList<QStringList>{wg1};
@@ -115,22 +120,20 @@ private Q_SLOTS:
     }
 
     void marksFollowTheAnswers() {
-        fake_->presence.setOnline({{10, 1, 0, 2}});
+        fake_->presence.setOnline({platform::Ipv4{10, 1, 0, 2}, std::string("PC-C")});
         createForm(kBook);
         showForm();
         settle();
         const widgets::TfcOutlookList* list = form_->fcOutlookBar1->page(0)->outlookList();
-        // The group item and the computers without an address carry no mark.
-        QCOMPARE(marksOf(list),
-                 (QList<Presence>{Presence::Unknown, Presence::Offline, Presence::Online,
-                                  Presence::Unknown, Presence::Unknown}));
+        // The group item and the computer that cannot be asked carry no mark.
+        const QList<Presence> marks{Presence::Unknown, Presence::Offline, Presence::Online,
+                                    Presence::Online,  Presence::Offline, Presence::Unknown};
+        QCOMPARE(marksOf(list), marks);
         // A reload builds new items: they show the answers already in hand, asking nothing.
         form_->LoadXMLFile(form_->ConfigPath());
         settle();
         QCOMPARE(fake_->presence.rounds().size(), std::size_t(1));
-        QCOMPARE(marksOf(form_->fcOutlookBar1->page(0)->outlookList()),
-                 (QList<Presence>{Presence::Unknown, Presence::Offline, Presence::Online,
-                                  Presence::Unknown, Presence::Unknown}));
+        QCOMPARE(marksOf(form_->fcOutlookBar1->page(0)->outlookList()), marks);
     }
 
     // Over a clock of the test's own: an address is asked again once kInterval has passed, and

@@ -144,21 +144,21 @@ void FakeMessageBoxes::show(QWidget*, const QString& text) {
     shown << text;
 }
 
-std::vector<bool> FakePresenceProber::probe(const std::vector<platform::Ipv4>& addresses) {
+std::vector<bool> FakePresenceProber::probe(const std::vector<platform::PresenceTarget>& targets) {
     const std::lock_guard lock(mutex_);
-    rounds_.push_back(addresses);
+    rounds_.push_back(targets);
     std::vector<bool> answered;
-    for (const platform::Ipv4& address : addresses)
-        answered.push_back(online_.count(address) != 0);
+    for (const platform::PresenceTarget& target : targets)
+        answered.push_back(online_.count(target) != 0);
     return answered;
 }
 
-void FakePresenceProber::setOnline(std::set<platform::Ipv4> addresses) {
+void FakePresenceProber::setOnline(std::set<platform::PresenceTarget> targets) {
     const std::lock_guard lock(mutex_);
-    online_ = std::move(addresses);
+    online_ = std::move(targets);
 }
 
-std::vector<std::vector<platform::Ipv4>> FakePresenceProber::rounds() const {
+std::vector<std::vector<platform::PresenceTarget>> FakePresenceProber::rounds() const {
     const std::lock_guard lock(mutex_);
     return rounds_;
 }

@@ -112,16 +112,16 @@ public:
 // Answers at once from `online`; called off the GUI thread, so guarded.
 class FakePresenceProber : public platform::PresenceProber {
 public:
-    std::vector<bool> probe(const std::vector<platform::Ipv4>& addresses) override;
-    void setOnline(std::set<platform::Ipv4> addresses);
-    // The addresses of each round asked so far.
-    std::vector<std::vector<platform::Ipv4>> rounds() const;
-    std::size_t queriesSent() const; // over all rounds: one datagram per address
+    std::vector<bool> probe(const std::vector<platform::PresenceTarget>& targets) override;
+    void setOnline(std::set<platform::PresenceTarget> targets);
+    // The targets of each round asked so far.
+    std::vector<std::vector<platform::PresenceTarget>> rounds() const;
+    std::size_t queriesSent() const; // over all rounds: one per target
 
 private:
     mutable std::mutex mutex_;
-    std::set<platform::Ipv4> online_;
-    std::vector<std::vector<platform::Ipv4>> rounds_;
+    std::set<platform::PresenceTarget> online_;
+    std::vector<std::vector<platform::PresenceTarget>> rounds_;
 };
 
 class FakeTrayIcon : public desktop::TrayIcon {

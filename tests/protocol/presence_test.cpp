@@ -1,4 +1,5 @@
-// Matching presence replies to the queries of one round: by transaction id and sender together.
+// Matching presence replies to the queries of one round: by transaction id and sender together
+// for an address, by transaction id and name for a name.
 #include "protocol/NetBios.h"
 #include "protocol/PresenceRound.h"
 
@@ -21,6 +22,11 @@ Bytes replyWithId(std::uint16_t id) {
     return nodeStatusResponse(id, names, {});
 }
 
+Bytes nameAnswer(std::uint16_t id, const std::string& name, const Ipv4& at,
+                 std::uint8_t suffix = 0x00) {
+    return *positiveNameQueryResponse(id, name, suffix, false, at);
+}
+
 Bytes truncated(Bytes bytes, std::size_t length) {
     bytes.resize(length);
     return bytes;
@@ -33,8 +39,8 @@ struct Datagram {
 
 struct Case {
     std::string what;
-    std::vector<Ipv4> queried;      // first transaction id 0x1000
-    std::vector<Datagram> received; // in arrival order, all at once
+    std::vector<PresenceTarget> queried; // first transaction id 0x1000
+    std::vector<Datagram> received;      // in arrival order, all at once
     std::vector<bool> answered;
 };
 
@@ -61,6 +67,29 @@ TEST(PresenceRound, MatchesRepliesByTransactionIdAndSender) {
          {A, A},
          {{A, replyWithId(0x1001)}},
          {false, true}},
+        {"a name answered from any host, beside an address",
+         {A, "PC-B"},
+         {{C, nameAnswer(0x1001, "PC-B", B)}, {A, replyWithId(0x1000)}},
+         {true, true}},
+        {"a name answered in lower case", {"PC-B"}, {{B, nameAnswer(0x1000, "pc-b", B)}}, {true}},
+        {"an answer for another name", {"PC-B"}, {{B, nameAnswer(0x1000, "PC-C", B)}}, {false}},
+        {"an answer for the name's <20>",
+         {"PC-B"},
+         {{B, nameAnswer(0x1000, "PC-B", B, 0x20)}},
+         {false}},
+        {"an answer pointing at loopback",
+         {"PC-B"},
+         {{B, nameAnswer(0x1000, "PC-B", {127, 0, 0, 1})}},
+         {false}},
+        {"a negative answer",
+         {"PC-B"},
+         {{B, *negativeNameQueryResponse(0x1000, "PC-B", 0x00)}},
+         {false}},
+        {"a node status with a name query's id", {"PC-B"}, {{B, replyWithId(0x1000)}}, {false}},
+        {"a name answer with an address query's id",
+         {A},
+         {{A, nameAnswer(0x1000, "PC-A", A)}},
+         {false}},
     };
     for (const Case& c : cases) {
         PresenceRound round(c.queried, 0x1000);
@@ -76,6 +105,7 @@ TEST(PresenceRound, MatchesRepliesByTransactionIdAndSender) {
 TEST(PresenceRound, ARepeatedReplyCountsOnceAndIdsWrap) {
     PresenceRound round({A, B}, 0xFFFF);
     EXPECT_EQ(round.request(0).size(), NodeStatusRequestLength);
+    EXPECT_EQ(PresenceRound({std::string("PC-B")}, 7).request(0), *nameQueryRequest(7, "PC-B", 0));
     EXPECT_EQ(round.accept(B, replyWithId(0x0000)), std::optional<std::size_t>(1));
     EXPECT_EQ(round.accept(B, replyWithId(0x0000)), std::nullopt);
     EXPECT_FALSE(round.complete());
