@@ -44,33 +44,39 @@ constexpr milliseconds NameQueryInterval{500};
 // whole lookup, process start included, gives up within a second and a half.
 constexpr milliseconds LastTryWait{440};
 
-// Runs `work` on a helper thread and waits at most `limit` for its result. The resolver calls
-// cannot be interrupted; on timeout the thread is left to finish on its own, owning its state.
-template <typename Result, typename Work>
-std::optional<Result> bounded(milliseconds limit, Work work) {
+// Runs `work` on a helper thread whose result can be waited for. The resolver calls cannot be
+// interrupted; a result nobody waits for any more is left to the thread, which owns its state.
+template <typename Result> class Background {
+public:
+    template <typename Work> explicit Background(Work work) : state_(std::make_shared<State>()) {
+        try {
+            std::thread([state = state_, work = std::move(work)]() mutable {
+                auto result = work();
+                const std::lock_guard lock(state->mutex);
+                state->result = std::move(result);
+                state->finished = true;
+                state->done.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            state_->finished = true; // no thread to be had: no result
+        }
+    }
+    std::optional<Result> waitUntil(Clock::time_point deadline) {
+        std::unique_lock lock(state_->mutex);
+        if (!state_->done.wait_until(lock, deadline, [&] { return state_->finished; }))
+            return std::nullopt;
+        return state_->result;
+    }
+
+private:
     struct State {
         std::mutex mutex;
         std::condition_variable done;
         bool finished = false;
         std::optional<Result> result;
     };
-    auto state = std::make_shared<State>();
-    try {
-        std::thread([state, work = std::move(work)]() mutable {
-            auto result = work();
-            const std::lock_guard lock(state->mutex);
-            state->result = std::move(result);
-            state->finished = true;
-            state->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
-    std::unique_lock lock(state->mutex);
-    if (!state->done.wait_for(lock, limit, [&] { return state->finished; }))
-        return std::nullopt;
-    return std::move(state->result);
-}
+    std::shared_ptr<State> state_;
+};
 
 std::optional<HostEntry> systemHostByName(const std::string& name) {
     addrinfo hints{};
@@ -288,10 +294,12 @@ RealResolver::hostsByName(const std::vector<std::string>& names) {
 }
 
 std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {
-    if (auto host = bounded<std::string>(ReverseResolverWait,
-                                         [address] { return systemHostByAddress(address); }))
-        return HostEntry{*host, {address}};
+    // Both asked at once; the system resolver's name wins when it has one in its time.
+    const auto start = Clock::now();
+    Background<std::string> system([address] { return systemHostByAddress(address); });
     const auto status = queryNodeStatus(address, NodeStatusWait);
+    if (auto host = system.waitUntil(start + ReverseResolverWait))
+        return HostEntry{*host, {address}};
     if (!status)
         return std::nullopt;
     const auto name = netbios::firstUniqueName(*status, {netbios::Workstation});
