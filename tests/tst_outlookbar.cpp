@@ -368,7 +368,6 @@ void TestOutlookBar::shortcutsWorkWhileListOrButtonHasFocus() {
     deleteMember->setShortcut(QKeySequence::Delete);
     deleteMember->setShortcutContext(Qt::WidgetShortcut);
     memberMenu_->addAction(deleteMember); // added after the menu was attached
-    QVERIFY(list->actions().contains(deleteMember));
     auto* deleteGroup = new QAction(QStringLiteral("删除工作组"), groupMenu_.get());
     deleteGroup->setShortcut(QKeySequence::Delete);
     deleteGroup->setShortcutContext(Qt::WidgetShortcut);
@@ -398,10 +397,17 @@ void TestOutlookBar::shortcutsWorkWhileListOrButtonHasFocus() {
     QCOMPARE(groupDeletes.count(), 1);
     QCOMPARE(memberDeletes.count(), 1);
 
-    // Another menu replaces the first one's actions.
+    // A disabled command does not run; another menu replaces the first one's keys.
+    list->setFocus();
+    deleteMember->setEnabled(false);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(memberDeletes.count(), 1);
+    deleteMember->setEnabled(true);
     QMenu other;
     list->setPopupMenu(&other);
-    QVERIFY(!list->actions().contains(deleteMember));
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(memberDeletes.count(), 1);
+    QCOMPARE(groupDeletes.count(), 1);
 }
 
 void TestOutlookBar::destroyingHotPressedOrAllItemsKeepsListConsistent() {
@@ -541,7 +547,6 @@ void TestOutlookBar::clearedPagesComeBackAsNew() {
     QCOMPARE(button->text(), QString());
     QCOMPARE(button->popupMenu(), nullptr);
     QCOMPARE(list->popupMenu(), nullptr);
-    QVERIFY(button->actions().isEmpty() && list->actions().isEmpty()); // no menu shortcuts
     QCOMPARE(list->count(), 0);
     QCOMPARE(list->scrollOffset(), 0);
     QCOMPARE(list->images(), nullptr);

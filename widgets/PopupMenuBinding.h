@@ -1,11 +1,18 @@
-// Keeps a widget's own actions in step with the actions of its popup menu, so that a menu
-// command's shortcut (with Qt::WidgetShortcut context) works while that widget has the focus,
-// also for actions added to the menu after it was attached.
+// A widget's popup menu keys: while the widget has the focus, a key that is the shortcut of an
+// enabled command of its popup menu triggers that command (the menu's own actions carry
+// Qt::WidgetShortcut context and belong to no widget). The menu is asked at each key, so
+// commands added to it later work too.
+//
+// The actions are deliberately not added to the widget: a book of thousands of workgroups binds
+// each menu to thousands of buttons and lists, and Qt keeps, per action, the list of its
+// widgets, which every widget looks through as it goes.
 #pragma once
 
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
+
+class QKeyEvent;
 
 namespace lanquill::widgets {
 
@@ -13,14 +20,17 @@ class PopupMenuBinding : public QObject {
     Q_OBJECT
 public:
     explicit PopupMenuBinding(QWidget* host);
-    ~PopupMenuBinding() override;
 
-    // Detaches the previous menu's actions from the host and attaches the new menu's.
-    void setMenu(QMenu* menu);
+    void setMenu(QMenu* menu) { menu_ = menu; }
     QMenu* menu() const { return menu_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    QWidget* host_;
+    // The enabled command of the menu whose shortcut `key` is, if any.
+    QAction* commandFor(const QKeyEvent& key) const;
+
     QPointer<QMenu> menu_;
 };
 

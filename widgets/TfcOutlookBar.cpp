@@ -14,19 +14,32 @@
 
 namespace lanquill::widgets {
 
+namespace {
+
+// Deletes pages first to last. Qt finds a child it removes by looking through its parent's list
+// of children from the front, and takes the front one off at no cost: deleted in the order they
+// were made, the buttons and lists of a bar of many thousands of pages go in linear time, in
+// reverse order in quadratic time (minutes).
+template <typename Iterator> void deleteInOrder(Iterator first, Iterator last) {
+    for (; first != last; ++first)
+        delete *first;
+}
+
+} // namespace
+
 // The pages cleared from the bar in one turn of the event loop. They are deleted together when
 // the loop runs again, unless addPage hands them out first: a reload clears and refills the bar
 // in one go, and reusing its hundreds of buttons and lists costs far less than making them anew.
 class RetiredPages : public QObject {
 public:
     explicit RetiredPages(QObject* parent) : QObject(parent) { deleteLater(); }
-
-    void add(TfcOutlookPage* page) {
-        page->setParent(this);
-        pages_.push_back(page);
+    ~RetiredPages() override {
+        deleteInOrder(pages_.begin() + static_cast<long>(nextTaken_), pages_.end());
     }
-    // In the order they were retired, which is the order of this object's children: Qt finds
-    // each at the front of the list when it changes parent again.
+
+    void add(TfcOutlookPage* page) { pages_.push_back(page); }
+    // In the order they were retired, which is the order of their widgets among the bar's
+    // children.
     TfcOutlookPage* takeNext() {
         return nextTaken_ < pages_.size() ? pages_[nextTaken_++] : nullptr;
     }
@@ -44,13 +57,12 @@ TfcOutlookBar::TfcOutlookBar(QWidget* parent) : QFrame(parent) {
 TfcOutlookBar::~TfcOutlookBar() {
     // Pages go before QObject tears down the children, so no event of a dying button reaches a
     // half-destroyed bar.
-    delete retired_;
+    for (TfcOutlookPage* page : pages_)
+        page->button()->removeEventFilter(this);
     const std::vector<TfcOutlookPage*> pages = std::exchange(pages_, {});
     active_ = nullptr;
-    for (auto page = pages.rbegin(); page != pages.rend(); ++page) {
-        (*page)->button()->removeEventFilter(this);
-        delete *page;
-    }
+    delete retired_;
+    deleteInOrder(pages.begin(), pages.end());
 }
 
 void TfcOutlookBar::setButtonSize(int pixels) {

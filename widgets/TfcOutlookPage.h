@@ -1,5 +1,6 @@
-// One page of the group bar: its button in the stack and its item list. Pages are made,
-// removed and reused by TfcOutlookBar only.
+// One page of the group bar: its button in the stack and its item list, both children of the
+// bar. Pages are made, removed, reused and deleted by TfcOutlookBar only; they have no QObject
+// parent, so that a bar of many pages does not carry them among its children too.
 #pragma once
 
 #include <QObject>
