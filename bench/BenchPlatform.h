@@ -1,9 +1,15 @@
-// What the window benchmarks share: platform layers that do nothing, and the process's resident
-// memory.
+// What the window benchmarks share: platform layers that do nothing, the process's resident
+// memory, and the window shown with a book.
 #pragma once
 
+#include "BenchBook.h"
+#include "app/frmMain.h"
 #include "desktop/Desktop.h"
 
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QPoint>
 #include <QString>
@@ -13,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace lanquill::bench {
@@ -118,6 +125,45 @@ inline double residentMiB() {
         }
         status.ignore(1 << 16, '\n');
     }
+    return 0;
+}
+
+// Start-up as the user sees it: the window made, the book of the row's arguments (workgroups,
+// computers in each) loaded, the window shown and painted once the event loop has run.
+// Resident memory is read with the window up.
+inline void showWindowWithBook(benchmark::State& state) {
+    const std::string& path =
+        bookDir(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).book();
+    InertPlatform inert;
+    const desktop::Platform layers = inert.platform();
+    double rss = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        app::resetMainModule();
+        state.ResumeTiming();
+        auto form = std::make_unique<app::TMainForm>(layers);
+        form->LoadXMLFile(path);
+        form->show();
+        QCoreApplication::processEvents();
+        form->repaint();
+        state.PauseTiming();
+        rss = residentMiB();
+        form.reset();
+        QCoreApplication::sendPostedEvents();
+        state.ResumeTiming();
+    }
+    state.counters["computers"] = static_cast<double>(state.range(0) * state.range(1));
+    state.counters["rss_mib"] = rss;
+}
+// The main of a window benchmark program: Qt's offscreen platform, then the benchmarks.
+inline int runOffscreenBenchmarks(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }
 

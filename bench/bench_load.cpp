@@ -142,30 +142,8 @@ void BM_PresenceRefresh200(benchmark::State& state) {
 }
 BENCHMARK(BM_PresenceRefresh200)->Unit(benchmark::kMillisecond);
 
-// Start-up as the user sees it: the window made, the book loaded, the window shown and painted
-// once the event loop has run. Resident memory is read with the window up.
 void BM_WindowShown(benchmark::State& state) {
-    const std::string& path = bookOfRow(state);
-    InertPlatform inert;
-    const desktop::Platform layers = inert.platform();
-    double rss = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        app::resetMainModule();
-        state.ResumeTiming();
-        auto form = std::make_unique<app::TMainForm>(layers);
-        form->LoadXMLFile(path);
-        form->show();
-        QCoreApplication::processEvents();
-        form->repaint();
-        state.PauseTiming();
-        rss = residentMiB();
-        form.reset();
-        QCoreApplication::sendPostedEvents();
-        state.ResumeTiming();
-    }
-    state.counters["computers"] = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["rss_mib"] = rss;
+    showWindowWithBook(state);
 }
 // 1,000 to 100,000 computers, 100 to a workgroup.
 BENCHMARK(BM_WindowShown)
@@ -177,12 +155,5 @@ BENCHMARK(BM_WindowShown)
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return lanquill::bench::runOffscreenBenchmarks(argc, argv);
 }
