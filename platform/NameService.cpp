@@ -1,5 +1,7 @@
 #include "platform/NameService.h"
 
+#include "platform/Pending.h"
+
 #include "platform/Interfaces.h"
 #include "platform/UdpSocket.h"
 #include "protocol/Addresses.h"
@@ -43,40 +45,6 @@ constexpr milliseconds NameQueryInterval{500};
 // A LAN answers within milliseconds; the last try waits a little less than the others, so that a
 // whole lookup, process start included, gives up within a second and a half.
 constexpr milliseconds LastTryWait{440};
-
-// Runs `work` on a helper thread whose result can be waited for. The resolver calls cannot be
-// interrupted; a result nobody waits for any more is left to the thread, which owns its state.
-template <typename Result> class Background {
-public:
-    template <typename Work> explicit Background(Work work) : state_(std::make_shared<State>()) {
-        try {
-            std::thread([state = state_, work = std::move(work)]() mutable {
-                auto result = work();
-                const std::lock_guard lock(state->mutex);
-                state->result = std::move(result);
-                state->finished = true;
-                state->done.notify_all();
-            }).detach();
-        } catch (const std::system_error&) {
-            state_->finished = true; // no thread to be had: no result
-        }
-    }
-    std::optional<Result> waitUntil(Clock::time_point deadline) {
-        std::unique_lock lock(state_->mutex);
-        if (!state_->done.wait_until(lock, deadline, [&] { return state_->finished; }))
-            return std::nullopt;
-        return state_->result;
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        std::optional<Result> result;
-    };
-    std::shared_ptr<State> state_;
-};
 
 std::optional<HostEntry> systemHostByName(const std::string& name) {
     addrinfo hints{};
@@ -296,9 +264,13 @@ RealResolver::hostsByName(const std::vector<std::string>& names) {
 std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {
     // Both asked at once; the system resolver's name wins when it has one in its time.
     const auto start = Clock::now();
-    Background<std::string> system([address] { return systemHostByAddress(address); });
+    // The resolver call cannot be interrupted: given up, it finishes on its own.
+    const auto system = std::make_shared<Pending<std::string>>();
+    runDetached(system, [address](Pending<std::string>& name) {
+        name.deliver(systemHostByAddress(address));
+    });
     const auto status = queryNodeStatus(address, NodeStatusWait);
-    if (auto host = system.waitUntil(start + ReverseResolverWait))
+    if (auto host = system->waitUntil(start + ReverseResolverWait))
         return HostEntry{*host, {address}};
     if (!status)
         return std::nullopt;

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 namespace lanquill::platform {
 
@@ -124,6 +122,7 @@ SmbNetworkEnumerator::browseOrSweep(const std::shared_ptr<BrowseListing>& browse
         return browsed;
     return std::nullopt;
 }
+
 std::uint32_t SmbNetworkEnumerator::read(Handle handle, std::vector<NetResource>& entries) {
     const std::lock_guard lock(mutex_);
     const auto it = open_.find(handle);
@@ -178,30 +177,14 @@ std::optional<Neighbourhood> SmbNetworkEnumerator::sweep(const std::function<boo
 }
 
 void BrowseListing::finish(bool ok, std::vector<std::string> names) {
+    if (!ok) {
+        deliver(std::nullopt);
+        return;
+    }
     std::erase_if(names, [](const std::string& name) {
         return !SmbNetworkEnumerator::isValidNetBiosName(name);
     });
-    const std::lock_guard lock(mutex_);
-    if (done_)
-        return;
-    done_ = true;
-    ok_ = ok;
-    if (ok)
-        names_ = std::move(names);
-    finished_.notify_all();
-}
-
-bool BrowseListing::hasNames() const {
-    const std::lock_guard lock(mutex_);
-    return !names_.empty();
-}
-
-std::optional<std::vector<std::string>>
-BrowseListing::waitUntil(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(mutex_);
-    if (!finished_.wait_until(lock, deadline, [this] { return done_; }) || !ok_)
-        return std::nullopt;
-    return names_;
+    deliver(std::move(names));
 }
 
 namespace {
@@ -259,15 +242,11 @@ void readDirectory(const std::string& url, unsigned wantedType, BrowseListing& r
 std::shared_ptr<BrowseListing> SmbNetworkEnumerator::listDirectory(const std::string& url,
                                                                    unsigned wantedType) {
     auto listing = std::make_shared<BrowseListing>();
-    // The thread holds its own share: a listing given up goes on alone and frees it at the end.
-    // Loading libsmbclient is part of its work, so that the sweep beside it starts at once.
-    try {
-        std::thread([url, wantedType, listing] {
-            readDirectory(url, wantedType, *listing);
-        }).detach();
-    } catch (const std::system_error&) {
-        listing->finish(false, {}); // no thread to be had: as if no browse service answered
-    }
+    // Loading libsmbclient is part of the thread's work, so that the sweep beside it starts at
+    // once; a listing given up goes on alone.
+    runDetached(listing, [url, wantedType](BrowseListing& result) {
+        readDirectory(url, wantedType, result);
+    });
     return listing;
 }
 

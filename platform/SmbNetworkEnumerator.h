@@ -3,11 +3,11 @@
 // subnets, whose findings stand where no browse service answers (most LANs today).
 #pragma once
 
+#include "platform/Pending.h"
 #include "platform/Platform.h"
 #include "platform/SubnetSweep.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,23 +20,14 @@ namespace lanquill::platform {
 
 // A browse list on its way: the thread reading it finishes it once, the listing that asked
 // waits for it as long as it cares to.
-class BrowseListing {
+class BrowseListing : public Pending<std::vector<std::string>> {
 public:
     // `ok` false: the browse failed. Names that cannot name a computer or workgroup are dropped.
     void finish(bool ok, std::vector<std::string> names);
     // A list with at least one name has come.
-    bool hasNames() const;
-    // The list once it has come, waiting until `deadline` at most; nullopt when the browse failed
-    // or is still on its way.
-    std::optional<std::vector<std::string>>
-    waitUntil(std::chrono::steady_clock::time_point deadline);
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable finished_;
-    bool done_ = false;
-    bool ok_ = false;
-    std::vector<std::string> names_;
+    bool hasNames() const {
+        return deliveredAnd([](const auto& names) { return !names.empty(); });
+    }
 };
 
 class SmbNetworkEnumerator : public NetworkEnumerator {

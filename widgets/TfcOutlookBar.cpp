@@ -14,19 +14,6 @@
 
 namespace lanquill::widgets {
 
-namespace {
-
-// Deletes pages first to last. Qt finds a child it removes by looking through its parent's list
-// of children from the front, and takes the front one off at no cost: deleted in the order they
-// were made, the buttons and lists of a bar of many thousands of pages go in linear time, in
-// reverse order in quadratic time (minutes).
-template <typename Iterator> void deleteInOrder(Iterator first, Iterator last) {
-    for (; first != last; ++first)
-        delete *first;
-}
-
-} // namespace
-
 // The pages cleared from the bar in one turn of the event loop. They are deleted together when
 // the loop runs again, unless addPage hands them out first: a reload clears and refills the bar
 // in one go, and reusing its hundreds of buttons and lists costs far less than making them anew.
@@ -34,7 +21,7 @@ class RetiredPages : public QObject {
 public:
     explicit RetiredPages(QObject* parent) : QObject(parent) { deleteLater(); }
     ~RetiredPages() override {
-        deleteInOrder(pages_.begin() + static_cast<long>(nextTaken_), pages_.end());
+        qDeleteAll(pages_.begin() + static_cast<long>(nextTaken_), pages_.end());
     }
 
     void add(TfcOutlookPage* page) { pages_.push_back(page); }
@@ -62,7 +49,10 @@ TfcOutlookBar::~TfcOutlookBar() {
     const std::vector<TfcOutlookPage*> pages = std::exchange(pages_, {});
     active_ = nullptr;
     delete retired_;
-    deleteInOrder(pages.begin(), pages.end());
+    // First to last: Qt finds a child it removes by looking through its parent's children from
+    // the front, and takes the front one off at no cost. In the order they were made, the
+    // buttons and lists of many thousands of pages go in linear time; last first took minutes.
+    qDeleteAll(pages);
 }
 
 void TfcOutlookBar::setButtonSize(int pixels) {
