@@ -1,5 +1,7 @@
 #include "contacts/XmlDocument.h"
 
+#include "files/AtomicFile.h"
+
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -332,40 +334,6 @@ std::string dirOf(const std::string& path) {
 std::string baseOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Temporary files of a save are ".<name>.<pid>.XXXXXX". A save killed before its rename leaves
-// one behind; the next save removes those whose process is gone (or is ourselves: a failed
-// cleanup of our own). A process still alive may be mid-save, so its file is left alone.
-void removeStaleTemps(const std::string& dir, const std::string& base) {
-    const std::string prefix = "." + base + ".";
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-    if (!d)
-        return;
-    const pid_t self = ::getpid();
-    while (dirent* e = ::readdir(d.get())) {
-        std::string_view name = e->d_name;
-        if (name.size() <= prefix.size() + 8 || name.substr(0, prefix.size()) != prefix)
-            continue;
-        std::string_view rest = name.substr(prefix.size()); // "<pid>.XXXXXX"
-        auto dot = rest.find('.');
-        if (dot == std::string_view::npos || dot == 0 || rest.size() - dot - 1 != 6)
-            continue;
-        long pid = 0;
-        bool digits = true;
-        for (char ch : rest.substr(0, dot)) {
-            if (ch < '0' || ch > '9' || pid > 100000000) {
-                digits = false;
-                break;
-            }
-            pid = pid * 10 + (ch - '0');
-        }
-        if (!digits || pid <= 0)
-            continue;
-        const bool gone = ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-        if (gone || pid == self)
-            ::unlinkat(::dirfd(d.get()), std::string(name).c_str(), 0);
-    }
 }
 
 } // namespace
@@ -772,63 +740,36 @@ void XmlDocument::save(const std::string& path) {
     if (!unreadablePath_.empty() && unreadablePath_ == path)
         moveAsideUnreadable(file);
 
-    removeStaleTemps(dir, base);
-    std::string tmp = dir + "/." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
-    FdCloser f{::mkostemp(tmp.data(), O_CLOEXEC)};
-    if (f.fd < 0)
-        throw fail("无法在 " + dir + " 中创建临时文件（" + errnoText(errno) + "）");
-    struct Remover {
-        const std::string& name;
-        bool armed = true;
-        ~Remover() {
-            if (armed)
-                ::unlink(name.c_str());
-        }
-    } remover{tmp};
-
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t w = ::write(f.fd, data + done, size - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            throw fail("写入失败（" + errnoText(w < 0 ? errno : EIO) + "）");
-        done += static_cast<std::size_t>(w);
-    }
-    mode_t mode = 0;
+    files::removeStaleTemporaries(dir, base);
+    files::ReplaceOptions replace;
     if (exists) {
-        mode = target.st_mode & 07777;
-        // Keep the owner too when we may (root editing a user's book); failure is harmless.
-        if (::fchown(f.fd, target.st_uid, target.st_gid) != 0) {
-            // not ours to give away: the book is then owned by us, with the same mode
-        }
+        replace.mode = target.st_mode & 07777;
+        // Keep the owner too when we may (root editing a user's book).
+        replace.owner = std::pair{target.st_uid, target.st_gid};
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        mode = 0666 & ~mask;
+        replace.mode = 0666 & ~mask;
     }
-    if (::fchmod(f.fd, mode) != 0)
-        throw fail("无法设置文件权限（" + errnoText(errno) + "）");
-    if (::fsync(f.fd) != 0)
-        throw fail("写入失败（" + errnoText(errno) + "）");
-    struct stat written {};
-    if (::fstat(f.fd, &written) != 0)
-        throw fail("写入失败（" + errnoText(errno) + "）");
-    const int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0)
-        throw fail("写入失败（" + errnoText(errno) + "）");
-    if (::rename(tmp.c_str(), file.c_str()) != 0)
-        throw fail("无法替换文件（" + errnoText(errno) + "）");
-    remover.armed = false;
+    const auto result = files::replaceFile(file, std::string_view(data, size), replace);
+    if (result.failure) {
+        const std::string why = errnoText(result.failure->error);
+        switch (result.failure->step) {
+        case files::ReplaceStep::CreateTemporary:
+            throw fail("无法在 " + dir + " 中创建临时文件（" + why + "）");
+        case files::ReplaceStep::SetMode:
+            throw fail("无法设置文件权限（" + why + "）");
+        case files::ReplaceStep::Rename:
+            throw fail("无法替换文件（" + why + "）");
+        case files::ReplaceStep::Write:
+        case files::ReplaceStep::Sync:
+        case files::ReplaceStep::Close:
+            throw fail("写入失败（" + why + "）");
+        }
+    }
     if (unreadablePath_ == path)
         unreadablePath_.clear();
-    noteDiskState(path, written, true, hashBytes(kHashStart, data, size));
-
-    // Make the rename itself durable; the new book is in place whatever this says.
-    FdCloser d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (d.fd >= 0)
-        (void)::fsync(d.fd);
+    noteDiskState(path, result.replaced->written, true, hashBytes(kHashStart, data, size));
 }
 
 } // namespace lanquill::contacts

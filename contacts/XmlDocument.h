@@ -51,9 +51,6 @@ public:
 private:
     friend class XmlNode;
 
-    // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
-    // characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
-    void checkXmlValue(const std::string& value, const std::string& what);
     std::vector<_xmlNode*> nodes_;
 };
 
@@ -139,9 +136,6 @@ public:
 private:
     friend class XmlNode;
 
-    // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
-    // characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
-    void checkXmlValue(const std::string& value, const std::string& what);
     void reset(_xmlDoc* doc);
     void freeOrphans();
     void moveAsideUnreadable(const std::string& file);
