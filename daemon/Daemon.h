@@ -1,9 +1,10 @@
-// lanquilld's event loop and its services: the name service (UDP 137), the datagram service
-// (UDP 138), the session service with the SMB messenger (TCP 139), and the session socket that
-// hands messages to desktop sessions. Single-threaded; every socket is non-blocking.
+// lanquilld: small services on one event loop. The name service (UDP 137), the datagram service
+// (UDP 138), the messenger service (TCP 139), and the client hub (the session socket that hands
+// messages to desktop sessions) share admission (who may send) and delivery (spool, then
+// hand-out). Single-threaded; every socket is non-blocking.
 #pragma once
 
-#include "daemon/Spool.h"
+#include "daemon/EventLoop.h"
 
 #include <filesystem>
 #include <memory>
@@ -34,8 +35,8 @@ public:
     int run();
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    struct Services;
+    std::unique_ptr<Services> services_;
 };
 
 } // namespace lanquill::daemon

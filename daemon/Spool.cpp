@@ -1,9 +1,7 @@
 #include "daemon/Spool.h"
 
 #include "daemon/Log.h"
-#include "daemon/WriteAll.h"
-
-#include <nlohmann/json.hpp>
+#include "files/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,20 +15,10 @@
 namespace lanquill::daemon {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
 
 namespace {
 
 constexpr std::string_view Extension = ".msg";
-
-bool syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
 
 std::string utcNow() {
     const std::time_t now = std::time(nullptr);
@@ -43,43 +31,13 @@ std::string utcNow() {
 
 } // namespace
 
-std::string toJson(const Message& message) {
-    const json object = {{"id", message.id},           {"time", message.time},
-                         {"kind", message.kind},       {"from", message.from},
-                         {"address", message.address}, {"to", message.to},
-                         {"text", message.text}};
-    return object.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-std::optional<Message> messageFromJson(const std::string& text) {
-    const json object = json::parse(text, nullptr, false);
-    if (!object.is_object())
-        return std::nullopt;
-    Message message;
-    const auto field = [&](const char* name, std::string& into) {
-        const auto it = object.find(name);
-        if (it != object.end() && it->is_string())
-            into = it->get<std::string>();
-    };
-    field("id", message.id);
-    field("time", message.time);
-    field("kind", message.kind);
-    field("from", message.from);
-    field("address", message.address);
-    field("to", message.to);
-    field("text", message.text);
-    field("user", message.user);
-    if (message.id.empty())
-        return std::nullopt;
-    return message;
-}
-
 Spool::Spool(fs::path folder) : folder_(std::move(folder)) {
     std::error_code error;
     fs::create_directories(folder_, error);
     for (const auto& entry : fs::directory_iterator(folder_, error))
         if (entry.path().filename().string().starts_with(".tmp"))
-            fs::remove(entry.path(), error);
+            fs::remove(entry.path(), error); // an older lanquilld's temporary files
+    files::removeStaleTemporaries(folder_.string(), "");
 }
 
 bool Spool::store(Message& message) {
@@ -102,22 +60,12 @@ bool Spool::store(Message& message) {
     message.id = id;
     message.time = utcNow();
 
-    json object = json::parse(toJson(message));
-    object["user"] = message.user;
-    const std::string data = object.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    const fs::path temporary = folder_ / (".tmp-" + message.id);
+    const std::string record = protocol::session::spoolRecord(message) + "\n";
     const fs::path final = folder_ / (message.id + std::string(Extension));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    const auto written = files::replaceFile(final.string(), record, {});
+    if (!written) {
         log(Priority::Error,
-            "spool: cannot create " + temporary.string() + ": " + std::strerror(errno));
-        return false;
-    }
-    const bool written = writeAll(fd, data) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), final.c_str()) != 0 || !syncFolder(folder_)) {
-        log(Priority::Error, "spool: cannot write " + final.string() + ": " + std::strerror(errno));
-        fs::remove(temporary, error);
+            "spool: cannot write " + final.string() + ": " + std::strerror(written.failure->error));
         return false;
     }
     return true;
@@ -128,7 +76,7 @@ void Spool::remove(const std::string& id) {
     if (id.empty() || id.find_first_not_of("0123456789-") != std::string::npos)
         return;
     if (::unlink((folder_ / (id + std::string(Extension))).c_str()) == 0)
-        syncFolder(folder_);
+        files::syncFolder(folder_.string());
 }
 
 std::vector<Message> Spool::pending() const {
@@ -140,7 +88,7 @@ std::vector<Message> Spool::pending() const {
         std::ifstream file(entry.path());
         std::stringstream text;
         text << file.rdbuf();
-        if (auto message = messageFromJson(text.str()))
+        if (auto message = protocol::session::messageFromJson(text.str()))
             messages.push_back(std::move(*message));
         else
             log(Priority::Warning, "spool: unreadable " + entry.path().string() + " left alone");
@@ -164,7 +112,7 @@ std::size_t Spool::expire() {
         }
     }
     if (removed)
-        syncFolder(folder_);
+        files::syncFolder(folder_.string());
     return removed;
 }
 

@@ -4,6 +4,8 @@
 // the whole message or none of it.
 #pragma once
 
+#include "protocol/SessionProtocol.h"
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -13,16 +15,7 @@
 
 namespace lanquill::daemon {
 
-struct Message {
-    std::string id;
-    std::string time; // UTC, "2026-12-08T10:00:00Z"
-    std::string kind; // "direct" or "workgroup"
-    std::string from; // UTF-8
-    std::string address;
-    std::string to;
-    std::string text;
-    std::string user; // the NetBIOS user name it is for; empty: every session
-};
+using Message = protocol::session::Message;
 
 class Spool {
 public:
@@ -45,8 +38,5 @@ private:
     std::filesystem::path folder_;
     unsigned counter_ = 0;
 };
-
-std::string toJson(const Message& message);
-std::optional<Message> messageFromJson(const std::string& text);
 
 } // namespace lanquill::daemon

@@ -5,11 +5,11 @@
 // smbd 4.17 splits that line into arguments itself and passes the `&` on as a last argument.
 // %f is not used because smbd turns every byte over 0x7f in it into '_'; the sender is %m/%I,
 // and %m comes empty when the caller's name held characters smbd deems unsafe (`;`, `$`, ...).
-#include "daemon/SessionSocket.h"
-#include "daemon/WriteAll.h"
+#include "files/AtomicFile.h"
 #include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
+#include "protocol/SessionProtocol.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 using namespace lanquill;
+namespace session = protocol::session;
 using nlohmann::json;
 
 namespace {
@@ -116,32 +117,34 @@ int main(int argc, char** argv) {
     const std::string text =
         protocol::oem::isUtf8(fileText) ? fileText : protocol::oem::toUtf8Lossy(fileText);
 
-    const std::string socketPath = daemon::sessionSocketPath();
+    const std::string socketPath = session::socketPath();
     const int fd = connectTo(socketPath);
     if (fd < 0)
         return fail("lanquilld is not reachable at " + socketPath + " (" + std::strerror(errno) +
                     "); " + file + " kept");
-    const json request = {{"deliver",
-                           {{"from", anonymous ? address : protocol::oem::toUtf8Lossy(*from)},
-                            {"address", address},
-                            {"to", to ? protocol::oem::toUtf8Lossy(*to) : ""},
-                            {"text", text}}}};
-    if (!daemon::writeAll(fd, request.dump() + "\n"))
+    const json request = {
+        {session::Deliver,
+         {{session::field::From, anonymous ? address : protocol::oem::toUtf8Lossy(*from)},
+          {session::field::Address, address},
+          {session::field::To, to ? protocol::oem::toUtf8Lossy(*to) : ""},
+          {session::field::Text, text}}}};
+    if (!files::writeAll(fd, request.dump() + "\n"))
         return fail("lanquilld closed the session socket; " + file + " kept");
     const auto line = readLine(fd);
     ::close(fd);
     if (!line)
         return fail("no answer from lanquilld; " + file + " kept");
     const json answer = json::parse(*line, nullptr, false);
-    if (answer.is_object() && answer.contains("stored")) {
+    if (answer.is_object() && answer.contains(session::Stored)) {
         ::unlink(file.c_str());
         return 0;
     }
-    const std::string error = answer.is_object() && answer.value("error", json()).is_string()
-                                  ? answer["error"].get<std::string>()
-                                  : *line;
+    const auto error =
+        answer.is_object() && answer.contains(session::Error) && answer[session::Error].is_string()
+            ? answer[session::Error].get<std::string>()
+            : *line;
     // A refusal (rate, size, off-link sender) is final: the file would only pile up.
-    if (error == "refused") {
+    if (error == session::Refused) {
         ::unlink(file.c_str());
         return fail("lanquilld refused the message from " + address + "; " + file + " removed");
     }

@@ -1,15 +1,21 @@
 #include "inbox/Message.h"
 
+#include "protocol/SessionProtocol.h"
+
 namespace lanquill::inbox {
 
+namespace session = protocol::session;
+
 QString kindName(Kind kind) {
-    return kind == Kind::Workgroup ? QStringLiteral("workgroup") : QStringLiteral("direct");
+    const std::string_view word =
+        kind == Kind::Workgroup ? session::WorkgroupKind : session::Direct;
+    return QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size()));
 }
 
 bool kindFromName(const QString& name, Kind& kind) {
-    if (name == QLatin1String("direct"))
+    if (name == kindName(Kind::Direct))
         kind = Kind::Direct;
-    else if (name == QLatin1String("workgroup"))
+    else if (name == kindName(Kind::Workgroup))
         kind = Kind::Workgroup;
     else
         return false;

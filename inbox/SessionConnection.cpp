@@ -1,5 +1,7 @@
 #include "inbox/SessionConnection.h"
 
+#include "protocol/SessionProtocol.h"
+
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,27 +11,25 @@ namespace lanquill::inbox {
 
 namespace {
 
-// Field bounds: generous for what a NetBIOS sender can carry, tight enough that a broken line
-// cannot swell the history.
-constexpr int LongestId = 128;
-constexpr int LongestName = 64;
-constexpr int LongestAddress = 45;
-constexpr int LongestText = 64 * 1024;
+namespace session = protocol::session;
 
-bool stringField(const QJsonObject& line, const char* name, int longest, bool required,
+QLatin1String word(std::string_view text) {
+    return QLatin1String(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool stringField(const QJsonObject& line, std::string_view name, std::size_t longest, bool required,
                  QString& value, QString& problem) {
-    const QJsonValue field = line.value(QLatin1String(name));
+    const QJsonValue field = line.value(word(name));
     if (field.isUndefined() && !required)
         return true;
     if (!field.isString()) {
-        problem = QStringLiteral("field \"%1\" missing or not a string").arg(QLatin1String(name));
+        problem = QStringLiteral("field \"%1\" missing or not a string").arg(word(name));
         return false;
     }
     value = field.toString();
-    if (value.size() > longest || (required && value.isEmpty())) {
-        problem = QStringLiteral("field \"%1\" empty or longer than %2")
-                      .arg(QLatin1String(name))
-                      .arg(longest);
+    if (static_cast<std::size_t>(value.size()) > longest || (required && value.isEmpty())) {
+        problem =
+            QStringLiteral("field \"%1\" empty or longer than %2").arg(word(name)).arg(longest);
         return false;
     }
     return true;
@@ -38,7 +38,7 @@ bool stringField(const QJsonObject& line, const char* name, int longest, bool re
 } // namespace
 
 QByteArray helloLine() {
-    return QJsonDocument(QJsonObject{{QStringLiteral("hello"), 1}}).toJson(QJsonDocument::Compact) +
+    return QJsonDocument(QJsonObject{{word(session::Hello), 1}}).toJson(QJsonDocument::Compact) +
            '\n';
 }
 
@@ -46,13 +46,14 @@ std::optional<Message> parseMessageLine(const QJsonObject& line, QString& proble
     Message m;
     QString time;
     QString kind;
-    if (!stringField(line, "id", LongestId, true, m.id, problem) ||
-        !stringField(line, "time", LongestName, true, time, problem) ||
-        !stringField(line, "kind", LongestName, true, kind, problem) ||
-        !stringField(line, "from", LongestName, true, m.peer, problem) ||
-        !stringField(line, "address", LongestAddress, false, m.address, problem) ||
-        !stringField(line, "to", LongestName, false, m.to, problem) ||
-        !stringField(line, "text", LongestText, false, m.text, problem))
+    namespace field = session::field;
+    if (!stringField(line, field::Id, session::LongestId, true, m.id, problem) ||
+        !stringField(line, field::Time, session::LongestName, true, time, problem) ||
+        !stringField(line, field::Kind, session::LongestName, true, kind, problem) ||
+        !stringField(line, field::From, session::LongestName, true, m.peer, problem) ||
+        !stringField(line, field::Address, session::LongestAddress, false, m.address, problem) ||
+        !stringField(line, field::To, session::LongestName, false, m.to, problem) ||
+        !stringField(line, field::Text, session::LongestText, false, m.text, problem))
         return std::nullopt;
     m.time = QDateTime::fromString(time, Qt::ISODateWithMs);
     if (!m.time.isValid()) {
@@ -92,9 +93,7 @@ SessionConnection::~SessionConnection() {
 }
 
 QString SessionConnection::socketPath() {
-    const QString fromEnvironment = qEnvironmentVariable("LANQUILL_SESSION_SOCKET");
-    return fromEnvironment.isEmpty() ? QStringLiteral("/run/lanquill/session.sock")
-                                     : fromEnvironment;
+    return QString::fromStdString(session::socketPath());
 }
 
 bool SessionConnection::receiverInstalled() {
@@ -173,19 +172,19 @@ void SessionConnection::handleLine(const QByteArray& line) {
     }
     const QJsonObject object = document.object();
     // lanquilld's answer to the hello names the computer and the user; nothing here needs them.
-    if (object.contains(QLatin1String("hello")))
+    if (object.contains(word(session::Hello)))
         return;
-    if (object.contains(QLatin1String("error"))) {
+    if (object.contains(word(session::Error))) {
         Q_EMIT problem(QStringLiteral("lanquilld refused a line: ") +
-                       object.value(QLatin1String("error")).toString());
+                       object.value(word(session::Error)).toString());
         return;
     }
-    if (object.contains(QLatin1String("status"))) {
-        const QString status = object.value(QLatin1String("status")).toString();
-        const QString reason = object.value(QLatin1String("reason")).toString();
-        if (status == QLatin1String("receiving"))
+    if (object.contains(word(session::Status))) {
+        const QString status = object.value(word(session::Status)).toString();
+        const QString reason = object.value(word(session::Reason)).toString();
+        if (status == word(session::Receiving))
             setStatus(ReceiverState::Receiving);
-        else if (status == QLatin1String("no-139"))
+        else if (status == word(session::No139))
             setStatus(ReceiverState::Port139Held, reason);
         else
             setStatus(ReceiverState::Unavailable, reason.isEmpty() ? status : reason);
@@ -208,7 +207,7 @@ void SessionConnection::handleLine(const QByteArray& line) {
         socket_.abort();
         return;
     }
-    socket_.write(QJsonDocument(QJsonObject{{QStringLiteral("ack"), message->id}})
+    socket_.write(QJsonDocument(QJsonObject{{word(session::Ack), message->id}})
                       .toJson(QJsonDocument::Compact) +
                   '\n');
     if (stored)

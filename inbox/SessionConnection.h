@@ -4,6 +4,7 @@
 #pragma once
 
 #include "inbox/Message.h"
+#include "protocol/SessionProtocol.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -62,7 +63,7 @@ public:
 
     static constexpr int FirstDelayMs = 500;
     static constexpr int LongestDelayMs = 30000;
-    static constexpr int LongestLine = 256 * 1024;
+    static constexpr int LongestLine = static_cast<int>(protocol::session::LongestServerLine);
 
 Q_SIGNALS:
     void statusChanged();

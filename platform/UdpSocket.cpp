@@ -44,6 +44,12 @@ bool UdpSocket::open(std::uint16_t port) {
     return false;
 }
 
+void UdpSocket::adopt(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
 std::uint16_t UdpSocket::localPort() const {
     sockaddr_in local{};
     socklen_t length = sizeof local;
@@ -98,6 +104,74 @@ std::optional<UdpSocket::Received> UdpSocket::receiveNow(std::span<std::uint8_t>
         return received;
     }
     return std::nullopt;
+}
+
+bool UdpSocket::reportArrival() {
+    const int on = 1;
+    return ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+}
+
+std::optional<UdpSocket::Arrived> UdpSocket::receiveArrived(std::span<std::uint8_t> buffer) {
+    sockaddr_in source{};
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr header{};
+    header.msg_name = &source;
+    header.msg_namelen = sizeof source;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t n = -1;
+    do
+        n = ::recvmsg(fd_, &header, MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return std::nullopt;
+    if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof source ||
+        source.sin_family != AF_INET)
+        return Arrived{};
+    Arrived arrived;
+    arrived.length = static_cast<std::size_t>(n);
+    std::memcpy(arrived.from.data(), &source.sin_addr.s_addr, 4);
+    arrived.port = ntohs(source.sin_port);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            arrived.interfaceIndex = static_cast<unsigned>(info.ipi_ifindex);
+            std::memcpy(arrived.localAddress.data(), &info.ipi_spec_dst.s_addr, 4);
+        }
+    }
+    return arrived;
+}
+
+bool UdpSocket::sendFrom(const Ipv4& to, std::uint16_t port, std::span<const std::uint8_t> data,
+                         const std::optional<Ipv4>& source) {
+    sockaddr_in target = socketAddress(to, port);
+    iovec part{const_cast<std::uint8_t*>(data.data()), data.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))]{};
+    msghdr header{};
+    header.msg_name = &target;
+    header.msg_namelen = sizeof target;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    if (source) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&header);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        std::memcpy(&info.ipi_spec_dst.s_addr, source->data(), 4);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    ssize_t sent = -1;
+    do
+        sent = ::sendmsg(fd_, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent >= 0 && static_cast<std::size_t>(sent) == data.size();
 }
 
 bool UdpSocket::waitReadable(Clock::time_point deadline) {

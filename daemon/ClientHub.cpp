@@ -1,0 +1,255 @@
+#include "daemon/ClientHub.h"
+
+#include "daemon/Log.h"
+#include "protocol/Addresses.h"
+#include "protocol/NetBios.h"
+#include "protocol/OemCodePage.h"
+#include "protocol/SessionProtocol.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <pwd.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace lanquill::daemon {
+
+namespace session = protocol::session;
+namespace oem = protocol::oem;
+using nlohmann::json;
+
+struct ClientHub::Client {
+    std::unique_ptr<Stream> stream;
+    uid_t uid = 0;
+    std::string user; // NetBIOS user name (OEM), empty when the account name cannot be one
+    bool helloed = false;
+    bool deliverer = false; // may hand in messages (root, smbd's guest account, ourselves)
+
+    void sendLine(std::string_view line) { stream->send(std::string(line) + "\n"); }
+    void send(const json& object) {
+        sendLine(object.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
+};
+
+namespace {
+
+json error(std::string_view why) {
+    return json{{session::Error, why}};
+}
+
+} // namespace
+
+ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
+                     HubIdentity identity)
+    : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)) {
+    if (const passwd* guest = ::getpwnam("nobody"))
+        guestUid_ = guest->pw_uid;
+    delivery_.setOffer([this](const Message& message) { offer(message); });
+}
+
+ClientHub::~ClientHub() {
+    delivery_.setOffer(nullptr);
+    clients_.clear();
+    if (listener_ >= 0) {
+        loop_.unwatch(listener_);
+        ::close(listener_);
+        ::unlink(path_.c_str());
+    }
+}
+
+void ClientHub::onUserEvents(UserEvent first, UserEvent last) {
+    firstSession_ = std::move(first);
+    lastSession_ = std::move(last);
+}
+
+void ClientHub::listen(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.string().size() >= sizeof address.sun_path)
+        throw std::runtime_error("session socket path too long: " + path.string());
+    std::strcpy(address.sun_path, path.c_str());
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    ::unlink(path.c_str());
+    listener_ = checked(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+                        "socket(AF_UNIX)");
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0)
+        throw std::runtime_error("cannot listen on " + path.string() + ": " + std::strerror(errno));
+    path_ = path;
+    // Every desktop user connects; SO_PEERCRED tells who.
+    checked(::chmod(path.c_str(), 0666), "chmod(session socket)");
+    loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptClients(); });
+}
+
+void ClientHub::acceptClients() {
+    for (;;) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+            ::close(fd);
+            continue;
+        }
+        adopt(fd, credentials.uid);
+    }
+}
+
+void ClientHub::adopt(int fd, uid_t uid) {
+    auto client = std::make_unique<Client>();
+    client->uid = uid;
+    client->deliverer = uid == 0 || uid == guestUid_ || uid == ::getuid();
+    if (const passwd* account = ::getpwuid(uid))
+        client->user = protocol::netbios::netbiosName(account->pw_name).value_or("");
+    Stream::Limits limits;
+    limits.input = session::LongestClientLine;
+    // A whole spool may be offered at hello: room for it, but not for a client that never reads.
+    limits.output = 16 * 1024 * 1024;
+    Client* raw = client.get();
+    const std::uint64_t id = nextClient_++;
+    client->stream = std::make_unique<Stream>(
+        loop_, fd, limits, [this, raw](Stream&) { onInput(*raw); },
+        [this, id](Stream&) { closed(id); });
+    clients_[id] = std::move(client);
+}
+
+void ClientHub::closed(std::uint64_t id) {
+    const auto it = clients_.find(id);
+    if (it == clients_.end())
+        return;
+    const std::string user = it->second->helloed ? it->second->user : "";
+    clients_.erase(it);
+    if (!user.empty() && !connected(user) && lastSession_)
+        lastSession_(user);
+}
+
+void ClientHub::onInput(Client& client) {
+    std::string& input = client.stream->input();
+    std::size_t end;
+    while ((end = input.find('\n')) != std::string::npos) {
+        const std::string line = input.substr(0, end);
+        input.erase(0, end + 1);
+        if (!onLine(client, line)) {
+            client.stream->close();
+            return;
+        }
+        if (!client.stream->open())
+            return;
+    }
+    if (input.size() > session::LongestClientLine) {
+        client.send(error(session::LineTooLong));
+        client.stream->close();
+    }
+}
+
+bool ClientHub::onLine(Client& client, const std::string& line) {
+    const json object = json::parse(line, nullptr, false);
+    if (!object.is_object()) {
+        client.send(error(session::NotAnObject));
+        return true;
+    }
+    if (object.contains(session::Hello)) {
+        if (!client.helloed)
+            hello(client);
+        return true;
+    }
+    if (const auto ack = object.find(session::Ack); ack != object.end() && ack->is_string()) {
+        delivery_.acknowledge(ack->get<std::string>());
+        return true;
+    }
+    if (const auto request = object.find(session::Deliver); request != object.end()) {
+        deliver(client, request->dump());
+        return true;
+    }
+    client.send(error(session::UnknownRequest));
+    return true;
+}
+
+void ClientHub::hello(Client& client) {
+    const bool first = !client.user.empty() && !connected(client.user);
+    client.helloed = true;
+    client.send(json{{session::Hello, 1},
+                     {session::Computer, nameText(identity_.computer)},
+                     {session::Workgroup, nameText(identity_.workgroup)},
+                     {session::User, nameText(client.user)}});
+    if (identity_.receiving139)
+        client.send(json{{session::Status, session::Receiving}});
+    else
+        client.send(
+            json{{session::Status, session::No139}, {session::Reason, identity_.no139Reason}});
+    if (first && firstSession_)
+        firstSession_(client.user);
+    for (const auto& message : delivery_.pendingFor(client.user))
+        client.sendLine(session::offerLine(message));
+}
+
+// A message smbd took in, handed over by lanquill-deliver.
+void ClientHub::deliver(Client& client, const std::string& requestText) {
+    const json request = json::parse(requestText, nullptr, false);
+    const auto field = [&](std::string_view name) {
+        const auto it = request.find(name);
+        return it != request.end() && it->is_string() ? it->get<std::string>() : "";
+    };
+    if (!client.deliverer || !request.is_object()) {
+        client.send(error(session::NotAllowedToDeliver));
+        return;
+    }
+    const auto sender = protocol::parseIpv4(field(session::field::Address));
+    const std::string body = field(session::field::Text);
+    if (!sender) {
+        client.send(error(session::BadAddress));
+        return;
+    }
+    if (!admission_.admit(*sender, body.size())) {
+        client.send(error(session::Refused));
+        return;
+    }
+    // smbd hands the called name in lower case; the text already in UTF-8.
+    const std::string to = oem::upperAscii(field(session::field::To));
+    Message message;
+    message.kind = session::Direct;
+    message.from = oem::upperAscii(field(session::field::From));
+    message.address = field(session::field::Address);
+    const std::string user = oem::upperAscii(oem::fromUtf8(to).value_or(""));
+    if (!user.empty() && user != identity_.computer && connected(user))
+        message.user = user;
+    message.to = message.user.empty() ? nameText(identity_.computer) : to;
+    message.text = oem::isUtf8(body) ? body : oem::toUtf8Lossy(body);
+    if (delivery_.accept(message))
+        client.send(json{{session::Stored, 1}});
+    else
+        client.send(error(session::SpoolUnavailable));
+}
+
+void ClientHub::offer(const Message& message) {
+    const std::string line = session::offerLine(message);
+    for (auto& [id, client] : clients_)
+        if (client->helloed && client->stream->open() &&
+            (message.user.empty() || message.user == client->user))
+            client->sendLine(line);
+}
+
+bool ClientHub::connected(const std::string& user) const {
+    return std::any_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
+        return entry.second->helloed && entry.second->stream->open() && entry.second->user == user;
+    });
+}
+
+std::vector<std::string> ClientHub::all() const {
+    std::vector<std::string> users;
+    for (const auto& [id, client] : clients_)
+        if (client->helloed && client->stream->open() && !client->user.empty() &&
+            std::find(users.begin(), users.end(), client->user) == users.end())
+            users.push_back(client->user);
+    return users;
+}
+
+} // namespace lanquill::daemon

@@ -1,0 +1,74 @@
+#include "daemon/DatagramService.h"
+
+#include "protocol/Mailslot.h"
+#include "protocol/NetBios.h"
+#include "protocol/SessionProtocol.h"
+
+#include <array>
+
+namespace lanquill::daemon {
+
+namespace netbios = protocol::netbios;
+namespace session = protocol::session;
+
+namespace {
+constexpr std::size_t ReadsPerWake = 256;
+}
+
+DatagramService::DatagramService(EventLoop& loop, platform::UdpSocket& socket, const Users& users,
+                                 Admission& admission, Delivery& delivery, Identity identity)
+    : loop_(loop), socket_(socket), users_(users), admission_(admission), delivery_(delivery),
+      identity_(std::move(identity)) {}
+
+void DatagramService::onReadable() {
+    std::array<std::uint8_t, 1500> buffer{};
+    for (std::size_t i = 0; i < ReadsPerWake; ++i) {
+        const auto arrived = socket_.receiveArrived(buffer);
+        if (!arrived)
+            return;
+        if (arrived->length > 0)
+            onDatagram({buffer.data(), arrived->length}, arrived->from);
+    }
+}
+
+void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4& from) {
+    const auto message = protocol::mailslot::parseMessengerDatagram(data);
+    if (!message)
+        return;
+    std::string_view kind;
+    std::string user;
+    if (message->destinationName == identity_.workgroup &&
+        message->destinationSuffix == netbios::Workstation) {
+        kind = session::WorkgroupKind;
+    } else if (message->destinationName == identity_.computer) {
+        kind = session::Direct;
+    } else if (users_.connected(message->destinationName)) {
+        kind = session::Direct;
+        user = message->destinationName;
+    } else {
+        return;
+    }
+    if (seenBefore(data, from) || !admission_.admit(from, message->text.size()))
+        return;
+    delivery_.accept(wireMessage(kind, message->from, from,
+                                 kind == session::WorkgroupKind ? identity_.workgroup : message->to,
+                                 message->text, user));
+}
+
+bool DatagramService::seenBefore(std::span<const std::uint8_t> data, const Ipv4& from) {
+    std::uint64_t hash = 1469598103934665603ULL; // FNV-1a over the datagram and its sender
+    for (const auto byte : data)
+        hash = (hash ^ byte) * 1099511628211ULL;
+    for (const auto byte : from)
+        hash = (hash ^ byte) * 1099511628211ULL;
+    const auto now = loop_.now();
+    while (!recent_.empty() && now - recent_.front().first > DuplicateWindow)
+        recent_.pop_front();
+    for (const auto& [when, seen] : recent_)
+        if (seen == hash)
+            return true;
+    recent_.emplace_back(now, hash);
+    return false;
+}
+
+} // namespace lanquill::daemon

@@ -1,0 +1,46 @@
+// The datagram service on UDP 138: MESSNGR mailslot messages to this computer, to a desktop
+// user's <03> name, or to the workgroup. The same datagram heard twice (on the broadcast and the
+// unicast socket, or on two interfaces) is one message.
+#pragma once
+
+#include "daemon/Admission.h"
+#include "daemon/ClientHub.h"
+#include "daemon/Delivery.h"
+#include "daemon/EventLoop.h"
+#include "platform/UdpSocket.h"
+
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+#include <utility>
+
+namespace lanquill::daemon {
+
+class DatagramService {
+public:
+    struct Identity {
+        std::string computer;  // OEM
+        std::string workgroup; // OEM
+    };
+    static constexpr auto DuplicateWindow = std::chrono::seconds(30);
+
+    DatagramService(EventLoop& loop, platform::UdpSocket& socket, const Users& users,
+                    Admission& admission, Delivery& delivery, Identity identity);
+
+    void onReadable();
+    void onDatagram(std::span<const std::uint8_t> data, const Ipv4& from);
+
+private:
+    bool seenBefore(std::span<const std::uint8_t> data, const Ipv4& from);
+
+    EventLoop& loop_;
+    platform::UdpSocket& socket_;
+    const Users& users_;
+    Admission& admission_;
+    Delivery& delivery_;
+    Identity identity_;
+    std::deque<std::pair<TimePoint, std::uint64_t>> recent_;
+};
+
+} // namespace lanquill::daemon

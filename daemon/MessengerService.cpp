@@ -1,0 +1,268 @@
+#include "daemon/MessengerService.h"
+
+#include "daemon/Log.h"
+#include "protocol/Addresses.h"
+#include "protocol/NetBios.h"
+#include "protocol/OemCodePage.h"
+#include "protocol/SessionProtocol.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lanquill::daemon {
+
+namespace netbios = protocol::netbios;
+namespace smb = protocol::smb;
+using protocol::Bytes;
+
+namespace {
+
+constexpr std::size_t MaxFrame = 4 + 0xFFFF; // no messenger SMB comes near it
+constexpr std::string_view AnyServer = "*SMBSERVER";
+
+Ipv4 addressOf(const sockaddr_in& address) {
+    Ipv4 bytes{};
+    std::memcpy(bytes.data(), &address.sin_addr.s_addr, 4);
+    return bytes;
+}
+
+std::string asText(std::span<const std::uint8_t> bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// FILETIME: 100 ns units since 1601.
+std::uint64_t fileTimeNow() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100 +
+        116444736000000000LL);
+}
+
+} // namespace
+
+struct MessengerService::Connection {
+    std::unique_ptr<Stream> stream;
+    Ipv4 peer{};
+    Ipv4 local{};
+    State state = State::AwaitingSessionRequest;
+    std::string calledUser; // the user whose <03> name was called; empty: the computer
+    // The message being sent in blocks (InMultiBlock).
+    std::string from;
+    std::string to;
+    std::string text;
+    std::uint16_t groupId = 0;
+    bool tooLong = false;
+};
+
+MessengerService::MessengerService(EventLoop& loop, const Users& users, Admission& admission,
+                                   Delivery& delivery, Identity identity)
+    : loop_(loop), users_(users), admission_(admission), delivery_(delivery),
+      identity_(std::move(identity)) {}
+
+MessengerService::~MessengerService() {
+    connections_.clear();
+    if (listener_ >= 0)
+        loop_.unwatch(listener_);
+}
+
+void MessengerService::listen(int listener) {
+    setNonBlocking(listener);
+    listener_ = listener;
+    loop_.watch(listener, EPOLLIN, [this](std::uint32_t) { acceptConnections(); });
+}
+
+void MessengerService::acceptConnections() {
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (connections_.size() >= MaxSessions) {
+            const auto refusal = smb::negativeSessionResponse(smb::InsufficientResources);
+            static_cast<void>(::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL));
+            ::close(fd);
+            continue;
+        }
+        sockaddr_in local{};
+        length = sizeof local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+            ::close(fd);
+            continue;
+        }
+        adopt(fd, addressOf(peer), addressOf(local));
+    }
+}
+
+void MessengerService::adopt(int fd, const Ipv4& peer, const Ipv4& local) {
+    auto connection = std::make_unique<Connection>();
+    connection->peer = peer;
+    connection->local = local;
+    Stream::Limits limits;
+    limits.input = MaxFrame;
+    limits.idle = IdleLimit;
+    Connection* raw = connection.get();
+    const std::uint64_t id = nextConnection_++;
+    connection->stream = std::make_unique<Stream>(
+        loop_, fd, limits, [this, raw](Stream&) { onInput(*raw); },
+        [this, id](Stream&) { connections_.erase(id); });
+    connections_[id] = std::move(connection);
+}
+
+void MessengerService::onInput(Connection& connection) {
+    Stream& stream = *connection.stream;
+    stream.touch();
+    std::string& input = stream.input();
+    while (input.size() >= 4) {
+        const std::span<const std::uint8_t> bytes(
+            reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+        const auto length = smb::sessionPacketLength(bytes);
+        if (!length || *length > MaxFrame) {
+            stream.close();
+            return;
+        }
+        if (input.size() < *length)
+            return;
+        const Bytes frame(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*length));
+        input.erase(0, *length);
+        if (!onFrame(connection, frame)) {
+            stream.close();
+            return;
+        }
+    }
+}
+
+// One session packet; false when the connection is to end.
+bool MessengerService::onFrame(Connection& connection, const Bytes& frame) {
+    if (connection.state == State::AwaitingSessionRequest)
+        return onSessionRequest(connection, frame);
+    if (frame[0] == smb::SessionKeepAlive)
+        return true;
+    if (frame[0] != smb::SessionMessageType)
+        return false;
+    return onSmb(connection, std::span<const std::uint8_t>(frame).subspan(4));
+}
+
+bool MessengerService::onSessionRequest(Connection& connection, const Bytes& frame) {
+    const auto request = smb::parseSessionRequest(frame);
+    if (!request)
+        return false;
+    const auto& called = request->called;
+    const bool anyServer = called.name == AnyServer;
+    const bool computer = called.name == identity_.computer && called.suffix == netbios::Messenger;
+    const bool user = called.suffix == netbios::Messenger && users_.connected(called.name);
+    if (!anyServer && !computer && !user) {
+        connection.stream->send(asText(smb::negativeSessionResponse(smb::CalledNameNotPresent)));
+        return false;
+    }
+    if (user && !computer)
+        connection.calledUser = called.name;
+    connection.state = State::InSession;
+    connection.stream->send(asText(smb::positiveSessionResponse()));
+    return true;
+}
+
+void MessengerService::reply(Connection& connection, const Bytes& smbReply) {
+    connection.stream->send(asText(smb::sessionMessage(smbReply)));
+}
+
+bool MessengerService::onSmb(Connection& connection, std::span<const std::uint8_t> request) {
+    const auto packet = smb::parsePacket(request);
+    if (!packet)
+        return false;
+    if (packet->command == smb::Negotiate) {
+        if (const auto dialect = smb::ntLmDialect(*packet))
+            reply(connection, smb::negotiateReply(request, *dialect, fileTimeNow()));
+        else
+            reply(connection, smb::replyTo(request, smb::status::Success, {0xFFFF}));
+        return true;
+    }
+    const auto message = smb::parseMessengerRequest(*packet);
+    if (!message) {
+        const bool known = packet->command == smb::SendMessage ||
+                           packet->command == smb::SendStart || packet->command == smb::SendText ||
+                           packet->command == smb::SendEnd;
+        reply(connection, smb::replyTo(request, known ? smb::status::InvalidParameter
+                                                      : smb::status::NotSupported));
+        return true;
+    }
+    return onMessengerRequest(connection, request, *message);
+}
+
+std::uint32_t MessengerService::store(const Connection& connection, const std::string& from,
+                                      const std::string& to, const std::string& text) {
+    if (!admission_.admit(connection.peer, text.size()))
+        return smb::status::AccessDenied;
+    std::string user = connection.calledUser;
+    if (user.empty()) {
+        const std::string upper = protocol::oem::upperAscii(to);
+        if (!upper.empty() && upper != identity_.computer && users_.connected(upper))
+            user = upper;
+    }
+    return delivery_.accept(wireMessage(protocol::session::Direct, from, connection.peer,
+                                        user.empty() ? identity_.computer : user, text, user))
+               ? smb::status::Success
+               : smb::status::InsufficientResources;
+}
+
+bool MessengerService::onMessengerRequest(Connection& connection,
+                                          std::span<const std::uint8_t> request,
+                                          const smb::MessengerRequest& message) {
+    const bool inBlock = connection.state == State::InMultiBlock;
+    switch (message.command) {
+    case smb::SendMessage:
+        reply(connection,
+              smb::replyTo(request, store(connection, message.from, message.to, message.text)));
+        return true;
+    case smb::SendStart:
+        // A new start abandons a message left unfinished.
+        connection.state = State::InMultiBlock;
+        connection.from = message.from;
+        connection.to = message.to;
+        connection.text.clear();
+        connection.tooLong = false;
+        connection.groupId = nextGroupId_++;
+        if (nextGroupId_ == 0)
+            nextGroupId_ = 1;
+        reply(connection, smb::replyTo(request, smb::status::Success, {connection.groupId}));
+        return true;
+    case smb::SendText:
+        if (!inBlock || connection.groupId != message.groupId) {
+            reply(connection, smb::replyTo(request, smb::status::InvalidParameter));
+            return true;
+        }
+        connection.text += message.text;
+        if (connection.text.size() > Admission::MaxTextBytes) {
+            if (!connection.tooLong)
+                log(Priority::Notice, "message from " + protocol::formatIpv4(connection.peer) +
+                                          " over " + std::to_string(Admission::MaxTextBytes) +
+                                          " bytes refused");
+            connection.tooLong = true;
+            connection.text.clear();
+            reply(connection, smb::replyTo(request, smb::status::InvalidParameter));
+            return true;
+        }
+        reply(connection, smb::replyTo(request, smb::status::Success));
+        return true;
+    case smb::SendEnd: {
+        const bool complete =
+            inBlock && connection.groupId == message.groupId && !connection.tooLong;
+        const auto status = complete
+                                ? store(connection, connection.from, connection.to, connection.text)
+                                : smb::status::InvalidParameter;
+        connection.state = State::InSession;
+        connection.text.clear();
+        reply(connection, smb::replyTo(request, status));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace lanquill::daemon

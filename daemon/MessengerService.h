@@ -1,0 +1,69 @@
+// The session service on TCP 139 with the SMB messenger: one session request, then
+// SEND_MESSAGE, or SEND_START / SEND_TEXT / SEND_END for a text in blocks. Each connection
+// moves through explicit states; a peer that breaks the protocol is dropped.
+#pragma once
+
+#include "daemon/Admission.h"
+#include "daemon/ClientHub.h"
+#include "daemon/Delivery.h"
+#include "daemon/EventLoop.h"
+#include "daemon/Stream.h"
+#include "protocol/SmbMessage.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace lanquill::daemon {
+
+class MessengerService {
+public:
+    static constexpr std::size_t MaxSessions = 32;
+    static constexpr auto IdleLimit = std::chrono::seconds(10);
+
+    enum class State {
+        AwaitingSessionRequest, // nothing but a NetBIOS session request is taken
+        InSession,              // SMB requests: negotiate, SEND_MESSAGE, SEND_START
+        InMultiBlock,           // between SEND_START and SEND_END: SEND_TEXT, SEND_END
+    };
+
+    struct Identity {
+        std::string computer; // OEM
+    };
+
+    MessengerService(EventLoop& loop, const Users& users, Admission& admission, Delivery& delivery,
+                     Identity identity);
+    ~MessengerService();
+
+    // Accepts from the listening TCP 139 socket.
+    void listen(int listener);
+    // A connected session from `peer`, arrived at our address `local`.
+    void adopt(int fd, const Ipv4& peer, const Ipv4& local);
+    std::size_t sessionCount() const { return connections_.size(); }
+
+private:
+    struct Connection;
+    void acceptConnections();
+    void onInput(Connection& connection);
+    bool onFrame(Connection& connection, const protocol::Bytes& frame);
+    bool onSessionRequest(Connection& connection, const protocol::Bytes& frame);
+    bool onSmb(Connection& connection, std::span<const std::uint8_t> request);
+    bool onMessengerRequest(Connection& connection, std::span<const std::uint8_t> request,
+                            const protocol::smb::MessengerRequest& message);
+    std::uint32_t store(const Connection& connection, const std::string& from,
+                        const std::string& to, const std::string& text);
+    void reply(Connection& connection, const protocol::Bytes& smbReply);
+
+    EventLoop& loop_;
+    const Users& users_;
+    Admission& admission_;
+    Delivery& delivery_;
+    Identity identity_;
+    int listener_ = -1;
+    std::map<std::uint64_t, std::unique_ptr<Connection>> connections_; // by arrival
+    std::uint64_t nextConnection_ = 1;
+    std::uint16_t nextGroupId_ = 1;
+};
+
+} // namespace lanquill::daemon
