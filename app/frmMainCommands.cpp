@@ -4,8 +4,8 @@
 
 #include "contacts/XMLFile.h"
 #include "desktop/OffGuiThread.h"
+#include "desktop/WaitCursor.h"
 #include "dialogs/FindComputer.h"
-#include "dialogs/WaitCursor.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgAddGroup.h"
 #include "dialogs/dlgDetail.h"
@@ -46,7 +46,7 @@ void TMainForm::OutlookBarOutlookListItemClick(widgets::TfcOutlookList* sender,
     if (item->index() == 0) {
         dialogs::TdlgSendMessage dialog(*this, this);
         {
-            dialogs::WaitCursor wait;
+            desktop::WaitCursor wait;
             dialog.setGroupMode(sender->page()->button()->text());
         }
         Q_EMIT dialogOpened(&dialog);
@@ -65,7 +65,7 @@ void TMainForm::openSendDialog(const QString& group, const QString& name,
                                const QString& knownAddress) {
     dialogs::TdlgSendMessage dialog(*this, this);
     {
-        dialogs::WaitCursor wait;
+        desktop::WaitCursor wait;
         std::string computerName = name.toStdString();
         std::string userName;
         std::string ipAddress = knownAddress.toStdString();

@@ -21,14 +21,10 @@ DatagramService::DatagramService(EventLoop& loop, platform::UdpSocket& socket, c
       identity_(std::move(identity)) {}
 
 void DatagramService::onReadable() {
-    std::array<std::uint8_t, 1500> buffer{};
-    for (std::size_t i = 0; i < ReadsPerWake; ++i) {
-        const auto arrived = socket_.receiveArrived(buffer);
-        if (!arrived)
-            return;
-        if (arrived->length > 0)
-            onDatagram({buffer.data(), arrived->length}, arrived->from);
-    }
+    socket_.receiveEachArrived(ReadsPerWake, [this](std::span<const std::uint8_t> data,
+                                                    const platform::UdpSocket::Arrived& arrived) {
+        onDatagram(data, arrived.from);
+    });
 }
 
 void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4& from) {

@@ -69,14 +69,10 @@ void NameService::send(const Ipv4& to, std::uint16_t port, std::span<const std::
 }
 
 void NameService::onReadable() {
-    std::array<std::uint8_t, 1500> buffer{};
-    for (std::size_t i = 0; i < ReadsPerWake; ++i) {
-        const auto arrived = socket_.receiveArrived(buffer);
-        if (!arrived)
-            return;
-        if (arrived->length > 0)
-            onPacket({buffer.data(), arrived->length}, *arrived);
-    }
+    socket_.receiveEachArrived(ReadsPerWake, [this](std::span<const std::uint8_t> data,
+                                                    const platform::UdpSocket::Arrived& arrived) {
+        onPacket(data, arrived);
+    });
 }
 
 void NameService::onPacket(std::span<const std::uint8_t> data, const Arrived& from) {

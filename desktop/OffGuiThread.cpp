@@ -1,5 +1,7 @@
 #include "desktop/OffGuiThread.h"
 
+#include "desktop/WaitCursor.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -9,25 +11,13 @@
 
 namespace lanquill::desktop {
 
-namespace {
-
-class WaitCursorScope {
-public:
-    WaitCursorScope() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursorScope() { QApplication::restoreOverrideCursor(); }
-    WaitCursorScope(const WaitCursorScope&) = delete;
-    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
-};
-
-} // namespace
-
 void runWithoutFreezing(const std::function<void()>& work) {
     QCoreApplication* application = QCoreApplication::instance();
     if (application == nullptr || QThread::currentThread() != application->thread()) {
         work();
         return;
     }
-    const WaitCursorScope cursor;
+    const WaitCursor cursor;
     QEventLoop loop;
     std::exception_ptr error;
     std::thread worker([&] {

@@ -3,8 +3,8 @@
 #include "contacts/BookEdit.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
+#include "desktop/WaitCursor.h"
 #include "dialogs/FixedDialog.h"
-#include "dialogs/WaitCursor.h"
 #include "protocol/Addresses.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
@@ -64,7 +64,7 @@ void TdlgUserDetailInfo::OKBtnClick() {
 }
 
 void TdlgUserDetailInfo::BitBtnRefreshClick() {
-    WaitCursor wait;
+    desktop::WaitCursor wait;
     const std::string address = ui_->IPAddress->text().toStdString();
     if (!main_.SendUDPData(address))
         return;

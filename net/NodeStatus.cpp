@@ -26,20 +26,6 @@ std::array<std::uint8_t, 50> makeQuery() {
 constexpr std::size_t CurrentUserOffset = 147;
 constexpr std::size_t ExtraNameOffset = 165;
 
-// A name for showing: control bytes and blanks fold to one blank, leading and trailing blanks
-// go, and the OEM bytes become UTF-8.
-std::string displayName(const std::string& wire) {
-    std::string name(wire);
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) <= 0x20)
-            c = ' ';
-    const auto first = name.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    const auto last = name.find_last_not_of(' ');
-    return protocol::oem::toUtf8Lossy(std::string_view(name).substr(first, last - first + 1));
-}
-
 // The names a reply carries that are nobody's user name, upper-cased: the computer's own (its
 // first unique <00> and its <20>), its workgroup's (every group name, and the unique <1B>/<1D>
 // of a master browser) and the master browser mark.
@@ -55,7 +41,7 @@ std::vector<std::string> namesOfNoUser(const netbios::NodeStatus& status) {
             machines = true;
         }
         if (machines)
-            names.push_back(protocol::oem::upperAscii(displayName(entry.name)));
+            names.push_back(protocol::oem::upperAscii(netbios::displayName(entry.name)));
     }
     return names;
 }
@@ -82,10 +68,10 @@ void RecvNbMsg(std::span<const std::uint8_t> datagram, NodeStatusResults& result
         const std::size_t offset = status->tableOffset + netbios::NodeNameEntryLength * k;
         if (entry.group) {
             if (entry.suffix == 0x01)
-                results.NbBrowserGroup = displayName(entry.name);
+                results.NbBrowserGroup = netbios::displayName(entry.name);
             continue;
         }
-        const std::string name = displayName(entry.name);
+        const std::string name = netbios::displayName(entry.name);
         if (entry.suffix == netbios::Messenger && messengerUser.empty() && isUser(name))
             messengerUser = name;
         if (entry.suffix != netbios::FileServer) {

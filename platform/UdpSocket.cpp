@@ -1,6 +1,7 @@
 #include "platform/UdpSocket.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -144,6 +145,19 @@ std::optional<UdpSocket::Arrived> UdpSocket::receiveArrived(std::span<std::uint8
         }
     }
     return arrived;
+}
+
+void UdpSocket::receiveEachArrived(
+    std::size_t most,
+    const std::function<void(std::span<const std::uint8_t>, const Arrived&)>& take) {
+    std::array<std::uint8_t, 1500> buffer{};
+    for (std::size_t i = 0; i < most; ++i) {
+        const auto arrived = receiveArrived(buffer);
+        if (!arrived)
+            return;
+        if (arrived->length > 0)
+            take({buffer.data(), arrived->length}, *arrived);
+    }
 }
 
 bool UdpSocket::sendFrom(const Ipv4& to, std::uint16_t port, std::span<const std::uint8_t> data,

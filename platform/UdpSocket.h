@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -54,6 +55,11 @@ public:
         Ipv4 localAddress{};
     };
     bool reportArrival();
+    // Hands each datagram already waiting, at most `most`, to `take` with its arrival; those
+    // longer than a datagram buffer of 1,500 bytes are dropped.
+    void receiveEachArrived(
+        std::size_t most,
+        const std::function<void(std::span<const std::uint8_t>, const Arrived&)>& take);
     // The next datagram already waiting; nullopt when none is. A datagram longer than `buffer`
     // is dropped and reported with length 0.
     std::optional<Arrived> receiveArrived(std::span<std::uint8_t> buffer);

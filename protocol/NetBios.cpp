@@ -238,7 +238,7 @@ namespace {
 constexpr std::size_t NameColumn = 15;
 
 // A table name for the terminal: control bytes as '.', OEM as UTF-8, padded to its column.
-std::string displayName(const std::string& oemName) {
+std::string nameColumn(const std::string& oemName) {
     std::string text = oem::printable(oem::toUtf8Lossy(oemName));
     std::size_t width = 0;
     for (const char c : text)
@@ -251,6 +251,18 @@ std::string displayName(const std::string& oemName) {
 
 } // namespace
 
+std::string displayName(std::string_view oemName) {
+    std::string name(oemName);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) <= 0x20)
+            c = ' ';
+    const auto first = name.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    const auto last = name.find_last_not_of(' ');
+    return oem::toUtf8Lossy(std::string_view(name).substr(first, last - first + 1));
+}
+
 std::string nameTableText(const NodeStatus& status) {
     std::string out = "    NetBIOS Remote Machine Name Table\n\n"
                       "       Name               Type         Status\n"
@@ -258,7 +270,7 @@ std::string nameTableText(const NodeStatus& status) {
     for (const auto& entry : status.names) {
         char suffix[8];
         std::snprintf(suffix, sizeof suffix, "<%02X>", entry.suffix);
-        out += "    " + displayName(entry.name) + "  " + suffix + "  " +
+        out += "    " + nameColumn(entry.name) + "  " + suffix + "  " +
                (entry.group ? "GROUP " : "UNIQUE") + "      Registered\n";
     }
     out += "\n    MAC Address = " + formatHardwareAddress(status.unitId) + "\n";

@@ -105,8 +105,13 @@ std::optional<std::string> hostNameToNetbiosName(std::string_view hostName);
 // control characters, at most 15 bytes in the OEM code page; upper-cased. Nullopt otherwise.
 std::optional<std::string> netbiosName(std::string_view name);
 
+// A name from the wire for showing in a window: control bytes and blanks fold to one blank,
+// leading and trailing blanks go (NetBIOS pads with blanks), the OEM bytes become UTF-8.
+std::string displayName(std::string_view oemName);
+
 // The name table as nbtstat -A prints it (name, <suffix>, UNIQUE/GROUP), ending with the line
-// "MAC Address = 00-00-00-00-00-00". Names in UTF-8, control bytes shown as '.'.
+// "MAC Address = 00-00-00-00-00-00". Names in UTF-8 in a column of 15, each control byte shown
+// as '.' so that the columns line up the way nbtstat's do.
 std::string nameTableText(const NodeStatus& status);
 
 // --- The answering side of the name service (a B-node that owns names) ---

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-namespace lanquill::dialogs {
+namespace lanquill::desktop {
 
 // The wait cursor for the life of a scope: restored on every way out, errors included.
 class WaitCursor {
@@ -13,4 +13,4 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-} // namespace lanquill::dialogs
+} // namespace lanquill::desktop
