@@ -29,8 +29,11 @@ void DatagramService::onReadable() {
 
 void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4& from) {
     const auto message = protocol::mailslot::parseMessengerDatagram(data);
-    if (!message)
+    if (!message) {
+        if (other_)
+            other_(data, from);
         return;
+    }
     std::string_view kind;
     std::string user;
     if (message->destinationName == identity_.workgroup &&

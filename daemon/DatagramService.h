@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
@@ -28,6 +29,10 @@ public:
     DatagramService(EventLoop& loop, platform::UdpSocket& socket, const Users& users,
                     Admission& admission, Delivery& delivery, Identity identity);
 
+    // Datagrams that are no messenger message (browser announcements, say) go here.
+    using OtherDatagram = std::function<void(std::span<const std::uint8_t>, const Ipv4& from)>;
+    void onOtherDatagrams(OtherDatagram handler) { other_ = std::move(handler); }
+
     void onReadable();
     void onDatagram(std::span<const std::uint8_t> data, const Ipv4& from);
 
@@ -41,6 +46,7 @@ private:
     Delivery& delivery_;
     Identity identity_;
     std::deque<std::pair<TimePoint, std::uint64_t>> recent_;
+    OtherDatagram other_;
 };
 
 } // namespace lanquill::daemon
