@@ -1,49 +1,111 @@
 #include "daemon/Admission.h"
 
-#include "daemon/Log.h"
 #include "protocol/Addresses.h"
+
+#include <utility>
 
 namespace lanquill::daemon {
 
-Admission::Admission(EventLoop& loop, LocalNetwork& network, Rules rules)
-    : loop_(loop), network_(network), rules_(rules) {}
+namespace {
+constexpr auto Minute = std::chrono::seconds(60);
 
-bool Admission::admit(const Ipv4& sender, std::size_t textBytes) {
+std::uint32_t subnetOf(const Ipv4& address) {
+    return std::uint32_t{address[0]} << 16 | std::uint32_t{address[1]} << 8 | address[2];
+}
+} // namespace
+
+void RateWindow::expire(TimePoint now) {
+    while (!times_.empty() && now - times_.front() >= Minute)
+        times_.pop_front();
+}
+
+bool RateWindow::take(TimePoint now, std::size_t limit) {
+    expire(now);
+    if (times_.size() >= limit)
+        return false;
+    times_.push_back(now);
+    return true;
+}
+
+bool RateWindow::empty(TimePoint now) const {
+    return times_.empty() || now - times_.back() >= Minute;
+}
+
+Admission::Admission(EventLoop& loop, LocalNetwork& network, Rules rules)
+    : loop_(loop), network_(network), rules_(rules), logs_(loop, 10) {}
+
+bool Admission::admit(const Ipv4& sender, std::size_t textBytes, Channel channel) {
     if (textBytes > MaxTextBytes) {
-        log(Priority::Notice, "message of " + std::to_string(textBytes) + " bytes from " +
-                                  protocol::formatIpv4(sender) + " refused: the limit is " +
-                                  std::to_string(MaxTextBytes));
+        logs_.log("oversized messages", Priority::Notice,
+                  "message of " + std::to_string(textBytes) + " bytes from " +
+                      protocol::formatIpv4(sender) + " refused: the limit is " +
+                      std::to_string(MaxTextBytes));
         return false;
     }
-    return senderAllowed(sender) && withinRate(sender);
+    return senderAllowed(sender) && withinRates(sender, channel);
 }
 
 bool Admission::senderAllowed(const Ipv4& sender) {
-    if (rules_.allowOffLink || network_.onLink(sender))
+    if (mayAnswer(sender))
         return true;
-    if (offLinkLogged_.insert(sender).second)
-        log(Priority::Warning, "refusing messages from " + protocol::formatIpv4(sender) +
-                                   ": not on a local subnet (--allow-off-link allows it)");
+    logs_.log("off-link senders", Priority::Warning,
+              "refusing messages from " + protocol::formatIpv4(sender) +
+                  ": not on a local subnet (--allow-off-link allows it)");
     return false;
 }
 
-bool Admission::withinRate(const Ipv4& sender) {
+bool Admission::withinRates(const Ipv4& sender, Channel channel) {
+    const auto now = loop_.now();
+    if (pruneTimer_ == 0)
+        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
+    const auto refuse = [&](const std::string& why) {
+        logs_.log("rate limits", Priority::Warning,
+                  "message from " + protocol::formatIpv4(sender) + " refused: " + why);
+        return false;
+    };
+    if (channel == Channel::Datagram) {
+        // Forged sources cost nothing: the intake as a whole and each subnet have a ceiling, and
+        // the tables stop growing at their bound.
+        if (!datagrams_.take(now, rules_.datagramsPerMinute))
+            return refuse("more than " + std::to_string(rules_.datagramsPerMinute) +
+                          " datagram messages a minute in all");
+        auto subnet = bySubnet_.find(subnetOf(sender));
+        if (subnet == bySubnet_.end()) {
+            if (tracked() >= MaxTracked)
+                return refuse("too many senders at once");
+            subnet = bySubnet_.emplace(subnetOf(sender), RateWindow{}).first;
+        }
+        if (!subnet->second.take(now, rules_.datagramsPerSubnetPerMinute))
+            return refuse("more than " + std::to_string(rules_.datagramsPerSubnetPerMinute) +
+                          " datagram messages a minute from its subnet");
+    }
     if (rules_.messagesPerMinute == 0)
         return true;
-    const auto now = loop_.now();
-    auto& times = recentBySender_[sender];
-    while (!times.empty() && now - times.front() > std::chrono::seconds(60))
-        times.pop_front();
-    if (times.size() >= rules_.messagesPerMinute) {
-        if (refusedLogged_.insert(sender).second)
+    auto entry = bySender_.find(sender);
+    if (entry == bySender_.end()) {
+        if (tracked() >= MaxTracked && channel == Channel::Datagram)
+            return refuse("too many senders at once");
+        entry = bySender_.emplace(sender, Sender{}).first;
+    }
+    Sender& known = entry->second;
+    if (!known.window.take(now, rules_.messagesPerMinute)) {
+        if (!std::exchange(known.refusalLogged, true))
             log(Priority::Warning, "more than " + std::to_string(rules_.messagesPerMinute) +
                                        " messages a minute from " + protocol::formatIpv4(sender) +
                                        ": refusing its messages for now");
         return false;
     }
-    refusedLogged_.erase(sender);
-    times.push_back(now);
+    known.refusalLogged = false;
     return true;
+}
+
+void Admission::prune() {
+    pruneTimer_ = 0;
+    const auto now = loop_.now();
+    std::erase_if(bySender_, [&](auto& entry) { return entry.second.window.empty(now); });
+    std::erase_if(bySubnet_, [&](auto& entry) { return entry.second.empty(now); });
+    if (!bySender_.empty() || !bySubnet_.empty())
+        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
 }
 
 } // namespace lanquill::daemon

@@ -1,42 +1,78 @@
 // Who may hand lanquilld a message: the checks every message passes, whichever way it came
-// (datagram, TCP 139 session, smbd through lanquill-deliver). Refusals are logged once per
-// sender and period, not once per message.
+// (datagram, TCP 139 session, smbd through lanquill-deliver). A datagram's source address can be
+// forged, so datagrams are also limited as a whole and per subnet; a session's address cannot
+// (TCP answers it). Every table here is bounded, whatever addresses a flood uses.
 #pragma once
 
 #include "daemon/EventLoop.h"
 #include "daemon/LocalNetwork.h"
+#include "daemon/Log.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
-#include <set>
 
 namespace lanquill::daemon {
 
+// Arrivals in the last minute, at most `limit` of them kept.
+class RateWindow {
+public:
+    // True and counted when fewer than `limit` came in the minute up to `now`.
+    bool take(TimePoint now, std::size_t limit);
+    // Nothing came in the minute up to `now`.
+    bool empty(TimePoint now) const;
+
+private:
+    void expire(TimePoint now);
+    std::deque<TimePoint> times_;
+};
+
 class Admission {
 public:
+    enum class Channel { Datagram, Session, HandedIn };
     struct Rules {
         bool allowOffLink = false;
         std::size_t messagesPerMinute = 20; // per sender address; 0: no limit
+        std::size_t datagramsPerMinute = 60;
+        std::size_t datagramsPerSubnetPerMinute = 30; // per /24
     };
-    static constexpr std::size_t MaxTextBytes = 1600;
+    // Room for what the sending side allows: 1,000 characters, as CP936 (2 bytes each) or as
+    // the UTF-8 (3 bytes each) that Linux senders hand in as it is.
+    static constexpr std::size_t MaxTextBytes = 4000;
+    // Senders and subnets remembered at once; past it, new datagram senders wait their turn.
+    static constexpr std::size_t MaxTracked = 4096;
 
     Admission(EventLoop& loop, LocalNetwork& network, Rules rules);
+    ~Admission() { loop_.cancel(pruneTimer_); }
+    Admission(const Admission&) = delete;
+    Admission& operator=(const Admission&) = delete;
 
-    // True when a message of `textBytes` from `sender` may be taken; counts it against the
-    // sender's rate.
-    bool admit(const Ipv4& sender, std::size_t textBytes);
+    // True when a message of `textBytes` from `sender` may be taken; counts it.
+    bool admit(const Ipv4& sender, std::size_t textBytes, Channel channel);
+    // On a local subnet, or off-link senders allowed; refusals logged at a bounded rate.
     bool senderAllowed(const Ipv4& sender);
+    // Whether a question from `sender` may be answered at all (node status, name queries):
+    // an answer larger than the question must not go to forged off-link addresses.
+    bool mayAnswer(const Ipv4& sender) { return rules_.allowOffLink || network_.onLink(sender); }
+    std::size_t tracked() const { return bySender_.size() + bySubnet_.size(); }
 
 private:
-    bool withinRate(const Ipv4& sender);
+    bool withinRates(const Ipv4& sender, Channel channel);
+    void prune();
 
     EventLoop& loop_;
     LocalNetwork& network_;
     Rules rules_;
-    std::map<Ipv4, std::deque<TimePoint>> recentBySender_;
-    std::set<Ipv4> refusedLogged_;
-    std::set<Ipv4> offLinkLogged_;
+    LogLimiter logs_;
+    RateWindow datagrams_;
+    struct Sender {
+        RateWindow window;
+        bool refusalLogged = false; // once until it is within its rate again
+    };
+    std::map<Ipv4, Sender> bySender_;
+    std::map<std::uint32_t, RateWindow> bySubnet_;
+    EventLoop::TimerId pruneTimer_ = 0;
 };
 
 } // namespace lanquill::daemon

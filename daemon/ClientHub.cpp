@@ -30,6 +30,12 @@ struct ClientHub::Client {
     std::string user; // NetBIOS user name (OEM), empty when the account name cannot be one
     bool helloed = false;
     bool deliverer = false; // may hand in messages (root, smbd's guest account, ourselves)
+    // Ids offered and not yet acknowledged; ids sort by arrival, so the last one offered says
+    // where the offers go on.
+    std::set<std::string> offered;
+    std::string lastOffered;
+    bool caughtUp = false; // everything spooled for it has been offered
+    bool offering = false;
 
     void sendLine(std::string_view line) { stream->send(std::string(line) + "\n"); }
     void send(const json& object) {
@@ -45,15 +51,36 @@ json error(std::string_view why) {
 
 } // namespace
 
+namespace {
+
+constexpr auto AcceptPause = std::chrono::seconds(1);
+
+// A name an account of this computer has as its NetBIOS name.
+bool localAccount(const std::string& user) {
+    ::setpwent();
+    bool found = false;
+    while (const passwd* account = ::getpwent())
+        if (protocol::netbios::netbiosName(account->pw_name).value_or("") == user) {
+            found = true;
+            break;
+        }
+    ::endpwent();
+    return found;
+}
+
+} // namespace
+
 ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
                      HubIdentity identity)
-    : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)) {
+    : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)),
+      status_(session::Receiving) {
     if (const passwd* guest = ::getpwnam("nobody"))
         guestUid_ = guest->pw_uid;
     delivery_.setOffer([this](const Message& message) { offer(message); });
 }
 
 ClientHub::~ClientHub() {
+    loop_.cancel(acceptPause_);
     delivery_.setOffer(nullptr);
     clients_.clear();
     if (listener_ >= 0) {
@@ -91,6 +118,18 @@ void ClientHub::listen(const std::filesystem::path& path) {
 void ClientHub::acceptClients() {
     for (;;) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            // Out of descriptors: the waiting connection would wake the loop again at once.
+            // Stop listening for a moment instead of spinning.
+            log(Priority::Warning, std::string("session socket: ") + std::strerror(errno) +
+                                       ": not accepting for a second");
+            loop_.unwatch(listener_);
+            acceptPause_ = loop_.after(AcceptPause, [this] {
+                acceptPause_ = 0;
+                loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptClients(); });
+            });
+            return;
+        }
         if (fd < 0)
             return;
         ucred credentials{};
@@ -104,6 +143,15 @@ void ClientHub::acceptClients() {
 }
 
 void ClientHub::adopt(int fd, uid_t uid) {
+    const auto sameUser = static_cast<std::size_t>(
+        std::count_if(clients_.begin(), clients_.end(),
+                      [&](const auto& entry) { return entry.second->uid == uid; }));
+    if (clients_.size() >= MaxClients || sameUser >= MaxClientsPerUser) {
+        const std::string refusal = json{{session::Error, session::TooManySessions}}.dump() + "\n";
+        static_cast<void>(::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
+        ::close(fd);
+        return;
+    }
     auto client = std::make_unique<Client>();
     client->uid = uid;
     client->deliverer = uid == 0 || uid == guestUid_ || uid == ::getuid();
@@ -111,13 +159,16 @@ void ClientHub::adopt(int fd, uid_t uid) {
         client->user = protocol::netbios::netbiosName(account->pw_name).value_or("");
     Stream::Limits limits;
     limits.input = session::LongestClientLine;
-    // A whole spool may be offered at hello: room for it, but not for a client that never reads.
-    limits.output = 16 * 1024 * 1024;
+    limits.pauseReading = OfferBacklog;
+    // Offers wait for the backlog to drain; what else a session is sent (answers to its own
+    // lines) stops when it stops reading, so only a client that ignores this bound reaches it.
+    limits.output = OfferBacklog + 2 * session::LongestServerLine;
     Client* raw = client.get();
     const std::uint64_t id = nextClient_++;
     client->stream = std::make_unique<Stream>(
         loop_, fd, limits, [this, raw](Stream&) { onInput(*raw); },
         [this, id](Stream&) { closed(id); });
+    client->stream->onDrained([this, raw](Stream&) { offerMore(*raw); });
     clients_[id] = std::move(client);
 }
 
@@ -162,7 +213,7 @@ bool ClientHub::onLine(Client& client, const std::string& line) {
         return true;
     }
     if (const auto ack = object.find(session::Ack); ack != object.end() && ack->is_string()) {
-        delivery_.acknowledge(ack->get<std::string>());
+        acknowledge(client, ack->get<std::string>());
         return true;
     }
     if (const auto request = object.find(session::Deliver); request != object.end()) {
@@ -180,15 +231,59 @@ void ClientHub::hello(Client& client) {
                      {session::Computer, nameText(identity_.computer)},
                      {session::Workgroup, nameText(identity_.workgroup)},
                      {session::User, nameText(client.user)}});
-    if (identity_.receiving139)
-        client.send(json{{session::Status, session::Receiving}});
-    else
-        client.send(
-            json{{session::Status, session::No139}, {session::Reason, identity_.no139Reason}});
+    sendStatus(client);
     if (first && firstSession_)
         firstSession_(client.user);
-    for (const auto& message : delivery_.pendingFor(client.user))
+    offerMore(client);
+}
+
+void ClientHub::sendStatus(Client& client) {
+    json line = {{session::Status, status_}};
+    if (!statusReason_.empty())
+        line[session::Reason] = statusReason_;
+    client.send(line);
+}
+
+void ClientHub::setStatus(std::string_view word, const std::string& reason) {
+    if (word == status_ && reason == statusReason_)
+        return;
+    status_ = word;
+    statusReason_ = reason;
+    for (auto& [id, client] : clients_)
+        if (client->helloed && client->stream->open())
+            sendStatus(*client);
+}
+
+void ClientHub::acknowledge(Client& client, const std::string& id) {
+    // Only the session a message was offered to may drop it: another user's session could
+    // otherwise delete what it was never shown.
+    if (client.offered.erase(id) == 0) {
+        client.send(error(session::NotOffered));
+        return;
+    }
+    delivery_.acknowledge(id);
+    for (auto& [key, other] : clients_)
+        other->offered.erase(id);
+}
+
+// Offers what is spooled for the session past what it was offered, while it keeps reading.
+void ClientHub::offerMore(Client& client) {
+    if (!client.helloed || client.caughtUp || client.offering || !client.stream->open())
+        return;
+    client.offering = true;
+    for (const auto& message : delivery_.pendingFor(client.user)) {
+        if (!client.lastOffered.empty() && message.id <= client.lastOffered)
+            continue;
+        if (client.stream->backlog() >= OfferBacklog) {
+            client.offering = false;
+            return; // more when it has read these
+        }
+        client.offered.insert(message.id);
+        client.lastOffered = message.id;
         client.sendLine(session::offerLine(message));
+    }
+    client.caughtUp = true;
+    client.offering = false;
 }
 
 // A message smbd took in, handed over by lanquill-deliver.
@@ -208,7 +303,7 @@ void ClientHub::deliver(Client& client, const std::string& requestText) {
         client.send(error(session::BadAddress));
         return;
     }
-    if (!admission_.admit(*sender, body.size())) {
+    if (!admission_.admit(*sender, body.size(), Admission::Channel::HandedIn)) {
         client.send(error(session::Refused));
         return;
     }
@@ -219,28 +314,54 @@ void ClientHub::deliver(Client& client, const std::string& requestText) {
     message.from = oem::upperAscii(field(session::field::From));
     message.address = field(session::field::Address);
     const std::string user = oem::upperAscii(oem::fromUtf8(to).value_or(""));
-    if (!user.empty() && user != identity_.computer && connected(user))
+    if (!user.empty() && user != identity_.computer && known(user))
         message.user = user;
     message.to = message.user.empty() ? nameText(identity_.computer) : to;
     message.text = oem::isUtf8(body) ? body : oem::toUtf8Lossy(body);
-    if (delivery_.accept(message))
+    switch (delivery_.accept(message, false)) {
+    case Delivery::Result::Stored:
         client.send(json{{session::Stored, 1}});
-    else
+        break;
+    case Delivery::Result::Unusable:
+        client.send(error(session::Refused));
+        break;
+    case Delivery::Result::Full:
+    case Delivery::Result::Failed:
         client.send(error(session::SpoolUnavailable));
+        break;
+    }
 }
 
 void ClientHub::offer(const Message& message) {
-    const std::string line = session::offerLine(message);
-    for (auto& [id, client] : clients_)
-        if (client->helloed && client->stream->open() &&
-            (message.user.empty() || message.user == client->user))
-            client->sendLine(line);
+    for (auto& [id, client] : clients_) {
+        if (!client->helloed || !client->stream->open() ||
+            (!message.user.empty() && message.user != client->user))
+            continue;
+        if (client->caughtUp && client->stream->backlog() < OfferBacklog) {
+            client->offered.insert(message.id);
+            client->lastOffered = message.id;
+            client->sendLine(session::offerLine(message));
+        } else {
+            client->caughtUp = false; // offered once it has read what waits
+        }
+    }
 }
 
 bool ClientHub::connected(const std::string& user) const {
     return std::any_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
         return entry.second->helloed && entry.second->stream->open() && entry.second->user == user;
     });
+}
+
+std::size_t ClientHub::queuedBytes() const {
+    std::size_t bytes = 0;
+    for (const auto& [id, client] : clients_)
+        bytes += client->stream->backlog();
+    return bytes;
+}
+
+bool ClientHub::known(const std::string& user) const {
+    return connected(user) || localAccount(user);
 }
 
 std::vector<std::string> ClientHub::all() const {

@@ -1,6 +1,7 @@
 // The session socket: desktop sessions say hello and are offered the messages for them, and
 // acknowledge each once their history holds it; lanquill-deliver hands in what smbd took. The
-// peer's uid (SO_PEERCRED) tells who it is.
+// peer's uid (SO_PEERCRED) tells who it is. A session may acknowledge only what it was offered;
+// offers go out as fast as the session reads them, never piling up in lanquilld.
 #pragma once
 
 #include "daemon/Admission.h"
@@ -12,29 +13,36 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace lanquill::daemon {
 
-// The desktop users with a session that said hello, by NetBIOS user name.
+// The desktop users of this computer, by NetBIOS user name.
 class Users {
 public:
     virtual ~Users() = default;
+    // A session of the user said hello.
     virtual bool connected(const std::string& user) const = 0;
+    // Connected, or an account of this computer: a message for it is kept for its next session.
+    virtual bool known(const std::string& user) const = 0;
     virtual std::vector<std::string> all() const = 0;
 };
 
 struct HubIdentity {
     std::string computer;  // OEM
     std::string workgroup; // OEM
-    bool receiving139 = true;
-    std::string no139Reason;
 };
 
 class ClientHub : public Users {
 public:
+    static constexpr std::size_t MaxClientsPerUser = 8;
+    static constexpr std::size_t MaxClients = 64;
+    // Offers stop while this much waits for the session to read.
+    static constexpr std::size_t OfferBacklog = 64 * 1024;
+
     // A user's first session came (register its name) or its last one went (release it).
     using UserEvent = std::function<void(const std::string& user)>;
 
@@ -46,10 +54,15 @@ public:
     // A connected client with the uid its credentials name.
     void adopt(int fd, uid_t uid);
     void onUserEvents(UserEvent first, UserEvent last);
+    // The status word (and reason) every session is told at hello and whenever it changes.
+    void setStatus(std::string_view word, const std::string& reason);
 
     bool connected(const std::string& user) const override;
+    bool known(const std::string& user) const override;
     std::vector<std::string> all() const override;
     std::size_t clientCount() const { return clients_.size(); }
+    // Bytes waiting for sessions to read them, all sessions together.
+    std::size_t queuedBytes() const;
 
 private:
     struct Client;
@@ -57,19 +70,25 @@ private:
     void onInput(Client& client);
     bool onLine(Client& client, const std::string& line);
     void hello(Client& client);
+    void acknowledge(Client& client, const std::string& id);
     void deliver(Client& client, const std::string& request);
     void offer(const Message& message);
+    void offerMore(Client& client);
+    void sendStatus(Client& client);
     void closed(std::uint64_t id);
 
     EventLoop& loop_;
     Delivery& delivery_;
     Admission& admission_;
     HubIdentity identity_;
+    std::string status_;
+    std::string statusReason_;
     int listener_ = -1;
     std::filesystem::path path_;
     uid_t guestUid_ = static_cast<uid_t>(-1);
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_; // by arrival
     std::uint64_t nextClient_ = 1;
+    EventLoop::TimerId acceptPause_ = 0;
     UserEvent firstSession_;
     UserEvent lastSession_;
 };

@@ -40,23 +40,46 @@ struct Daemon::Services {
     platform::UdpSocket nameSocket;
     platform::UdpSocket datagramSocket;
     Spool spool;
-    Delivery delivery{spool};
+    Delivery delivery{loop, spool};
     Admission admission{loop, network, {config.allowOffLink, config.messagesPerMinute}};
-    ClientHub hub{
-        loop,
-        delivery,
-        admission,
-        {config.computer, config.workgroup, config.sessionSocket >= 0, config.no139Reason}};
-    NameService names{loop,
-                      nameSocket,
-                      network,
-                      hub,
-                      {config.computer, config.workgroup, config.sessionSocket >= 0}};
-    DatagramService datagrams{loop,      datagramSocket, hub,
-                              admission, delivery,       {config.computer, config.workgroup}};
+    ClientHub hub{loop, delivery, admission, {config.computer, config.workgroup}};
+    NameService names{loop,    nameSocket,
+                      network, admission,
+                      hub,     {config.computer, config.workgroup, config.sessionSocket >= 0}};
+    DatagramService datagrams{loop,
+                              datagramSocket,
+                              network,
+                              hub,
+                              admission,
+                              delivery,
+                              {config.computer, config.workgroup}};
     MessengerService messenger{loop, hub, admission, delivery, {config.computer}};
+    std::string nameLost;
 
     explicit Services(Config c) : config(std::move(c)), spool(config.stateFolder / "spool") {}
+
+    // What sessions are told: the worst of what keeps messages from arriving.
+    void updateStatus() {
+        namespace session = protocol::session;
+        if (!delivery.writable())
+            hub.setStatus(session::SpoolUnwritable, "the spool " +
+                                                        (config.stateFolder / "spool").string() +
+                                                        " cannot be written: senders are refused");
+        else if (!nameLost.empty())
+            hub.setStatus(session::NameLost, nameLost);
+        else if (config.sessionSocket < 0)
+            hub.setStatus(session::No139, config.no139Reason);
+        else
+            hub.setStatus(session::Receiving, "");
+    }
+
+    // The spool's folder may become writable again (a disk made room, a mode put right).
+    void checkSpoolEvery(Clock::duration period) {
+        loop.after(period, [this, period] {
+            delivery.checkWritable();
+            checkSpoolEvery(period);
+        });
+    }
 };
 
 Daemon::Daemon(Config config) : services_(std::make_unique<Services>(std::move(config))) {}
@@ -88,6 +111,13 @@ int Daemon::run() {
             log(Priority::Info, "last session of " + nameText(user) + " gone: releasing its name");
             s.names.releaseUser(user);
         });
+    s.delivery.onWritableChanged([&] { s.updateStatus(); });
+    s.names.onNameLost([&](const std::string& why) {
+        s.nameLost = why;
+        s.updateStatus();
+    });
+    s.updateStatus();
+    s.checkSpoolEvery(std::chrono::seconds(30));
     s.hub.listen(config.runtimeFolder / protocol::session::SocketFileName);
     s.names.start();
     s.spool.expire();

@@ -15,10 +15,11 @@ namespace {
 constexpr std::size_t ReadsPerWake = 256;
 }
 
-DatagramService::DatagramService(EventLoop& loop, platform::UdpSocket& socket, const Users& users,
-                                 Admission& admission, Delivery& delivery, Identity identity)
-    : loop_(loop), socket_(socket), users_(users), admission_(admission), delivery_(delivery),
-      identity_(std::move(identity)) {}
+DatagramService::DatagramService(EventLoop& loop, platform::UdpSocket& socket,
+                                 LocalNetwork& network, const Users& users, Admission& admission,
+                                 Delivery& delivery, Identity identity)
+    : loop_(loop), socket_(socket), network_(network), users_(users), admission_(admission),
+      delivery_(delivery), identity_(std::move(identity)) {}
 
 void DatagramService::onReadable() {
     socket_.receiveEachArrived(ReadsPerWake, [this](std::span<const std::uint8_t> data,
@@ -28,6 +29,9 @@ void DatagramService::onReadable() {
 }
 
 void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4& from) {
+    // Our own workgroup broadcast comes back to us: it is no message to show here.
+    if (network_.isOwnAddress(from))
+        return;
     const auto message = protocol::mailslot::parseMessengerDatagram(data);
     if (!message) {
         if (other_)
@@ -47,11 +51,14 @@ void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4&
     } else {
         return;
     }
-    if (seenBefore(data, from) || !admission_.admit(from, message->text.size()))
+    if (seenBefore(data, from) ||
+        !admission_.admit(from, message->text.size(), Admission::Channel::Datagram))
         return;
+    const std::string blocks[] = {message->text};
     delivery_.accept(wireMessage(kind, message->from, from,
                                  kind == session::WorkgroupKind ? identity_.workgroup : message->to,
-                                 message->text, user));
+                                 blocks, user),
+                     true);
 }
 
 bool DatagramService::seenBefore(std::span<const std::uint8_t> data, const Ipv4& from) {
@@ -61,12 +68,15 @@ bool DatagramService::seenBefore(std::span<const std::uint8_t> data, const Ipv4&
     for (const auto byte : from)
         hash = (hash ^ byte) * 1099511628211ULL;
     const auto now = loop_.now();
-    while (!recent_.empty() && now - recent_.front().first > DuplicateWindow)
+    while (!recent_.empty() &&
+           (now - recent_.front().first > DuplicateWindow || recent_.size() >= MaxRemembered)) {
+        recentSet_.erase(recentSet_.find(recent_.front().second));
         recent_.pop_front();
-    for (const auto& [when, seen] : recent_)
-        if (seen == hash)
-            return true;
+    }
+    if (recentSet_.contains(hash))
+        return true;
     recent_.emplace_back(now, hash);
+    recentSet_.insert(hash);
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include "daemon/ClientHub.h"
 #include "daemon/Delivery.h"
 #include "daemon/EventLoop.h"
+#include "daemon/LocalNetwork.h"
 #include "platform/UdpSocket.h"
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 namespace lanquill::daemon {
@@ -26,8 +28,12 @@ public:
     };
     static constexpr auto DuplicateWindow = std::chrono::seconds(30);
 
-    DatagramService(EventLoop& loop, platform::UdpSocket& socket, const Users& users,
-                    Admission& admission, Delivery& delivery, Identity identity);
+    // Datagrams remembered for the duplicate check, at most.
+    static constexpr std::size_t MaxRemembered = 8192;
+
+    DatagramService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
+                    const Users& users, Admission& admission, Delivery& delivery,
+                    Identity identity);
 
     // Datagrams that are no messenger message (browser announcements, say) go here.
     using OtherDatagram = std::function<void(std::span<const std::uint8_t>, const Ipv4& from)>;
@@ -41,11 +47,13 @@ private:
 
     EventLoop& loop_;
     platform::UdpSocket& socket_;
+    LocalNetwork& network_;
     const Users& users_;
     Admission& admission_;
     Delivery& delivery_;
     Identity identity_;
-    std::deque<std::pair<TimePoint, std::uint64_t>> recent_;
+    std::deque<std::pair<TimePoint, std::uint64_t>> recent_; // oldest first
+    std::unordered_multiset<std::uint64_t> recentSet_;
     OtherDatagram other_;
 };
 

@@ -1,8 +1,8 @@
 #include "daemon/Delivery.h"
 
-#include "daemon/Log.h"
 #include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
+#include "protocol/SessionProtocol.h"
 
 namespace lanquill::daemon {
 
@@ -11,25 +11,50 @@ std::string nameText(const std::string& oemName) {
 }
 
 Message wireMessage(std::string_view kind, const std::string& oemFrom, const protocol::Ipv4& sender,
-                    const std::string& oemTo, const std::string& oemText, const std::string& user) {
+                    const std::string& oemTo, std::span<const std::string> textBlocks,
+                    const std::string& user) {
     Message message;
     message.kind = kind;
     message.from = nameText(oemFrom);
     message.address = protocol::formatIpv4(sender);
     message.to = nameText(oemTo);
-    message.text = protocol::oem::toUtf8Lossy(oemText);
+    message.text = protocol::oem::receivedTextToUtf8(textBlocks);
     message.user = user;
     return message;
 }
 
-bool Delivery::accept(Message message) {
-    if (!spool_.store(message))
-        return false;
+Delivery::Delivery(EventLoop& loop, Spool& spool) : loop_(loop), spool_(spool), logs_(loop, 10) {
+    checkWritable();
+}
+
+Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
+    message.id = "-";
+    message.time = "-";
+    if (const auto problem = protocol::session::unusable(message)) {
+        logs_.log("unusable messages", Priority::Notice,
+                  "message from " + message.address + " dropped: " + *problem);
+        return Result::Unusable;
+    }
+    const std::size_t room = forgeableSender ? roomForDatagrams() : spool_.capacity();
+    switch (spool_.store(message, room)) {
+    case Spool::Stored::Full:
+        logs_.log("spool full", Priority::Warning,
+                  "spool full (" + std::to_string(room) + " messages unacknowledged" +
+                      (forgeableSender ? ", the rest kept for sessions" : "") + "): message from " +
+                      message.address + " refused");
+        return Result::Full;
+    case Spool::Stored::Failed:
+        setWritable(false);
+        return Result::Failed;
+    case Spool::Stored::Yes:
+        break;
+    }
+    setWritable(true);
     log(Priority::Info, "message " + message.id + " from " + message.from + " (" + message.address +
                             ") to " + message.to);
     if (offer_)
         offer_(message);
-    return true;
+    return Result::Stored;
 }
 
 std::vector<Message> Delivery::pendingFor(const std::string& user) const {
@@ -38,6 +63,20 @@ std::vector<Message> Delivery::pendingFor(const std::string& user) const {
         return !message.user.empty() && message.user != user;
     });
     return messages;
+}
+
+void Delivery::checkWritable() {
+    setWritable(spool_.writable());
+}
+
+void Delivery::setWritable(bool writable) {
+    if (writable == writable_)
+        return;
+    writable_ = writable;
+    if (!writable)
+        log(Priority::Error, "the spool cannot be written: messages are refused until it can");
+    if (writableChanged_)
+        writableChanged_();
 }
 
 } // namespace lanquill::daemon

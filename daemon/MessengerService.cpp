@@ -6,7 +6,9 @@
 #include "protocol/OemCodePage.h"
 #include "protocol/SessionProtocol.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -53,7 +55,8 @@ struct MessengerService::Connection {
     // The message being sent in blocks (InMultiBlock).
     std::string from;
     std::string to;
-    std::string text;
+    std::vector<std::string> blocks;
+    std::size_t textBytes = 0;
     std::uint16_t groupId = 0;
     bool tooLong = false;
 };
@@ -64,6 +67,7 @@ MessengerService::MessengerService(EventLoop& loop, const Users& users, Admissio
       identity_(std::move(identity)) {}
 
 MessengerService::~MessengerService() {
+    loop_.cancel(acceptPause_);
     connections_.clear();
     if (listener_ >= 0)
         loop_.unwatch(listener_);
@@ -81,14 +85,19 @@ void MessengerService::acceptConnections() {
         socklen_t length = sizeof peer;
         const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            // Out of descriptors: pause rather than be woken for the same connection at once.
+            log(Priority::Warning,
+                std::string("TCP 139: ") + std::strerror(errno) + ": not accepting for a second");
+            loop_.unwatch(listener_);
+            acceptPause_ = loop_.after(std::chrono::seconds(1), [this] {
+                acceptPause_ = 0;
+                loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptConnections(); });
+            });
+            return;
+        }
         if (fd < 0)
             return;
-        if (connections_.size() >= MaxSessions) {
-            const auto refusal = smb::negativeSessionResponse(smb::InsufficientResources);
-            static_cast<void>(::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL));
-            ::close(fd);
-            continue;
-        }
         sockaddr_in local{};
         length = sizeof local;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
@@ -99,7 +108,20 @@ void MessengerService::acceptConnections() {
     }
 }
 
+void MessengerService::refuse(int fd, std::uint8_t why) {
+    const auto refusal = smb::negativeSessionResponse(why);
+    static_cast<void>(::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
+    ::close(fd);
+}
+
 void MessengerService::adopt(int fd, const Ipv4& peer, const Ipv4& local) {
+    const auto fromThere = static_cast<std::size_t>(
+        std::count_if(connections_.begin(), connections_.end(),
+                      [&](const auto& entry) { return entry.second->peer == peer; }));
+    if (connections_.size() >= MaxSessions || fromThere >= MaxSessionsPerAddress) {
+        refuse(fd, smb::InsufficientResources);
+        return;
+    }
     auto connection = std::make_unique<Connection>();
     connection->peer = peer;
     connection->local = local;
@@ -116,7 +138,6 @@ void MessengerService::adopt(int fd, const Ipv4& peer, const Ipv4& local) {
 
 void MessengerService::onInput(Connection& connection) {
     Stream& stream = *connection.stream;
-    stream.touch();
     std::string& input = stream.input();
     while (input.size() >= 4) {
         const std::span<const std::uint8_t> bytes(
@@ -130,6 +151,8 @@ void MessengerService::onInput(Connection& connection) {
             return;
         const Bytes frame(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*length));
         input.erase(0, *length);
+        if (frame[0] != smb::SessionKeepAlive)
+            stream.touch();
         if (!onFrame(connection, frame)) {
             stream.close();
             return;
@@ -195,19 +218,33 @@ bool MessengerService::onSmb(Connection& connection, std::span<const std::uint8_
 }
 
 std::uint32_t MessengerService::store(const Connection& connection, const std::string& from,
-                                      const std::string& to, const std::string& text) {
-    if (!admission_.admit(connection.peer, text.size()))
+                                      const std::string& to,
+                                      std::span<const std::string> textBlocks) {
+    std::size_t bytes = 0;
+    for (const auto& block : textBlocks)
+        bytes += block.size();
+    if (!admission_.admit(connection.peer, bytes, Admission::Channel::Session))
         return smb::status::AccessDenied;
+    // A message to a user of this computer who has no session now is kept for the next one.
     std::string user = connection.calledUser;
     if (user.empty()) {
         const std::string upper = protocol::oem::upperAscii(to);
-        if (!upper.empty() && upper != identity_.computer && users_.connected(upper))
+        if (!upper.empty() && upper != identity_.computer && users_.known(upper))
             user = upper;
     }
-    return delivery_.accept(wireMessage(protocol::session::Direct, from, connection.peer,
-                                        user.empty() ? identity_.computer : user, text, user))
-               ? smb::status::Success
-               : smb::status::InsufficientResources;
+    switch (
+        delivery_.accept(wireMessage(protocol::session::Direct, from, connection.peer,
+                                     user.empty() ? identity_.computer : user, textBlocks, user),
+                         false)) {
+    case Delivery::Result::Stored:
+        return smb::status::Success;
+    case Delivery::Result::Unusable:
+        return smb::status::InvalidParameter;
+    case Delivery::Result::Full:
+    case Delivery::Result::Failed:
+        break;
+    }
+    return smb::status::InsufficientResources;
 }
 
 bool MessengerService::onMessengerRequest(Connection& connection,
@@ -215,16 +252,19 @@ bool MessengerService::onMessengerRequest(Connection& connection,
                                           const smb::MessengerRequest& message) {
     const bool inBlock = connection.state == State::InMultiBlock;
     switch (message.command) {
-    case smb::SendMessage:
+    case smb::SendMessage: {
+        const std::string blocks[] = {message.text};
         reply(connection,
-              smb::replyTo(request, store(connection, message.from, message.to, message.text)));
+              smb::replyTo(request, store(connection, message.from, message.to, blocks)));
         return true;
+    }
     case smb::SendStart:
         // A new start abandons a message left unfinished.
         connection.state = State::InMultiBlock;
         connection.from = message.from;
         connection.to = message.to;
-        connection.text.clear();
+        connection.blocks.clear();
+        connection.textBytes = 0;
         connection.tooLong = false;
         connection.groupId = nextGroupId_++;
         if (nextGroupId_ == 0)
@@ -236,14 +276,15 @@ bool MessengerService::onMessengerRequest(Connection& connection,
             reply(connection, smb::replyTo(request, smb::status::InvalidParameter));
             return true;
         }
-        connection.text += message.text;
-        if (connection.text.size() > Admission::MaxTextBytes) {
+        connection.blocks.push_back(message.text);
+        connection.textBytes += message.text.size();
+        if (connection.textBytes > Admission::MaxTextBytes) {
             if (!connection.tooLong)
                 log(Priority::Notice, "message from " + protocol::formatIpv4(connection.peer) +
                                           " over " + std::to_string(Admission::MaxTextBytes) +
                                           " bytes refused");
             connection.tooLong = true;
-            connection.text.clear();
+            connection.blocks.clear();
             reply(connection, smb::replyTo(request, smb::status::InvalidParameter));
             return true;
         }
@@ -252,11 +293,12 @@ bool MessengerService::onMessengerRequest(Connection& connection,
     case smb::SendEnd: {
         const bool complete =
             inBlock && connection.groupId == message.groupId && !connection.tooLong;
-        const auto status = complete
-                                ? store(connection, connection.from, connection.to, connection.text)
-                                : smb::status::InvalidParameter;
+        const auto status =
+            complete ? store(connection, connection.from, connection.to, connection.blocks)
+                     : smb::status::InvalidParameter;
         connection.state = State::InSession;
-        connection.text.clear();
+        connection.blocks.clear();
+        connection.textBytes = 0;
         reply(connection, smb::replyTo(request, status));
         return true;
     }

@@ -20,6 +20,9 @@ namespace lanquill::daemon {
 class MessengerService {
 public:
     static constexpr std::size_t MaxSessions = 32;
+    // One host cannot hold every session: the rest stay for other senders.
+    static constexpr std::size_t MaxSessionsPerAddress = 4;
+    // From the last complete request; keep-alives do not count.
     static constexpr auto IdleLimit = std::chrono::seconds(10);
 
     enum class State {
@@ -52,7 +55,8 @@ private:
     bool onMessengerRequest(Connection& connection, std::span<const std::uint8_t> request,
                             const protocol::smb::MessengerRequest& message);
     std::uint32_t store(const Connection& connection, const std::string& from,
-                        const std::string& to, const std::string& text);
+                        const std::string& to, std::span<const std::string> textBlocks);
+    void refuse(int fd, std::uint8_t why);
     void reply(Connection& connection, const protocol::Bytes& smbReply);
 
     EventLoop& loop_;
@@ -61,6 +65,7 @@ private:
     Delivery& delivery_;
     Identity identity_;
     int listener_ = -1;
+    EventLoop::TimerId acceptPause_ = 0;
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_; // by arrival
     std::uint64_t nextConnection_ = 1;
     std::uint16_t nextGroupId_ = 1;

@@ -19,9 +19,9 @@ constexpr std::size_t ReadsPerWake = 256;
 } // namespace
 
 NameService::NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
-                         const Users& users, Identity identity)
-    : loop_(loop), socket_(socket), network_(network), users_(users),
-      identity_(std::move(identity)) {
+                         Admission& admission, const Users& users, Identity identity)
+    : loop_(loop), socket_(socket), network_(network), admission_(admission), users_(users),
+      logs_(loop, 10), identity_(std::move(identity)) {
     // A Windows workstation's table order: clients read the computer name first and the
     // logged-in user's <03> as the sixth entry.
     const bool own = identity_.ownsMachineNames;
@@ -85,6 +85,10 @@ void NameService::onPacket(std::span<const std::uint8_t> data, const Arrived& fr
             onDefended(*packet, from.from);
         return;
     }
+    // An answer is larger than its question: none goes to an off-link source, which may be forged
+    // to aim our answers at somebody else.
+    if (!admission_.mayAnswer(from.from))
+        return;
     if (packet->opcode == netbios::NameOpcode::Query && packet->nodeStatus)
         answerNodeStatus(*packet, from, arrival);
     else if (packet->opcode == netbios::NameOpcode::Query && arrival)
@@ -132,8 +136,8 @@ void NameService::defend(const netbios::NamePacket& packet, const Arrived& from,
         return;
     if (packet.address && network_.isOwnAddress(*packet.address))
         return;
-    log(Priority::Warning,
-        "defending " + nameText(owned->name) + " against " + protocol::formatIpv4(from.from));
+    logs_.log("name defences", Priority::Warning,
+              "defending " + nameText(owned->name) + " against " + protocol::formatIpv4(from.from));
     if (const auto reply = netbios::negativeRegistrationResponse(packet.transactionId, owned->name,
                                                                  owned->suffix, local))
         send(from.from, from.port, *reply, local);
@@ -143,11 +147,15 @@ void NameService::onDefended(const netbios::NamePacket& packet, const Ipv4& defe
     for (const auto& pending : registrations_) {
         if (pending.transactionId != packet.transactionId)
             continue;
-        log(Priority::Error, "name " + nameText(pending.name) + " is held by " +
-                                 protocol::formatIpv4(defender) + ": not answering for it");
+        const std::string why = "name " + nameText(pending.name) + " is held by " +
+                                protocol::formatIpv4(defender) + ": not answering for it";
+        log(Priority::Error, why);
+        bool machineName = false;
         for (auto& owned : names_)
             if (owned.name == pending.name && owned.suffix == pending.suffix)
-                owned.lost = true;
+                machineName = owned.lost = true;
+        if (machineName && lost_)
+            lost_(why);
     }
     std::erase_if(registrations_, [&](const PendingRegistration& pending) {
         return pending.transactionId == packet.transactionId;

@@ -4,9 +4,11 @@
 // names are ours: nmbd owns the machine's.
 #pragma once
 
+#include "daemon/Admission.h"
 #include "daemon/ClientHub.h"
 #include "daemon/EventLoop.h"
 #include "daemon/LocalNetwork.h"
+#include "daemon/Log.h"
 #include "platform/UdpSocket.h"
 #include "protocol/NetBios.h"
 
@@ -27,7 +29,10 @@ public:
     };
 
     NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
-                const Users& users, Identity identity);
+                Admission& admission, const Users& users, Identity identity);
+
+    // Called when another host defended one of our names.
+    void onNameLost(std::function<void(const std::string& why)> lost) { lost_ = std::move(lost); }
 
     // Starts registering the names we answer for.
     void start();
@@ -79,7 +84,10 @@ private:
     EventLoop& loop_;
     platform::UdpSocket& socket_;
     LocalNetwork& network_;
+    Admission& admission_;
     const Users& users_;
+    LogLimiter logs_;
+    std::function<void(const std::string&)> lost_;
     Identity identity_;
     std::vector<OwnedName> names_;
     std::deque<PendingRegistration> registrations_;

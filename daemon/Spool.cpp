@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lanquill::daemon {
@@ -31,25 +32,29 @@ std::string utcNow() {
 
 } // namespace
 
-Spool::Spool(fs::path folder) : folder_(std::move(folder)) {
+Spool::Spool(fs::path folder, std::size_t capacity)
+    : folder_(std::move(folder)), capacity_(capacity) {
     std::error_code error;
     fs::create_directories(folder_, error);
+    // What others were sent is nobody else's business: not even the message ids are listed.
+    ::chmod(folder_.c_str(), 0700);
     for (const auto& entry : fs::directory_iterator(folder_, error))
         if (entry.path().filename().string().starts_with(".tmp"))
             fs::remove(entry.path(), error); // an older lanquilld's temporary files
     files::removeStaleTemporaries(folder_.string(), "");
 }
 
-bool Spool::store(Message& message) {
+bool Spool::writable() const {
+    return ::access(folder_.c_str(), W_OK | X_OK) == 0;
+}
+
+Spool::Stored Spool::store(Message& message, std::size_t room) {
     std::error_code error;
     std::size_t count = 0;
     for (const auto& entry : fs::directory_iterator(folder_, error))
         count += entry.path().extension() == Extension;
-    if (count >= MaxMessages) {
-        log(Priority::Warning, "spool full (" + std::to_string(MaxMessages) +
-                                   " messages unacknowledged): message refused");
-        return false;
-    }
+    if (count >= std::min(room, capacity_))
+        return Stored::Full;
     // Ids sort by arrival and stay unique across restarts: wall-clock nanoseconds, pid, counter.
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
@@ -66,9 +71,9 @@ bool Spool::store(Message& message) {
     if (!written) {
         log(Priority::Error,
             "spool: cannot write " + final.string() + ": " + std::strerror(written.failure->error));
-        return false;
+        return Stored::Failed;
     }
-    return true;
+    return Stored::Yes;
 }
 
 void Spool::remove(const std::string& id) {

@@ -19,15 +19,19 @@ using Message = protocol::session::Message;
 
 class Spool {
 public:
-    static constexpr std::size_t MaxMessages = 1000;
+    static constexpr std::size_t DefaultCapacity = 1000;
     static constexpr std::chrono::hours MaxAge{24 * 30};
 
     // Opens the folder (made when missing) and drops unfinished temporary files.
-    explicit Spool(std::filesystem::path folder);
+    explicit Spool(std::filesystem::path folder, std::size_t capacity = DefaultCapacity);
+    std::size_t capacity() const { return capacity_; }
 
-    // Gives the message its id and time and writes it; false when the spool is full or the write
-    // failed: the sender must then be refused, not told "accepted".
-    bool store(Message& message);
+    enum class Stored { Yes, Full, Failed };
+    // Gives the message its id and time and writes it, when fewer than `room` messages wait.
+    // Anything but Yes: the sender must be refused, not told "accepted".
+    Stored store(Message& message, std::size_t room);
+    // Whether the folder takes new files, as far as its mode tells.
+    bool writable() const;
     void remove(const std::string& id);
     // Every message waiting, oldest first.
     std::vector<Message> pending() const;
@@ -36,6 +40,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::size_t capacity_;
     unsigned counter_ = 0;
 };
 

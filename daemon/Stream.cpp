@@ -29,8 +29,11 @@ Stream::~Stream() {
 }
 
 void Stream::onEvents(std::uint32_t events) {
-    if (events & EPOLLOUT)
+    if (events & EPOLLOUT) {
         flush();
+        if (output_.empty() && onDrained_)
+            onDrained_(*this);
+    }
     if (fd_ >= 0 && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
         readSome();
 }

@@ -27,6 +27,9 @@ public:
     // later turn of the loop, so the owner may destroy the stream there.
     using OnClosed = std::function<void(Stream&)>;
 
+    // The backlog has gone out: more may be queued without holding memory for a slow reader.
+    void onDrained(std::function<void(Stream&)> drained) { onDrained_ = std::move(drained); }
+
     // Takes ownership of the connected, non-blocking `fd`.
     Stream(EventLoop& loop, int fd, Limits limits, OnInput onInput, OnClosed onClosed);
     ~Stream();
@@ -58,6 +61,7 @@ private:
     Limits limits_;
     OnInput onInput_;
     OnClosed onClosed_;
+    std::function<void(Stream&)> onDrained_;
     std::string input_;
     std::string output_;
     std::uint32_t interest_ = 0;

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lanquill;
@@ -131,6 +133,10 @@ int main(int argc, char** argv) {
     config.workgroup = *group;
     config.runtimeFolder = firstFolder(env("RUNTIME_DIRECTORY", "/run/lanquill"));
     config.stateFolder = firstFolder(env("STATE_DIRECTORY", "/var/lib/lanquill"));
+    // The spool is private to lanquilld: with --listen as root nobody else may list it.
+    std::error_code ignored;
+    std::filesystem::create_directories(config.stateFolder, ignored);
+    ::chmod(config.stateFolder.c_str(), 0700);
 
     if (!takePassedSockets(config)) {
         if (!listen) {

@@ -89,43 +89,112 @@ bool isUtf8(std::string_view text) {
     return utf16Length(text).has_value();
 }
 
+namespace {
+
+struct Sequence {
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+};
+
+// The well-formed UTF-8 sequence at `i`; nullopt for a bad, overlong or cut one.
+std::optional<Sequence> sequenceAt(std::string_view utf8, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    Sequence s;
+    if (lead < 0x80)
+        return Sequence{1, lead};
+    if ((lead & 0xE0) == 0xC0)
+        s = {2, lead & 0x1Fu};
+    else if ((lead & 0xF0) == 0xE0)
+        s = {3, lead & 0x0Fu};
+    else if ((lead & 0xF8) == 0xF0)
+        s = {4, lead & 0x07u};
+    else
+        return std::nullopt;
+    if (utf8.size() - i < s.length)
+        return std::nullopt;
+    for (std::size_t k = 1; k < s.length; ++k) {
+        const auto next = static_cast<unsigned char>(utf8[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return std::nullopt;
+        s.code = (s.code << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (s.code < minimum[s.length] || s.code > 0x10FFFF || (s.code >= 0xD800 && s.code <= 0xDFFF))
+        return std::nullopt; // overlong form, beyond Unicode, or a lone surrogate
+    return s;
+}
+
+bool hasMultiByte(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// UTF-8 with each byte that starts no well-formed sequence as U+FFFD.
+std::string utf8Lossy(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (const auto s = sequenceAt(text, i)) {
+            out.append(text.substr(i, s->length));
+            i += s->length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A block sent as raw UTF-8: valid once a character cut at either edge is left aside.
+bool rawUtf8Block(std::string_view block) {
+    if (!hasMultiByte(block))
+        return false;
+    std::size_t start = 0;
+    while (start < block.size() && start < 3 &&
+           (static_cast<unsigned char>(block[start]) & 0xC0) == 0x80)
+        ++start;
+    std::size_t end = block.size();
+    for (std::size_t back = 1; back <= 3 && back <= end - start; ++back) {
+        const auto byte = static_cast<unsigned char>(block[end - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        if (byte >= 0xC0) // a lead byte whose sequence the block cuts
+            end -= sequenceAt(block.substr(0, end), end - back) ? 0 : back;
+        break;
+    }
+    return isUtf8(block.substr(start, end - start));
+}
+
+} // namespace
+
 std::optional<std::size_t> utf16Length(std::string_view utf8) {
     std::size_t units = 0;
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        if (lead < 0x80) {
-            length = 1;
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            code = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            code = lead & 0x07;
-        } else {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto s = sequenceAt(utf8, i);
+        if (!s)
             return std::nullopt;
-        }
-        if (utf8.size() - i < length)
-            return std::nullopt;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < minimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return std::nullopt; // overlong form, beyond Unicode, or a lone surrogate
-        units += code >= 0x10000 ? 2 : 1;
-        i += length;
+        units += s->code >= 0x10000 ? 2 : 1;
+        i += s->length;
     }
     return units;
+}
+
+std::string receivedTextToUtf8(std::span<const std::string> blocks) {
+    std::string whole;
+    for (const auto& block : blocks)
+        whole += block;
+    if (hasMultiByte(whole) && isUtf8(whole))
+        return whole;
+    // Runs of blocks of one kind are decoded together: a CP936 character may straddle two
+    // blocks, and so may a UTF-8 character that a sender's piecewise conversion left raw.
+    std::string out;
+    for (std::size_t i = 0; i < blocks.size();) {
+        const bool raw = rawUtf8Block(blocks[i]);
+        std::string run;
+        for (; i < blocks.size() && rawUtf8Block(blocks[i]) == raw; ++i)
+            run += blocks[i];
+        out += raw ? utf8Lossy(run) : toUtf8Lossy(run);
+    }
+    return out;
 }
 
 std::size_t characterBoundary(std::string_view oemText, std::size_t limit) {

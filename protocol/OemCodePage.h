@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,13 @@ bool isUtf8(std::string_view text);
 
 // The number of UTF-16 units the UTF-8 text takes; nullopt when it is not valid UTF-8.
 std::optional<std::size_t> utf16Length(std::string_view utf8);
+
+// A received message text, sent in `blocks`, as UTF-8. Senders on Linux hand in UTF-8 as it is
+// (their OEM code page cannot hold it), or CP936 converted piece by piece, where a piece that
+// cuts a character is sent raw: the whole text is taken as UTF-8 when it is valid UTF-8 with
+// multi-byte sequences, else each run of blocks that is raw UTF-8 (but for a character cut at
+// its edges) as UTF-8 and every other run as CP936.
+std::string receivedTextToUtf8(std::span<const std::string> blocks);
 
 // The length of the longest prefix of `oem` (CP936) of at most `limit` bytes that does not cut
 // a double-byte character in two.

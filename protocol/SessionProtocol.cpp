@@ -1,5 +1,7 @@
 #include "protocol/SessionProtocol.h"
 
+#include "protocol/OemCodePage.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -26,6 +28,29 @@ std::string dump(const json& object) {
 std::string socketPath() {
     const char* path = std::getenv(std::string(SocketPathVariable).c_str());
     return path && *path ? path : std::string(SystemSocketPath);
+}
+
+std::optional<std::string> unusable(const Message& message) {
+    const struct {
+        std::string_view name;
+        const std::string& value;
+        std::size_t longest;
+        bool required;
+    } fields[] = {{field::Id, message.id, LongestId, true},
+                  {field::Time, message.time, LongestName, true},
+                  {field::Kind, message.kind, LongestName, true},
+                  {field::From, message.from, LongestName, true},
+                  {field::Address, message.address, LongestAddress, false},
+                  {field::To, message.to, LongestName, false},
+                  {field::Text, message.text, LongestText, false}};
+    for (const auto& f : fields) {
+        const auto units = oem::utf16Length(f.value);
+        if (!units)
+            return std::string(f.name) + " is not UTF-8";
+        if (*units > f.longest || (f.required && *units == 0))
+            return std::string(f.name) + " empty or longer than " + std::to_string(f.longest);
+    }
+    return std::nullopt;
 }
 
 std::string offerLine(const Message& message) {

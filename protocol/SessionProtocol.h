@@ -33,6 +33,8 @@ inline constexpr std::string_view Stored = "stored"; // a delivered message is i
 // Status words.
 inline constexpr std::string_view Receiving = "receiving";
 inline constexpr std::string_view No139 = "no-139";
+inline constexpr std::string_view SpoolUnwritable = "spool-unwritable";
+inline constexpr std::string_view NameLost = "name-lost";
 
 // Error words a client may act on.
 inline constexpr std::string_view Refused = "refused"; // final: size, rate or sender
@@ -42,6 +44,8 @@ inline constexpr std::string_view SpoolUnavailable = "spool full or not writable
 inline constexpr std::string_view NotAnObject = "not a JSON object";
 inline constexpr std::string_view UnknownRequest = "unknown request";
 inline constexpr std::string_view LineTooLong = "line too long";
+inline constexpr std::string_view NotOffered = "not offered to this session";
+inline constexpr std::string_view TooManySessions = "too many sessions";
 
 // A message's fields; "user" stays inside lanquilld's spool and is never sent to a client.
 namespace field {
@@ -80,6 +84,10 @@ struct Message {
     std::string text;
     std::string user; // the NetBIOS user name it is for; empty: every session
 };
+
+// Why no client could use the message (an empty or over-long field, text that is not UTF-8),
+// in words for a log; nullopt when it is fine. The same bounds a client holds lines to.
+std::optional<std::string> unusable(const Message& message);
 
 // The line a client is offered (without "user" and the newline).
 std::string offerLine(const Message& message);

@@ -17,9 +17,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <net/if.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,7 +45,7 @@ constexpr Ipv4 LoopbackInterface{127, 0, 0, 3};
 std::vector<platform::Interface> interfaces() {
     platform::Interface lan;
     lan.address = LocalAddress;
-    lan.prefixLength = 24;
+    lan.prefixLength = 16;
     platform::Interface loopback;
     loopback.address = LoopbackInterface;
     loopback.prefixLength = 8;
@@ -70,13 +72,14 @@ struct Receiver {
     EventLoop loop{[this] { return now; }};
     LocalNetwork network{loop, &interfaces};
     TemporaryFolder folder;
-    Spool spool{folder.path / "spool"};
+    Spool spool{folder.path / "spool", 100}; // small: every store is synced to disk
     platform::UdpSocket unusedSocket;
-    Delivery delivery{spool};
+    Delivery delivery{loop, spool};
     Admission admission{loop, network, {false, 20}};
-    ClientHub hub{loop, delivery, admission, {"PC01", "WORKGROUP", true, ""}};
+    ClientHub hub{loop, delivery, admission, {"PC01", "WORKGROUP"}};
     MessengerService messenger{loop, hub, admission, delivery, {"PC01"}};
-    DatagramService datagrams{loop, unusedSocket, hub, admission, delivery, {"PC01", "WORKGROUP"}};
+    DatagramService datagrams{loop,     unusedSocket,         network, hub, admission,
+                              delivery, {"PC01", "WORKGROUP"}};
 
     void settle() {
         for (int i = 0; i < 20; ++i)
@@ -241,10 +244,11 @@ TEST(MessengerService, SessionToAnUnknownNameIsRefusedAndDropped) {
 
 TEST(ClientHub, HelloOffersTheSpoolAndAnAckRemovesOnlyThatMessage) {
     Receiver receiver;
-    Message first = wireMessage(session::Direct, "SENDER", Neighbour, "PC01", "one", "");
-    Message second = wireMessage(session::Direct, "SENDER", Neighbour, "PC01", "two", "");
-    ASSERT_TRUE(receiver.delivery.accept(first));
-    ASSERT_TRUE(receiver.delivery.accept(second));
+    for (const std::string text : {"one", "two"})
+        ASSERT_EQ(
+            receiver.delivery.accept(
+                wireMessage(session::Direct, "SENDER", Neighbour, "PC01", {&text, 1}, ""), false),
+            Delivery::Result::Stored);
     Peer client;
     receiver.hub.adopt(client.connect(), ::getuid());
     client.send(R"({"hello":1})"
@@ -314,8 +318,8 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     platform::UdpSocket service;
     ASSERT_TRUE(service.open(0));
     ASSERT_TRUE(service.reportArrival());
-    NameService names{
-        receiver.loop, service, receiver.network, receiver.hub, {"PC01", "WORKGROUP", true}};
+    NameService names{receiver.loop,      service,      receiver.network,
+                      receiver.admission, receiver.hub, {"PC01", "WORKGROUP", true}};
     receiver.loop.watch(service.fd(), EPOLLIN, [&](std::uint32_t) { names.onReadable(); });
     platform::UdpSocket claimant;
     ASSERT_TRUE(claimant.open(0));
@@ -348,6 +352,193 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     ASSERT_TRUE(found);
     EXPECT_EQ(found->rcode, 0);
     EXPECT_EQ(found->address, LoopbackInterface);
+}
+
+// --- What one LAN host or one local user must not achieve ---
+
+TEST(Log, WireTextCannotStartALineOrAnEscape) {
+    const struct {
+        std::string text;
+        std::string line;
+    } cases[] = {
+        {"A\n<0>EMERG", "A\\x0A<0>EMERG"},
+        {"\x1B[31mred", "\\x1B[31mred"},
+        {"c1 \xC2\x9B"
+         "2J",
+         "c1 \\x9B2J"},
+        {"tab\tdel\x7F", "tab\\x09del\\x7F"},
+        {"中文 stays", "中文 stays"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(logLine(c.text), c.line);
+    EXPECT_LE(logLine(std::string(100000, 'x')).size(), LongestLogLine + 3);
+}
+
+// A datagram as a forged sender makes it.
+protocol::Bytes datagramFrom(const Ipv4& source, const std::string& from, const std::string& text) {
+    protocol::mailslot::Source origin;
+    origin.address = source;
+    origin.name = from.empty() ? "X" : from;
+    std::string data = from;
+    data += '\0';
+    data += "PC01";
+    data += '\0';
+    data += text;
+    return *protocol::mailslot::messengerDatagram(origin, "PC01", data);
+}
+
+TEST(DatagramService, AForgedFloodLeavesRoomForSessionsAndKeepsNothingUnusable) {
+    Receiver receiver;
+    // Messages no client could use are dropped at the door, not spooled.
+    receiver.datagrams.onDatagram(datagramFrom(Neighbour, "", "no sender name"), Neighbour);
+    receiver.datagrams.onDatagram(datagramFrom(LocalAddress, "SELF", "our own broadcast"),
+                                  LocalAddress);
+    EXPECT_EQ(receiver.spool.pending().size(), 0u);
+
+    // 1,000 well-formed datagrams from 50 forged on-link addresses in a few seconds: the intake
+    // as a whole has a ceiling, whatever the sources.
+    // One subnet has a ceiling of its own...
+    const auto flood = [&](int count, auto forge) {
+        for (int i = 0; i < count; ++i) {
+            const Ipv4 forged = forge(i);
+            receiver.datagrams.onDatagram(
+                datagramFrom(forged, "SPAM", "flood " + std::to_string(i)), forged);
+        }
+        return receiver.spool.pending().size();
+    };
+    const auto fromOneSubnet = flood(1000, [](int i) {
+        return Ipv4{192, 168, 7, static_cast<std::uint8_t>(100 + i % 50)};
+    });
+    EXPECT_GT(fromOneSubnet, 0u);
+    EXPECT_LE(fromOneSubnet, 30u);
+    // ...and the intake as a whole one, however many subnets the sources claim.
+    const auto fromMany = flood(1000, [](int i) {
+        return Ipv4{192, 168, static_cast<std::uint8_t>(100 + i % 50), 9};
+    });
+    EXPECT_LE(fromMany, 60u);
+    const auto flooded = fromMany;
+    EXPECT_LE(receiver.admission.tracked(), Admission::MaxTracked);
+
+    // Minutes of it fill the spool only up to the part kept for sessions...
+    for (std::size_t i = flooded; i < receiver.spool.capacity(); ++i) {
+        const std::string text = "filler";
+        receiver.delivery.accept(
+            wireMessage(session::Direct, "SPAM", Neighbour, "PC01", {&text, 1}, ""), true);
+    }
+    EXPECT_EQ(receiver.spool.pending().size(), receiver.delivery.roomForDatagrams());
+    EXPECT_LT(receiver.delivery.roomForDatagrams(), receiver.spool.capacity());
+    // ...where a sender over TCP, whose address is real, still gets in.
+    Peer sender;
+    openSession(receiver, sender);
+    sender.send(smb::sessionMessage(smb::sendMessageRequest("BOSS", "PC01", "real message")));
+    receiver.settle();
+    const auto answer = replies(sender.receive());
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].status, smb::status::Success);
+}
+
+TEST(ClientHub, ASessionDropsOnlyWhatItWasOfferedAndNobodyElsesMessages) {
+    Receiver receiver;
+    const std::string text = "for the daemon account";
+    // Sent to a user of this computer with no session now: kept for that user alone.
+    ASSERT_EQ(receiver.delivery.accept(
+                  wireMessage(session::Direct, "SENDER", Neighbour, "DAEMON", {&text, 1}, "DAEMON"),
+                  false),
+              Delivery::Result::Stored);
+    const auto id = receiver.spool.pending().at(0).id;
+    Peer other, owner;
+    receiver.hub.adopt(other.connect(), 0); // root: another user
+    other.send(std::string(R"({"hello":1})") + "\n");
+    receiver.settle();
+    EXPECT_EQ(lines(other.receive()).size(), 2u) << "another user's session was offered it";
+    other.send(json{{session::Ack, id}}.dump() + "\n");
+    receiver.settle();
+    EXPECT_EQ(lines(other.receive()).at(0)[session::Error], session::NotOffered);
+    ASSERT_EQ(receiver.spool.pending().size(), 1u) << "a session dropped what it never saw";
+
+    const passwd* account = ::getpwnam("daemon");
+    ASSERT_NE(account, nullptr);
+    receiver.hub.adopt(owner.connect(), account->pw_uid);
+    owner.send(std::string(R"({"hello":1})") + "\n");
+    receiver.settle();
+    const auto offered = lines(owner.receive());
+    ASSERT_EQ(offered.size(), 3u);
+    EXPECT_EQ(offered[2][session::field::Text], text);
+    owner.send(json{{session::Ack, id}}.dump() + "\n");
+    receiver.settle();
+    EXPECT_EQ(receiver.spool.pending().size(), 0u);
+}
+
+TEST(ClientHub, ASessionThatNeverReadsHoldsABoundedBacklog) {
+    Receiver receiver;
+    const std::string text(3900, 'x'); // 100 of them: more than a socket's buffer takes
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(receiver.delivery.accept(
+                      wireMessage(session::Direct, "S", Neighbour, "PC01", {&text, 1}, ""), false),
+                  Delivery::Result::Stored);
+    Peer silent;
+    receiver.hub.adopt(silent.connect(), ::getuid());
+    silent.send(std::string(R"({"hello":1})") + "\n");
+    // It sends junk and never reads the answers.
+    for (int i = 0; i < 500; ++i) {
+        ::send(silent.fd, "junk\n", 5, MSG_NOSIGNAL | MSG_DONTWAIT);
+        receiver.settle();
+    }
+    // Offers wait at the backlog bound; the answers to its junk stop when reading pauses there.
+    EXPECT_LE(receiver.hub.queuedBytes(), ClientHub::OfferBacklog + 64 * 1024);
+    // Once it reads, everything comes, each message once and in order.
+    std::vector<std::string> texts;
+    for (int round = 0; round < 400 && texts.size() < 100; ++round) {
+        for (const auto& line : lines(silent.receive()))
+            if (line.contains(session::field::Text))
+                texts.push_back(line[session::field::Id]);
+        receiver.settle();
+    }
+    EXPECT_EQ(texts.size(), 100u);
+    EXPECT_TRUE(std::is_sorted(texts.begin(), texts.end()));
+}
+
+TEST(ClientHub, OneUserCannotTakeEverySessionSlot) {
+    Receiver receiver;
+    std::vector<Peer> peers(ClientHub::MaxClientsPerUser + 1);
+    for (auto& peer : peers)
+        receiver.hub.adopt(peer.connect(), 4242);
+    receiver.settle();
+    EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser);
+    bool closed = false;
+    EXPECT_EQ(lines(peers.back().receive(&closed)).at(0)[session::Error], session::TooManySessions);
+    EXPECT_TRUE(closed);
+    Peer someoneElse;
+    receiver.hub.adopt(someoneElse.connect(), 4243);
+    EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser + 1);
+}
+
+TEST(MessengerService, OneHostCannotHoldEverySessionWithKeepAlives) {
+    Receiver receiver;
+    std::vector<Peer> hog(MessengerService::MaxSessionsPerAddress + 1);
+    for (auto& peer : hog)
+        receiver.messenger.adopt(peer.connect(), Neighbour, LocalAddress);
+    EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessionsPerAddress);
+    const auto refusal = hog.back().receive();
+    ASSERT_EQ(refusal.size(), 5u);
+    EXPECT_EQ(static_cast<std::uint8_t>(refusal[4]), smb::InsufficientResources);
+    // Another host still gets in.
+    Peer other;
+    receiver.messenger.adopt(other.connect(), Ipv4{192, 168, 7, 30}, LocalAddress);
+    EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessionsPerAddress + 1);
+
+    // Keep-alives are no requests: a session that sends only them ends at its deadline.
+    hog[0].send(*smb::sessionRequest("*SMBSERVER", netbios::FileServer, "SENDER"));
+    receiver.settle();
+    ASSERT_EQ(static_cast<std::uint8_t>(hog[0].receive().at(0)), 0x82); // positive response
+    const std::uint8_t keepAlive[] = {smb::SessionKeepAlive, 0, 0, 0};
+    for (int second = 0; second <= 11; ++second) {
+        ::send(hog[0].fd, keepAlive, sizeof keepAlive, MSG_NOSIGNAL); // fails once it is closed
+        receiver.advance(1s);
+    }
+    bool closed = false;
+    hog[0].receive(&closed);
+    EXPECT_TRUE(closed);
 }
 
 } // namespace

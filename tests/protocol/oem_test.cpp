@@ -81,3 +81,30 @@ TEST(OemCodePage, CharacterBoundaries) {
     // A lone lead byte at the end is not waited for beyond the text.
     EXPECT_EQ(oem::characterBoundary("ab\xC4", 10), 3u);
 }
+
+// Received texts as Linux senders hand them in: UTF-8 as it is (their OEM code page cannot hold
+// it), CP936, or CP936 converted in pieces where a piece that cuts a character went out raw.
+TEST(OemCodePage, ReceivedTextsDecodePerBlock) {
+    const std::string hello = "你好";                     // UTF-8
+    const std::string gbk = *oem::fromUtf8("你好，世界"); // CP936
+    const std::string longUtf8 = std::string(200, 'a') + "中文消息" + std::string(100, 'b');
+    // A UTF-8 character cut in two at a block's edge, the rest of both blocks CP936.
+    const std::string cut = "中"; // E4 B8 AD
+    struct Case {
+        const char* name;
+        std::vector<std::string> blocks;
+        std::string expected;
+    } cases[] = {
+        {"UTF-8 in one block", {hello}, hello},
+        {"CP936 in one block", {gbk}, "你好，世界"},
+        {"ASCII", {"plain text"}, "plain text"},
+        {"UTF-8 cut between blocks", {longUtf8.substr(0, 201), longUtf8.substr(201)}, longUtf8},
+        {"CP936 character across blocks", {gbk.substr(0, 3), gbk.substr(3)}, "你好，世界"},
+        {"raw UTF-8 pieces between CP936 ones",
+         {gbk, "xx" + cut.substr(0, 2), cut.substr(2) + "yy", gbk},
+         "你好，世界xx中yy你好，世界"},
+        {"bytes that are neither", {"\xFF\xFF"}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(oem::receivedTextToUtf8(c.blocks), c.expected) << c.name;
+}
