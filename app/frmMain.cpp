@@ -337,6 +337,33 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     }
 }
 
+namespace {
+
+// The bar names an entry of the book by its id exactly as stored and by how many entries of
+// that same id come before it: ids that differ only in case are different entries. Pages whose
+// button 删除工作组 hid stand for groups that have left the book and are not counted.
+contacts::EntryRef pageEntry(const widgets::TfcOutlookBar& bar,
+                             const widgets::TfcOutlookPage& page) {
+    contacts::EntryRef ref{toStd(page.button()->text()), 0};
+    for (int i = 0; i < page.index(); ++i) {
+        const widgets::TfcShapeBtn* button = bar.page(i)->button();
+        if (!button->isHidden() && toStd(button->text()) == ref.id)
+            ++ref.occurrence;
+    }
+    return ref;
+}
+
+// Item 0 is the group-message item, not a computer of the book.
+contacts::EntryRef itemEntry(const widgets::TfcOutlookListItem& item) {
+    contacts::EntryRef ref{toStd(item.text()), 0};
+    for (int i = 1; i < item.index(); ++i)
+        if (item.list()->item(i)->text() == item.text())
+            ++ref.occurrence;
+    return ref;
+}
+
+} // namespace
+
 void TMainForm::mnuDeleteClick() {
     widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
     if (page == nullptr)
@@ -350,14 +377,17 @@ void TMainForm::mnuDeleteClick() {
     // The group-message item stands for the workgroup, not for a member: nothing to delete.
     if (hot == nullptr || hot->index() == 0)
         return;
-    const std::string group = toStd(page->button()->text());
-    const std::string computer = toStd(hot->text());
+    // Exactly the entry clicked leaves the book, never the first whose id matches after folding.
+    const contacts::EntryRef group = pageEntry(*fcOutlookBar1, *page);
+    const contacts::EntryRef computer = itemEntry(*hot);
+    bool removed = false;
     const bool reread =
         contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
-            contacts::DeleteComputer(book, group, computer);
+            removed = contacts::DeleteComputer(book, group, computer);
             book.save(ConfigPath());
         });
-    if (reread)
+    // A book read again, or one that no longer held the entry, is shown as it now is.
+    if (reread || !removed)
         LoadXMLFile(ConfigPath());
     else
         hot->destroy();
@@ -365,21 +395,50 @@ void TMainForm::mnuDeleteClick() {
 
 void TMainForm::munDeleteGroupClick() {
     widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
-    if (page == nullptr)
+    if (page == nullptr || page->button()->isHidden())
         return;
+    const contacts::EntryRef group = pageEntry(*fcOutlookBar1, *page);
     widgets::TfcOutlookList* list = page->outlookList();
     list->setItemSource(nullptr); // items not made yet need no making now
     for (int remaining = list->count(); remaining > 0; --remaining)
         list->item(0)->destroy();
     page->button()->setVisible(false);
-    const std::string group = toStd(page->button()->text());
+    bool removed = false;
     const bool reread =
         contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
-            contacts::DeleteGroup(book, group);
+            removed = contacts::DeleteGroup(book, group);
             book.save(ConfigPath());
         });
-    if (reread)
+    if (reread || !removed)
         LoadXMLFile(ConfigPath());
+}
+
+void TMainForm::selectComputer(const std::string& GroupId, const std::string& ComputerId) {
+    // The page of the group AddComputer adds to: exactly that id first, else the first whose id
+    // matches after folding; in it, the item of exactly the stored id.
+    widgets::TfcOutlookPage* target = nullptr;
+    for (const bool exact : {true, false}) {
+        for (int i = 0; i < fcOutlookBar1->pageCount() && target == nullptr; ++i) {
+            widgets::TfcOutlookPage* page = fcOutlookBar1->page(i);
+            const std::string id = toStd(page->button()->text());
+            if (!page->button()->isHidden() &&
+                (exact ? id == GroupId : contacts::idsMatch(id, GroupId)))
+                target = page;
+        }
+        if (target != nullptr)
+            break;
+    }
+    if (target == nullptr)
+        return;
+    fcOutlookBar1->setActivePage(target);
+    fcOutlookBar1->ensureLaidOut();
+    widgets::TfcOutlookList* list = target->outlookList();
+    for (int i = 1; i < list->count(); ++i) {
+        if (toStd(list->item(i)->text()) == ComputerId) {
+            list->selectItem(list->item(i));
+            return;
+        }
+    }
 }
 
 // ---- node-status socket ---------------------------------------------------------------------

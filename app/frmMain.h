@@ -71,6 +71,7 @@ public:
         connect(this, &TMainForm::nodeStatusDecoded, context, std::move(listener));
     }
     void messageSent(const inbox::Message& message) override { Q_EMIT sent(message); }
+    void selectComputer(const std::string& GroupId, const std::string& ComputerId) override;
 
     // Opens the send dialog to a computer as a click on its item does; a computer not in the
     // book is addressed by `name`, at `knownAddress` when its name does not resolve.

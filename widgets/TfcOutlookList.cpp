@@ -403,6 +403,18 @@ void TfcOutlookList::setHotItem(TfcOutlookListItem* entry) {
     updateItem(hotItem_);
 }
 
+void TfcOutlookList::selectItem(TfcOutlookListItem* entry) {
+    const int index = indexOf(entry);
+    if (index < 0) {
+        return;
+    }
+    const QRect area = itemRect(index);
+    if (area.top() < 0 || area.bottom() >= height()) {
+        setScrollOffset(index * itemPitch()); // a whole item at the top, or the bottom end
+    }
+    setHotItem(entry);
+}
+
 void TfcOutlookList::syncHotItemWithPointer() {
     // Used after a popup menu: while it showed, no moves or leaves reached us, so the pointer may
     // be anywhere by now. A stale hot item would make a later Del delete the wrong member.

@@ -64,6 +64,9 @@ public:
     int count() const;
     TfcOutlookListItem* item(int index) const; // nullptr when out of range
     TfcOutlookListItem* hotItem() const { return hotItem_; }
+    // Scrolls `item` into view and makes it the hot item, as if the pointer rested on it, so the
+    // menu's commands and keys act on it; the next pointer move over the list takes over again.
+    void selectItem(TfcOutlookListItem* item);
     TfcOutlookListItem* pressedItem() const { return pressedItem_; }
     TfcOutlookListItem* itemAt(const QPoint& pos) const; // nullptr between and below items
 
