@@ -115,6 +115,12 @@ private Q_SLOTS:
             << QStringList{"send", "/domain:/domain:WG", "x"} << 2 << "usage";
         QTest::newRow("option alone") << QStringList{"send", "/DOMAIN", "x"} << 2 << "usage";
         QTest::newRow("send *") << QStringList{"send", "*", "x"} << 2 << "not supported";
+        QTest::newRow("send without text") << QStringList{"send", "127.0.0.1"} << 2 << "no text";
+        QTest::newRow("send empty text") << QStringList{"send", "PEER", ""} << 2 << "no text";
+        QTest::newRow("send blanks and line breaks")
+            << QStringList{"send", "127.0.0.1", " \r\n", "\t"} << 2 << "no text";
+        QTest::newRow("broadcast without text")
+            << QStringList{"send", "/domain:WG"} << 2 << "no text";
         QTest::newRow("status of a name")
             << QStringList{"status", "PEER"} << 2 << "not a dotted IPv4";
         QTest::newRow("status of a bad address")
