@@ -128,6 +128,7 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     for (int i = 0; i <= 6; ++i)
         ImageListMenu.add(widgets::menuPixmap(i, 20));
     buildMenus();
+    buildEmptyBarHint();
 
     platform_.tray->onLeftPress(reported([this] { MyCallBackLeftPress(); }));
     platform_.tray->onRightRelease(
@@ -218,6 +219,55 @@ void TMainForm::buildMenus() {
             [this] { mnuAutoStart->setChecked(autostartEnabled()); });
 }
 
+void TMainForm::buildEmptyBarHint() {
+    PopupMenuEmpty = new QMenu(this);
+    PopupMenuEmpty->setObjectName(QStringLiteral("PopupMenuEmpty"));
+    mnuEmptyAddGroup = addMenuItem(PopupMenuEmpty, "mnuEmptyAddGroup", QStringLiteral("添加工作组"),
+                                   2, QKeySequence(Qt::CTRL | Qt::Key_A));
+    // With no list or page button to carry the bar's keys, the window carries Ctrl+A; only
+    // while the bar is empty, so that it never competes with the lists' own Ctrl+A.
+    mnuEmptyAddGroup->setShortcutContext(Qt::WindowShortcut);
+    addAction(mnuEmptyAddGroup);
+    connect(mnuEmptyAddGroup, &QAction::triggered, this,
+            reported([this](bool) { pMnuAddGroupClick(); }));
+
+    lblEmptyBar = new QLabel(fcOutlookBar1);
+    lblEmptyBar->setObjectName(QStringLiteral("lblEmptyBar"));
+    lblEmptyBar->setText(QStringLiteral("还没有工作组。<br><br>右击这里<br>或按 Ctrl+A<br>"
+                                        "<a href=\"add\">添加工作组</a>。"));
+    lblEmptyBar->setWordWrap(true);
+    lblEmptyBar->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    lblEmptyBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                         Qt::LinksAccessibleByKeyboard);
+    lblEmptyBar->setFocusPolicy(Qt::StrongFocus);
+    lblEmptyBar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lblEmptyBar, &QLabel::linkActivated, this,
+            reported([this](const QString&) { pMnuAddGroupClick(); }));
+    connect(lblEmptyBar, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) {
+                PopupMenuEmpty->popup(lblEmptyBar->mapToGlobal(position));
+            });
+    fcOutlookBar1->installEventFilter(this);
+    placeEmptyBarHint();
+    lblEmptyBar->hide();
+    mnuEmptyAddGroup->setEnabled(false);
+}
+
+void TMainForm::placeEmptyBarHint() {
+    // Clear of the top, where the first page button would be, and of the frame.
+    lblEmptyBar->setGeometry(fcOutlookBar1->contentsRect().adjusted(4, 24, -4, -4));
+}
+
+void TMainForm::updateEmptyBarHint() {
+    bool empty = true;
+    for (int i = 0; i < fcOutlookBar1->pageCount() && empty; ++i)
+        empty = fcOutlookBar1->page(i)->button()->isHidden();
+    mnuEmptyAddGroup->setEnabled(empty);
+    lblEmptyBar->setVisible(empty);
+    if (empty)
+        lblEmptyBar->raise();
+}
+
 // ---- start-up --------------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
@@ -290,6 +340,8 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
         platform_.messages->show(this, fromStd(outcome.message));
 
+    // However the load ends, an empty bar says how to fill it.
+    const auto hint = qScopeGuard([this] { updateEmptyBarHint(); });
     const contacts::XmlNodeList groups = XMLDoc().documentElement().childNodes();
     if (groups.length() == 0) {
         pMnuAddGroupClick();
@@ -403,6 +455,7 @@ void TMainForm::munDeleteGroupClick() {
     for (int remaining = list->count(); remaining > 0; --remaining)
         list->item(0)->destroy();
     page->button()->setVisible(false);
+    updateEmptyBarHint();
     bool removed = false;
     const bool reread =
         contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
@@ -546,6 +599,8 @@ bool TMainForm::KeyPreview::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (watched == fcOutlookBar1 && type == QEvent::Resize)
+        placeEmptyBarHint();
     if (type == QEvent::MouseMove && (watched == ui_->Image1 || watched == ui_->pnlLogo)) {
         if (watched == ui_->Image1)
             desktop::runReported([this] { Image1MouseMove(); });

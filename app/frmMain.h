@@ -19,6 +19,7 @@
 
 class QAction;
 class QDialog;
+class QLabel;
 class QMenu;
 
 namespace Ui {
@@ -91,6 +92,10 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* pMnuCallBack = nullptr;
+    // Over a bar without workgroups: a hint, with its own menu and Ctrl+A for 添加工作组.
+    QLabel* lblEmptyBar = nullptr;
+    QMenu* PopupMenuEmpty = nullptr;
+    QAction* mnuEmptyAddGroup = nullptr;
     QAction* mnuDelete = nullptr;
     QAction* N2 = nullptr;
     QAction* pMnuAddGroup = nullptr;
@@ -148,6 +153,10 @@ protected:
 
 private:
     void buildMenus();
+    void buildEmptyBarHint();
+    void placeEmptyBarHint();
+    // Shows the hint while no page button shows (none loaded, or 删除工作组 hid the last).
+    void updateEmptyBarHint();
     void HideAppTaskButton();
     bool CreateIconInSystemBar();
     void DeleteIconInSystemBar();

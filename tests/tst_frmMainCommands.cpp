@@ -12,6 +12,7 @@
 #include "dialogs/dlgAddGroup.h"
 #include "dialogs/dlgDetail.h"
 #include "fakes/FakePlatform.h"
+#include "support/BookFiles.h"
 #include "support/MainFormFixture.h"
 #include "ui_dlgDetail.h"
 #include "widgets/TfcOutlookBar.h"
@@ -20,8 +21,10 @@
 #include "widgets/TfcOutlookPage.h"
 #include "widgets/TfcShapeBtn.h"
 
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 
@@ -337,6 +340,42 @@ private Q_SLOTS:
         QCOMPARE(titles, QStringList{QStringLiteral("添加工作组")});
         QCOMPARE(bar()->pageCount(), 0);
         QVERIFY(fake_->socket.isOpen());
+    }
+
+    // Without a workgroup the bar says how to add one, and its right-click, Ctrl+A and the link
+    // in the hint all open 添加工作组; once the last page is deleted the hint is back.
+    void anEmptyBarShowsAHintAndOffersAddGroup() {
+        start("<Lanquill/>");
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QLabel* hint = form_->lblEmptyBar;
+        QVERIFY(hint->isVisible());
+        QVERIFY(hint->text().contains(QStringLiteral("添加工作组")));
+        QVERIFY(bar()->rect().contains(hint->geometry()));
+
+        QTest::keyClick(form_.get(), Qt::Key_A, Qt::ControlModifier);
+        whenShown(form_->PopupMenuEmpty, [this] {
+            QMenu* menu = form_->PopupMenuEmpty;
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(form_->mnuEmptyAddGroup).center());
+        });
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, hint->rect().center(),
+                                     hint->mapToGlobal(hint->rect().center()));
+        QApplication::sendEvent(hint, &rightClick);
+        QTRY_VERIFY(!form_->PopupMenuEmpty->isVisible());
+        Q_EMIT hint->linkActivated(QStringLiteral("add"));
+        QTRY_COMPARE(dialogsSeen_, QStringList(4, QStringLiteral("添加工作组")));
+
+        // A workgroup arrives: the hint goes and Ctrl+A is the lists' again.
+        testsupport::writeBytes(configPath().toStdString(), Book);
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QVERIFY(!hint->isVisible());
+        QVERIFY(!form_->mnuEmptyAddGroup->isEnabled());
+        for (int page = bar()->pageCount() - 1; page >= 0; --page) {
+            QVERIFY(!hint->isVisible());
+            deleteWorkgroupByMenu(page);
+        }
+        QVERIFY(hint->isVisible());
+        QVERIFY(form_->mnuEmptyAddGroup->isEnabled());
     }
 
     void findAndAboutOpenFromTheirCommands() {
