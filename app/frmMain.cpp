@@ -27,6 +27,8 @@
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
 
 #include <string>
 #include <utility>
@@ -129,6 +131,7 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
         ImageListMenu.add(widgets::menuPixmap(i, 20));
     buildMenus();
     buildEmptyBarHint();
+    buildStripMenu();
 
     platform_.tray->onLeftPress(reported([this] { MyCallBackLeftPress(); }));
     platform_.tray->onRightRelease(
@@ -251,6 +254,46 @@ void TMainForm::buildEmptyBarHint() {
     placeEmptyBarHint();
     lblEmptyBar->hide();
     mnuEmptyAddGroup->setEnabled(false);
+}
+
+void TMainForm::buildStripMenu() {
+    // The same actions as the tray menu, which stays as it is: a desktop without a tray host
+    // (or a user without a mouse) reaches them here.
+    PopupMenuMain = new QMenu(this);
+    PopupMenuMain->setObjectName(QStringLiteral("PopupMenuMain"));
+    PopupMenuMain->addAction(mnuHistory);
+    PopupMenuMain->addAction(mnuAutoStart);
+    PopupMenuMain->addSeparator();
+    PopupMenuMain->addAction(mnuHelp);
+    mnuAbout = addMenuItem(PopupMenuMain, "mnuAbout", QStringLiteral("关于(&A)"), -1, {});
+    PopupMenuMain->addSeparator();
+    PopupMenuMain->addAction(mnuExit);
+    connect(mnuAbout, &QAction::triggered, this, reported([this](bool) { Image1Click(); }));
+    connect(PopupMenuMain, &QMenu::aboutToShow, this,
+            [this] { mnuAutoStart->setChecked(autostartEnabled()); });
+
+    btnMenu = new QToolButton(ui_->Panel1);
+    btnMenu->setObjectName(QStringLiteral("btnMenu"));
+    btnMenu->setArrowType(Qt::UpArrow);
+    btnMenu->setAutoRaise(true);
+    btnMenu->setFixedSize(12, 18);
+    btnMenu->setFocusPolicy(Qt::StrongFocus);
+    btnMenu->setToolTip(QStringLiteral("菜单 (F10)"));
+    btnMenu->setAccessibleName(QStringLiteral("菜单"));
+    // Left of the "Lanquill" label, which keeps its least width.
+    ui_->Panel1Layout->setContentsMargins(0, 0, 0, 0);
+    ui_->Panel1Layout->insertWidget(0, btnMenu);
+    ui_->Panel1Layout->insertSpacing(1, 5);
+    connect(btnMenu, &QToolButton::clicked, this, [this] { showStripMenu(); });
+    // F10 opens a window's menu on the usual Linux desktops.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] { showStripMenu(); });
+}
+
+void TMainForm::showStripMenu() {
+    // Opens upwards from the strip at the bottom of the window.
+    const QPoint corner = btnMenu->mapToGlobal(QPoint(0, 0));
+    PopupMenuMain->popup(corner - QPoint(0, PopupMenuMain->sizeHint().height()));
 }
 
 void TMainForm::placeEmptyBarHint() {

@@ -21,6 +21,7 @@ class QAction;
 class QDialog;
 class QLabel;
 class QMenu;
+class QToolButton;
 
 namespace Ui {
 class frmMain;
@@ -96,6 +97,11 @@ public:
     QLabel* lblEmptyBar = nullptr;
     QMenu* PopupMenuEmpty = nullptr;
     QAction* mnuEmptyAddGroup = nullptr;
+    // The bottom strip's menu button (F10 opens its menu from anywhere in the window): the
+    // tray menu's commands, for desktops without a tray, and the about box.
+    QToolButton* btnMenu = nullptr;
+    QMenu* PopupMenuMain = nullptr;
+    QAction* mnuAbout = nullptr;
     QAction* mnuDelete = nullptr;
     QAction* N2 = nullptr;
     QAction* pMnuAddGroup = nullptr;
@@ -154,6 +160,8 @@ protected:
 private:
     void buildMenus();
     void buildEmptyBarHint();
+    void buildStripMenu();
+    void showStripMenu();
     void placeEmptyBarHint();
     // Shows the hint while no page button shows (none loaded, or 删除工作组 hid the last).
     void updateEmptyBarHint();
