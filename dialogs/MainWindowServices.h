@@ -42,8 +42,9 @@ public:
     // is not added a second time: the user is told, and the entry there is shows in the bar.
     void computerAlreadyInGroup(QWidget* parent, const std::string& GroupId,
                                 const std::string& storedId) {
-        platform().messages->show(parent, alreadyInGroupText(GroupId, {storedId}));
+        // Shown first, so that the entry is in sight while the notice is read.
         selectComputer(GroupId, storedId);
+        platform().messages->show(parent, alreadyInGroupText(GroupId, {storedId}));
     }
     static QString alreadyInGroupText(const std::string& GroupId,
                                       const std::vector<std::string>& storedIds) {

@@ -234,6 +234,36 @@ private Q_SLOTS:
         QCOMPARE(barOutline(), withoutUsers);
     }
 
+    void selectComputerShowsThatEntry_data() {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("computer");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("item"); // -1: nothing selected
+        QTest::newRow("exact twin, the later") << "WG"
+                                               << "pc02" << 0 << 3;
+        QTest::newRow("exact twin, the earlier") << "WG"
+                                                 << "PC02" << 0 << 2;
+        QTest::newRow("the later of two case-twin groups") << "wg"
+                                                           << "PC09" << 2 << 1;
+        QTest::newRow("group named in another case") << "office"
+                                                     << "BOSS" << 1 << 1;
+        QTest::newRow("no such computer") << "WG"
+                                          << "NOBODY" << 0 << -1;
+    }
+
+    // The entry an add would have duplicated is brought forward: its page, and the item itself.
+    void selectComputerShowsThatEntry() {
+        QFETCH(QString, group);
+        QFETCH(QString, computer);
+        QFETCH(int, page);
+        QFETCH(int, item);
+        start();
+        bar()->setActivePage(bar()->page(page == 0 ? 1 : 0));
+        form_->selectComputer(group.toStdString(), computer.toStdString());
+        QCOMPARE(bar()->activePageEntry(), bar()->page(page));
+        QCOMPARE(list(page)->selectedItem(), list(page)->item(item));
+    }
+
     void deleteMemberOnTheGroupItemChangesNothing() {
         start();
         const QByteArray before = configBytes();

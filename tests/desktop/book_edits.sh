@@ -134,6 +134,27 @@ grep -q "<IpAddress>$LQ_PEER_ADDR</IpAddress>" "$dir/config.xml" ||
 row_is_empty 3 && fail "the bar was not reloaded after 添加 (row 3 empty)"
 echo "PASS: a computer found by name is added to the active page's workgroup"
 
+# --- Found again, by address: the workgroup holds it already, so it is shown, not added twice ---
+lqd_click "$win" 50 "$(lqd_item_y 1)" 3
+menu=$(lqd_popup_menu) || fail "no item menu for the find command"
+lqd_menu_pick "$menu" 1 3
+finder=$(lqd_window_named "查找") || fail "查找机器 opened no find dialog"
+lqd_click "$finder" 140 24
+lqd_click "$finder" 140 56
+xdotool type --delay 20 "$LQ_PEER_ADDR"
+lqd_click "$finder" 76 88
+notice=$(lqd_window_named "Lanquill") || fail "finding a computer already there gave no notice"
+xdotool search --onlyvisible --name "^详细信息$" >/dev/null 2>&1 && fail "a detail dialog opened for a computer already there"
+sleep 0.3
+[ -n "$shots" ] && lqd_shot "$shots/already-in-group.png"
+xdotool windowactivate --sync "$notice" key --clearmodifiers Return
+lqd_wait lqd_window_gone "$notice" || fail "Enter did not close the notice"
+lqd_wait lqd_window_gone "$finder" || fail "the find dialog stayed open after the notice"
+sleep 0.3
+[ -n "$shots" ] && lqd_shot "$shots/already-in-group-after.png"
+expect_book "$LQ_WORKGROUP:NEWPC,PC2,$LQ_PEER_NAME OFFICE:PC9" "find again"
+echo "PASS: a computer the workgroup holds already is shown, not added a second time"
+
 # --- "查找机器" by address on the OFFICE page ---
 lqd_click "$win" 50 "$bottom_button_y"
 sleep 0.5
