@@ -199,12 +199,18 @@ void Inbox::addToBook(const inbox::Message& message) {
     if (group.isEmpty())
         return;
     const std::string name = message.peer.toStdString();
+    std::optional<std::string> stored; // the sender's entry in that workgroup, in any case
     contacts::editBook(form_.XMLDoc(), form_.ConfigPath(), [&](contacts::XmlDocument& book) {
+        stored = contacts::ComputerInGroup(book, group.toStdString(), name);
+        if (stored)
+            return;
         contacts::AddComputer(book, group.toStdString(), name, name, "",
                               message.address.toStdString(), "");
         book.save(form_.ConfigPath());
     });
     form_.LoadXMLFile(form_.ConfigPath());
+    if (stored)
+        form_.computerAlreadyInGroup(messageWindow_.get(), group.toStdString(), *stored);
     messageWindow_->refreshSender();
 }
 

@@ -27,6 +27,8 @@
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
 
 #include <string>
 #include <utility>
@@ -128,6 +130,8 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     for (int i = 0; i <= 6; ++i)
         ImageListMenu.add(widgets::menuPixmap(i, 20));
     buildMenus();
+    buildEmptyBarHint();
+    buildStripMenu();
 
     platform_.tray->onLeftPress(reported([this] { MyCallBackLeftPress(); }));
     platform_.tray->onRightRelease(
@@ -218,6 +222,95 @@ void TMainForm::buildMenus() {
             [this] { mnuAutoStart->setChecked(autostartEnabled()); });
 }
 
+void TMainForm::buildEmptyBarHint() {
+    PopupMenuEmpty = new QMenu(this);
+    PopupMenuEmpty->setObjectName(QStringLiteral("PopupMenuEmpty"));
+    mnuEmptyAddGroup = addMenuItem(PopupMenuEmpty, "mnuEmptyAddGroup", QStringLiteral("添加工作组"),
+                                   2, QKeySequence(Qt::CTRL | Qt::Key_A));
+    // With no list or page button to carry the bar's keys, the window carries Ctrl+A; only
+    // while the bar is empty, so that it never competes with the lists' own Ctrl+A.
+    mnuEmptyAddGroup->setShortcutContext(Qt::WindowShortcut);
+    addAction(mnuEmptyAddGroup);
+    connect(mnuEmptyAddGroup, &QAction::triggered, this,
+            reported([this](bool) { pMnuAddGroupClick(); }));
+
+    lblEmptyBar = new QLabel(fcOutlookBar1);
+    lblEmptyBar->setObjectName(QStringLiteral("lblEmptyBar"));
+    lblEmptyBar->setText(QStringLiteral("还没有工作组。<br><br>右击这里<br>或按 Ctrl+A<br>"
+                                        "<a href=\"add\">添加工作组</a>。"));
+    lblEmptyBar->setWordWrap(true);
+    lblEmptyBar->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    lblEmptyBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                         Qt::LinksAccessibleByKeyboard);
+    lblEmptyBar->setFocusPolicy(Qt::StrongFocus);
+    lblEmptyBar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lblEmptyBar, &QLabel::linkActivated, this,
+            reported([this](const QString&) { pMnuAddGroupClick(); }));
+    connect(lblEmptyBar, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) {
+                PopupMenuEmpty->popup(lblEmptyBar->mapToGlobal(position));
+            });
+    fcOutlookBar1->installEventFilter(this);
+    placeEmptyBarHint();
+    lblEmptyBar->hide();
+    mnuEmptyAddGroup->setEnabled(false);
+}
+
+void TMainForm::buildStripMenu() {
+    // The same actions as the tray menu, which stays as it is: a desktop without a tray host
+    // (or a user without a mouse) reaches them here.
+    PopupMenuMain = new QMenu(this);
+    PopupMenuMain->setObjectName(QStringLiteral("PopupMenuMain"));
+    PopupMenuMain->addAction(mnuHistory);
+    PopupMenuMain->addAction(mnuAutoStart);
+    PopupMenuMain->addSeparator();
+    PopupMenuMain->addAction(mnuHelp);
+    mnuAbout = addMenuItem(PopupMenuMain, "mnuAbout", QStringLiteral("关于(&A)"), -1, {});
+    PopupMenuMain->addSeparator();
+    PopupMenuMain->addAction(mnuExit);
+    connect(mnuAbout, &QAction::triggered, this, reported([this](bool) { Image1Click(); }));
+    connect(PopupMenuMain, &QMenu::aboutToShow, this,
+            [this] { mnuAutoStart->setChecked(autostartEnabled()); });
+
+    btnMenu = new QToolButton(ui_->Panel1);
+    btnMenu->setObjectName(QStringLiteral("btnMenu"));
+    btnMenu->setArrowType(Qt::UpArrow);
+    btnMenu->setAutoRaise(true);
+    btnMenu->setFixedSize(12, 18);
+    btnMenu->setFocusPolicy(Qt::StrongFocus);
+    btnMenu->setToolTip(QStringLiteral("菜单 (F10)"));
+    btnMenu->setAccessibleName(QStringLiteral("菜单"));
+    // Left of the "Lanquill" label, which keeps its least width.
+    ui_->Panel1Layout->setContentsMargins(0, 0, 0, 0);
+    ui_->Panel1Layout->insertWidget(0, btnMenu);
+    ui_->Panel1Layout->insertSpacing(1, 5);
+    connect(btnMenu, &QToolButton::clicked, this, [this] { showStripMenu(); });
+    // F10 opens a window's menu on the usual Linux desktops.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] { showStripMenu(); });
+}
+
+void TMainForm::showStripMenu() {
+    // Opens upwards from the strip at the bottom of the window.
+    const QPoint corner = btnMenu->mapToGlobal(QPoint(0, 0));
+    PopupMenuMain->popup(corner - QPoint(0, PopupMenuMain->sizeHint().height()));
+}
+
+void TMainForm::placeEmptyBarHint() {
+    // Clear of the top, where the first page button would be, and of the frame.
+    lblEmptyBar->setGeometry(fcOutlookBar1->contentsRect().adjusted(4, 24, -4, -4));
+}
+
+void TMainForm::updateEmptyBarHint() {
+    bool empty = true;
+    for (int i = 0; i < fcOutlookBar1->pageCount() && empty; ++i)
+        empty = fcOutlookBar1->page(i)->button()->isHidden();
+    mnuEmptyAddGroup->setEnabled(empty);
+    lblEmptyBar->setVisible(empty);
+    if (empty)
+        lblEmptyBar->raise();
+}
+
 // ---- start-up --------------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
@@ -290,6 +383,8 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
         platform_.messages->show(this, fromStd(outcome.message));
 
+    // However the load ends, an empty bar says how to fill it.
+    const auto hint = qScopeGuard([this] { updateEmptyBarHint(); });
     const contacts::XmlNodeList groups = XMLDoc().documentElement().childNodes();
     if (groups.length() == 0) {
         pMnuAddGroupClick();
@@ -337,6 +432,33 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     }
 }
 
+namespace {
+
+// The bar names an entry of the book by its id exactly as stored and by how many entries of
+// that same id come before it: ids that differ only in case are different entries. Pages whose
+// button 删除工作组 hid stand for groups that have left the book and are not counted.
+contacts::EntryRef pageEntry(const widgets::TfcOutlookBar& bar,
+                             const widgets::TfcOutlookPage& page) {
+    contacts::EntryRef ref{toStd(page.button()->text()), 0};
+    for (int i = 0; i < page.index(); ++i) {
+        const widgets::TfcShapeBtn* button = bar.page(i)->button();
+        if (!button->isHidden() && toStd(button->text()) == ref.id)
+            ++ref.occurrence;
+    }
+    return ref;
+}
+
+// Item 0 is the group-message item, not a computer of the book.
+contacts::EntryRef itemEntry(const widgets::TfcOutlookListItem& item) {
+    contacts::EntryRef ref{toStd(item.text()), 0};
+    for (int i = 1; i < item.index(); ++i)
+        if (item.list()->item(i)->text() == item.text())
+            ++ref.occurrence;
+    return ref;
+}
+
+} // namespace
+
 void TMainForm::mnuDeleteClick() {
     widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
     if (page == nullptr)
@@ -350,14 +472,17 @@ void TMainForm::mnuDeleteClick() {
     // The group-message item stands for the workgroup, not for a member: nothing to delete.
     if (hot == nullptr || hot->index() == 0)
         return;
-    const std::string group = toStd(page->button()->text());
-    const std::string computer = toStd(hot->text());
+    // Exactly the entry clicked leaves the book, never the first whose id matches after folding.
+    const contacts::EntryRef group = pageEntry(*fcOutlookBar1, *page);
+    const contacts::EntryRef computer = itemEntry(*hot);
+    bool removed = false;
     const bool reread =
         contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
-            contacts::DeleteComputer(book, group, computer);
+            removed = contacts::DeleteComputer(book, group, computer);
             book.save(ConfigPath());
         });
-    if (reread)
+    // A book read again, or one that no longer held the entry, is shown as it now is.
+    if (reread || !removed)
         LoadXMLFile(ConfigPath());
     else
         hot->destroy();
@@ -365,21 +490,51 @@ void TMainForm::mnuDeleteClick() {
 
 void TMainForm::munDeleteGroupClick() {
     widgets::TfcOutlookPage* page = fcOutlookBar1->activePageEntry();
-    if (page == nullptr)
+    if (page == nullptr || page->button()->isHidden())
         return;
+    const contacts::EntryRef group = pageEntry(*fcOutlookBar1, *page);
     widgets::TfcOutlookList* list = page->outlookList();
     list->setItemSource(nullptr); // items not made yet need no making now
     for (int remaining = list->count(); remaining > 0; --remaining)
         list->item(0)->destroy();
     page->button()->setVisible(false);
-    const std::string group = toStd(page->button()->text());
+    updateEmptyBarHint();
+    bool removed = false;
     const bool reread =
         contacts::editBook(XMLDoc(), ConfigPath(), [&](contacts::XmlDocument& book) {
-            contacts::DeleteGroup(book, group);
+            removed = contacts::DeleteGroup(book, group);
             book.save(ConfigPath());
         });
-    if (reread)
+    if (reread || !removed)
         LoadXMLFile(ConfigPath());
+}
+
+void TMainForm::selectComputer(const std::string& GroupId, const std::string& ComputerId) {
+    // The page of the group AddComputer adds to: exactly that id first, else the first whose id
+    // matches after folding; in it, the item of exactly the stored id.
+    widgets::TfcOutlookPage* target = nullptr;
+    for (const bool exact : {true, false}) {
+        for (int i = 0; i < fcOutlookBar1->pageCount() && target == nullptr; ++i) {
+            widgets::TfcOutlookPage* page = fcOutlookBar1->page(i);
+            const std::string id = toStd(page->button()->text());
+            if (!page->button()->isHidden() &&
+                (exact ? id == GroupId : contacts::idsMatch(id, GroupId)))
+                target = page;
+        }
+        if (target != nullptr)
+            break;
+    }
+    if (target == nullptr)
+        return;
+    fcOutlookBar1->setActivePage(target);
+    fcOutlookBar1->ensureLaidOut();
+    widgets::TfcOutlookList* list = target->outlookList();
+    for (int i = 1; i < list->count(); ++i) {
+        if (toStd(list->item(i)->text()) == ComputerId) {
+            list->selectItem(list->item(i));
+            return;
+        }
+    }
 }
 
 // ---- node-status socket ---------------------------------------------------------------------
@@ -487,6 +642,8 @@ bool TMainForm::KeyPreview::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (watched == fcOutlookBar1 && type == QEvent::Resize)
+        placeEmptyBarHint();
     if (type == QEvent::MouseMove && (watched == ui_->Image1 || watched == ui_->pnlLogo)) {
         if (watched == ui_->Image1)
             desktop::runReported([this] { Image1MouseMove(); });

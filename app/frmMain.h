@@ -19,7 +19,9 @@
 
 class QAction;
 class QDialog;
+class QLabel;
 class QMenu;
+class QToolButton;
 
 namespace Ui {
 class frmMain;
@@ -71,6 +73,7 @@ public:
         connect(this, &TMainForm::nodeStatusDecoded, context, std::move(listener));
     }
     void messageSent(const inbox::Message& message) override { Q_EMIT sent(message); }
+    void selectComputer(const std::string& GroupId, const std::string& ComputerId) override;
 
     // Opens the send dialog to a computer as a click on its item does; a computer not in the
     // book is addressed by `name`, at `knownAddress` when its name does not resolve.
@@ -90,6 +93,15 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* pMnuCallBack = nullptr;
+    // Over a bar without workgroups: a hint, with its own menu and Ctrl+A for 添加工作组.
+    QLabel* lblEmptyBar = nullptr;
+    QMenu* PopupMenuEmpty = nullptr;
+    QAction* mnuEmptyAddGroup = nullptr;
+    // The bottom strip's menu button (F10 opens its menu from anywhere in the window): the
+    // tray menu's commands, for desktops without a tray, and the about box.
+    QToolButton* btnMenu = nullptr;
+    QMenu* PopupMenuMain = nullptr;
+    QAction* mnuAbout = nullptr;
     QAction* mnuDelete = nullptr;
     QAction* N2 = nullptr;
     QAction* pMnuAddGroup = nullptr;
@@ -147,6 +159,12 @@ protected:
 
 private:
     void buildMenus();
+    void buildEmptyBarHint();
+    void buildStripMenu();
+    void showStripMenu();
+    void placeEmptyBarHint();
+    // Shows the hint while no page button shows (none loaded, or 删除工作组 hid the last).
+    void updateEmptyBarHint();
     void HideAppTaskButton();
     bool CreateIconInSystemBar();
     void DeleteIconInSystemBar();

@@ -21,8 +21,11 @@ namespace lanquill::app {
 void TMainForm::pMnuAddGroupClick() {
     dialogs::TdlgAddNewGroup dialog(*this, this);
     Q_EMIT dialogOpened(&dialog);
-    if (dialog.exec() == QDialog::Accepted)
-        LoadXMLFile(ConfigPath());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    LoadXMLFile(ConfigPath());
+    if (!dialog.alreadyInBook().empty())
+        selectComputer(dialog.groupAdded(), dialog.alreadyInBook().front());
 }
 
 void TMainForm::N2Click() {

@@ -17,23 +17,33 @@ struct Match {
     XmlNode computer;
 };
 
+// Ids exactly as stored are looked for before ids that match after folding: a book may hold
+// both renshi-pc and RENSHI-PC (found once by name, once by address), and each is its own entry.
+using IdRule = bool (*)(std::string_view, std::string_view);
+bool sameId(std::string_view a, std::string_view b) {
+    return a == b;
+}
+constexpr IdRule kIdRules[] = {sameId, idsMatch};
+
 // The search shared by the operations: the first computer, in document order, whose id matches
 // in a group whose id matches; a later group of the same id is searched when an earlier one
-// holds no such computer.
+// holds no such computer. An exact pair of ids wins over a folded one.
 Match findComputer(const XmlDocument& doc, const std::string& GroupId,
                    const std::string& ComputerId) {
     const XmlNodeList groups = doc.documentElement().childNodes();
     const int groupCount = groups.length();
-    for (int g = 0; g < groupCount; ++g) {
-        const XmlNode group = groups.item(g);
-        if (!idsMatch(group.getAttribute("id"), GroupId))
-            continue;
-        const XmlNodeList computers = group.childNodes();
-        const int computerCount = computers.length();
-        for (int c = 0; c < computerCount; ++c) {
-            const XmlNode computer = computers.item(c);
-            if (idsMatch(computer.getAttribute("id"), ComputerId))
-                return {group, computer};
+    for (IdRule rule : kIdRules) {
+        for (int g = 0; g < groupCount; ++g) {
+            const XmlNode group = groups.item(g);
+            if (!rule(group.getAttribute("id"), GroupId))
+                continue;
+            const XmlNodeList computers = group.childNodes();
+            const int computerCount = computers.length();
+            for (int c = 0; c < computerCount; ++c) {
+                const XmlNode computer = computers.item(c);
+                if (rule(computer.getAttribute("id"), ComputerId))
+                    return {group, computer};
+            }
         }
     }
     return {};
@@ -42,12 +52,34 @@ Match findComputer(const XmlDocument& doc, const std::string& GroupId,
 XmlNode findGroup(const XmlDocument& doc, const std::string& GroupId) {
     const XmlNodeList groups = doc.documentElement().childNodes();
     const int groupCount = groups.length();
-    for (int g = 0; g < groupCount; ++g) {
-        const XmlNode group = groups.item(g);
-        if (idsMatch(group.getAttribute("id"), GroupId))
-            return group;
+    for (IdRule rule : kIdRules) {
+        for (int g = 0; g < groupCount; ++g) {
+            const XmlNode group = groups.item(g);
+            if (rule(group.getAttribute("id"), GroupId))
+                return group;
+        }
     }
     return {};
+}
+
+// The `ref.occurrence`-th child whose id is exactly `ref.id`; the first such child when there
+// are fewer (another program changed the book since the entry was shown); none when no child
+// has exactly that id, since an id that differs in case names another entry.
+XmlNode findExactly(const XmlNode& parent, const EntryRef& ref) {
+    const XmlNodeList children = parent.childNodes();
+    const int count = children.length();
+    XmlNode first;
+    int seen = 0;
+    for (int i = 0; i < count; ++i) {
+        const XmlNode child = children.item(i);
+        if (child.getAttribute("id") != ref.id)
+            continue;
+        if (seen++ == ref.occurrence)
+            return child;
+        if (!first)
+            first = child;
+    }
+    return first;
 }
 
 } // namespace
@@ -71,6 +103,43 @@ bool DeleteComputer(XmlDocument& doc, const std::string& GroupId, const std::str
         return false;
     m.group.removeChild(m.computer);
     return true;
+}
+
+bool DeleteComputer(XmlDocument& doc, const EntryRef& Group, const EntryRef& Computer) {
+    XmlNode group = findExactly(doc.documentElement(), Group);
+    if (!group)
+        return false;
+    const XmlNode computer = findExactly(group, Computer);
+    if (!computer)
+        return false;
+    group.removeChild(computer);
+    return true;
+}
+
+bool DeleteGroup(XmlDocument& doc, const EntryRef& Group) {
+    const XmlNode group = findExactly(doc.documentElement(), Group);
+    if (!group)
+        return false;
+    doc.documentElement().removeChild(group);
+    return true;
+}
+
+std::optional<std::string> ComputerInGroup(const XmlDocument& doc, const std::string& GroupId,
+                                           const std::string& ComputerId) {
+    const XmlNode group = findGroup(doc, GroupId);
+    if (!group)
+        return std::nullopt;
+    const XmlNodeList computers = group.childNodes();
+    const int count = computers.length();
+    std::optional<std::string> folded;
+    for (int c = 0; c < count; ++c) {
+        std::string id = computers.item(c).getAttribute("id");
+        if (id == ComputerId)
+            return id;
+        if (!folded && idsMatch(id, ComputerId))
+            folded = std::move(id);
+    }
+    return folded;
 }
 
 bool DeleteGroup(XmlDocument& doc, const std::string& GroupId) {

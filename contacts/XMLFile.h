@@ -5,6 +5,7 @@
 #include "contacts/XmlDocument.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,11 +27,32 @@ void checkLength(const std::string& value, std::size_t limit, const char* what);
 std::string foldId(std::string_view id);
 bool idsMatch(std::string_view a, std::string_view b);
 
+// An entry as the group bar shows it: its id exactly as stored, and how many entries of exactly
+// that id come before it among its siblings (0 for the first). The bar's commands name entries
+// this way because ids that differ only in case (renshi-pc, RENSHI-PC) are different entries.
+struct EntryRef {
+    std::string id;
+    int occurrence = 0;
+};
+
+// The searches below look for an exact pair of ids first and fold case only when there is none,
+// so an entry named exactly as stored is never mistaken for its case-twin.
+
 // True when the first matching computer was removed (a later group of the same id is searched
 // when the first holds no such computer). Does not save.
 bool DeleteComputer(XmlDocument& doc, const std::string& GroupId, const std::string& ComputerId);
 // True when the first group of that id was removed with all its computers. Does not save.
 bool DeleteGroup(XmlDocument& doc, const std::string& GroupId);
+// Remove exactly the entry named: the Group.occurrence-th group whose id is exactly Group.id,
+// and in it the Computer.occurrence-th computer of exactly that id. When the book holds fewer
+// such entries than the occurrence asks for (another program changed it meanwhile), the first
+// of exactly that id is taken; an entry whose id differs in case is never taken. Do not save.
+bool DeleteComputer(XmlDocument& doc, const EntryRef& Group, const EntryRef& Computer);
+bool DeleteGroup(XmlDocument& doc, const EntryRef& Group);
+// The id, as stored, of the computer matching ComputerId (exactly, else case-blind) in the group
+// AddComputer would add to; none when that group holds no such computer or does not exist yet.
+std::optional<std::string> ComputerInGroup(const XmlDocument& doc, const std::string& GroupId,
+                                           const std::string& ComputerId);
 // Reads the fields of the matched computer into the outputs named like its child elements; an
 // output whose element is missing keeps the caller's value, and a later duplicate wins.
 bool GetComputerInfo(const XmlDocument& doc, const std::string& GroupId,

@@ -52,6 +52,13 @@ void TdlgFindComputer::OKBtnClick() {
         return;
     }
 
+    // Found once by name and once by address, a computer comes back in another case: the book
+    // keeps one entry of it, with the user name and note given it before.
+    if (const auto stored = contacts::ComputerInGroup(main_.XMLDoc(), targetGroup_, machineName)) {
+        main_.computerAlreadyInGroup(this, targetGroup_, *stored);
+        return;
+    }
+
     TdlgUserDetailInfo detail(main_, this);
     auto& d = detail.ui();
     d.edtUserName->setText(QString::fromStdString(machineName));
@@ -69,12 +76,18 @@ void TdlgFindComputer::OKBtnClick() {
     std::string userName = d.edtUserName->text().toStdString();
     if (userName == machineName)
         userName.clear();
+    std::optional<std::string> stored; // added meanwhile by another program
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
+        stored = contacts::ComputerInGroup(book, targetGroup_, machineName);
+        if (stored)
+            return;
         contacts::AddComputer(book, targetGroup_, machineName, machineName, userName, address,
                               d.Memo1->toPlainText().toStdString());
         book.save(main_.ConfigPath());
     });
     main_.LoadXMLFile(main_.ConfigPath());
+    if (stored)
+        main_.computerAlreadyInGroup(this, targetGroup_, *stored);
 }
 
 } // namespace lanquill::dialogs

@@ -8,9 +8,12 @@
 #include "net/NodeStatus.h"
 
 #include <QObject>
+#include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace lanquill::dialogs {
 
@@ -30,6 +33,28 @@ public:
     virtual void onNodeStatusReply(QObject* context, std::function<void()> listener) = 0;
     // A message went out (or failed to: `delivered` tells); it belongs in the history.
     virtual void messageSent(const inbox::Message&) {}
+    // Shows the computer stored as `ComputerId` in workgroup `GroupId` in the group bar: its page
+    // comes forward and the item is highlighted as the one the item commands act on.
+    virtual void selectComputer(const std::string& /*GroupId*/, const std::string& /*ComputerId*/) {
+    }
+
+    // A computer the workgroup already holds (ids that match after folding name one computer)
+    // is not added a second time: the user is told, and the entry there is shows in the bar.
+    void computerAlreadyInGroup(QWidget* parent, const std::string& GroupId,
+                                const std::string& storedId) {
+        // Shown first, so that the entry is in sight while the notice is read.
+        selectComputer(GroupId, storedId);
+        platform().messages->show(parent, alreadyInGroupText(GroupId, {storedId}));
+    }
+    static QString alreadyInGroupText(const std::string& GroupId,
+                                      const std::vector<std::string>& storedIds) {
+        QStringList names;
+        for (const std::string& id : storedIds)
+            names << QString::fromStdString(id);
+        return QStringLiteral("工作组 ") + QString::fromStdString(GroupId) +
+               QStringLiteral(" 中已有 ") + names.join(QStringLiteral("、")) +
+               QStringLiteral("，没有重复添加。");
+    }
 };
 
 } // namespace lanquill::dialogs

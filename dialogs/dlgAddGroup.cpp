@@ -166,12 +166,23 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
     platform::Resolver& resolver = *main_.platform().resolver;
     const std::vector<net::Lookup> addresses =
         desktop::withoutFreezing([&] { return net::HostNamesToIPs(resolver, ticked); });
+    // A computer the workgroup already holds, in whatever case, keeps its one entry (with the
+    // user name and note given it); the user is told which were left out.
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [&](contacts::XmlDocument& book) {
-        contacts::AddGroup(book, GroupName);
-        for (std::size_t i = 0; i < ticked.size(); ++i)
-            contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i].text, "");
+        alreadyInBook_.clear();
+        groupAdded_ = contacts::AddGroup(book, GroupName).getAttribute("id");
+        for (std::size_t i = 0; i < ticked.size(); ++i) {
+            if (auto stored = contacts::ComputerInGroup(book, GroupName, ticked[i]))
+                alreadyInBook_.push_back(std::move(*stored));
+            else
+                contacts::AddComputer(book, GroupName, ticked[i], ticked[i], "", addresses[i].text,
+                                      "");
+        }
         book.save(main_.ConfigPath());
     });
+    if (!alreadyInBook_.empty())
+        main_.platform().messages->show(
+            this, MainWindowServices::alreadyInGroupText(groupAdded_, alreadyInBook_));
 }
 
 } // namespace lanquill::dialogs

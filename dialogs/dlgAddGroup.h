@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Ui {
 class dlgAddGroup;
@@ -38,6 +39,9 @@ public:
 
     net::TNetUsers& netUsers() { return *netUsers_; }
     Ui::dlgAddGroup& ui() { return *ui_; }
+    // The ticked computers the workgroup already held, as stored there, after OK.
+    const std::vector<std::string>& alreadyInBook() const { return alreadyInBook_; }
+    const std::string& groupAdded() const { return groupAdded_; }
     // True while a listing waits for the typing to pause or for the network.
     bool listingPending() const { return pauseTimer_.isActive() || listing_ != nullptr; }
 
@@ -56,6 +60,8 @@ private:
     QThread* listing_ = nullptr;  // the listing under way, if any
     unsigned textGeneration_ = 0; // counts the edits of the workgroup text
     bool relistWhenDone_ = false;
+    std::vector<std::string> alreadyInBook_;
+    std::string groupAdded_;
 };
 
 } // namespace lanquill::dialogs

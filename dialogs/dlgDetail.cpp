@@ -67,6 +67,11 @@ TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
                     accept();
             }));
     connect(ui_->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    // Nothing to send until there is something to read: blanks and line breaks alone would
+    // pop up an empty window on the receiver's screen.
+    connect(ui_->Memo1, &QPlainTextEdit::textChanged, this,
+            [this] { ui_->OKBtn->setEnabled(hasText()); });
+    ui_->OKBtn->setEnabled(false);
     connect(ui_->sbtnOffLine, &QToolButton::clicked, this,
             reported([this](bool) { sbtnOffLineClick(); }));
     connect(ui_->spbtnOnline, &QToolButton::clicked, this,
@@ -106,7 +111,13 @@ std::string TdlgSendMessage::messageText() const {
         .toStdString();
 }
 
+bool TdlgSendMessage::hasText() const {
+    return !ui_->Memo1->toPlainText().trimmed().isEmpty();
+}
+
 bool TdlgSendMessage::OKBtnClick() {
+    if (!hasText())
+        return false;
     ui_->SendStstus->setVisible(true);
     repaint();
     inbox::Message sent;

@@ -44,8 +44,12 @@ public:
     // The memo's text with its lines joined by CR LF, as the receivers show it.
     std::string messageText() const;
 
-    // Delivers the message; true when it went out (the dialog then closes with OK). Any failure
-    // shows "无法发送！" with the reason on a second line and keeps the dialog with the typed text.
+    // Whether the memo holds more than blanks and line breaks; 发送 is enabled only then.
+    bool hasText() const;
+
+    // Delivers the message (nothing without text); true when it went out (the dialog then closes
+    // with OK). Any failure shows "无法发送！" with the reason on a second line and keeps the
+    // dialog with the typed text.
     bool OKBtnClick();
     void sbtnOffLineClick();
 

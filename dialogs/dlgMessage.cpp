@@ -5,6 +5,11 @@
 #include "ui_dlgMessage.h"
 #include "widgets/Artwork.h"
 
+#include <QApplication>
+#include <QScreen>
+
+#include <algorithm>
+
 namespace lanquill::dialogs {
 
 using desktop::reported;
@@ -45,9 +50,42 @@ void TdlgMessage::append(const inbox::Message& message) {
         showMessage(0);
     else
         showMessage(current_); // the step buttons now count the new one
-    if (!isVisible())
+    if (!isVisible()) {
+        placeClearOf(QApplication::activeModalWidget());
         show();
+    }
     raise();
+}
+
+void TdlgMessage::placeClearOf(const QWidget* busy) {
+    if (busy == nullptr || busy == this || !busy->isVisible())
+        return;
+    // The send dialog opens at the centre of the screen, as this window would: a message arriving
+    // while the user types would land exactly over the dialog. It goes beside the dialog, on the
+    // first side with room; this window gets the same frame as the dialog, whose size is known.
+    const QRect other = busy->frameGeometry();
+    const QScreen* screen = busy->screen();
+    const QRect room = screen != nullptr ? screen->availableGeometry() : other;
+    const QSize frame = size() + (other.size() - busy->geometry().size());
+    constexpr int gap = 8;
+    const QPoint sides[] = {
+        {other.right() + 1 + gap, other.top()},
+        {other.left() - gap - frame.width(), other.top()},
+        {other.left(), other.bottom() + 1 + gap},
+        {other.left(), other.top() - gap - frame.height()},
+    };
+    for (const QPoint& corner : sides) {
+        if (room.contains(QRect(corner, frame))) {
+            move(corner);
+            return;
+        }
+    }
+    // No side has room: above the dialog as far as the screen allows, so that at most its title
+    // and recipient are covered, not the text being typed or 发送.
+    QRect place(sides[3], frame);
+    place.moveTop(std::max(place.top(), room.top()));
+    place.moveLeft(std::clamp(place.left(), room.left(), room.right() + 1 - place.width()));
+    move(place.topLeft());
 }
 
 void TdlgMessage::showMessage(const QString& id) {

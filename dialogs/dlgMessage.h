@@ -52,6 +52,8 @@ Q_SIGNALS:
 
 private:
     void showMessage(int index);
+    // Moves the window, about to be shown, off `busy` (a dialog the user is working in).
+    void placeClearOf(const QWidget* busy);
     void closeWindow();
 
     Describe describe_;

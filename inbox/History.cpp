@@ -12,6 +12,10 @@
 #include <QStandardPaths>
 #include <QVariant>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace lanquill::inbox {
 
 namespace {
@@ -117,11 +121,26 @@ QString containsPattern(QString word) {
     return QLatin1Char('%') + word + QLatin1Char('%');
 }
 
+// Messages are the user's own: the folder and the file are for the owner alone, also where an
+// earlier version left them readable by others. The file is made before SQLite opens it, and
+// SQLite gives its journal the file's mode.
+void keepPrivate(const QString& folder, const QString& path) {
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    const QByteArray file = QFile::encodeName(path);
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 History::History(const QString& path) : connection_(nextConnectionName()) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
     const bool existed = QFileInfo::exists(path);
+    keepPrivate(folder, path);
     QString problem;
     if (openFile(path, problem)) {
         outcome_.kind = existed ? OpenOutcome::Kind::Opened : OpenOutcome::Kind::Created;
@@ -135,6 +154,7 @@ History::History(const QString& path) : connection_(nextConnectionName()) {
             throw HistoryError(QStringLiteral("无法移开消息记录文件 %1").arg(path).toStdString());
         QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
         outcome_ = {OpenOutcome::Kind::KeptAside, aside, problem};
+        keepPrivate(folder, path);
         if (!openFile(path, problem))
             throw HistoryError(
                 QStringLiteral("无法建立消息记录 %1: %2").arg(path, problem).toStdString());

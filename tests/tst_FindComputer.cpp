@@ -129,29 +129,31 @@ private Q_SLOTS:
         QCOMPARE(main_->reloads, 0);
     }
 
-    void addingAComputerAlreadyInTheGroupOnlyAppends() {
+    void aComputerAlreadyInTheGroupIsShownNotAddedAgain_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("byAddress");
+        QTest::newRow("the same name") << "PC01" << false;
+        QTest::newRow("the name in another case") << "pc01" << false;
+        // An address search gives the name as the network spells it, in capitals or not.
+        QTest::newRow("an address whose name differs in case") << "10.0.0.6" << true;
+    }
+
+    // The entry there keeps its user name, address and note; no detail dialog asks for what
+    // would be thrown away.
+    void aComputerAlreadyInTheGroupIsShownNotAddedAgain() {
+        QFETCH(QString, typed);
+        QFETCH(bool, byAddress);
         main_->fake.resolver.byName["PC01"] = {"PC01", {{10, 0, 0, 6}}};
-        // First with the pre-filled machine name left in the user-name box, then with a name
-        // typed: the entry already there keeps its user name, address and note both times.
-        struct Confirmation {
-            const char* user; // empty: the box left as it was filled
-            const char* memo;
-        };
-        for (const Confirmation c : {Confirmation{"", "new note"}, Confirmation{"carl", ""}}) {
-            find(QStringLiteral("PC01"), false, [c](Ui::dlgUserDetail& d) {
-                if (*c.user != '\0')
-                    d.edtUserName->setText(QString::fromUtf8(c.user));
-                d.Memo1->setPlainText(QString::fromUtf8(c.memo));
-                QTest::mouseClick(d.OKBtn, Qt::LeftButton);
-            });
-        }
-        QCOMPARE(detailsShown_, 2);
-        QCOMPARE(groupOnDisk(main_->configPath, "WG"),
-                 (QStringList{"PC01[ComputerName=PC01;UserName=ann;IpAddress=10.0.0.5;Memo=;]",
-                              "PC01[ComputerName=PC01;UserName=;IpAddress=10.0.0.6;Memo=new note;]",
-                              "PC01[ComputerName=PC01;UserName=carl;IpAddress=10.0.0.6;Memo=;]"}));
-        QCOMPARE(groupOnDisk(main_->configPath, "LAB"), QStringList());
-        QCOMPARE(main_->reloads, 2);
+        main_->fake.resolver.byName["pc01"] = {"pc01", {{10, 0, 0, 6}}};
+        main_->fake.resolver.byAddress[{10, 0, 0, 6}] = "Pc01";
+        const std::string before = main_->fileText();
+        find(typed, byAddress);
+        QCOMPARE(detailsShown_, 0);
+        QCOMPARE(main_->fake.messages.shown,
+                 QStringList{QStringLiteral("工作组 WG 中已有 PC01，没有重复添加。")});
+        QCOMPARE(main_->selected,
+                 (std::vector<std::pair<std::string, std::string>>{{"WG", "PC01"}}));
+        QCOMPARE(main_->fileText(), before);
     }
 };
 

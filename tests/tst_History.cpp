@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <sys/stat.h>
 
 using namespace lanquill::inbox;
 
@@ -124,6 +125,13 @@ void tst_History::opening() {
     // Whatever was found, the database in use takes new messages.
     QVERIFY(history.add(
         received(QStringLiteral("new"), QStringLiteral("peer"), QStringLiteral("x"), 1)));
+    // Only the user reads the messages: the folder and the file in use were made or left
+    // readable by others (as mkpath and SQLite make them), and are no longer.
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(dir.filePath(QStringLiteral("data"))).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0700));
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0600));
 }
 
 void tst_History::oneCopyPerId() {

@@ -6,6 +6,7 @@
 #include "app/frmMain.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgDetail.h"
+#include "dialogs/dlgMessage.h"
 #include "fakes/FakePlatform.h"
 #include "ui_dlgDetail.h"
 #include "ui_dlgMessage.h"
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -162,6 +164,50 @@ private Q_SLOTS:
         ui.CancelBtn->click();
         QCOMPARE(inbox_->unreadCount(), 0);
         QVERIFY(!fake_->tray.tip.contains(QStringLiteral("未读")));
+    }
+
+    void aNewMessageWindowLeavesTheSendDialogUsable_data() {
+        QTest::addColumn<QString>("where"); // of the send dialog on the screen
+        QTest::newRow("centre") << "centre";
+        QTest::newRow("left edge") << "left";
+        QTest::newRow("right edge") << "right";
+    }
+
+    // A message arriving while the user types in a send dialog opens beside it, not over the
+    // text box and 发送.
+    void aNewMessageWindowLeavesTheSendDialogUsable() {
+        QFETCH(QString, where);
+        start();
+        dialogs::TdlgSendMessage send(*form_, form_.get());
+        send.setModal(true);
+        const QRect room = send.screen()->availableGeometry();
+        QRect place(QPoint(), send.size());
+        place.moveCenter(room.center());
+        if (where == QLatin1String("left"))
+            place.moveLeft(room.left());
+        else if (where == QLatin1String("right"))
+            place.moveRight(room.right());
+        send.move(place.topLeft());
+        send.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&send));
+        QCOMPARE(QApplication::activeModalWidget(), &send);
+
+        inbox::Message message;
+        message.id = QStringLiteral("m1");
+        message.peer = QStringLiteral("PC01");
+        message.text = QStringLiteral("hi");
+        dialogs::TdlgMessage window([](const inbox::Message&) { return dialogs::SenderView{}; },
+                                    nullptr);
+        window.append(message);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect shown = window.frameGeometry();
+        QVERIFY(room.contains(shown));
+        QVERIFY(shown != send.frameGeometry());
+        for (const QWidget* part :
+             std::initializer_list<const QWidget*>{send.ui().Memo1, send.ui().OKBtn}) {
+            const QRect global(part->mapToGlobal(QPoint()), part->size());
+            QVERIFY2(!shown.intersects(global), qPrintable(part->objectName()));
+        }
     }
 
     void receivingOffSaysWhy() {

@@ -100,12 +100,34 @@ private Q_SLOTS:
         QVERIFY(text.endsWith("MAC Address = 00-0C-29-1A-2B-3C\n"));
     }
 
+    // Help asked for is no error: the usage on standard output, nothing on standard error, 0.
+    void netHelpGoesToStandardOutput_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--help") << "--help";
+        QTest::newRow("-h") << "-h";
+        QTest::newRow("help") << "help";
+    }
+    void netHelpGoesToStandardOutput() {
+        QFETCH(QString, option);
+        QVERIFY2(QFile::exists(NetProgram), "build lanquill-net first");
+        QProcess net;
+        net.start(NetProgram, {option});
+        QVERIFY(net.waitForFinished(10000));
+        QCOMPARE(net.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(net.exitCode(), 0);
+        QCOMPARE(net.readAllStandardError(), QByteArray());
+        const QByteArray out = net.readAllStandardOutput();
+        QVERIFY2(out.startsWith("usage: lanquill-net send") && out.contains("status ADDRESS"),
+                 out.constData());
+    }
+
     void netRefusesBadInput_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("says");
         QTest::newRow("nothing") << QStringList{} << 2 << "usage";
-        QTest::newRow("unknown subcommand") << QStringList{"frobnicate"} << 2 << "usage";
+        QTest::newRow("unknown subcommand")
+            << QStringList{"frobnicate"} << 2 << "unknown command \"frobnicate\"";
         QTest::newRow("send without target") << QStringList{"send"} << 2 << "usage";
         QTest::newRow("empty workgroup") << QStringList{"send", "/domain:", "x"} << 2 << "usage";
         QTest::newRow("workgroup *") << QStringList{"send", "/domain:*", "x"} << 2 << "usage";
@@ -115,6 +137,12 @@ private Q_SLOTS:
             << QStringList{"send", "/domain:/domain:WG", "x"} << 2 << "usage";
         QTest::newRow("option alone") << QStringList{"send", "/DOMAIN", "x"} << 2 << "usage";
         QTest::newRow("send *") << QStringList{"send", "*", "x"} << 2 << "not supported";
+        QTest::newRow("send without text") << QStringList{"send", "127.0.0.1"} << 2 << "no text";
+        QTest::newRow("send empty text") << QStringList{"send", "PEER", ""} << 2 << "no text";
+        QTest::newRow("send blanks and line breaks")
+            << QStringList{"send", "127.0.0.1", " \r\n", "\t"} << 2 << "no text";
+        QTest::newRow("broadcast without text")
+            << QStringList{"send", "/domain:WG"} << 2 << "no text";
         QTest::newRow("status of a name")
             << QStringList{"status", "PEER"} << 2 << "not a dotted IPv4";
         QTest::newRow("status of a bad address")

@@ -133,7 +133,7 @@ private Q_SLOTS:
         QCOMPARE(lines(), (QStringList{"SALES-01-"}));
     }
 
-    void okAppendsTheTickedComputersToTheFirstMatchingGroup() {
+    void okAppendsTheTickedComputersNotYetThereToTheFirstMatchingGroup() {
         open();
         typeGroup(QStringLiteral("office")); // folded like every id: this is the group OFFICE
         QCOMPARE(lines(), (QStringList{"OFF-1-", "OFF-2-", "PC1-"}));
@@ -142,13 +142,15 @@ private Q_SLOTS:
         QTest::mouseClick(ui().OKBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
         QVERIFY(reports_.isEmpty());
-        // Appended in list order, an entry already there included; an unresolved name is
-        // written with an empty address.
+        // Appended in list order; the entry already there keeps its user name, and the user
+        // is told so.
         QCOMPARE(bookOnDisk(main_->configPath),
                  (QStringList{"OFFICE: PC1[ComputerName=PC1;UserName=ann;IpAddress=10.0.0.1;Memo=;]"
-                              " OFF-2[ComputerName=OFF-2;UserName=;IpAddress=10.0.0.12;Memo=;]"
-                              " PC1[ComputerName=PC1;UserName=;IpAddress=;Memo=;]",
+                              " OFF-2[ComputerName=OFF-2;UserName=;IpAddress=10.0.0.12;Memo=;]",
                               "Office:"}));
+        QCOMPARE(main_->fake.messages.shown,
+                 QStringList{QStringLiteral("工作组 OFFICE 中已有 PC1，没有重复添加。")});
+        QCOMPARE(dialog_->alreadyInBook(), std::vector<std::string>{"PC1"});
     }
 
     void aNewGroupIsAppendedLastAndSavedWithNothingTicked() {

@@ -66,12 +66,39 @@ private Q_SLOTS:
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
     }
 
-    void groupModeKeepsTheWorkgroupWholeAndAnEmptyText() {
+    void groupModeKeepsTheWorkgroupWhole() {
         open();
         dialog_->setGroupMode(QStringLiteral("MY OFFICE"));
+        type(QStringLiteral("x"));
         send();
         QCOMPARE(main_->fake.commands.started.at(0),
-                 (platform::CommandLine{"net", {"send", "/domain:MY OFFICE", ""}}));
+                 (platform::CommandLine{"net", {"send", "/domain:MY OFFICE", "x"}}));
+    }
+
+    void sendWaitsForText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("sendable");
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("blanks") << QStringLiteral("   ") << false;
+        QTest::newRow("line breaks and a tab") << QStringLiteral("\n\t\n") << false;
+        QTest::newRow("ideographic space") << QStringLiteral("\u3000") << false;
+        QTest::newRow("one letter among blanks") << QStringLiteral(" a\n") << true;
+        QTest::newRow("Chinese") << QStringLiteral("你好") << true;
+    }
+
+    // 发送, by click or by its key, sends only a text with something to read in it.
+    void sendWaitsForText() {
+        QFETCH(QString, text);
+        QFETCH(bool, sendable);
+        openComputer();
+        type(QStringLiteral("first"));
+        type(text);
+        QCOMPARE(ui().OKBtn->isEnabled(), sendable);
+        QTest::keyClick(dialog_.get(), Qt::Key_S, Qt::AltModifier);
+        send();
+        QCOMPARE(main_->fake.messenger.messages.size(), sendable ? std::size_t(1) : 0);
+        QCOMPARE(dialog_->isVisible(), !sendable);
+        QVERIFY(main_->fake.messages.shown.isEmpty());
     }
 
     void computerModeSendsToTheAddressShown() {
@@ -94,13 +121,15 @@ private Q_SLOTS:
         openComputer(QString(), false);
         QCOMPARE(ui().stStatus->text(), QStringLiteral("不在线"));
         ui().cbAnonymous->setChecked(true);
+        type(QStringLiteral("hi"));
         send();
         QCOMPARE(main_->fake.messenger.messages.at(0).from, std::string("Lanquill"));
-        QCOMPARE(main_->fake.messenger.messages.at(0).text, std::string());
+        QCOMPARE(main_->fake.messenger.messages.at(0).text, std::string("hi"));
     }
 
     void aUserNamedLikeTheGroupMarkerIsStillAComputer() {
         openComputer(QStringLiteral("群体消息"));
+        type(QStringLiteral("hi"));
         send();
         QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
         QVERIFY(main_->fake.commands.started.empty());
@@ -205,6 +234,7 @@ private Q_SLOTS:
         QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
         QVERIFY(main_->fileText().find("<UserName>群体消息</UserName>") != std::string::npos);
         // The caption changed; the mode did not.
+        type(QStringLiteral("hi"));
         send();
         QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
         QVERIFY(main_->fake.commands.started.empty());

@@ -19,8 +19,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <QDialog>
 
@@ -253,6 +255,56 @@ private Q_SLOTS:
         QCOMPARE(form_->mnuAutoStart->text(), QStringLiteral("开机启动"));
         QVERIFY(form_->mnuAutoStart->isCheckable());
         QCOMPARE(form_->pMnuCallBack->actions().size(), 6);
+    }
+
+    void stripMenuReachesTheTrayCommands_data() {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("effect");
+        QTest::newRow("消息记录") << "mnuHistory"
+                                  << "history";
+        QTest::newRow("开机启动") << "mnuAutoStart"
+                                  << "autostart";
+        QTest::newRow("帮助") << "mnuHelp"
+                              << "help";
+        QTest::newRow("关于") << "mnuAbout"
+                              << "about";
+        QTest::newRow("关闭退出") << "mnuExit"
+                                  << "exit";
+    }
+
+    // Without a tray the bottom strip's menu, opened by F10, reaches what the tray menu does.
+    void stripMenuReachesTheTrayCommands() {
+        QFETCH(QString, item);
+        QFETCH(QString, effect);
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+        start();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QStringList effects;
+        connect(form_.get(), &app::TMainForm::historyRequested, this,
+                [&] { effects << "history"; });
+        connect(form_.get(), &app::TMainForm::closed, this, [&] { effects << "exit"; });
+        connect(form_.get(), &app::TMainForm::dialogOpened, this, [&] { effects << "about"; });
+
+        QMenu* menu = form_->PopupMenuMain;
+        QTest::keyClick(form_.get(), Qt::Key_F10);
+        QTRY_VERIFY(menu->isVisible());
+        // Above the strip, not over it.
+        QVERIFY(menu->geometry().bottom() < form_->btnMenu->mapToGlobal(QPoint(0, 0)).y());
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->objectName() == item)
+                chosen = a;
+        QVERIFY(chosen != nullptr);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        QTRY_VERIFY(!menu->isVisible());
+        if (!fake_->help.opened.empty())
+            effects << "help";
+        if (QFile::exists(config.filePath(QStringLiteral("autostart/lanquill.desktop"))))
+            effects << "autostart";
+        QCOMPARE(effects, QStringList{effect});
+        QCOMPARE(form_->pMnuCallBack->actions().size(), 6); // the tray menu as it was
     }
 
     // 开机启动 writes the session's autostart entry for this program in this program directory,

@@ -5,12 +5,14 @@
 #include <QtTest>
 
 #include "app/frmMain.h"
+#include "contacts/XmlDocument.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/FindComputer.h"
 #include "dialogs/dlgAbout.h"
 #include "dialogs/dlgAddGroup.h"
 #include "dialogs/dlgDetail.h"
 #include "fakes/FakePlatform.h"
+#include "support/BookFiles.h"
 #include "support/MainFormFixture.h"
 #include "ui_dlgDetail.h"
 #include "widgets/TfcOutlookBar.h"
@@ -19,9 +21,12 @@
 #include "widgets/TfcOutlookPage.h"
 #include "widgets/TfcShapeBtn.h"
 
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 
 #include <functional>
 #include <sys/stat.h>
@@ -60,6 +65,32 @@ void whenShown(QMenu* menu, std::function<void()> step) {
 
 QPoint centreOf(widgets::TfcOutlookList* list, int index) {
     return list->itemRect(index).center();
+}
+
+// The book at `path` as one line, groups in document order: GROUP:COMPUTER,COMPUTER with /USER
+// after a computer that has a user name, so that entries of one id are told apart.
+QString bookOutline(const QString& path) {
+    contacts::XmlDocument doc;
+    if (doc.load(path.toStdString()).kind != contacts::LoadOutcome::Kind::Loaded)
+        return QStringLiteral("(unreadable)");
+    QStringList groups;
+    const contacts::XmlNodeList groupNodes = doc.documentElement().childNodes();
+    for (int g = 0; g < groupNodes.length(); ++g) {
+        QStringList computers;
+        const contacts::XmlNodeList computerNodes = groupNodes.item(g).childNodes();
+        for (int c = 0; c < computerNodes.length(); ++c) {
+            const std::string id = computerNodes.item(c).getAttribute("id");
+            std::string user;
+            const contacts::XmlNodeList fields = computerNodes.item(c).childNodes();
+            for (int f = 0; f < fields.length(); ++f)
+                if (fields.item(f).nodeName() == "UserName")
+                    user = fields.item(f).text();
+            computers << QString::fromStdString(user.empty() ? id : id + "/" + user);
+        }
+        groups << QString::fromStdString(groupNodes.item(g).getAttribute("id")) +
+                      QStringLiteral(":") + computers.join(QLatin1Char(','));
+    }
+    return groups.join(QLatin1Char(' '));
 }
 
 QStringList captions(widgets::TfcOutlookList* list) {
@@ -106,16 +137,131 @@ private Q_SLOTS:
         QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner);
     }
 
-    void deleteMemberRemovesTheClickedItemAndTheFirstMatchingComputer() {
-        start();
-        // The third item is "pc02": the bar loses that item, the book the first PC02.
-        deleteMemberByMenu(0, 3);
-        QCOMPARE(captions(list(0)), QStringList({QStringLiteral("群体消息"), QStringLiteral("PC01"),
-                                                 QStringLiteral("PC02")}));
-        const QByteArray saved = configBytes();
-        QVERIFY(!saved.contains("first"));
-        QVERIFY(saved.contains("second"));
+    // What the bar shows, as bookOutline writes a book without its user names: the pages whose
+    // buttons show, each with its computers.
+    QString barOutline() const {
+        QStringList pages;
+        for (int p = 0; p < bar()->pageCount(); ++p) {
+            widgets::TfcOutlookPage* page = bar()->page(p);
+            if (page->button()->isHidden())
+                continue;
+            pages << page->button()->text() + QStringLiteral(":") +
+                         captions(page->outlookList()).mid(1).join(QLatin1Char(','));
+        }
+        return pages.join(QLatin1Char(' '));
+    }
+
+    // Right button on page `page`'s button, then the menu's "删除工作组".
+    void deleteWorkgroupByMenu(int page) {
+        widgets::TfcShapeBtn* button = bar()->page(page)->button();
+        whenShown(form_->PopupMenu2, [this] {
+            QMenu* menu = form_->PopupMenu2;
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(form_->munDeleteGroup).center());
+        });
+        QTest::mousePress(button, Qt::RightButton);
+        QTest::mouseRelease(button, Qt::RightButton);
+        QTRY_VERIFY(!form_->PopupMenu2->isVisible());
+    }
+
+    void deleteRemovesExactlyTheEntryClicked_data() {
+        QTest::addColumn<QByteArray>("book");
+        // "member PAGE ITEM" or "group PAGE", one after the other.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("left");
+
+        auto pc = [](const char* id, const char* user = "") {
+            return QByteArray("<computer id=\"") + id + "\"><ComputerName>" + id +
+                   "</ComputerName><UserName>" + user +
+                   "</UserName><IpAddress/><Memo>note</Memo></computer>";
+        };
+        auto group = [](const char* id, const QByteArray& computers) {
+            return QByteArray("<group id=\"") + id + "\">" + computers + "</group>";
+        };
+        auto book = [](const QByteArray& groups) { return "<Lanquill>" + groups + "</Lanquill>"; };
+
+        const QByteArray caseTwins =
+            book(group("WG", pc("renshi-pc", "张三") + pc("RENSHI-PC") + pc("PC01", "ann")));
+        QTest::newRow("the later of two case twins")
+            << caseTwins << QStringList{"member 0 2"} << "WG:renshi-pc/张三,PC01/ann";
+        QTest::newRow("the earlier of two case twins")
+            << caseTwins << QStringList{"member 0 1"} << "WG:RENSHI-PC,PC01/ann";
+        QTest::newRow("both twins, later first")
+            << caseTwins << QStringList{"member 0 2", "member 0 1"} << "WG:PC01/ann";
+        QTest::newRow("the second of two equal ids")
+            << book(group("WG", pc("TWIN", "first") + pc("TWIN", "second")))
+            << QStringList{"member 0 2"} << "WG:TWIN/first";
+        QTest::newRow("a member of the later of two case-twin groups")
+            << book(group("WG", pc("PC01", "a")) + group("wg", pc("PC01", "b")))
+            << QStringList{"member 1 1"} << "WG:PC01/a wg:";
+        QTest::newRow("a member of the later of two equal groups, the earlier deleted first")
+            << book(group("WG", pc("PC01", "a")) + group("WG", pc("PC01", "b")) +
+                    group("WG", pc("PC01", "c")))
+            << QStringList{"group 0", "member 2 1"} << "WG:PC01/b WG:";
+        QTest::newRow("the later of two case-twin groups")
+            << book(group("WG", pc("PC01", "a")) + group("OFFICE", "") + group("wg", pc("PC09")))
+            << QStringList{"group 2"} << "WG:PC01/a OFFICE:";
+        QTest::newRow("the later of two equal groups, then the earlier")
+            << book(group("WG", pc("PC01", "a")) + group("WG", pc("PC02", "b")) +
+                    group("WG", pc("PC03", "c")))
+            << QStringList{"group 1", "group 0"} << "WG:PC03/c";
+    }
+
+    // Ids that differ only in case, or not at all, are separate entries: the one clicked leaves
+    // the book and the bar alike, and the next load shows the same.
+    void deleteRemovesExactlyTheEntryClicked() {
+        QFETCH(QByteArray, book);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, left);
+        start(book);
+        for (const QString& step : steps) {
+            const QStringList words = step.split(QLatin1Char(' '));
+            const int page = words.at(1).toInt();
+            if (words.at(0) == QStringLiteral("group")) {
+                deleteWorkgroupByMenu(page);
+                continue;
+            }
+            bar()->setActivePage(bar()->page(page));
+            QTRY_VERIFY(list(page)->isVisible());
+            deleteMemberByMenu(page, words.at(2).toInt());
+        }
+        QCOMPARE(bookOutline(configPath()), left);
+        const QString withoutUsers = QString(left).remove(QRegularExpression("/[^, ]*"));
+        QCOMPARE(barOutline(), withoutUsers);
         QVERIFY(fake_->messages.shown.isEmpty());
+
+        QTest::mouseClick(form_->Label1, Qt::LeftButton); // the next load
+        QCOMPARE(barOutline(), withoutUsers);
+    }
+
+    void selectComputerShowsThatEntry_data() {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("computer");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("item"); // -1: nothing selected
+        QTest::newRow("exact twin, the later") << "WG"
+                                               << "pc02" << 0 << 3;
+        QTest::newRow("exact twin, the earlier") << "WG"
+                                                 << "PC02" << 0 << 2;
+        QTest::newRow("the later of two case-twin groups") << "wg"
+                                                           << "PC09" << 2 << 1;
+        QTest::newRow("group named in another case") << "office"
+                                                     << "BOSS" << 1 << 1;
+        QTest::newRow("no such computer") << "WG"
+                                          << "NOBODY" << 0 << -1;
+    }
+
+    // The entry an add would have duplicated is brought forward: its page, and the item itself.
+    void selectComputerShowsThatEntry() {
+        QFETCH(QString, group);
+        QFETCH(QString, computer);
+        QFETCH(int, page);
+        QFETCH(int, item);
+        start();
+        bar()->setActivePage(bar()->page(page == 0 ? 1 : 0));
+        form_->selectComputer(group.toStdString(), computer.toStdString());
+        QCOMPARE(bar()->activePageEntry(), bar()->page(page));
+        QCOMPARE(list(page)->selectedItem(), list(page)->item(item));
     }
 
     void deleteMemberOnTheGroupItemChangesNothing() {
@@ -155,33 +301,6 @@ private Q_SLOTS:
         // The command stopped at the failed save: the item is still in view.
         QCOMPARE(list(0)->count(), 4);
         QCOMPARE(configBytes(), before);
-    }
-
-    void deleteWorkgroupActsOnThePageRightClicked() {
-        start();
-        QCOMPARE(bar()->activePageEntry(), bar()->page(0));
-        widgets::TfcShapeBtn* last = bar()->page(2)->button(); // "wg", a later page
-        whenShown(form_->PopupMenu2, [this] {
-            QMenu* menu = form_->PopupMenu2;
-            QTest::mouseClick(menu, Qt::LeftButton, {},
-                              menu->actionGeometry(form_->munDeleteGroup).center());
-        });
-        QTest::mousePress(last, Qt::RightButton);
-        QTest::mouseRelease(last, Qt::RightButton);
-        QTRY_VERIFY(!last->isVisible());
-        QCOMPARE(list(2)->count(), 0);
-        QVERIFY(bar()->page(0)->button()->isVisible());
-        QVERIFY(bar()->page(1)->button()->isVisible());
-        // The first group matching "wg" left the book: that is WG, with PC01; wg stays.
-        const QByteArray saved = configBytes();
-        QVERIFY(!saved.contains("PC01"));
-        QVERIFY(saved.contains("PC09"));
-
-        // The next load shows the book as it now is.
-        QTest::mouseClick(form_->Label1, Qt::LeftButton);
-        QCOMPARE(bar()->pageCount(), 2);
-        QCOMPARE(bar()->page(0)->button()->text(), QStringLiteral("OFFICE"));
-        QCOMPARE(bar()->page(1)->button()->text(), QStringLiteral("wg"));
     }
 
     void groupItemOpensGroupModeWithoutALookup() {
@@ -232,6 +351,12 @@ private Q_SLOTS:
         QTRY_COMPARE(seen.size(), 3);
         QCOMPARE(seen, QStringList({QStringLiteral("不在线"), QStringLiteral("10.0.0.2"),
                                     QStringLiteral("first")}));
+        // pc02 beside it is an entry of its own, with its own user and address.
+        seen.clear();
+        QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 3));
+        QTRY_COMPARE(seen.size(), 3);
+        QCOMPARE(seen, QStringList({QStringLiteral("不在线"), QStringLiteral("10.0.0.3"),
+                                    QStringLiteral("second")}));
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
@@ -245,6 +370,42 @@ private Q_SLOTS:
         QCOMPARE(titles, QStringList{QStringLiteral("添加工作组")});
         QCOMPARE(bar()->pageCount(), 0);
         QVERIFY(fake_->socket.isOpen());
+    }
+
+    // Without a workgroup the bar says how to add one, and its right-click, Ctrl+A and the link
+    // in the hint all open 添加工作组; once the last page is deleted the hint is back.
+    void anEmptyBarShowsAHintAndOffersAddGroup() {
+        start("<Lanquill/>");
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QLabel* hint = form_->lblEmptyBar;
+        QVERIFY(hint->isVisible());
+        QVERIFY(hint->text().contains(QStringLiteral("添加工作组")));
+        QVERIFY(bar()->rect().contains(hint->geometry()));
+
+        QTest::keyClick(form_.get(), Qt::Key_A, Qt::ControlModifier);
+        whenShown(form_->PopupMenuEmpty, [this] {
+            QMenu* menu = form_->PopupMenuEmpty;
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(form_->mnuEmptyAddGroup).center());
+        });
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, hint->rect().center(),
+                                     hint->mapToGlobal(hint->rect().center()));
+        QApplication::sendEvent(hint, &rightClick);
+        QTRY_VERIFY(!form_->PopupMenuEmpty->isVisible());
+        Q_EMIT hint->linkActivated(QStringLiteral("add"));
+        QTRY_COMPARE(dialogsSeen_, QStringList(4, QStringLiteral("添加工作组")));
+
+        // A workgroup arrives: the hint goes and Ctrl+A is the lists' again.
+        testsupport::writeBytes(configPath().toStdString(), Book);
+        QTest::mouseClick(form_->Label1, Qt::LeftButton);
+        QVERIFY(!hint->isVisible());
+        QVERIFY(!form_->mnuEmptyAddGroup->isEnabled());
+        for (int page = bar()->pageCount() - 1; page >= 0; --page) {
+            QVERIFY(!hint->isVisible());
+            deleteWorkgroupByMenu(page);
+        }
+        QVERIFY(hint->isVisible());
+        QVERIFY(form_->mnuEmptyAddGroup->isEnabled());
     }
 
     void findAndAboutOpenFromTheirCommands() {

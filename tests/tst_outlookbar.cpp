@@ -84,6 +84,7 @@ private Q_SLOTS:
     void itemClickNeedsReleaseInsidePressedItem();
     void hotItemFollowsPointerAndIsFilled();
     void hotItemSurvivesPopupUntilItsCommandRan();
+    void selectedItemIsScrolledToAndFilledUntilThePointerMovesOn();
     void shortcutsWorkWhileListOrButtonHasFocus();
     void destroyingHotPressedOrAllItemsKeepsListConsistent();
     void hidingActiveButtonKeepsPageAndList();
@@ -295,6 +296,41 @@ void TestOutlookBar::hotItemFollowsPointerAndIsFilled() {
     QCOMPARE(list->hotItem(), list->item(1));
     QTest::mouseMove(list, QPoint(10, list->itemRect(1).bottom() + 5)); // between two items
     QCOMPARE(list->hotItem(), nullptr);
+}
+
+void TestOutlookBar::selectedItemIsScrolledToAndFilledUntilThePointerMovesOn() {
+    TfcOutlookPage* page = addGroup("WORKGROUP", 30);
+    TfcOutlookList* list = page->outlookList();
+    showBar(QSize(123, 300));
+    QTest::mouseMove(bar_->page(0)->button()); // the pointer off the list
+    const auto pixelAt = [list](QPoint point) { return list->grab().toImage().pixelColor(point); };
+    const auto plainOf = [list](int index) {
+        return QPoint(list->itemRect(index).right() - 1, list->itemRect(index).top() + 1);
+    };
+
+    // Far below the fold: brought into view whole, filled, and not the hot item.
+    QVERIFY(!list->rect().contains(list->itemRect(25)));
+    list->selectItem(list->item(25));
+    QVERIFY(list->rect().contains(list->itemRect(25)));
+    QCOMPARE(list->selectedItem(), list->item(25));
+    QCOMPARE(list->hotItem(), nullptr);
+    QCOMPARE(pixelAt(plainOf(25)), kHotColor);
+
+    // The pointer leaving the list, or resting between items, keeps it; another item hot ends it.
+    QTest::mouseMove(list, QPoint(10, list->itemRect(25).bottom() + 5));
+    QCOMPARE(list->selectedItem(), list->item(25));
+    QTest::mouseMove(list, centreOf(list, 25));
+    QCOMPARE(list->selectedItem(), list->item(25));
+    const int other = list->itemAt(list->rect().center()) == list->item(25) ? 24 : 26;
+    QTest::mouseMove(list, centreOf(list, other));
+    QCOMPARE(list->selectedItem(), nullptr);
+    QTest::mouseMove(bar_->page(0)->button());
+    QCOMPARE(pixelAt(plainOf(25)), kListColor);
+
+    // A selected item destroyed leaves no selection behind.
+    list->selectItem(list->item(3));
+    list->item(3)->destroy();
+    QCOMPARE(list->selectedItem(), nullptr);
 }
 
 void TestOutlookBar::hotItemSurvivesPopupUntilItsCommandRan() {

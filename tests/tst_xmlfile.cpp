@@ -61,6 +61,8 @@ private Q_SLOTS:
     void setComputerInfo();
     void setComputerInfoRefusesBadValues();
     void addComputer();
+    void computerInGroup_data();
+    void computerInGroup();
     void twoProgramsOnOneBookLoseNothing();
 };
 
@@ -148,9 +150,13 @@ void TestXmlFile::deleteGroup() {
     XmlDocument doc;
     loadSample(doc);
     const XmlNode root = doc.documentElement();
-    QVERIFY(DeleteGroup(doc, "WORKGROUP")); // the first of the two, whatever the case
-    QCOMPARE(idsOf(root), (QStringList{"", "", "Lab", "WORKGROUP"}));
-    QCOMPARE(idsOf(child(root, 3)), QStringList{"PC03"});
+    // A group of exactly that id goes before one that matches after folding; without one, the
+    // first that matches goes, whatever its case.
+    QVERIFY(DeleteGroup(doc, "WORKGROUP"));
+    QCOMPARE(idsOf(root), (QStringList{"WorkGroup", "", "", "Lab"}));
+    AddGroup(doc, "Tail");
+    QVERIFY(DeleteGroup(doc, "workgroup"));
+    QCOMPARE(idsOf(root), (QStringList{"", "", "Lab", "Tail"}));
     QVERIFY(!DeleteGroup(doc, "群体消息"));
     QVERIFY(!DeleteGroup(doc, "La"));
     QCOMPARE(root.childNodes().length(), 4);
@@ -158,7 +164,7 @@ void TestXmlFile::deleteGroup() {
     QVERIFY(DeleteGroup(doc, ""));
     QVERIFY(DeleteGroup(doc, ""));
     QVERIFY(!DeleteGroup(doc, ""));
-    QCOMPARE(idsOf(root), (QStringList{"Lab", "WORKGROUP"}));
+    QCOMPARE(idsOf(root), (QStringList{"Lab", "Tail"}));
 }
 
 void TestXmlFile::getComputerInfo() {
@@ -336,6 +342,47 @@ void TestXmlFile::addComputer() {
     std::string name, user, ip, memo;
     QVERIFY(GetComputerInfo(reloaded, "研发部", "pc01", name, user, ip, memo));
     QCOMPARE(user + "|" + ip + "|" + memo, std::string("张三|192.168.0.5|memo"));
+}
+
+void TestXmlFile::computerInGroup_data() {
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("computer");
+    QTest::addColumn<QString>("stored"); // "-" for none
+    QTest::newRow("exact") << "WorkGroup"
+                           << "PC01"
+                           << "PC01";
+    QTest::newRow("computer in another case") << "WorkGroup"
+                                              << "PC02"
+                                              << "pc02";
+    QTest::newRow("group in another case") << "workgroup"
+                                           << "pc01"
+                                           << "PC01";
+    // A group of exactly the id given is the one AddComputer adds to, before a case twin.
+    QTest::newRow("exact group twin") << "WORKGROUP"
+                                      << "pc03"
+                                      << "PC03";
+    QTest::newRow("only in the case twin group") << "WorkGroup"
+                                                 << "PC03"
+                                                 << "-";
+    QTest::newRow("empty group") << "Lab"
+                                 << "PC01"
+                                 << "-";
+    QTest::newRow("no such group") << "Nowhere"
+                                   << "PC01"
+                                   << "-";
+}
+
+// Whether adding would make a second entry of a computer, and which entry it would be.
+void TestXmlFile::computerInGroup() {
+    QFETCH(QString, group);
+    QFETCH(QString, computer);
+    QFETCH(QString, stored);
+    XmlDocument doc;
+    loadSample(doc);
+    const auto found = ComputerInGroup(doc, group.toStdString(), computer.toStdString());
+    QCOMPARE(found ? QString::fromStdString(*found) : QStringLiteral("-"), stored);
+    AddComputer(doc, group.toStdString(), computer.toStdString(), "", "", "", "");
+    QVERIFY(ComputerInGroup(doc, group.toStdString(), computer.toStdString()).has_value());
 }
 
 // What the program's commands do to add a computer to the book in memory and on disk.

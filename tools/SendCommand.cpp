@@ -26,6 +26,11 @@ std::string joinText(int argc, char** argv, int first) {
     return text;
 }
 
+// Blanks and line breaks alone show the receiver an empty pop-up that tells it nothing.
+bool isBlank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+}
+
 int usageSend() {
     std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
                "       lanquill-net send NAME|ADDRESS text\n",
@@ -79,6 +84,10 @@ int runSend(int argc, char** argv) {
         return usageSend();
     const std::string target = argv[2];
     const std::string text = joinText(argc, argv, 3);
+    if (isBlank(text)) {
+        std::fputs("lanquill-net: there is no text to send: give it after the recipient\n", stderr);
+        return usageSend();
+    }
     if (target.size() >= DomainOption.size() &&
         strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0) {
         const std::string workgroup = target.substr(DomainOption.size());

@@ -22,19 +22,26 @@ constexpr Subcommand Subcommands[] = {
     {"receiver-config", lanquill::tools::runReceiverConfig},
 };
 
-void usage() {
+void usage(std::FILE* to) {
     std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
                "       lanquill-net send NAME|ADDRESS text\n"
                "       lanquill-net status ADDRESS\n"
                "       lanquill-net lookup NAME...\n"
                "       lanquill-net view [/domain:WORKGROUP]\n"
-               "       lanquill-net receiver-config\n",
-               stderr);
+               "       lanquill-net receiver-config\n"
+               "       lanquill-net --help\n",
+               to);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Asked for, the usage is the answer: on standard output, and success.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                      std::strcmp(argv[1], "help") == 0)) {
+        usage(stdout);
+        return lanquill::tools::ExitOk;
+    }
     if (argc >= 2)
         for (const auto& command : Subcommands)
             if (std::strcmp(argv[1], command.name) == 0) {
@@ -46,6 +53,8 @@ int main(int argc, char** argv) {
                     return lanquill::tools::ExitFailed;
                 }
             }
-    usage();
+    if (argc >= 2)
+        std::fprintf(stderr, "lanquill-net: unknown command \"%s\"\n", argv[1]);
+    usage(stderr);
     return lanquill::tools::ExitUsage;
 }

@@ -55,6 +55,7 @@ TfcOutlookList::TfcOutlookList(TfcOutlookPage* page, QWidget* parent)
 TfcOutlookList::~TfcOutlookList() {
     hotItem_ = nullptr;
     pressedItem_ = nullptr;
+    selectedItem_ = nullptr;
     for (TfcOutlookListItem* entry : items_) {
         delete entry;
     }
@@ -66,6 +67,7 @@ void TfcOutlookList::resetForReuse(const QObject* keepItemsUntil) {
     pendingFill_ = nullptr;
     hotItem_ = nullptr;
     pressedItem_ = nullptr;
+    selectedItem_ = nullptr;
     if (!items_.empty()) {
         if (retiredItems_.empty()) {
             connect(keepItemsUntil, &QObject::destroyed, this, &TfcOutlookList::deleteRetiredItems,
@@ -195,6 +197,9 @@ void TfcOutlookList::removeItem(TfcOutlookListItem* entry) {
     }
     if (pressedItem_ == entry) {
         pressedItem_ = nullptr;
+    }
+    if (selectedItem_ == entry) {
+        selectedItem_ = nullptr;
     }
     items_.erase(found);
     delete entry;
@@ -401,6 +406,24 @@ void TfcOutlookList::setHotItem(TfcOutlookListItem* entry) {
     updateItem(hotItem_);
     hotItem_ = entry;
     updateItem(hotItem_);
+    // The user has moved on from the item pointed out.
+    if (entry != nullptr && entry != selectedItem_) {
+        updateItem(std::exchange(selectedItem_, nullptr));
+    }
+}
+
+void TfcOutlookList::selectItem(TfcOutlookListItem* entry) {
+    const int index = indexOf(entry);
+    if (index < 0) {
+        return;
+    }
+    const QRect area = itemRect(index);
+    if (area.top() < 0 || area.bottom() >= height()) {
+        setScrollOffset(index * itemPitch()); // a whole item at the top, or the bottom end
+    }
+    updateItem(selectedItem_);
+    selectedItem_ = entry;
+    updateItem(selectedItem_);
 }
 
 void TfcOutlookList::syncHotItemWithPointer() {
@@ -494,7 +517,7 @@ void TfcOutlookList::paintEvent(QPaintEvent* event) {
         const TfcOutlookListItem* entry = items_[static_cast<std::size_t>(index)];
         const bool hot = entry == hotItem_;
         const bool sunken = hot && entry == pressedItem_;
-        if (hot && fillHot) {
+        if ((hot || entry == selectedItem_) && fillHot) {
             painter.fillRect(area, hotTrackColor_);
         }
         if (sunken) {

@@ -64,6 +64,10 @@ public:
     int count() const;
     TfcOutlookListItem* item(int index) const; // nullptr when out of range
     TfcOutlookListItem* hotItem() const { return hotItem_; }
+    // Scrolls `item` into view and fills it like the hot item, to point it out to the user, until
+    // the pointer makes another item hot. The commands still act on the hot item alone.
+    void selectItem(TfcOutlookListItem* item);
+    TfcOutlookListItem* selectedItem() const { return selectedItem_; }
     TfcOutlookListItem* pressedItem() const { return pressedItem_; }
     TfcOutlookListItem* itemAt(const QPoint& pos) const; // nullptr between and below items
 
@@ -142,6 +146,7 @@ private:
     std::vector<TfcOutlookListItem*> retiredItems_; // owned, out of the list
     TfcOutlookListItem* hotItem_ = nullptr;
     TfcOutlookListItem* pressedItem_ = nullptr;
+    TfcOutlookListItem* selectedItem_ = nullptr;
     bool popupShowing_ = false;
 
     int itemHeight_ = 0;

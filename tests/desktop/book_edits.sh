@@ -17,6 +17,8 @@ lqd_start_with_book "$LQ_TMP/program" <<XML
   <group id="$LQ_WORKGROUP">
     <computer id="GHOST"><ComputerName>GHOST</ComputerName><UserName/><IpAddress/><Memo/></computer>
     <computer id="PC2"><ComputerName>PC2</ComputerName><UserName/><IpAddress/><Memo/></computer>
+    <computer id="renshi-pc"><ComputerName>renshi-pc</ComputerName><UserName>张三</UserName><IpAddress/><Memo>人事部</Memo></computer>
+    <computer id="RENSHI-PC"><ComputerName>RENSHI-PC</ComputerName><UserName/><IpAddress/><Memo/></computer>
   </group>
   <group id="OFFICE">
     <computer id="PC9"><ComputerName>PC9</ComputerName><UserName/><IpAddress/><Memo/></computer>
@@ -55,15 +57,30 @@ logo=(97 485)
 
 # --- "删除成员" on GHOST: the item goes, PC2 moves up, the book loses GHOST ---
 row_is_empty 2 && fail "row 2 (PC2) looks empty before the delete"
-lqd_click "$win" 50 "$(lqd_item_y 1)" 3
-menu=$(lqd_popup_menu) || fail "a right click on an item opened no menu"
-lqd_menu_pick "$menu" 0 3
-lqd_wait lqd_window_gone "$menu" || fail "the item menu stayed open"
-sleep 0.3
-expect_book "$LQ_WORKGROUP:PC2 OFFICE:PC9 SPARE:" "删除成员"
-row_is_empty 2 || fail "row 2 still shows an item after the delete"
+delete_member() { # ROW
+    lqd_click "$win" 50 "$(lqd_item_y "$1")" 3
+    menu=$(lqd_popup_menu) || fail "a right click on an item opened no menu"
+    lqd_menu_pick "$menu" 0 3
+    lqd_wait lqd_window_gone "$menu" || fail "the item menu stayed open"
+    sleep 0.3
+}
+delete_member 1
+expect_book "$LQ_WORKGROUP:PC2,renshi-pc,RENSHI-PC OFFICE:PC9 SPARE:" "删除成员"
+row_is_empty 4 || fail "row 4 still shows an item after the delete"
 row_is_empty 1 && fail "PC2 did not move up into row 1"
 echo "PASS: 删除成员 removes the right-clicked computer from the bar and config.xml"
+
+# --- Names that differ only in case are two entries: RENSHI-PC goes, renshi-pc stays whole ---
+delete_member 3
+expect_book "$LQ_WORKGROUP:PC2,renshi-pc OFFICE:PC9 SPARE:" "删除成员 on RENSHI-PC"
+grep -q "<UserName>张三</UserName>" "$dir/config.xml" || fail "renshi-pc lost its user name"
+grep -q "<Memo>人事部</Memo>" "$dir/config.xml" || fail "renshi-pc lost its note"
+row_is_empty 3 || fail "row 3 still shows an item after deleting RENSHI-PC"
+row_is_empty 2 && fail "renshi-pc is gone from the bar"
+delete_member 2
+expect_book "$LQ_WORKGROUP:PC2 OFFICE:PC9 SPARE:" "删除成员 on renshi-pc"
+row_is_empty 2 || fail "row 2 still shows an item after deleting renshi-pc"
+echo "PASS: of two names that differ in case, 删除成员 removes the one right-clicked, in both"
 
 # --- "删除工作组" on the last page button (SPARE): its button goes, the book loses it ---
 lqd_crop "$win" 2 $((bottom_button_y - 40)) 110 50 "$LQ_TMP/buttons0.png"
@@ -116,6 +133,27 @@ grep -q "<IpAddress>$LQ_PEER_ADDR</IpAddress>" "$dir/config.xml" ||
     fail "the found computer's address is not in config.xml"
 row_is_empty 3 && fail "the bar was not reloaded after 添加 (row 3 empty)"
 echo "PASS: a computer found by name is added to the active page's workgroup"
+
+# --- Found again, by address: the workgroup holds it already, so it is shown, not added twice ---
+lqd_click "$win" 50 "$(lqd_item_y 1)" 3
+menu=$(lqd_popup_menu) || fail "no item menu for the find command"
+lqd_menu_pick "$menu" 1 3
+finder=$(lqd_window_named "查找") || fail "查找机器 opened no find dialog"
+lqd_click "$finder" 140 24
+lqd_click "$finder" 140 56
+xdotool type --delay 20 "$LQ_PEER_ADDR"
+lqd_click "$finder" 76 88
+notice=$(lqd_window_named "Lanquill") || fail "finding a computer already there gave no notice"
+xdotool search --onlyvisible --name "^详细信息$" >/dev/null 2>&1 && fail "a detail dialog opened for a computer already there"
+sleep 0.3
+[ -n "$shots" ] && lqd_shot "$shots/already-in-group.png"
+xdotool windowactivate --sync "$notice" key --clearmodifiers Return
+lqd_wait lqd_window_gone "$notice" || fail "Enter did not close the notice"
+lqd_wait lqd_window_gone "$finder" || fail "the find dialog stayed open after the notice"
+sleep 0.3
+[ -n "$shots" ] && lqd_shot "$shots/already-in-group-after.png"
+expect_book "$LQ_WORKGROUP:NEWPC,PC2,$LQ_PEER_NAME OFFICE:PC9" "find again"
+echo "PASS: a computer the workgroup holds already is shown, not added a second time"
 
 # --- "查找机器" by address on the OFFICE page ---
 lqd_click "$win" 50 "$bottom_button_y"

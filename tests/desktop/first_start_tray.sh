@@ -3,7 +3,8 @@
 # "添加工作组"; a typed workgroup and OK give its page and config.xml holds it. The window, once
 # minimised, comes back by a left click on the tray icon and by Ctrl+Shift+Z; exit from the tray
 # menu ends the program, removes the icon and leaves config.xml as last saved. A second first
-# start cancelled leaves the bar empty.
+# start cancelled leaves the bar empty but for a hint; a right click there and Ctrl+A open
+# "添加工作组" again.
 # Usage: first_start_tray.sh BIN_DIR
 . "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin
@@ -74,10 +75,33 @@ lqd_click "$add" "${cancel[@]}"
 lqd_wait lqd_window_gone "$add" || fail "Cancel did not close the add-group dialog"
 win=$(lqd_main_window) || fail "no main window after Cancel"
 sleep 0.3
+[ -n "$shots" ] && lqd_shot_window "$win" "$shots/empty-bar.png"
 bar_is_empty "$win" || fail "the bar is not empty after Cancel"
 if [ -f "$dir/config.xml" ] && grep -q '<group' "$dir/config.xml"; then
     fail "Cancel left a group in config.xml: $(cat "$dir/config.xml")"
 fi
 echo "PASS: Cancel on a first start leaves the bar and the book empty"
+
+# The hint sits under where the first page button would be.
+lqd_crop "$win" 2 30 110 60 "$LQ_TMP/hint.png"
+lqd_crop "$win" 2 300 110 60 "$LQ_TMP/plain.png"
+[ "$(lqd_pixels_differ "$LQ_TMP/hint.png" "$LQ_TMP/plain.png")" -gt 100 ] ||
+    fail "the empty bar shows no hint"
+lqd_click "$win" 55 250 3
+menu=$(lqd_popup_menu) || fail "a right click on the empty bar opened no menu"
+lqd_menu_pick "$menu" 0 1
+add=$(lqd_window_named "添加工作组") || fail "the empty bar's menu opened no add-group dialog"
+lqd_click "$add" "${cancel[@]}"
+lqd_wait lqd_window_gone "$add" || fail "Cancel did not close the add-group dialog"
+xdotool windowactivate --sync "$win" key --clearmodifiers ctrl+a
+add=$(lqd_window_named "添加工作组") || fail "Ctrl+A on the empty bar opened no add-group dialog"
+lqd_click "$add" "${group_name[@]}"
+xdotool type --delay 20 "LATER"
+lqd_click "$add" "${ok[@]}"
+lqd_wait lqd_window_gone "$add" || fail "OK did not close the add-group dialog"
+sleep 0.3
+bar_is_empty "$win" && fail "the bar shows no page for LATER"
+grep -q '<group id="LATER"' "$dir/config.xml" || fail "config.xml does not hold LATER"
+echo "PASS: the empty bar shows a hint; its right click and Ctrl+A add a workgroup"
 lqd_stop_lanquill
 exit 0

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# In a real X server with no tray host: the main window keeps its task-bar entry. A tray host
+# In a real X server with no tray host: the main window keeps its task-bar entry, and F10 opens
+# the bottom strip's menu with what the tray menu offers (消息记录 among them). A tray host
 # started later (an XEmbed tray, or a StatusNotifierItem watcher on the session bus) gets the
 # icon, and the entry goes. A second start, and `lanquill --show`, bring
 # the minimised first copy forward and end with 0, leaving one process and one icon.
@@ -45,6 +46,15 @@ sleep 1
 skips_taskbar "$win" && fail "without a tray host the window skips the task bar"
 [ "$(icons)" = 0 ] || fail "an icon without a tray host"
 echo "PASS: without a tray host the window has a task-bar entry"
+
+xdotool windowactivate --sync "$win" key --clearmodifiers F10
+menu=$(lqd_popup_menu) || fail "F10 opened no menu in the main window"
+[ -n "$shots" ] && lqd_shot "$shots/strip-menu.png"
+xdotool key Down Return # the first item, 消息记录
+history=$(lqd_window_named "消息记录") || fail "the strip menu's first item opened no history"
+xdotool windowactivate --sync "$history" key --clearmodifiers alt+F4
+lqd_wait lqd_window_gone "$history" || fail "Alt+F4 did not close the history"
+echo "PASS: without a tray host F10 opens the window's menu, and 消息记录 opens the history"
 
 lqd_start_tray || fail "trayer did not start"
 lqd_tray_icon >/dev/null || fail "no tray icon after the tray host started"

@@ -28,6 +28,9 @@ public:
     bool SendUDPData(const std::string& ip) override;
     const net::NodeStatusResults& nodeStatus() const override { return results; }
     void onNodeStatusReply(QObject* context, std::function<void()> listener) override;
+    void selectComputer(const std::string& GroupId, const std::string& ComputerId) override {
+        selected.emplace_back(GroupId, ComputerId);
+    }
 
     // A node-status reply from `from` reporting `values` has been decoded.
     void reply(const std::string& from, net::NodeStatusResults values);
@@ -42,6 +45,7 @@ public:
     std::vector<std::string> queried; // addresses SendUDPData was given
     bool sendSucceeds = true;
     int reloads = 0;
+    std::vector<std::pair<std::string, std::string>> selected; // selectComputer's arguments
 
 private:
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> replyListeners_;
