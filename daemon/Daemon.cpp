@@ -1,6 +1,7 @@
 #include "daemon/Daemon.h"
 
 #include "daemon/Admission.h"
+#include "daemon/BrowserAnnouncer.h"
 #include "daemon/ClientHub.h"
 #include "daemon/DatagramService.h"
 #include "daemon/Delivery.h"
@@ -54,6 +55,13 @@ struct Daemon::Services {
                               delivery,
                               {config.computer, config.workgroup}};
     MessengerService messenger{loop, hub, admission, delivery, {config.computer}};
+    BrowserAnnouncer browser{
+        loop,
+        network,
+        [this](const Ipv4& to, const Ipv4& source, std::span<const std::uint8_t> datagram) {
+            datagramSocket.sendFrom(to, protocol::netbios::DatagramPort, datagram, source);
+        },
+        {config.computer, config.workgroup}};
     std::string nameLost;
 
     explicit Services(Config c) : config(std::move(c)), spool(config.stateFolder / "spool") {}
@@ -120,12 +128,19 @@ int Daemon::run() {
     s.checkSpoolEvery(std::chrono::seconds(30));
     s.hub.listen(config.runtimeFolder / protocol::session::SocketFileName);
     s.names.start();
+    // Beside smbd, nmbd owns the machine's names and announces it to the browse list itself.
+    s.datagrams.onOtherDatagrams([&](std::span<const std::uint8_t> data, const Ipv4& from) {
+        s.browser.onDatagram(data, from);
+    });
+    if (config.sessionSocket >= 0)
+        s.browser.start();
     s.spool.expire();
     log(Priority::Info, "receiving as " + nameText(config.computer) + " in workgroup " +
                             nameText(config.workgroup));
 
     s.loop.run();
 
+    s.browser.stop();
     s.names.stop();
     log(Priority::Info, "names released, stopping");
     return 0;

@@ -16,9 +16,7 @@ constexpr std::uint8_t FirstFragment = 0x02;
 constexpr std::size_t NamesLength = 2 * netbios::EncodedNameLength;
 constexpr std::uint8_t Transaction = 0x25;
 constexpr std::size_t WordCount = 17;
-constexpr std::string_view SlotName{"\\MAILSLOT\\MESSNGR\0", 18};
-// From the SMB header's first byte: header, word count, words, byte count, slot name.
-constexpr std::size_t DataOffset = smb::HeaderLength + 1 + 2 * WordCount + 2 + SlotName.size();
+constexpr std::string_view MessengerSlot = "\\MAILSLOT\\MESSNGR";
 // Where the words of a TRANSACTION carry the data count and offset, the setup count, the first
 // setup word.
 constexpr std::size_t DataCountWord = 11;
@@ -27,22 +25,22 @@ constexpr std::size_t SetupCountWord = 13;
 constexpr std::size_t FirstSetupWord = 14;
 constexpr std::uint16_t MailslotWrite = 1;
 
-bool isSlotName(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < SlotName.size())
-        return false;
-    const std::string slot(bytes.begin(), bytes.begin() + SlotName.size());
-    return oem::upperAscii(slot) == SlotName;
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 } // namespace
 
-std::optional<Bytes> messengerDatagram(const Source& source, std::string_view group,
-                                       std::string_view data) {
+std::optional<Bytes> groupDatagram(const Source& source, std::string_view group,
+                                   std::uint8_t suffix, std::string_view slot,
+                                   std::span<const std::uint8_t> data) {
     const auto sourceName = netbios::encodeName(source.name, netbios::Workstation);
-    const auto destination = netbios::encodeName(group, netbios::Workstation);
+    const auto destination = netbios::encodeName(group, suffix);
     if (!sourceName || !destination || data.size() > MaxData)
         return std::nullopt;
     const auto n = static_cast<std::uint16_t>(data.size());
+    // From the SMB header's first byte: header, word count, words, byte count, slot name.
+    const std::size_t dataOffset = smb::HeaderLength + 1 + 2 * WordCount + 2 + slot.size() + 1;
 
     ByteWriter smb(smb::header(Transaction));
     smb.u8(static_cast<std::uint8_t>(WordCount));
@@ -57,13 +55,13 @@ std::optional<Bytes> messengerDatagram(const Source& source, std::string_view gr
     smb.u16le(0);    // parameter count
     smb.u16le(0);    // parameter offset
     smb.u16le(n);    // data count
-    smb.u16le(static_cast<std::uint16_t>(DataOffset));
+    smb.u16le(static_cast<std::uint16_t>(dataOffset));
     smb.u8(3).u8(0); // setup count, reserved
     smb.u16le(MailslotWrite);
     smb.u16le(1); // priority
     smb.u16le(2); // class 2: unreliable, broadcast
-    smb.u16le(static_cast<std::uint16_t>(SlotName.size() + data.size()));
-    smb.text(SlotName).text(data);
+    smb.u16le(static_cast<std::uint16_t>(slot.size() + 1 + data.size()));
+    smb.text(slot).u8(0).bytes(data);
 
     ByteWriter out;
     out.u8(DirectGroup).u8(FirstFragment).u16be(source.datagramId);
@@ -72,6 +70,46 @@ std::optional<Bytes> messengerDatagram(const Source& source, std::string_view gr
     out.u16be(0); // packet offset
     out.bytes(*sourceName).bytes(*destination).bytes(smb.data());
     return out.take();
+}
+
+std::optional<Write> parseWrite(std::span<const std::uint8_t> datagram) {
+    ByteReader in(datagram);
+    const std::uint8_t type = in.u8();
+    in.skip(3); // flags, datagram id
+    const auto address = in.take(4);
+    in.skip(2); // source port
+    const std::size_t declared = in.u16be();
+    in.skip(2); // packet offset
+    auto sourceName = netbios::decodeName(in.take(netbios::EncodedNameLength));
+    auto destination = netbios::decodeName(in.take(netbios::EncodedNameLength));
+    if (!in.ok() || (type != DirectUnique && type != DirectGroup && type != Broadcast) ||
+        !sourceName || !destination || declared < NamesLength ||
+        declared - NamesLength > in.remaining())
+        return std::nullopt;
+    const auto smbBytes = in.take(declared - NamesLength);
+
+    const auto packet = smb::parsePacket(smbBytes);
+    if (!packet || packet->command != Transaction || packet->words.size() != WordCount ||
+        (packet->words[SetupCountWord] & 0xFF) != 3 ||
+        packet->words[FirstSetupWord] != MailslotWrite)
+        return std::nullopt;
+    ByteReader slot(packet->bytes);
+    Write write;
+    write.slot = slot.zeroTerminated();
+    const std::size_t dataCount = packet->words[DataCountWord];
+    const std::size_t dataOffset = packet->words[DataOffsetWord];
+    if (!slot.ok() || dataOffset > smbBytes.size() || smbBytes.size() - dataOffset < dataCount)
+        return std::nullopt;
+    write.data = smbBytes.subspan(dataOffset, dataCount);
+    write.source = std::move(*sourceName);
+    write.destination = std::move(*destination);
+    std::copy(address.begin(), address.end(), write.sourceAddress.begin());
+    return write;
+}
+
+std::optional<Bytes> messengerDatagram(const Source& source, std::string_view group,
+                                       std::string_view data) {
+    return groupDatagram(source, group, netbios::Workstation, MessengerSlot, asBytes(data));
 }
 
 std::vector<std::string> messengerData(std::string_view from, std::string_view to,
@@ -94,32 +132,10 @@ std::vector<std::string> messengerData(std::string_view from, std::string_view t
 }
 
 std::optional<Message> parseMessengerDatagram(std::span<const std::uint8_t> datagram) {
-    ByteReader in(datagram);
-    const std::uint8_t type = in.u8();
-    in.skip(3); // flags, datagram id
-    const auto address = in.take(4);
-    in.skip(2); // source port
-    const std::size_t declared = in.u16be();
-    in.skip(2); // packet offset
-    const auto sourceName = netbios::decodeName(in.take(netbios::EncodedNameLength));
-    const auto destination = netbios::decodeName(in.take(netbios::EncodedNameLength));
-    if (!in.ok() || (type != DirectUnique && type != DirectGroup && type != Broadcast) ||
-        !sourceName || !destination || declared < NamesLength ||
-        declared - NamesLength > in.remaining())
+    const auto write = parseWrite(datagram);
+    if (!write || oem::upperAscii(write->slot) != MessengerSlot)
         return std::nullopt;
-    const auto smbBytes = in.take(declared - NamesLength);
-
-    const auto packet = smb::parsePacket(smbBytes);
-    if (!packet || packet->command != Transaction || packet->words.size() != WordCount ||
-        (packet->words[SetupCountWord] & 0xFF) != 3 ||
-        packet->words[FirstSetupWord] != MailslotWrite || !isSlotName(packet->bytes))
-        return std::nullopt;
-    const std::size_t dataCount = packet->words[DataCountWord];
-    const std::size_t dataOffset = packet->words[DataOffsetWord];
-    if (dataOffset > smbBytes.size() || smbBytes.size() - dataOffset < dataCount)
-        return std::nullopt;
-
-    ByteReader data(smbBytes.subspan(dataOffset, dataCount));
+    ByteReader data(write->data);
     Message message;
     message.from = data.zeroTerminated();
     message.to = data.zeroTerminated();
@@ -129,11 +145,11 @@ std::optional<Message> parseMessengerDatagram(std::span<const std::uint8_t> data
     message.text.assign(rest.begin(), rest.end());
     if (!message.text.empty() && message.text.back() == '\0')
         message.text.pop_back();
-    message.sourceName = sourceName->name;
-    message.sourceSuffix = sourceName->suffix;
-    message.destinationName = destination->name;
-    message.destinationSuffix = destination->suffix;
-    std::copy(address.begin(), address.end(), message.sourceAddress.begin());
+    message.sourceName = write->source.name;
+    message.sourceSuffix = write->source.suffix;
+    message.destinationName = write->destination.name;
+    message.destinationSuffix = write->destination.suffix;
+    message.sourceAddress = write->sourceAddress;
     return message;
 }
 

@@ -1,5 +1,7 @@
-// The workgroup broadcast of `net send /domain:NAME`: a mailslot write to \MAILSLOT\MESSNGR,
-// carried as a NetBIOS DIRECT_GROUP datagram (UDP 138) to NAME<00>. Pure builder and parser.
+// Mailslot writes on the NetBIOS datagram service (UDP 138): an SMB TRANSACTION naming the slot,
+// carried in one datagram. The workgroup broadcast of `net send /domain:NAME` is a write to
+// \MAILSLOT\MESSNGR of NAME<00>; the browser's announcements (Browse.h) go to \MAILSLOT\BROWSE.
+// Pure builders and parsers.
 #pragma once
 
 #include "protocol/NetBios.h"
@@ -23,8 +25,27 @@ struct Source {
     std::string name; // OEM, at most 15 bytes; sent with suffix <00>
 };
 
-// The datagram carrying `data` to the group `group`<00> (OEM). Nullopt when a name cannot be
-// encoded or data is longer than MaxData.
+// The DIRECT_GROUP datagram writing `data` to `slot` (ASCII, "\\MAILSLOT\\...") of the group
+// `group`<`suffix`> (OEM). Nullopt when a name cannot be encoded or data is longer than MaxData.
+std::optional<Bytes> groupDatagram(const Source& source, std::string_view group,
+                                   std::uint8_t suffix, std::string_view slot,
+                                   std::span<const std::uint8_t> data);
+
+// A mailslot write as it arrived; `data` points into the parsed datagram.
+struct Write {
+    netbios::DecodedName source;
+    netbios::DecodedName destination;
+    Ipv4 sourceAddress{};
+    std::string slot; // as sent, without its zero byte
+    std::span<const std::uint8_t> data;
+};
+
+// Decodes the mailslot write a datagram (direct unique, direct group or broadcast) carries.
+// Nullopt for anything else, or when a length or offset reaches past the datagram's bytes.
+std::optional<Write> parseWrite(std::span<const std::uint8_t> datagram);
+
+// The MESSNGR write carrying `data` to the group `group`<00> (OEM). Nullopt when a name cannot
+// be encoded or data is longer than MaxData.
 std::optional<Bytes> messengerDatagram(const Source& source, std::string_view group,
                                        std::string_view data);
 
