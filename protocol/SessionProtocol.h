@@ -33,6 +33,8 @@ inline constexpr std::string_view Stored = "stored"; // a delivered message is i
 // Status words.
 inline constexpr std::string_view Receiving = "receiving";
 inline constexpr std::string_view No139 = "no-139";
+inline constexpr std::string_view SpoolUnwritable = "spool-unwritable";
+inline constexpr std::string_view NameLost = "name-lost";
 
 // Error words a client may act on.
 inline constexpr std::string_view Refused = "refused"; // final: size, rate or sender
