@@ -5,6 +5,7 @@
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgHistory.h"
+#include "protocol/Addresses.h"
 #include "widgets/Artwork.h"
 
 #include <QPainter>
@@ -29,6 +30,9 @@ QIcon unreadIcon() {
 
 QString receiverText(const inbox::ReceiverStatus& status) {
     using inbox::ReceiverState;
+    const QString because = status.reason.isEmpty()
+                                ? QString()
+                                : QStringLiteral("（") + status.reason + QStringLiteral("）");
     switch (status.state) {
     case ReceiverState::Connecting:
         return QStringLiteral("正在连接接收服务");
@@ -40,6 +44,10 @@ QString receiverText(const inbox::ReceiverStatus& status) {
         return QStringLiteral("接收消息已关闭：lanquilld 未运行");
     case ReceiverState::Port139Held:
         return QStringLiteral("接收消息已关闭：139 端口被 Samba 占用");
+    case ReceiverState::SpoolUnwritable:
+        return QStringLiteral("接收消息已关闭：lanquilld 无法保存收到的消息") + because;
+    case ReceiverState::NameLost:
+        return QStringLiteral("接收消息受阻：本机名称已被网络上的另一台计算机占用") + because;
     case ReceiverState::Unavailable:
         return QStringLiteral("接收消息已关闭：") + status.reason;
     }
@@ -48,8 +56,12 @@ QString receiverText(const inbox::ReceiverStatus& status) {
 
 } // namespace
 
-std::optional<BookEntry> findInBook(const contacts::XmlDocument& book, const std::string& name,
-                                    const std::string& address) {
+Sender attribute(const contacts::XmlDocument& book, const QString& claimed,
+                 const QString& address) {
+    const std::string name = claimed.toStdString();
+    const std::string at = address.toStdString();
+    const std::optional<protocol::Ipv4> from = protocol::parseIpv4(at);
+    Sender sender;
     const contacts::XmlNodeList groups = book.documentElement().childNodes();
     for (int g = 0; g < groups.length(); ++g) {
         const std::string group = groups.item(g).getAttribute("id");
@@ -58,13 +70,44 @@ std::optional<BookEntry> findInBook(const contacts::XmlDocument& book, const std
             const std::string id = computers.item(c).getAttribute("id");
             std::string computerName = id, userName, ipAddress, memo;
             contacts::GetComputerInfo(book, group, id, computerName, userName, ipAddress, memo);
-            if (contacts::idsMatch(id, name) || contacts::idsMatch(computerName, name) ||
-                (!address.empty() && ipAddress == address))
-                return BookEntry{group, id, userName};
+            const bool named = contacts::idsMatch(id, name);
+            sender.nameInBook = sender.nameInBook || named;
+            // A computer without an address in the book vouches for nobody: its name alone is
+            // what any host can claim. A hand-written address counts as the same address when
+            // it reads as the same four numbers.
+            const std::optional<protocol::Ipv4> there = protocol::parseIpv4(ipAddress);
+            const bool sameAddress =
+                !ipAddress.empty() && (from && there ? *from == *there : ipAddress == at);
+            if (!sameAddress || !(named || contacts::idsMatch(computerName, name) ||
+                                  (!userName.empty() && contacts::idsMatch(userName, name))))
+                continue;
+            const QString user = QString::fromStdString(userName.empty() ? id : userName);
+            sender.entry = BookEntry{group, id, userName};
+            sender.shown =
+                user + QStringLiteral(" (") + QString::fromStdString(group) + QStringLiteral(")");
+            sender.conversation = QString::fromStdString(id);
+            return sender;
         }
     }
-    return std::nullopt;
+    if (address.isEmpty()) {
+        // Only rows kept before messages carried their address (lanquilld always gives one).
+        sender.shown = claimed;
+        sender.conversation = claimed;
+    } else {
+        sender.shown = claimed + QStringLiteral(" (") + address + QStringLiteral(")");
+        sender.conversation = address;
+    }
+    return sender;
 }
+
+namespace {
+
+// The name a received message's sender gave (rows from before it was kept apart: the peer).
+QString claimedName(const inbox::Message& message) {
+    return message.sender.isEmpty() ? message.peer : message.sender;
+}
+
+} // namespace
 
 Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString historyPath)
     : form_(form), platform_(platform), historyPath_(std::move(historyPath)),
@@ -98,14 +141,14 @@ void Inbox::start() {
         platform_.messages->show(&form_, QStringLiteral("消息记录已损坏，原文件已另存为 %1，"
                                                         "现已新建消息记录。")
                                              .arg(history_->outcome().keptAsidePath));
-    // A computer in the book keeps one conversation, whoever's name its messages are sent under
-    // (Windows and smbclient send the user's name): received messages file under its id, as the
-    // ones sent to it do.
+    // A computer in the book keeps one conversation, whichever of its names its messages are sent
+    // under (Windows and smbclient send the user's name): received messages file under its id, as
+    // the ones sent to it do. A sender the book does not vouch for files under its address, so
+    // that a claimed name never slips into a contact's conversation.
     connection_ = std::make_unique<inbox::SessionConnection>([this](const inbox::Message& m) {
         inbox::Message filed = m;
-        if (auto entry = findInBook(form_.XMLDoc(), m.peer.toStdString(), m.address.toStdString()))
-            filed.peer = QString::fromStdString(entry->computer);
-        return history_->add(filed);
+        filed.peer = attribute(form_.XMLDoc(), claimedName(m), m.address).conversation;
+        return keep(filed);
     });
     connect(connection_.get(), &inbox::SessionConnection::arrived, this,
             reported([this](const inbox::Message& m) { arrived(m); }));
@@ -125,12 +168,31 @@ int Inbox::unreadCount() const {
 }
 
 QString Inbox::trayTip() const {
-    QString tip = QStringLiteral("Lanquill\n") +
-                  (connection_ ? receiverText(connection_->status())
-                               : QStringLiteral("接收消息已关闭：无法打开消息记录"));
+    // A history that cannot be written stops receiving as surely as a missing lanquilld:
+    // messages stay in lanquilld's spool, unacknowledged, until a write succeeds.
+    QString tip =
+        QStringLiteral("Lanquill\n") +
+        (!connection_ ? QStringLiteral("接收消息已关闭：无法打开消息记录")
+         : !historyProblem_.isEmpty() ? QStringLiteral("消息记录无法写入：") + historyProblem_
+                                      : receiverText(connection_->status()));
     if (const int unread = unreadCount(); unread > 0)
         tip += QStringLiteral("\n%1 条未读消息").arg(unread);
     return tip;
+}
+
+bool Inbox::keep(const inbox::Message& message) {
+    try {
+        const bool added = history_->add(message);
+        if (!historyProblem_.isEmpty()) {
+            historyProblem_.clear();
+            updateTray();
+        }
+        return added;
+    } catch (const inbox::HistoryError& error) {
+        historyProblem_ = error.reason();
+        updateTray();
+        throw;
+    }
 }
 
 void Inbox::updateTray() {
@@ -166,39 +228,34 @@ void Inbox::sent(const inbox::Message& message) {
                                         ? QStringLiteral("已广播到 ") + message.peer
                                         : QStringLiteral("已发送给 ") + message.peer);
     if (history_)
-        desktop::runReported([&] { history_->add(message); });
+        desktop::runReported([&] { keep(message); });
     if (historyWindow_)
         historyWindow_->reload();
 }
 
 dialogs::SenderView Inbox::describe(const inbox::Message& message) const {
-    const std::optional<BookEntry> entry =
-        findInBook(form_.XMLDoc(), message.peer.toStdString(), message.address.toStdString());
-    if (entry) {
-        const QString user = QString::fromStdString(entry->userName);
-        return {(user.isEmpty() ? QString::fromStdString(entry->computer) : user) +
-                    QStringLiteral(" (") + QString::fromStdString(entry->group) +
-                    QStringLiteral(")"),
-                true};
-    }
-    return {message.peer + QStringLiteral(" (") + message.address + QStringLiteral(")"), false};
+    const Sender sender = attribute(form_.XMLDoc(), claimedName(message), message.address);
+    // Adding a sender whose name is already a computer of the book would give that id twice; the
+    // contact's details are where its address is put right.
+    return {sender.shown, sender.entry.has_value() || sender.nameInBook};
 }
 
 void Inbox::reply(const inbox::Message& message) {
-    const std::optional<BookEntry> entry =
-        findInBook(form_.XMLDoc(), message.peer.toStdString(), message.address.toStdString());
-    if (entry)
-        form_.openSendDialog(QString::fromStdString(entry->group),
-                             QString::fromStdString(entry->computer), message.address);
+    const Sender sender = attribute(form_.XMLDoc(), claimedName(message), message.address);
+    if (sender.entry)
+        form_.openSendDialog(QString::fromStdString(sender.entry->group),
+                             QString::fromStdString(sender.entry->computer), message.address);
     else
-        form_.openSendDialog(QString(), message.peer, message.address);
+        // To the address it came from: looking up the claimed name could find another host, the
+        // one whose name was claimed. The reply files in the address's conversation too.
+        form_.openSendDialog(QString(), message.address, message.address);
 }
 
 void Inbox::addToBook(const inbox::Message& message) {
     const QString group = form_.activeGroup();
     if (group.isEmpty())
         return;
-    const std::string name = message.peer.toStdString();
+    const std::string name = claimedName(message).toStdString();
     std::optional<std::string> stored; // the sender's entry in that workgroup, in any case
     contacts::editBook(form_.XMLDoc(), form_.ConfigPath(), [&](contacts::XmlDocument& book) {
         stored = contacts::ComputerInGroup(book, group.toStdString(), name);

@@ -30,9 +30,17 @@ struct BookEntry {
     std::string userName;
 };
 
-// The book's entry for a computer known by its NetBIOS name or its dotted address.
-std::optional<BookEntry> findInBook(const contacts::XmlDocument& book, const std::string& name,
-                                    const std::string& address);
+// Who a received message is from, as far as this computer can tell. A sender's name is only a
+// claim (any host can put any name in a datagram or an SMB request); the address it came from is
+// what the receiver saw. The book vouches for a sender when one of its computers has that address
+// and the claimed name is the computer's id, computer name or user name (ids fold a..z to A..Z).
+struct Sender {
+    std::optional<BookEntry> entry; // the computer that vouches for the sender
+    QString shown;                  // the book's user name and workgroup, else name (address)
+    QString conversation;           // the history's key: the computer's id, else the address
+    bool nameInBook = false;        // the claimed name is a computer id of the book
+};
+Sender attribute(const contacts::XmlDocument& book, const QString& claimed, const QString& address);
 
 class Inbox : public QObject {
     Q_OBJECT
@@ -60,6 +68,8 @@ private:
     void addToBook(const inbox::Message& message);
     void read(const inbox::Message& message);
     void updateTray();
+    // Stores a message; the tray says so while the history cannot be written.
+    bool keep(const inbox::Message& message);
     dialogs::SenderView describe(const inbox::Message& message) const;
     void report(const QString& text);
 
@@ -71,6 +81,7 @@ private:
     std::unique_ptr<dialogs::TdlgMessage> messageWindow_;
     QPointer<dialogs::TdlgHistory> historyWindow_;
     QString lastReported_;
+    QString historyProblem_; // why the last write to the history failed; empty once one succeeds
 };
 
 } // namespace lanquill::app

@@ -1,8 +1,15 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
-#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lanquill::app {
 
@@ -27,11 +34,34 @@ QString displayKey() {
 
 } // namespace
 
-QString SingleInstance::socketPath() {
-    // The runtime folder is the user's own (mode 0700): nobody else can take the name first.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
+QString SingleInstance::privateFolderProblem(const QString& folder) {
+    struct stat info {};
+    // lstat: a link, even to a folder of ours, could be turned elsewhere by whoever owns it.
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0)
+        return folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISDIR(info.st_mode))
+        return folder + QStringLiteral(" is no folder");
+    if (info.st_uid != ::geteuid())
+        return folder + QStringLiteral(" belongs to user %1").arg(info.st_uid);
+    if ((info.st_mode & 077) != 0)
+        return folder + QStringLiteral(" is open to others (mode %1)")
+                            .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return {};
+}
+
+QString SingleInstance::socketPath(QString* problem) {
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty()) {
+        // The temporary folder is everyone's: the user's own folder in it, made before anyone
+        // else can (the name is the uid, so it cannot be taken by another user unnoticed).
+        folder = QDir::tempPath() + QStringLiteral("/lanquill-") + QString::number(::geteuid());
+        ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    }
+    if (const QString wrong = privateFolderProblem(folder); !wrong.isEmpty()) {
+        if (problem)
+            *problem = wrong;
+        return {};
+    }
     return folder + QStringLiteral("/lanquill-") + displayKey() + QStringLiteral(".sock");
 }
 
@@ -41,9 +71,18 @@ SingleInstance::SingleInstance(QString path) : path_(std::move(path)) {
 }
 
 bool SingleInstance::forwardToRunning() {
+    if (path_.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(ConnectTimeoutMs))
+        return false;
+    // Only a copy of this user's may send this one away.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                     &size) != 0 ||
+        peer.uid != ::geteuid())
         return false;
     socket.write(ShowRequest);
     if (!socket.waitForBytesWritten(ConnectTimeoutMs))
@@ -57,10 +96,12 @@ bool SingleInstance::forwardToRunning() {
 
 bool SingleInstance::listen(std::function<void()> onShow) {
     onShow_ = std::move(onShow);
+    if (path_.isEmpty())
+        return false;
     if (server_.listen(path_))
         return true;
-    // Nobody answered on it (forwardToRunning came first): a socket file left by a copy that
-    // died.
+    // Nobody of ours answered on it (forwardToRunning came first): a socket file left by a copy
+    // that died, or one another user put there; the folder is ours, so it goes.
     QLocalServer::removeServer(path_);
     return server_.listen(path_);
 }

@@ -54,7 +54,11 @@ int main(int argc, char** argv) {
         std::fputs("usage: lanquill [--installed] [--show]\n", stderr);
         return 2;
     }
-    lanquill::app::SingleInstance instance;
+    QString noGuard;
+    lanquill::app::SingleInstance instance(lanquill::app::SingleInstance::socketPath(&noGuard));
+    if (!noGuard.isEmpty())
+        std::fprintf(stderr, "lanquill: running without the one-copy guard: %s\n",
+                     qPrintable(noGuard));
     if (instance.forwardToRunning())
         return 0;
     enterProgramDirectory(options);

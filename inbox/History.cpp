@@ -38,10 +38,17 @@ const std::vector<std::vector<const char*>> Migrations = {
         "CREATE INDEX messages_by_peer ON messages (peer, time)",
         "CREATE INDEX messages_unread ON messages (unread) WHERE unread = 1",
     },
+    {
+        // The name a received message's sender gave, kept beside the conversation it is filed
+        // under (a sender the book does not vouch for files under its address). Older rows were
+        // filed under that name or the book's computer.
+        "ALTER TABLE messages ADD COLUMN sender TEXT NOT NULL DEFAULT ''",
+        "UPDATE messages SET sender = peer WHERE direction = 0",
+    },
 };
 
 const char* const Columns =
-    "SELECT id, direction, kind, peer, address, recipient, time, text, delivered, unread "
+    "SELECT id, direction, kind, peer, address, recipient, time, text, delivered, unread, sender "
     "FROM messages ";
 
 QString nextConnectionName() {
@@ -55,7 +62,7 @@ QString peerKey(const QString& peer) {
 }
 
 [[noreturn]] void fail(const QString& what, const QSqlError& error) {
-    throw HistoryError((what + QStringLiteral(": ") + error.text()).toStdString());
+    throw HistoryError((what + QStringLiteral(": ") + error.text()).toStdString(), error.text());
 }
 
 QSqlQuery run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {}) {
@@ -84,6 +91,7 @@ std::vector<Message> readMessages(QSqlQuery& query) {
         m.text = query.value(7).toString();
         m.delivered = query.value(8).toInt() != 0;
         m.unread = query.value(9).toInt() != 0;
+        m.sender = query.value(10).toString();
         messages.push_back(std::move(m));
     }
     return messages;
@@ -229,14 +237,15 @@ bool History::add(const Message& m) {
                return run(db,
                           QStringLiteral(
                               "INSERT INTO messages (id, direction, kind, peer, address, "
-                              "recipient, time, text, delivered, unread) "
-                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              "recipient, time, text, delivered, unread, sender) "
+                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                               // Only a second copy of an id is passed over; any other refusal
                               // is an error, never a message silently dropped.
                               "ON CONFLICT (id) DO NOTHING"),
                           {m.id, static_cast<int>(m.direction), kindName(m.kind), peerKey(m.peer),
                            notNull(m.address), notNull(m.to), m.time.toMSecsSinceEpoch(),
-                           notNull(m.text), m.delivered ? 1 : 0, m.unread ? 1 : 0})
+                           notNull(m.text), m.delivered ? 1 : 0, m.unread ? 1 : 0,
+                           notNull(m.sender)})
                    .numRowsAffected();
            }) > 0;
 }

@@ -13,7 +13,14 @@ namespace lanquill::inbox {
 
 class HistoryError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit HistoryError(const std::string& what, QString reason = {})
+        : std::runtime_error(what),
+          reason_(reason.isEmpty() ? QString::fromStdString(what) : std::move(reason)) {}
+    // The database's own words for what went wrong (the whole text when it gave none).
+    const QString& reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
 
 // What opening found.
@@ -33,7 +40,7 @@ struct Conversation {
 class History {
 public:
     // The version this program writes; older databases are brought up to it step by step.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     // Opens or creates the database at `path`. A file that is not a sound database of ours (or
     // one from a newer program) is moved aside and a new one started; outcome() tells. Throws

@@ -13,7 +13,8 @@ struct Message {
     QString id; // lanquilld's id for a received message, our own for a sent one
     Direction direction = Direction::Received;
     Kind kind = Kind::Direct;
-    QString peer;    // the other computer (a sent broadcast: the workgroup)
+    QString peer;    // the conversation it is filed under (a sent broadcast: the workgroup)
+    QString sender;  // a received message: the name its sender gave, which proves nothing
     QString address; // the other computer's dotted address, when known
     QString to;      // the name the message was addressed to
     QDateTime time;  // UTC

@@ -51,7 +51,8 @@ std::optional<Message> parseMessageLine(const QJsonObject& line, QString& proble
         !stringField(line, field::Time, session::LongestName, true, time, problem) ||
         !stringField(line, field::Kind, session::LongestName, true, kind, problem) ||
         !stringField(line, field::From, session::LongestName, true, m.peer, problem) ||
-        !stringField(line, field::Address, session::LongestAddress, false, m.address, problem) ||
+        // The address is what a sender is known by: a message without one cannot be attributed.
+        !stringField(line, field::Address, session::LongestAddress, true, m.address, problem) ||
         !stringField(line, field::To, session::LongestName, false, m.to, problem) ||
         !stringField(line, field::Text, session::LongestText, false, m.text, problem))
         return std::nullopt;
@@ -65,6 +66,7 @@ std::optional<Message> parseMessageLine(const QJsonObject& line, QString& proble
         problem = QStringLiteral("unknown kind \"%1\"").arg(kind);
         return std::nullopt;
     }
+    m.sender = m.peer;
     m.direction = Direction::Received;
     m.delivered = true;
     m.unread = true;
@@ -186,6 +188,10 @@ void SessionConnection::handleLine(const QByteArray& line) {
             setStatus(ReceiverState::Receiving);
         else if (status == word(session::No139))
             setStatus(ReceiverState::Port139Held, reason);
+        else if (status == word(session::SpoolUnwritable))
+            setStatus(ReceiverState::SpoolUnwritable, reason);
+        else if (status == word(session::NameLost))
+            setStatus(ReceiverState::NameLost, reason);
         else
             setStatus(ReceiverState::Unavailable, reason.isEmpty() ? status : reason);
         return;

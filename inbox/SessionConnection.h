@@ -19,12 +19,14 @@ namespace lanquill::inbox {
 
 // Why receiving is on or off, as far as this program can tell.
 enum class ReceiverState {
-    Connecting,   // not known yet
-    Receiving,    // lanquilld says it receives
-    NotInstalled, // no session socket and no lanquilld program
-    NotRunning,   // lanquilld is installed but its socket does not answer
-    Port139Held,  // lanquilld runs, but another server (Samba) holds port 139
-    Unavailable,  // lanquilld runs and says it cannot receive, for the reason it gives
+    Connecting,      // not known yet
+    Receiving,       // lanquilld says it receives
+    NotInstalled,    // no session socket and no lanquilld program
+    NotRunning,      // lanquilld is installed but its socket does not answer
+    Port139Held,     // lanquilld runs, but another server (Samba) holds port 139
+    SpoolUnwritable, // lanquilld cannot keep what arrives, so it refuses it
+    NameLost,        // another host on the LAN holds this computer's name: messages go there
+    Unavailable,     // lanquilld runs and says it cannot receive, for the reason it gives
 };
 
 struct ReceiverStatus {
@@ -36,7 +38,8 @@ struct ReceiverStatus {
 QByteArray helloLine();
 
 // A message line of lanquilld as a received message, or nullopt with `problem` set when the
-// line lacks a field, has one of the wrong type or one too long.
+// line lacks a field, has one of the wrong type or one too long. Its peer and sender are the name
+// the sender gave; where it is filed is for the inbox to decide.
 std::optional<Message> parseMessageLine(const QJsonObject& line, QString& problem);
 
 class SessionConnection : public QObject {

@@ -19,6 +19,7 @@ Message received(const QString& id, const QString& from, const QString& text, qi
     Message m;
     m.id = id;
     m.peer = from;
+    m.sender = from;
     m.address = QStringLiteral("10.0.0.2");
     m.to = QStringLiteral("PC-07");
     m.time = QDateTime::fromSecsSinceEpoch(1796000000 + seconds, Qt::UTC);
@@ -77,6 +78,17 @@ void tst_History::opening_data() {
     QTest::newRow("empty SQLite file: migrated from version 0") << Prepare([](const QString& path) {
         writeSqlite(path, {QStringLiteral("CREATE TABLE x (y)")});
     }) << OpenOutcome::Kind::Opened << 0;
+    QTest::newRow("version 1, with a message: migrated") << Prepare([](const QString& path) {
+        writeSqlite(path,
+                    {QStringLiteral("CREATE TABLE messages (id TEXT PRIMARY KEY NOT NULL, "
+                                    "direction INTEGER NOT NULL, kind TEXT NOT NULL, peer TEXT "
+                                    "NOT NULL, address TEXT NOT NULL, recipient TEXT NOT NULL, "
+                                    "time INTEGER NOT NULL, text TEXT NOT NULL, delivered "
+                                    "INTEGER NOT NULL, unread INTEGER NOT NULL)"),
+                     QStringLiteral("INSERT INTO messages VALUES ('old', 0, 'direct', 'PEER', "
+                                    "'10.0.0.2', 'PC-07', 0, 'hi', 1, 1)"),
+                     QStringLiteral("PRAGMA user_version = 1")});
+    }) << OpenOutcome::Kind::Opened << 1;
     QTest::newRow("not a database") << Prepare([](const QString& path) {
         writeBytes(path, QByteArray("this is not SQLite at all, just text\n").repeated(200));
     }) << OpenOutcome::Kind::KeptAside
@@ -114,7 +126,11 @@ void tst_History::opening() {
     History history(path);
     QCOMPARE(history.outcome().kind, expected);
     QCOMPARE(history.schemaVersion(), History::SchemaVersion);
-    QCOMPARE(history.conversation(QStringLiteral("peer")).size(), std::size_t(messagesKept));
+    const std::vector<Message> kept = history.conversation(QStringLiteral("peer"));
+    QCOMPARE(kept.size(), std::size_t(messagesKept));
+    // A received message knows the name its sender gave, from whichever version it was stored.
+    for (const Message& m : kept)
+        QCOMPARE(m.sender.isEmpty(), m.direction == Direction::Sent);
     if (expected == OpenOutcome::Kind::KeptAside) {
         // The unusable file is kept byte for byte beside the new one.
         QFile aside(history.outcome().keptAsidePath);

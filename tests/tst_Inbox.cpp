@@ -1,7 +1,7 @@
 // The inbox in the program, with fake platform layers and a session socket of the test's own:
 // the message window (sender from the book or by name and address, text as typed, stepping,
-// reply, add to book), the notification, the tray's unread count, sent messages, and a damaged
-// history put aside.
+// reply, add to book), who a sender is taken to be, the notification, the tray's unread count and
+// status, sent messages, a history that cannot be written, and a damaged history put aside.
 #include "app/Inbox.h"
 #include "app/frmMain.h"
 #include "desktop/ErrorReport.h"
@@ -17,6 +17,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,6 +29,10 @@ namespace {
 const char* const Book = R"(<Lanquill>
 <group id="WG">
 <computer id="PC01"><ComputerName>PC01</ComputerName><UserName>ann</UserName><IpAddress>10.0.0.1</IpAddress><Memo/></computer>
+</group>
+<group id="RTWG">
+<computer id="BOSS"><ComputerName>BOSS-PC</ComputerName><UserName>老板</UserName><IpAddress>10.0.0.2</IpAddress><Memo/></computer>
+<computer id="NOADDR"><ComputerName>NOADDR</ComputerName><UserName>bob</UserName><IpAddress/><Memo/></computer>
 </group>
 </Lanquill>
 )";
@@ -103,13 +109,16 @@ private Q_SLOTS:
                       "\n");
         client->write(messageLine("1", "PC01", "10.0.0.1", "lunch?"));
         client->write(messageLine("2", "STRANGER", "10.9.9.9", "<b>not bold</b> & <i>raw</i>"));
+        // A contact's name claimed from an address the book does not give it.
+        client->write(messageLine("3", "BOSS", "10.6.6.6", "pay me"));
         dialogs::TdlgMessage& window = inbox_->messageWindow();
-        QTRY_COMPARE(window.count(), 2);
+        QTRY_COMPARE(window.count(), 3);
         QVERIFY(window.isVisible());
         QVERIFY(window.testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(fake_->tray.tip.contains(QStringLiteral("正在接收消息")));
-        QVERIFY(fake_->tray.tip.contains(QStringLiteral("2 条未读消息")));
-        QCOMPARE(fake_->notifications.raised.size(), std::size_t(2));
+        QVERIFY(fake_->tray.tip.contains(QStringLiteral("3 条未读消息")));
+        QCOMPARE(fake_->notifications.raised.size(), std::size_t(3));
+        QCOMPARE(fake_->notifications.raised[2].summary, QStringLiteral("BOSS (10.6.6.6)"));
         QCOMPARE(fake_->notifications.raised[1].body,
                  QStringLiteral("<b>not bold</b> & <i>raw</i>"));
 
@@ -122,6 +131,8 @@ private Q_SLOTS:
         } shown[] = {
             {0, "ann (WG)", "lunch?", false},
             {1, "STRANGER (10.9.9.9)", "<b>not bold</b> & <i>raw</i>", true},
+            // Adding it would give BOSS twice: the contact's details are the place to fix.
+            {2, "BOSS (10.6.6.6)", "pay me", false},
         };
         for (const auto& s : shown) {
             if (window.current() != s.index)
@@ -133,7 +144,13 @@ private Q_SLOTS:
             QVERIFY(ui.btnPrev->isVisibleTo(&window) && ui.btnNext->isVisibleTo(&window));
         }
 
+        // Filed by the address it came from, not in the contact's conversation.
+        QCOMPARE(inbox_->history()->conversation(QStringLiteral("10.6.6.6")).size(),
+                 std::size_t(1));
+        QVERIFY(inbox_->history()->conversation(QStringLiteral("BOSS")).empty());
+
         // The stranger joins the page's workgroup; the window then shows the book's view of it.
+        ui.btnPrev->click();
         ui.btnAddToBook->click();
         QFile book(path("config.xml"));
         QVERIFY(book.open(QIODevice::ReadOnly));
@@ -144,21 +161,35 @@ private Q_SLOTS:
         // 回复 opens the send dialog to the sender; what goes out lands in the history.
         ui.btnPrev->click();
         fake_->resolver.byName["PC01"] = {"PC01", {platform::Ipv4{10, 0, 0, 1}}};
-        connect(form_.get(), &app::TMainForm::dialogOpened, this, [](QDialog* dialog) {
-            QTimer::singleShot(0, dialog, [dialog] {
+        // The real BOSS: a reply to the claim must not find it by name.
+        fake_->resolver.byName["BOSS"] = {"BOSS", {platform::Ipv4{10, 0, 0, 2}}};
+        QString replyTo = QStringLiteral("PC01");
+        connect(form_.get(), &app::TMainForm::dialogOpened, this, [&replyTo](QDialog* dialog) {
+            QTimer::singleShot(0, dialog, [dialog, replyTo] {
                 auto* send = static_cast<dialogs::TdlgSendMessage*>(dialog);
-                QCOMPARE(send->ui().stxtCompName->text(), QStringLiteral("PC01"));
+                QCOMPARE(send->ui().stxtCompName->text(), replyTo);
                 send->ui().Memo1->setPlainText(QStringLiteral("yes, 12:00"));
                 send->ui().OKBtn->click();
             });
         });
         ui.btnReply->click();
         QCOMPARE(fake_->messenger.messages.size(), std::size_t(1));
+        QCOMPARE(fake_->messenger.messages[0].to, std::string("10.0.0.1"));
         QCOMPARE(fake_->tray.notes, QStringList{QStringLiteral("Lanquill: 已发送给 PC01")});
         const auto pc01 = inbox_->history()->conversation(QStringLiteral("PC01"));
         QCOMPARE(pc01.size(), std::size_t(2));
         QCOMPARE(pc01[1].text, QStringLiteral("yes, 12:00"));
         QCOMPARE(pc01[1].direction, inbox::Direction::Sent);
+
+        // 回复 to the claimed BOSS goes to the address it came from, and files beside it.
+        ui.btnNext->click();
+        ui.btnNext->click();
+        replyTo = QStringLiteral("10.6.6.6");
+        ui.btnReply->click();
+        QCOMPARE(fake_->messenger.messages.size(), std::size_t(2));
+        QCOMPARE(fake_->messenger.messages[1].to, std::string("10.6.6.6"));
+        QCOMPARE(inbox_->history()->conversation(QStringLiteral("10.6.6.6")).size(),
+                 std::size_t(2));
 
         // Closing the window reads what it showed: the unread mark and count go.
         ui.CancelBtn->click();
@@ -208,6 +239,105 @@ private Q_SLOTS:
             const QRect global(part->mapToGlobal(QPoint()), part->size());
             QVERIFY2(!shown.intersects(global), qPrintable(part->objectName()));
         }
+    // Claimed name x address x the book's computers -> what the windows show and where the
+    // history files it. Book: PC01 (user ann, WG) at 10.0.0.1; BOSS (computer name BOSS-PC, user
+    // 老板, RTWG) at 10.0.0.2; NOADDR (user bob) without an address.
+    void attribution_data() {
+        QTest::addColumn<QString>("claimed");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("conversation");
+        QTest::addColumn<bool>("vouched");
+        const auto row = [](const char* name, const char* claimed, const char* address,
+                            const char* shown, const char* conversation, bool vouched) {
+            QTest::newRow(name) << QString::fromUtf8(claimed) << QString::fromUtf8(address)
+                                << QString::fromUtf8(shown) << QString::fromUtf8(conversation)
+                                << vouched;
+        };
+        row("id at its address", "PC01", "10.0.0.1", "ann (WG)", "PC01", true);
+        row("id folded", "pc01", "10.0.0.1", "ann (WG)", "PC01", true);
+        row("user name, as smbclient sends it", "ANN", "10.0.0.1", "ann (WG)", "PC01", true);
+        row("computer name beside the id", "BOSS-PC", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
+        row("Chinese user name", "老板", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
+        row("contact's id from elsewhere", "BOSS", "10.6.6.6", "BOSS (10.6.6.6)", "10.6.6.6",
+            false);
+        row("contact's user name from elsewhere", "老板", "10.6.6.6", "老板 (10.6.6.6)", "10.6.6.6",
+            false);
+        row("another name from a contact's address", "MALLORY", "10.0.0.1", "MALLORY (10.0.0.1)",
+            "10.0.0.1", false);
+        row("another contact's name from a contact's address", "BOSS", "10.0.0.1",
+            "BOSS (10.0.0.1)", "10.0.0.1", false);
+        row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "老闆 (10.0.0.2)",
+            "10.0.0.2", false);
+        row("computer without an address", "NOADDR", "10.0.0.7", "NOADDR (10.0.0.7)", "10.0.0.7",
+            false);
+        row("nobody the book knows", "STRANGER", "10.9.9.9", "STRANGER (10.9.9.9)", "10.9.9.9",
+            false);
+    }
+    void attribution() {
+        QFETCH(QString, claimed);
+        QFETCH(QString, address);
+        QFETCH(QString, shown);
+        QFETCH(QString, conversation);
+        QFETCH(bool, vouched);
+        start();
+        const app::Sender sender = app::attribute(form_->XMLDoc(), claimed, address);
+        QCOMPARE(sender.shown, shown);
+        QCOMPARE(sender.conversation, conversation);
+        QCOMPARE(sender.entry.has_value(), vouched);
+    }
+
+    // A history that cannot be written (another program holds it locked) stops receiving: the
+    // tray says so, nothing is acknowledged, and once a write succeeds the tip is as before.
+    // Status lines that change after the hello reach the tip as they come.
+    void historyWriteFailureShown() {
+        QLocalServer::removeServer(path("session.sock"));
+        QVERIFY(server_.listen(path("session.sock")));
+        start();
+        QLocalSocket* client = lanquilld();
+        QVERIFY(client);
+        const struct {
+            const char* line;
+            const char* tip;
+        } statuses[] = {
+            {R"({"status":"name-lost","reason":"PC-07<00> held by 10.0.0.9"})",
+             "接收消息受阻：本机名称已被网络上的另一台计算机占用（PC-07<00> held by 10.0.0.9）"},
+            {R"({"status":"spool-unwritable","reason":"No space left on device"})",
+             "接收消息已关闭：lanquilld 无法保存收到的消息（No space left on device）"},
+            {R"({"status":"receiving"})", "正在接收消息"},
+        };
+        for (const auto& s : statuses) {
+            client->write(QByteArray(s.line) + '\n');
+            QTRY_COMPARE(fake_->tray.tip, QStringLiteral("Lanquill\n") + QString::fromUtf8(s.tip));
+        }
+
+        QSqlDatabase locker =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        locker.setDatabaseName(path("history.sqlite"));
+        QVERIFY(locker.open());
+        QSqlQuery lock(locker);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        client->write(messageLine("w1", "PC01", "10.0.0.1", "kept later"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fake_->tray.tip.startsWith(QStringLiteral("Lanquill\n消息记录无法写入：")), 15000);
+        QVERIFY2(fake_->tray.tip.contains(QStringLiteral("locked")), qPrintable(fake_->tray.tip));
+        QTRY_COMPARE(client->state(), QLocalSocket::UnconnectedState);
+        // Not acknowledged: lanquilld keeps it.
+        QVERIFY(!client->readAll().contains("\"ack\""));
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        lock.finish();
+        locker.close();
+        locker = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+
+        // The next connection offers it again; now it is kept and the tip says so no more.
+        client = lanquilld();
+        QVERIFY(client);
+        client->write(R"({"status":"receiving"})"
+                      "\n");
+        client->write(messageLine("w1", "PC01", "10.0.0.1", "kept later"));
+        QTRY_COMPARE(inbox_->messageWindow().count(), 1);
+        QCOMPARE(fake_->tray.tip, QStringLiteral("Lanquill\n正在接收消息\n1 条未读消息"));
     }
 
     void receivingOffSaysWhy() {

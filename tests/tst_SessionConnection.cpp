@@ -136,6 +136,9 @@ void tst_SessionConnection::badLinesRefused_data() {
                                      .replace("2026-12-08T10:00:00Z", "yesterday");
     QTest::newRow("unknown kind")
         << messageLine(QStringLiteral("k"), QStringLiteral("x")).replace("direct", "shout");
+    QTest::newRow("no address: nothing to know the sender by")
+        << messageLine(QStringLiteral("a"), QStringLiteral("x"))
+               .replace(R"("address":"10.0.0.2",)", "");
     QTest::newRow("over-long sender")
         << messageLine(QStringLiteral("s"), QStringLiteral("x"), QString(65, QLatin1Char('A')));
     QTest::newRow("over-long text")
@@ -177,6 +180,11 @@ void tst_SessionConnection::statusLines() {
         {R"({"status":"receiving"})", ReceiverState::Receiving, ""},
         {R"({"status":"no-139","reason":"smbd holds port 139"})", ReceiverState::Port139Held,
          "smbd holds port 139"},
+        {R"({"status":"spool-unwritable","reason":"Read-only file system"})",
+         ReceiverState::SpoolUnwritable, "Read-only file system"},
+        {R"({"status":"name-lost","reason":"PC-07<00> defended by 10.0.0.9"})",
+         ReceiverState::NameLost, "PC-07<00> defended by 10.0.0.9"},
+        {R"({"status":"receiving"})", ReceiverState::Receiving, ""},
         {R"({"status":"spool-full"})", ReceiverState::Unavailable, "spool-full"},
     };
     for (const auto& c : cases) {

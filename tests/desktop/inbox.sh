@@ -4,7 +4,9 @@
 # recording notification server, and a Samba peer. `smbclient -M` from the peer shows in the
 # message window with the sender from the book and raises a notification; 回复 opens the send
 # dialog to the peer and the reply reaches it; the history window finds both by a word; the
-# unread mark goes when the message is read. Then 50 messages arrive while the program is
+# unread mark goes when the message is read. A message that claims a contact's name from an
+# address the book gives another computer shows the claimed name and the address, files under
+# the address, and 回复 goes back to that address. Then 50 messages arrive while the program is
 # killed: after a restart the history holds all 50, none twice.
 # Usage: inbox.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
@@ -50,6 +52,9 @@ lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>
   <group id="$LQ_WORKGROUP">
     <computer id="$LQ_PEER_NAME"><ComputerName>$LQ_PEER_NAME</ComputerName><UserName>peeruser</UserName><IpAddress>$LQ_PEER_ADDR</IpAddress><Memo/></computer>
+  </group>
+  <group id="RTWG">
+    <computer id="BOSS"><ComputerName>BOSS</ComputerName><UserName>老板</UserName><IpAddress>192.0.2.1</IpAddress><Memo/></computer>
   </group>
 </Lanquill>
 XML
@@ -152,6 +157,35 @@ none=$(found_height nowhere)
 lqd_click "$hist" 514 360
 lqd_wait lqd_window_gone "$hist" || fail "关闭 did not close the history window"
 echo "PASS: the history window finds both by 'lunch' ($both px), one by 'noon' ($one px), none by 'nowhere'"
+
+# --- The peer claims the name of BOSS, whom the book places at another address ---
+printf 'pay me' | lq_peer smbclient -s "$peer_conf" -M $HOST -I "$LQ_CLIENT_ADDR" -U BOSS% -N \
+    >"$LQ_TMP/smbclient.out" 2>&1 || fail "smbclient -M as BOSS failed: $(cat "$LQ_TMP/smbclient.out")"
+msg=$(lqd_window_named "收到消息") || fail "no message window for the claimed name"
+lqd_wait bash -c "[ \$(wc -l <'$notified') -ge 2 ]" || fail "no second notification"
+sleep 0.5
+lqd_shot_window "$msg" "$LQ_TMP/claimed.png"
+[ -n "$shots" ] && cp "$LQ_TMP/claimed.png" "$shots/inbox-claimed-name.png"
+$py - "$notified" "BOSS ($LQ_PEER_ADDR)" <<'PY' || fail "wrong sender for the claim: $(tail -n 1 "$notified")"
+import json, sys
+call = json.loads(open(sys.argv[1], encoding="utf-8").readlines()[1])
+assert call["summary"] == sys.argv[2], call
+PY
+filed_under_address() { history_rows | grep -qxF "0|$LQ_PEER_ADDR|pay me|1"; }
+lqd_wait filed_under_address || fail "the claim is not filed under its address: $(history_rows)"
+lqd_click "$msg" 34 214
+dlg=$(lqd_window_named "发送消息") || fail "回复 to the claim opened no send dialog"
+sleep 0.3
+xdotool type --delay 20 "who are you"
+lqd_click "$dlg" 124 177
+lqd_wait lqd_window_gone "$dlg" || fail "the reply to the claim was not sent"
+reply_at_peer() { grep -qx "who are you" "$LQ_MSG_DIR"/*.msg 2>/dev/null; }
+lqd_wait reply_at_peer || fail "the reply to the claim did not reach the address it came from"
+grep -qxF "1|$LQ_PEER_ADDR|who are you|0" <<<"$(history_rows)" ||
+    fail "the reply is not filed beside the claim: $(history_rows)"
+lqd_click "$msg" 305 214
+lqd_wait lqd_window_gone "$msg" || fail "关闭 did not close the message window"
+echo "PASS: a contact's name from another address shows as 'BOSS ($LQ_PEER_ADDR)', files under the address, and 回复 goes there"
 
 # --- 50 messages from the peer while the program is killed ---
 flood_count() {

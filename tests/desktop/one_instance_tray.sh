@@ -3,7 +3,10 @@
 # the bottom strip's menu with what the tray menu offers (消息记录 among them). A tray host
 # started later (an XEmbed tray, or a StatusNotifierItem watcher on the session bus) gets the
 # icon, and the entry goes. A second start, and `lanquill --show`, bring
-# the minimised first copy forward and end with 0, leaving one process and one icon.
+# the minimised first copy forward and end with 0, leaving one process and one icon. Without
+# XDG_RUNTIME_DIR, sockets another user planted (in the shared temporary folder, in a folder of
+# the user's name that another user made open to all, or answered by another user's process in
+# the user's own folder) send no start away: the program opens its window.
 # Usage: one_instance_tray.sh BIN_DIR
 . "$(dirname "$0")/scenario.sh" "$@"
 lq_require_root_netns || exit 77
@@ -72,6 +75,74 @@ kill -0 "$LQD_PID" 2>/dev/null || fail "the first copy is gone"
 [ "$(icons)" = 1 ] || fail "$(icons) tray icons after the later starts"
 echo "PASS: lanquill --show does the same; the first copy runs on with one icon"
 lqd_stop_lanquill
+
+# --- Without XDG_RUNTIME_DIR: sockets planted by another user (nobody) ---
+# A temporary folder like /tmp (mode 1777) of the test's own: the host's /tmp stays untouched.
+tmp=$LQ_TMP/tmp
+mkdir -p "$tmp" && chmod 1777 "$tmp"
+key=$(printf '%s' "$DISPLAY" | tr -cd 'A-Za-z0-9.-')
+# A process of nobody's on SOCKET that answers every start as a running copy would.
+plant() {
+    python3 - "$1" <<'PY' &
+import os, socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o777)
+os.setgid(65534)
+os.setuid(65534)
+s.listen(8)  # the peer credentials a client sees are the ones of this call
+while True:
+    c, _ = s.accept()
+    c.recv(64)
+    c.sendall(b"shown\n")
+    c.close()
+PY
+    LQD_PIDS+=($!)
+    lqd_wait test -S "$1" || fail "no planted socket at $1"
+}
+unplant() {
+    local pid
+    for pid in "${PLANTED[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    PLANTED=()
+}
+PLANTED=()
+starts_with_window() { # WHAT: lanquill opens its window and keeps running
+    XDG_RUNTIME_DIR= TMPDIR=$tmp lqd_start_with_book "$LQ_TMP/$1" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<Lanquill><group id="TEAM"><computer id="PC01"/></group></Lanquill>
+XML
+    kill -0 "$LQD_PID" 2>/dev/null || fail "$1: the program ended"
+}
+own=$tmp/lanquill-$(id -u)
+# Qt's own fallback runtime folder taken by nobody (Qt then gives none), an answering socket in
+# the shared folder itself, and the user's folder made by nobody, open to all, with another.
+mkdir -m 0700 "$tmp/runtime-$(id -un)" && chown 65534:65534 "$tmp/runtime-$(id -un)"
+mkdir -m 0777 "$own" && chown 65534:65534 "$own" && chmod 0777 "$own"
+plant "$tmp/lanquill-$key.sock"
+PLANTED+=("${LQD_PIDS[-1]}")
+plant "$own/lanquill-$key.sock"
+PLANTED+=("${LQD_PIDS[-1]}")
+starts_with_window foreign-folder
+grep -q "running without the one-copy guard: $own belongs to user 65534" "$dir/lanquill.out" ||
+    fail "no word of the refused folder: $(cat "$dir/lanquill.out")"
+[ -n "$shots" ] && lqd_shot "$shots/one-instance-planted-socket.png"
+lqd_stop_lanquill
+unplant
+echo "PASS: with the user's folder made by another user, the program opens its window and says why it runs unguarded"
+
+# The user's own folder (0700), but the socket in it answered by nobody's process.
+rm -rf "$own"
+mkdir -m 0700 "$own"
+plant "$own/lanquill-$key.sock"
+PLANTED+=("${LQD_PIDS[-1]}")
+starts_with_window foreign-peer
+unplant
+# This copy took the socket over: a later start of the same user's comes to it and ends.
+XDG_RUNTIME_DIR= TMPDIR=$tmp start_again
+kill -0 "$LQD_PID" 2>/dev/null || fail "the first copy is gone"
+[ "$(stat -c %a "$own")" = 700 ] || fail "the folder is $(stat -c %a "$own")"
+lqd_stop_lanquill
+echo "PASS: a socket answered by another user's process in the user's own folder sends no start away; the program's own one does"
 
 # --- A StatusNotifierItem watcher (a panel of that kind) coming up later on the session bus ---
 py=/usr/bin/python3
