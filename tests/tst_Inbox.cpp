@@ -239,6 +239,8 @@ private Q_SLOTS:
             const QRect global(part->mapToGlobal(QPoint()), part->size());
             QVERIFY2(!shown.intersects(global), qPrintable(part->objectName()));
         }
+    }
+
     // Claimed name x address x the book's computers -> what the windows show and where the
     // history files it. Book: PC01 (user ann, WG) at 10.0.0.1; BOSS (computer name BOSS-PC, user
     // 老板, RTWG) at 10.0.0.2; NOADDR (user bob) without an address.
