@@ -519,6 +519,51 @@ void handInQueueIfAny() {
         retryInBackground();
 }
 
+// Hands the request line in; what lanquilld does not take now goes to the queue, and a child
+// keeps trying. The exit status.
+int deliver(const std::string& line, const std::string& address, const std::string& file,
+            const struct stat& read) {
+    std::string why;
+    const auto handed = handIn(line);
+    if (handed.outcome != HandIn::Outcome::Later) {
+        const bool removed = removeIfSame(file, read, why);
+        handInQueueIfAny();
+        if (handed.outcome == HandIn::Outcome::Refused)
+            return fail(Removed, handed.why + " (message from " + address + "); " + shown(file) +
+                                     (removed ? " removed" : " not removed: " + why));
+        if (!removed)
+            say("lanquilld has the message, but " + shown(file) + " could not be removed: " + why);
+        return Delivered;
+    }
+
+    // lanquilld did not take it now: into the queue, and a child keeps trying.
+    const auto queue = Queue::open(true, why);
+    if (!queue)
+        return fail(Kept, handed.why + "; " + why + "; " + shown(file) + " kept");
+    std::string name;
+    switch (queue->put(line, name, why)) {
+    case Queue::Put::Failed:
+        return fail(Kept, handed.why + "; " + why + "; " + shown(file) + " kept");
+    case Queue::Put::Full: {
+        std::string removeWhy;
+        const bool removed = removeIfSame(file, read, removeWhy);
+        retryInBackground();
+        return fail(Removed, handed.why + "; " + why + "; " + shown(file) +
+                                 (removed ? " removed" : " not removed: " + removeWhy));
+    }
+    case Queue::Put::Done:
+        break;
+    }
+    if (!removeIfSame(file, read, why))
+        say(shown(file) + " is queued, but could not be removed: " + why);
+    if (const pid_t child = retryInBackground())
+        say(handed.why + "; queued as " + shown(queue->path(name)) + ", handed in by run " +
+            std::to_string(child) + " once lanquilld answers");
+    else
+        say(handed.why + "; queued as " + shown(queue->path(name)));
+    return Queued;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -566,43 +611,5 @@ int main(int argc, char** argv) {
           {session::field::Text, text}}}};
     const std::string line = request.dump() + "\n";
 
-    std::string why;
-    const auto handed = handIn(line);
-    if (handed.outcome != HandIn::Outcome::Later) {
-        const bool removed = removeIfSame(file, read.file, why);
-        handInQueueIfAny();
-        if (handed.outcome == HandIn::Outcome::Refused)
-            return fail(Removed, handed.why + " (message from " + address + "); " + shown(file) +
-                                     (removed ? " removed" : " not removed: " + why));
-        if (!removed)
-            say("lanquilld has the message, but " + shown(file) + " could not be removed: " + why);
-        return Delivered;
-    }
-
-    // lanquilld did not take it now: into the queue, and a child keeps trying.
-    const auto queue = Queue::open(true, why);
-    if (!queue)
-        return fail(Kept, handed.why + "; " + why + "; " + shown(file) + " kept");
-    std::string name;
-    switch (queue->put(line, name, why)) {
-    case Queue::Put::Failed:
-        return fail(Kept, handed.why + "; " + why + "; " + shown(file) + " kept");
-    case Queue::Put::Full: {
-        std::string removeWhy;
-        const bool removed = removeIfSame(file, read.file, removeWhy);
-        retryInBackground();
-        return fail(Removed, handed.why + "; " + why + "; " + shown(file) +
-                                 (removed ? " removed" : " not removed: " + removeWhy));
-    }
-    case Queue::Put::Done:
-        break;
-    }
-    if (!removeIfSame(file, read.file, why))
-        say(shown(file) + " is queued, but could not be removed: " + why);
-    if (const pid_t child = retryInBackground())
-        say(handed.why + "; queued as " + shown(queue->path(name)) + ", handed in by run " +
-            std::to_string(child) + " once lanquilld answers");
-    else
-        say(handed.why + "; queued as " + shown(queue->path(name)));
-    return Queued;
+    return deliver(line, address, file, read.file);
 }

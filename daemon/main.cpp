@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -90,43 +91,71 @@ bool takePassedSockets(daemon::Config& config) {
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    daemon::Config config;
+struct Options {
     bool listen = false;
     std::string name;
     std::string workgroup = "WORKGROUP";
+};
+
+// The command line into `options` and `config`; false on anything it does not know.
+bool parseArguments(int argc, char** argv, Options& options, daemon::Config& config) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--listen") {
-            listen = true;
+            options.listen = true;
         } else if (arg == "--allow-off-link") {
             config.allowOffLink = true;
         } else if (arg == "--per-minute" && i + 1 < argc) {
             char* end = nullptr;
             const unsigned long count = std::strtoul(argv[++i], &end, 10);
-            if (*argv[i] == '\0' || *end != '\0' || count > 100000) {
-                usage();
-                return 2;
-            }
+            if (*argv[i] == '\0' || *end != '\0' || count > 100000)
+                return false;
             config.messagesPerMinute = count;
         } else if ((arg == "--name" || arg == "--workgroup") && i + 1 < argc) {
-            (arg == "--name" ? name : workgroup) = argv[++i];
+            (arg == "--name" ? options.name : options.workgroup) = argv[++i];
         } else {
-            usage();
-            return 2;
+            return false;
         }
     }
-    if (name.empty()) {
+    return true;
+}
+
+// UDP 137, 138 and TCP 139 bound here (--listen); the exit status on failure.
+std::optional<int> bindSockets(daemon::Config& config) {
+    std::string error;
+    config.nameSocket = boundSocket(SOCK_DGRAM, protocol::netbios::NameServicePort, error);
+    config.datagramSocket = config.nameSocket < 0
+                                ? -1
+                                : boundSocket(SOCK_DGRAM, protocol::netbios::DatagramPort, error);
+    if (config.nameSocket < 0 || config.datagramSocket < 0) {
+        log(Priority::Error, "cannot bind UDP 137/138: " + error);
+        return 1;
+    }
+    config.sessionSocket = boundSocket(SOCK_STREAM, protocol::netbios::SessionPort, error);
+    if (config.sessionSocket < 0)
+        config.no139Reason = "port 139: " + error + " (held by Samba's smbd?)";
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    daemon::Config config;
+    Options options;
+    if (!parseArguments(argc, argv, options, config)) {
+        usage();
+        return 2;
+    }
+    if (options.name.empty()) {
         char host[256] = {};
         ::gethostname(host, sizeof host - 1);
-        name = protocol::netbios::hostNameToNetbiosName(host).value_or("");
+        options.name = protocol::netbios::hostNameToNetbiosName(host).value_or("");
     }
-    const auto computer = protocol::netbios::netbiosName(name);
-    const auto group = protocol::netbios::netbiosName(workgroup);
+    const auto computer = protocol::netbios::netbiosName(options.name);
+    const auto group = protocol::netbios::netbiosName(options.workgroup);
     if (!computer || !group) {
-        log(Priority::Error, "not a NetBIOS name: " + (computer ? workgroup : name));
+        log(Priority::Error,
+            "not a NetBIOS name: " + (computer ? options.workgroup : options.name));
         return 2;
     }
     config.computer = *computer;
@@ -139,23 +168,13 @@ int main(int argc, char** argv) {
     ::chmod(config.stateFolder.c_str(), 0700);
 
     if (!takePassedSockets(config)) {
-        if (!listen) {
+        if (!options.listen) {
             log(Priority::Error, "no sockets: start lanquilld through its socket units, or with "
                                  "--listen to bind UDP 137, 138 and TCP 139 itself");
             return 2;
         }
-        std::string error;
-        config.nameSocket = boundSocket(SOCK_DGRAM, protocol::netbios::NameServicePort, error);
-        config.datagramSocket =
-            config.nameSocket < 0 ? -1
-                                  : boundSocket(SOCK_DGRAM, protocol::netbios::DatagramPort, error);
-        if (config.nameSocket < 0 || config.datagramSocket < 0) {
-            log(Priority::Error, "cannot bind UDP 137/138: " + error);
-            return 1;
-        }
-        config.sessionSocket = boundSocket(SOCK_STREAM, protocol::netbios::SessionPort, error);
-        if (config.sessionSocket < 0)
-            config.no139Reason = "port 139: " + error + " (held by Samba's smbd?)";
+        if (const auto failed = bindSockets(config))
+            return *failed;
     }
     if (config.nameSocket < 0 || config.datagramSocket < 0) {
         log(Priority::Error, "the UDP 137 and 138 sockets are both needed");

@@ -192,6 +192,23 @@ TEST(MessengerService, TextInBlocksIsSpooledWholeAndEachBlockAccepted) {
     EXPECT_EQ(spooled[0].address, "192.168.7.20");
     EXPECT_EQ(spooled[0].kind, session::Direct);
 
+    // A text over the limit is refused whole: its blocks, its end and nothing spooled.
+    peer.send(smb::sessionMessage(smb::sendStartRequest("SENDER", "PC01")));
+    receiver.settle();
+    const auto big = smb::groupId(replies(peer.receive()).at(0));
+    const std::string block(smb::MaxBlock, 'x');
+    const std::size_t blocks = Admission::MaxTextBytes / smb::MaxBlock + 1;
+    for (std::size_t i = 0; i < blocks; ++i)
+        peer.send(smb::sessionMessage(smb::sendTextRequest(big, block)));
+    peer.send(smb::sessionMessage(smb::sendEndRequest(big)));
+    receiver.settle();
+    const auto refused = replies(peer.receive());
+    ASSERT_EQ(refused.size(), blocks + 1);
+    EXPECT_EQ(refused[blocks - 2].status, smb::status::Success); // 4,000 bytes are taken
+    EXPECT_EQ(refused[blocks - 1].status, smb::status::InvalidParameter);
+    EXPECT_EQ(refused[blocks].status, smb::status::InvalidParameter);
+    EXPECT_EQ(receiver.spool.pending().size(), 1u);
+
     // Text for a group that was never started, and an end after the end, are refused.
     peer.send(smb::sessionMessage(smb::sendTextRequest(group, "late")));
     peer.send(smb::sessionMessage(smb::sendEndRequest(group)));

@@ -43,7 +43,7 @@ spooled() { find "$STATE_DIRECTORY/spool" -type f 2>/dev/null | wc -l; }
 
 # Sends a text of BYTES bytes in CP936 with CLIENT; fails when the sender was refused.
 # smbclient reads at most 1,600 bytes of text, so longer ones go with lanquill-net (Chinese: two
-# bytes a character on the wire, under its own limit of 1,000 characters).
+# bytes a character on the wire, up to its own limit of 1,000 characters, which lanquilld takes).
 send_text() { # CLIENT BYTES
     if [ "$1" = smbclient ]; then
         head -c "$2" /dev/zero | tr '\0' x |
@@ -63,7 +63,7 @@ n = int(sys.argv[1]); print("中" * (n // 2) + "x" * (n % 2))' "$2")" >"$LQ_TMP/
 cases=(
     "1,600 bytes of text are taken||on-link|smbclient|1600|1|1|"
     "1,600 bytes of Chinese are taken||on-link|lanquill-net|1600|1|1|"
-    "1,601 bytes of Chinese are refused||on-link|lanquill-net|1601|1|0|from $LQ_PEER_ADDR.*1600"
+    "1,000 Chinese characters, the most a sender allows, are taken||on-link|lanquill-net|2000|1|1|"
     "a sender off every local subnet is refused||off-link|smbclient|10|1|0|refusing messages from $off_net.2"
     "--allow-off-link takes it|--allow-off-link|off-link|smbclient|10|1|1|"
     "the 21st to 23rd message of a minute are refused, logged once||on-link|smbclient|10|23|20|a minute from $LQ_PEER_ADDR"
@@ -85,37 +85,43 @@ for row in "${cases[@]}"; do
     fi
 done
 
-# Sessions: 32 at once are served, the 33rd gets the negative session response "insufficient
-# resources"; idle ones are closed after 10 s, and then a new one is served again.
+# Sessions: 32 at once are served, four from each of eight addresses; a fifth from one address
+# and the 33rd from a ninth get the negative session response "insufficient resources"; idle
+# ones are closed after 10 s, and then a new one is served again.
+for i in $(seq 10 18); do
+    ip -n "$LQ_NS_PEER" addr add "$LQ_NET.$i/24" dev "$LQ_VETH_PEER"
+done
 start_daemon "" || lq_check "lanquilld starts for the session cases" false
-lq_peer python3 - "$LQ_CLIENT_ADDR" "$HOST" >"$LQ_TMP/sessions.out" 2>&1 <<'PY'
+lq_peer python3 - "$LQ_CLIENT_ADDR" "$HOST" "$LQ_NET" >"$LQ_TMP/sessions.out" 2>&1 <<'PY'
 import socket, sys, time
 
-address, host = sys.argv[1], sys.argv[2]
+address, host, net = sys.argv[1], sys.argv[2], sys.argv[3]
 
 def encoded(name, suffix):  # first-level encoding, RFC 1001 14.1
     raw = name.ljust(15).encode() + bytes([suffix])
     return bytes([32]) + b"".join(bytes([65 + (b >> 4), 65 + (b & 15)]) for b in raw) + b"\0"
 
-def session():
-    s = socket.create_connection((address, 139), timeout=5)
+def session(source):
+    s = socket.create_connection((address, 139), timeout=5, source_address=(source, 0))
     body = encoded(host, 0x03) + encoded("LQPEER", 0x00)
     s.sendall(bytes([0x81, 0, len(body) >> 8, len(body) & 255]) + body)
     return s, s.recv(5)
 
 held = []
 for i in range(32):
-    s, answer = session()
+    s, answer = session("%s.%d" % (net, 10 + i // 4))
     print("session %d: %02x" % (i + 1, answer[0]))
     held.append(s)
-s, answer = session()
+s, answer = session("%s.10" % net)
+print("fifth from one address: %02x %02x" % (answer[0], answer[4]))
+s, answer = session("%s.18" % net)
 print("session 33: %02x %02x" % (answer[0], answer[4]))
 start = time.monotonic()
 for s in held:
     s.settimeout(20)
     gone = s.recv(1) == b""
 print("idle sessions closed after %d s: %s" % (round(time.monotonic() - start), gone))
-s, answer = session()
+s, answer = session("%s.18" % net)
 print("after the idle ones: %02x" % answer[0])
 PY
 stop_daemon
@@ -123,6 +129,8 @@ out=$LQ_TMP/sessions.out
 lq_check "32 concurrent sessions are served" [ "$(grep -c '^session [0-9]*: 82$' "$out")" -eq 32 ]
 lq_check "the 33rd is refused: negative response, insufficient resources" \
     grep -q '^session 33: 83 83$' "$out"
+lq_check "a fifth from one address is refused the same way" \
+    grep -q '^fifth from one address: 83 83$' "$out"
 closed=$(sed -n 's/^idle sessions closed after \([0-9]*\) s: True$/\1/p' "$out")
 lq_check "idle sessions are closed after 10 s (here ${closed:-never})" \
     [ "${closed:-0}" -ge 9 -a "${closed:-0}" -le 13 ]
