@@ -271,6 +271,7 @@ void onReference(void* userData, const xmlChar* name) {
 struct BoundedFileReader {
     int fd;
     std::size_t budget;
+    std::size_t limit; // the whole budget, for the message
     xmlParserCtxtPtr parser;
     std::string error;
     std::uint64_t hash = kHashStart;
@@ -304,7 +305,7 @@ struct BoundedFileReader {
             }
             if (static_cast<std::size_t>(got) > self.budget) {
                 self.error =
-                    "文件太大（通讯录最多 " + std::to_string(kMaxBookFileBytes) + " 字节）";
+                    "文件太大（通讯录最多 " + std::to_string(self.limit) + " 字节）";
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
@@ -445,7 +446,10 @@ void XmlNode::setText(const std::string& text) {
 
 // ---- XmlDocument --------------------------------------------------------------------------
 
-XmlDocument::XmlDocument() {
+XmlDocument::XmlDocument() : XmlDocument(kMaxBookFileBytes) {}
+
+XmlDocument::XmlDocument(std::size_t maxFileBytes)
+    : maxFileBytes_(std::min(maxFileBytes, kMaxBookFileBytes)) {
     installEntityLoaderOnce();
     reset(nullptr);
 }
@@ -528,9 +532,9 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     noteDiskState(path, st, false, 0);
     if (!S_ISREG(st.st_mode))
         return unreadable("不是普通文件");
-    if (static_cast<unsigned long long>(st.st_size) > kMaxBookFileBytes)
+    if (static_cast<unsigned long long>(st.st_size) > maxFileBytes_)
         return unreadable("文件太大（" + std::to_string(st.st_size) + " 字节，通讯录最多 " +
-                          std::to_string(kMaxBookFileBytes) + " 字节）");
+                          std::to_string(maxFileBytes_) + " 字节）");
 
     if (st.st_size == 0)
         return unreadable("文件是空的");
@@ -558,7 +562,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     // copy of it) would cost two large blocks per load, and large blocks make glibc's allocator
     // sweep every small block freed since, which the previous book has just left by the
     // hundred thousand.
-    BoundedFileReader reader{f.fd, kMaxBookFileBytes, ctxt.get(), {}};
+    BoundedFileReader reader{f.fd, maxFileBytes_, maxFileBytes_, ctxt.get(), {}};
     xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), BoundedFileReader::read, nullptr, &reader, path.c_str(),
                                 nullptr, options);
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);
@@ -732,9 +736,9 @@ void XmlDocument::save(const std::string& path) {
     const char* data = C(xmlBufferContent(buffer.get()));
     const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
     // A file that load() would refuse would cost the whole book at the next start.
-    if (size > kMaxBookFileBytes)
+    if (size > maxFileBytes_)
         throw fail("通讯录太大（" + std::to_string(size) + " 字节，通讯录最多 " +
-                   std::to_string(kMaxBookFileBytes) +
+                   std::to_string(maxFileBytes_) +
                    " 字节）。什么也没有改动；请删除一些计算机或缩短备注");
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)

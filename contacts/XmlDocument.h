@@ -102,6 +102,9 @@ struct LoadOutcome {
 class XmlDocument {
 public:
     XmlDocument(); // an empty book: root element "Lanquill", no children, UTF-8, no declaration
+    // The same with a smaller bound than kMaxBookFileBytes on what load() reads and save() writes
+    // (tests of the bound would otherwise write tens of megabytes).
+    explicit XmlDocument(std::size_t maxFileBytes);
     ~XmlDocument();
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
@@ -156,6 +159,7 @@ private:
     std::optional<DiskState> disk_;
     std::vector<_xmlNode*> orphans_; // created but never linked into the tree
     std::string unreadablePath_;     // a file that did not load and is not yet kept aside
+    std::size_t maxFileBytes_ = kMaxBookFileBytes;
 };
 
 } // namespace lanquill::contacts

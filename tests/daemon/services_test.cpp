@@ -13,6 +13,7 @@
 #include "protocol/NetBios.h"
 #include "protocol/SessionProtocol.h"
 #include "protocol/SmbMessage.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -24,6 +25,7 @@
 #include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lanquill::daemon {
@@ -556,6 +558,33 @@ TEST(MessengerService, OneHostCannotHoldEverySessionWithKeepAlives) {
     bool closed = false;
     hog[0].receive(&closed);
     EXPECT_TRUE(closed);
+}
+
+TEST(Delivery, ASpoolThatCannotBeWrittenIsSaidAndSoIsItsReturn) {
+    Receiver receiver;
+    struct stat folder {};
+    ASSERT_EQ(::stat((receiver.folder.path / "spool").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u) << "others could list the spooled messages";
+
+    int changes = 0;
+    receiver.delivery.onWritableChanged([&] { ++changes; });
+    const std::string text = "hello";
+    const auto accept = [&] {
+        return receiver.delivery.accept(
+            wireMessage(session::Direct, "SENDER", Neighbour, "PC01", {&text, 1}, ""), false);
+    };
+    // The folder gone and a file in its place: no write can succeed, as root neither.
+    const auto spool = receiver.folder.path / "spool";
+    std::filesystem::remove_all(spool);
+    ASSERT_TRUE(testsupport::writeFile(spool.string(), "not a folder"));
+    EXPECT_EQ(accept(), Delivery::Result::Failed);
+    EXPECT_FALSE(receiver.delivery.writable());
+    EXPECT_EQ(changes, 1);
+    std::filesystem::remove(spool);
+    std::filesystem::create_directory(spool);
+    EXPECT_EQ(accept(), Delivery::Result::Stored);
+    EXPECT_TRUE(receiver.delivery.writable());
+    EXPECT_EQ(changes, 2);
 }
 
 } // namespace

@@ -179,4 +179,32 @@ lq_check "SEND_MESSAGE after NEGOTIATE is accepted" grep -q '^negotiate True: st
     "$LQ_TMP/negotiate.out"
 lq_check "both are in the spool" [ "$(spooled)" -eq 2 ]
 [ "$LQ_FAILURES" -gt 0 ] && cat "$LQ_TMP/negotiate.out"
+
+# Chinese from smbclient: with Debian's dos charset (CP850) it sends the UTF-8 bytes as they are;
+# with CP936 it converts in 127-byte pieces, and a piece that cuts a character goes out raw.
+debian_conf=$LQ_TMP/peer-cp850.conf
+sed 's/dos charset = CP936/dos charset = CP850/' "$peer_conf" >"$debian_conf"
+long_text=$(python3 -c 'print("下课了请保存文件" * 85 + "完")')
+start_daemon "" || lq_check "lanquilld starts for the Chinese cases" false
+printf '你好，世界' | lq_peer smbclient -s "$debian_conf" -M $HOST -I "$LQ_CLIENT_ADDR" -U guest% -N \
+    >/dev/null 2>&1
+printf '%s' "$long_text" | lq_peer smbclient -s "$peer_conf" -M $HOST -I "$LQ_CLIENT_ADDR" \
+    -U guest% -N >/dev/null 2>&1
+stop_daemon
+lq_check "UTF-8 from smbclient arrives as it was typed" \
+    grep -rqF '"text":"你好，世界"' "$STATE_DIRECTORY/spool"
+lq_check "681 characters converted piecewise by smbclient arrive whole" \
+    grep -rqF "\"text\":\"$long_text\"" "$STATE_DIRECTORY/spool"
+
+# Node status answers are larger than their questions: none to a sender off the local subnets.
+start_daemon "" || lq_check "lanquilld starts for the node-status cases" false
+for sender in on-link off-link; do
+    sender_route "$sender"
+    lq_peer nmblookup -s "$peer_conf" -A "$LQ_CLIENT_ADDR" >"$LQ_TMP/status-$sender.out" 2>&1
+done
+sender_route on-link
+stop_daemon
+lq_check "node status is answered on the local subnet" grep -q "$HOST" "$LQ_TMP/status-on-link.out"
+lq_check "node status is not answered to an off-link source" \
+    grep -q "No reply from" "$LQ_TMP/status-off-link.out"
 exit $((LQ_FAILURES > 0))
