@@ -304,8 +304,7 @@ struct BoundedFileReader {
                 return -1;
             }
             if (static_cast<std::size_t>(got) > self.budget) {
-                self.error =
-                    "文件太大（通讯录最多 " + std::to_string(self.limit) + " 字节）";
+                self.error = "文件太大（通讯录最多 " + std::to_string(self.limit) + " 字节）";
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
