@@ -34,7 +34,7 @@ void GroupPresence::startRound() {
         if (!target)
             continue;
         const auto asked = lastAsked_.find(*target);
-        if (asked != lastAsked_.end() && now - asked->second < kInterval)
+        if (asked != lastAsked_.end() && now - asked->second < kLeastSpacing)
             continue; // also skips a computer listed twice on the page
         lastAsked_[*target] = now;
         due.push_back(*target);

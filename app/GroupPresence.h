@@ -27,6 +27,10 @@ class GroupPresence : public QObject {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kInterval{30};
+    // A computer asked less than this long ago is not asked again (a page shown twice in a
+    // row); the refresh every kInterval always asks, also when its timer fires a little early,
+    // so that a mark follows a computer within one interval.
+    static constexpr std::chrono::seconds kLeastSpacing{20};
 
     explicit GroupPresence(platform::PresenceProber& prober,
                            std::function<Clock::time_point()> now = Clock::now,

@@ -147,6 +147,7 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     if (platform_.presence != nullptr) {
         presence_ = std::make_unique<GroupPresence>(*platform_.presence);
         presenceTimer_.setInterval(GroupPresence::kInterval);
+        presenceTimer_.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
         connect(&presenceTimer_, &QTimer::timeout, this, [this] { schedulePresenceCheck(); });
         connect(fcOutlookBar1, &widgets::TfcOutlookBar::activePageChanged, this,
                 [this] { schedulePresenceCheck(); });

@@ -67,6 +67,9 @@ for lib in libqt6widgets6 libxml2 libc6; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks the computed $lib: $depends"
 done
 echo "PASS: Depends holds the computed libraries: $depends"
+dpkg-deb -f "$deb" Recommends | grep -qw libsmbclient ||
+    fail "Recommends lacks libsmbclient, which the neighbourhood loads: $(dpkg-deb -f "$deb" Recommends)"
+echo "PASS: Recommends libsmbclient"
 
 lintian --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
 grep '^E:' "$work/lintian.log" && fail "lintian reports errors"

@@ -267,6 +267,8 @@ private Q_SLOTS:
             false);
         row("another name from a contact's address", "MALLORY", "10.0.0.1", "MALLORY (10.0.0.1)",
             "10.0.0.1", false);
+        row("an anonymous message from a contact's computer", "Lanquill", "10.0.0.1",
+            "Lanquill (10.0.0.1)", "10.0.0.1", false);
         row("another contact's name from a contact's address", "BOSS", "10.0.0.1",
             "BOSS (10.0.0.1)", "10.0.0.1", false);
         row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "老闆 (10.0.0.2)",

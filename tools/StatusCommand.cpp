@@ -1,4 +1,4 @@
-// `lanquill-net status ADDRESS` (the name table, as nbtstat -A shows it) and
+// `lanquill-net status NAME|ADDRESS` (the name table, as nbtstat -A shows it) and
 // `lanquill-net lookup NAME...` (the program's own name lookup, for checking and timing it).
 #include "net/Lookups.h"
 #include "platform/NameService.h"
@@ -6,7 +6,10 @@
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <string_view>
 
 namespace lanquill::tools {
 
@@ -14,21 +17,51 @@ namespace {
 
 constexpr std::chrono::milliseconds StatusWait{1000};
 
+// A host or NetBIOS name: letters (Chinese ones too), digits, '-', '_' and dots, not all digits
+// and dots (that is a mistyped address).
+bool couldBeAName(std::string_view text) {
+    const auto nameByte = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x80 || std::isalnum(byte) || c == '-' || c == '_' || c == '.';
+    };
+    return !text.empty() && text.size() <= 255 && std::all_of(text.begin(), text.end(), nameByte) &&
+           text.find_first_not_of("0123456789.") != std::string_view::npos;
+}
+
 } // namespace
 
 int runStatus(int argc, char** argv) {
     if (argc != 3) {
-        std::fputs("usage: lanquill-net status ADDRESS\n", stderr);
+        std::fputs("usage: lanquill-net status NAME|ADDRESS\n", stderr);
         return ExitUsage;
     }
-    const auto address = protocol::parseIpv4(argv[2]);
-    if (!address) {
-        std::fprintf(stderr, "lanquill-net: %s is not a dotted IPv4 address\n", argv[2]);
+    // A name is looked up the way the program looks names up (system resolver and NetBIOS);
+    // what can be neither a dotted address nor a name is refused before anything is sent.
+    auto address = protocol::parseIpv4(argv[2]);
+    if (!address && !couldBeAName(argv[2])) {
+        std::fprintf(stderr, "lanquill-net: %s is not a dotted IPv4 address or a computer name\n",
+                     protocol::oem::printable(argv[2]).c_str());
         return ExitUsage;
+    }
+    if (!address) {
+        platform::RealResolver resolver;
+        const auto found = net::HostNamesToIPs(resolver, {argv[2]});
+        if (!found.at(0).found) {
+            std::fprintf(stderr, "lanquill-net: %s: not found\n",
+                         protocol::oem::printable(argv[2]).c_str());
+            return ExitFailed;
+        }
+        address = protocol::parseIpv4(found[0].text);
+        if (!address) {
+            std::fprintf(stderr, "lanquill-net: %s resolves to no IPv4 address\n",
+                         protocol::oem::printable(argv[2]).c_str());
+            return ExitFailed;
+        }
     }
     const auto status = platform::queryNodeStatus(*address, StatusWait);
     if (!status) {
-        std::fprintf(stderr, "lanquill-net: %s did not answer the node-status query\n", argv[2]);
+        std::fprintf(stderr, "lanquill-net: %s did not answer the node-status query\n",
+                     protocol::oem::printable(argv[2]).c_str());
         return ExitFailed;
     }
     std::fputs(protocol::netbios::nameTableText(*status).c_str(), stdout);

@@ -25,7 +25,7 @@ constexpr Subcommand Subcommands[] = {
 void usage(std::FILE* to) {
     std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
                "       lanquill-net send NAME|ADDRESS text\n"
-               "       lanquill-net status ADDRESS\n"
+               "       lanquill-net status NAME|ADDRESS\n"
                "       lanquill-net lookup NAME...\n"
                "       lanquill-net view [/domain:WORKGROUP]\n"
                "       lanquill-net receiver-config\n"

@@ -64,6 +64,8 @@ lq_check "nmblookup -A lists the computer, the workgroup and the user <03> sixth
     bash -c "sed -n '/<00>/,\$p' $LQ_TMP/status | awk 'NF>1' | sed -n '1p;2p;6p' | tr '\n' ' ' | grep -q '$HOST.*<00>.*$LQ_WORKGROUP.*<00>.*GROUP.*$user.*<03>'"
 lq_check "nmblookup -A reports the adapter address" \
     bash -c "grep -qi 'MAC Address = $(lq_client ip -o link show "$LQ_VETH_CLIENT" | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p' | tr a-f: A-F-)' $LQ_TMP/status"
+lq_check "lanquill-net status by name finds the computer's table" \
+    bash -c "ip netns exec $LQ_NS_PEER '$net' status $HOST | grep -q '$HOST *<00>'"
 wait $reader
 
 # 4. SIGKILL between receipt and acknowledgement loses nothing and repeats only unacknowledged ids.
