@@ -23,7 +23,7 @@ Message wireMessage(std::string_view kind, const std::string& oemFrom, const pro
     return message;
 }
 
-Delivery::Delivery(EventLoop& loop, Spool& spool) : loop_(loop), spool_(spool), logs_(loop, 10) {
+Delivery::Delivery(EventLoop& loop, Spool& spool) : spool_(spool), logs_(loop, 10) {
     checkWritable();
 }
 

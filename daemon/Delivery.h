@@ -46,7 +46,6 @@ public:
 private:
     void setWritable(bool writable);
 
-    EventLoop& loop_;
     Spool& spool_;
     Offer offer_;
     Changed writableChanged_;
