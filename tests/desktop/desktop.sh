@@ -52,27 +52,38 @@ lqd_require() {
 }
 
 lqd_start_display() {
-    local fdfile
+    local fdfile i
     fdfile=$(mktemp)
     Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
     LQD_PIDS+=($!)
-    local i
-    for i in $(seq 1 50); do
+    # Wide margins: CI machines are small and busy.
+    for i in $(seq 1 300); do
         [ -s "$fdfile" ] && break
         sleep 0.1
     done
+    if [ ! -s "$fdfile" ]; then
+        echo "desktop: Xvfb did not start" >&2
+        return 1
+    fi
     DISPLAY=:$(head -1 "$fdfile")
     export DISPLAY
     rm -f "$fdfile"
-    openbox >/dev/null 2>&1 &
-    LQD_PIDS+=($!)
-    # A window mapped before the window manager runs is never managed: no task-bar entry.
-    for i in $(seq 1 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-        sleep 0.1
+    # A window mapped before the window manager runs is never managed: no task-bar entry. An
+    # openbox that exits at once (it has been seen on loaded machines) is started once more.
+    local attempt wm
+    for attempt in 1 2; do
+        openbox >>"${LQ_TMP:-/tmp}/openbox.log" 2>&1 &
+        wm=$!
+        LQD_PIDS+=($wm)
+        for i in $(seq 1 300); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break 2
+            kill -0 "$wm" 2>/dev/null || break
+            sleep 0.1
+        done
     done
     if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
         echo "desktop: the window manager did not start" >&2
+        cat "${LQ_TMP:-/tmp}/openbox.log" >&2 2>/dev/null
         return 1
     fi
     [ "${1:-}" = notray ] && return 0
@@ -84,7 +95,7 @@ lqd_start_tray() {
     trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 \
         --SetDockType true --transparent false >/dev/null 2>&1 &
     LQD_PIDS+=($!)
-    for i in $(seq 1 50); do
+    for i in $(seq 1 300); do
         xdotool search --classname trayer >/dev/null 2>&1 && return 0
         sleep 0.1
     done
