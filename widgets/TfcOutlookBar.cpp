@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 
+#include "widgets/GroupBarAccessible.h"
 #include "widgets/TfcOutlookList.h"
 #include "widgets/TfcOutlookPage.h"
 #include "widgets/TfcShapeBtn.h"
 
+#include <QAccessible>
 #include <QEvent>
 
 #include <algorithm>
@@ -37,6 +39,7 @@ private:
 };
 
 TfcOutlookBar::TfcOutlookBar(QWidget* parent) : QFrame(parent) {
+    installGroupBarAccessibility();
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(1);
 }
@@ -126,8 +129,18 @@ void TfcOutlookBar::setActivePage(TfcOutlookPage* page) {
     if (page == active_ || indexOf(page) < 0) {
         return;
     }
-    active_ = page;
+    TfcOutlookPage* const previous = std::exchange(active_, page);
     layoutPages();
+    if (QAccessible::isActive()) {
+        QAccessible::State selected;
+        selected.selected = true;
+        for (TfcOutlookPage* changed : {previous, page}) {
+            if (changed != nullptr) {
+                QAccessibleStateChangeEvent event(changed->button(), selected);
+                QAccessible::updateAccessibility(&event);
+            }
+        }
+    }
     Q_EMIT activePageChanged(page);
 }
 

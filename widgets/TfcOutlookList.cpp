@@ -1,5 +1,6 @@
 #include "widgets/TfcOutlookList.h"
 
+#include "widgets/GroupBarAccessible.h"
 #include "widgets/ImageList.h"
 #include "widgets/PopupMenuBinding.h"
 #include "widgets/TfcOutlookListItem.h"
@@ -37,6 +38,7 @@ QColor readableTextColor(const QColor& background) {
 TfcOutlookList::TfcOutlookList(TfcOutlookPage* page, QWidget* parent)
     : QWidget(parent), page_(page), color_(palette().color(QPalette::Window)),
       initialColor_(color_), menuBinding_(new PopupMenuBinding(this)) {
+    installGroupBarAccessibility();
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -424,6 +426,7 @@ void TfcOutlookList::selectItem(TfcOutlookListItem* entry) {
     updateItem(selectedItem_);
     selectedItem_ = entry;
     updateItem(selectedItem_);
+    reportSelectedItem(this, entry);
 }
 
 void TfcOutlookList::syncHotItemWithPointer() {

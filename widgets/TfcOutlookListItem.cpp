@@ -1,5 +1,6 @@
 #include "widgets/TfcOutlookListItem.h"
 
+#include "widgets/GroupBarAccessible.h"
 #include "widgets/TfcOutlookList.h"
 
 #include <stdexcept>
@@ -15,6 +16,10 @@ void checkOffset(int pixels, const char* what) {
     }
 }
 } // namespace
+
+TfcOutlookListItem::~TfcOutlookListItem() {
+    forgetAccessibleItem(this);
+}
 
 // Any length is kept whole: the caption is the computer's id in the book, which a click looks
 // up; the list shows what does not fit elided.

@@ -47,7 +47,7 @@ public:
 private:
     friend class TfcOutlookList;
     explicit TfcOutlookListItem(TfcOutlookList* list) : list_(list) {}
-    ~TfcOutlookListItem() = default;
+    ~TfcOutlookListItem();
 
     TfcOutlookList* list_;
     QString text_;

@@ -1,5 +1,6 @@
 #include "widgets/TfcShapeBtn.h"
 
+#include "widgets/GroupBarAccessible.h"
 #include "widgets/PopupMenuBinding.h"
 
 #include <QContextMenuEvent>
@@ -20,6 +21,7 @@ constexpr int kTextMargin = 4;
 
 TfcShapeBtn::TfcShapeBtn(QWidget* parent)
     : QPushButton(parent), menuBinding_(new PopupMenuBinding(this)) {
+    installGroupBarAccessibility();
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::StrongFocus);
     setAutoDefault(false);
