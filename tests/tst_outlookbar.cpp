@@ -11,6 +11,7 @@
 #include "widgets/TfcShapeBtn.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QMenu>
 #include <QPointer>
 #include <QWheelEvent>
@@ -95,6 +96,7 @@ private Q_SLOTS:
     void scrollButtonsAppearAndRepeatWhileHeld();
     void glyphLeftLayoutAndPainting();
     void badSettingsAreRefused();
+    void screenReadersSeePagesListsAndItems();
 };
 
 void TestOutlookBar::init() {
@@ -790,6 +792,83 @@ void TestOutlookBar::badSettingsAreRefused() {
     QCOMPARE(bar_->buttonSize(), 20);
     QCOMPARE(bar_->page(5), nullptr);
     QCOMPARE(list->item(-1), nullptr);
+}
+
+// What a screen reader walks: page tabs in their order with the shown list after the active
+// page's tab, items by caption; pressing and activating as the mouse does; nothing left behind
+// for items that went, also for those a reload took out of their lists.
+void TestOutlookBar::screenReadersSeePagesListsAndItems() {
+    addGroup("WORKGROUP", 2);
+    TfcOutlookPage* office = addGroup("OFFICE", 1);
+    addGroup("LAB", 0);
+    showBar(QSize(123, 300));
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(bar_.get());
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->role(), QAccessible::PageTabList);
+    const auto outline = [](QAccessibleInterface* parent) {
+        QStringList shown;
+        for (int index = 0; index < parent->childCount(); ++index) {
+            QAccessibleInterface* child = parent->child(index);
+            const QString role = child->role() == QAccessible::PageTab    ? "tab"
+                                 : child->role() == QAccessible::List     ? "list"
+                                 : child->role() == QAccessible::ListItem ? "item"
+                                                                          : "other";
+            shown << role + ' ' + child->text(QAccessible::Name) +
+                         (child->state().selected ? "*" : "");
+            if (parent->indexOfChild(child) != index ||
+                child->parent()->object() != parent->object())
+                shown << QStringLiteral("(index or parent wrong)");
+        }
+        return shown;
+    };
+    QCOMPARE(outline(bar),
+             QStringList({"tab WORKGROUP*", "list WORKGROUP", "tab OFFICE", "tab LAB"}));
+
+    QAccessibleInterface* officeTab = bar->child(2);
+    QCOMPARE(officeTab->actionInterface()->actionNames().first(),
+             QAccessibleActionInterface::pressAction());
+    officeTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(bar_->activePageEntry(), office);
+    QCOMPARE(outline(bar), QStringList({"tab WORKGROUP", "tab OFFICE*", "list OFFICE", "tab LAB"}));
+
+    TfcOutlookList* list = office->outlookList();
+    QAccessibleInterface* shownList = bar->child(2);
+    QCOMPARE(shownList->object(), list);
+    QCOMPARE(outline(shownList), QStringList({"item 群体消息", "item PC1"}));
+    list->selectItem(list->item(1));
+    QCOMPARE(outline(shownList), QStringList({"item 群体消息", "item PC1*"}));
+    const QPoint centre = list->mapToGlobal(centreOf(list, 1));
+    QCOMPARE(shownList->childAt(centre.x(), centre.y()), shownList->child(1));
+    QCOMPARE(shownList->child(1)->rect().center(), centre);
+
+    // Activated later, as the event loop runs: opening an item may run a modal dialog.
+    QSignalSpy clicks(list, &TfcOutlookList::itemClick);
+    shownList->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(clicks.count(), 0);
+    QTRY_COMPARE(clicks.count(), 1);
+    QCOMPARE(clicks.first().at(1).value<TfcOutlookListItem*>(), list->item(1));
+
+    const QAccessible::Id gone = QAccessible::uniqueId(shownList->child(1));
+    list->item(1)->destroy();
+    QCOMPARE(QAccessible::accessibleInterface(gone), nullptr);
+    QCOMPARE(outline(shownList), QStringList({"item 群体消息"}));
+
+    // A reload retires the pages, hands them out again with their items taken out, and deletes
+    // those items later.
+    QAccessibleInterface* retired = shownList->child(0);
+    const QAccessible::Id retiredId = QAccessible::uniqueId(retired);
+    TfcOutlookListItem* retiredItem = list->item(0);
+    bar_->clearPages();
+    QCOMPARE(bar->childCount(), 0);
+    QVERIFY(retired->state().invisible);
+    addGroup("NEW", 0);
+    QCOMPARE(addGroup("NEXT", 0), office); // handed out in the order they were
+    QCOMPARE(retiredItem->index(), -1);
+    QVERIFY(!retired->isValid());
+    QCOMPARE(retired->text(QAccessible::Name), QString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(QAccessible::accessibleInterface(retiredId), nullptr);
+    QCOMPARE(outline(bar), QStringList({"tab NEW*", "list NEW", "tab NEXT"}));
 }
 
 QTEST_MAIN(TestOutlookBar)
