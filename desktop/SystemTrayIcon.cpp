@@ -1,10 +1,12 @@
 #include "desktop/SystemTrayIcon.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QWidget>
 
 #include <xcb/xcb.h>
 
@@ -65,6 +67,8 @@ SystemTrayIcon::SystemTrayIcon() {
 SystemTrayIcon::~SystemTrayIcon() {
     if (awaitingRightRelease_)
         qApp->removeEventFilter(this);
+    if (docked_ != nullptr)
+        docked_->removeEventFilter(this);
 }
 
 bool SystemTrayIcon::add(const QIcon& icon, const QString& tip) {
@@ -87,7 +91,35 @@ bool SystemTrayIcon::showIfHostUp() {
     icon_->setIcon(picture_);
     icon_->setToolTip(tip_);
     icon_->show();
+    watchDockedWindow();
     return true;
+}
+
+// A dialog runs modally over the main window, and Qt then drops the clicks of every other window
+// of the program, the XEmbed icon's among them: with a dialog open, neither button did anything.
+// The icon must go on working (its left click brings that dialog forward), so while a modal
+// dialog is up the icon's window is made its transient child, which Qt leaves unblocked.
+void SystemTrayIcon::watchDockedWindow() {
+    QWindow* docked = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("QSystemTrayIconSys"))
+            docked = widget->windowHandle();
+    }
+    if (docked == docked_)
+        return;
+    if (docked_ != nullptr)
+        docked_->removeEventFilter(this);
+    docked_ = docked;
+    if (docked_ != nullptr) {
+        docked_->installEventFilter(this);
+        exemptFromModalDialog();
+    }
+}
+
+void SystemTrayIcon::exemptFromModalDialog() {
+    QWindow* modal = QGuiApplication::modalWindow();
+    if (docked_ != nullptr && modal != nullptr && modal != docked_)
+        docked_->setTransientParent(modal);
 }
 
 void SystemTrayIcon::remove() {
@@ -143,6 +175,12 @@ void SystemTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {
 }
 
 bool SystemTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == docked_ && event->type() == QEvent::WindowBlocked) {
+        // Not from inside Qt's own round of blocking windows: once it is over.
+        QMetaObject::invokeMethod(this, &SystemTrayIcon::exemptFromModalDialog,
+                                  Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
     if (awaitingRightRelease_ && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         awaitingRightRelease_ = false;

@@ -3,8 +3,10 @@
 #include "desktop/Desktop.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 
 #include <memory>
 
@@ -31,8 +33,11 @@ public:
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
     bool showIfHostUp();
+    void watchDockedWindow();
+    void exemptFromModalDialog();
 
     std::unique_ptr<QSystemTrayIcon> icon_;
+    QPointer<QWindow> docked_; // the XEmbed icon's own window; none with a StatusNotifierItem
     QIcon picture_;
     QString tip_;
     QTimer hostWatch_;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # In a real X server with a tray host, at scale 1 and at scale 2 (QT_SCALE_FACTOR=2, as on a
 # HiDPI screen): a right click on the tray icon opens the tray menu on the screen at the pointer,
-# and a click on its first item, 打开窗口, brings the minimised main window back.
+# and a click on its first item, 打开窗口, brings the minimised main window back. With a dialog
+# open over the main window, the icon keeps working: a left click brings the minimised dialog
+# back, and a right click opens the menu.
 # Usage: tray_menu_scale.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin
@@ -40,6 +42,23 @@ XML
     lqd_wait lqd_is_viewable "$win" || fail "scale $scale: 打开窗口 from the tray menu did not restore the window"
     lqd_wait lqd_window_gone "$menu" || fail "scale $scale: the menu stayed open"
     echo "PASS: at scale $scale the tray icon's right click opens the menu at the pointer, and 打开窗口 restores the window"
+
+    # Ctrl+A of the list, given the focus by a click below its items.
+    lqd_click "$win" $((50 * scale)) $((300 * scale))
+    xdotool key --clearmodifiers ctrl+a
+    add=$(lqd_window_named "添加工作组") || fail "scale $scale: Ctrl+A opened no add-group dialog"
+    xdotool windowminimize "$add"
+    lqd_wait lqd_window_gone "$add" || fail "scale $scale: the dialog did not minimise"
+    lqd_click "$tray" $((tw / 2)) $((th / 2))
+    lqd_wait lqd_is_viewable "$add" || fail "scale $scale: with a dialog open, a left click on the tray icon did not bring it back"
+    lqd_click "$tray" $((tw / 2)) $((th / 2)) 3
+    menu=$(lqd_popup_menu) || fail "scale $scale: with a dialog open, a right click on the tray icon opened no menu"
+    [ -n "$shots" ] && lqd_shot "$shots/tray-menu-dialog-scale$scale.png"
+    xdotool key Escape
+    lqd_wait lqd_window_gone "$menu" || fail "scale $scale: Esc did not close the menu"
+    xdotool windowactivate --sync "$add" key --clearmodifiers Escape
+    lqd_wait lqd_window_gone "$add" || fail "scale $scale: Esc did not close the add-group dialog"
+    echo "PASS: at scale $scale, with a dialog open, the tray icon brings it back and opens its menu"
     lqd_stop_lanquill
 done
 exit 0
