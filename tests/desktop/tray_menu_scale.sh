@@ -58,6 +58,10 @@ XML
     lqd_wait lqd_window_gone "$menu" || fail "scale $scale: Esc did not close the menu"
     xdotool windowactivate --sync "$add" key --clearmodifiers Escape
     lqd_wait lqd_window_gone "$add" || fail "scale $scale: Esc did not close the add-group dialog"
+    lqd_is_viewable "$tray" || fail "scale $scale: the tray icon went with the dialog"
+    lqd_click "$tray" $((tw / 2)) $((th / 2)) 3
+    menu=$(lqd_popup_menu) || fail "scale $scale: after the dialog, a right click opened no menu"
+    xdotool key Escape
     echo "PASS: at scale $scale, with a dialog open, the tray icon brings it back and opens its menu"
     lqd_stop_lanquill
 done
