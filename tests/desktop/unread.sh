@@ -4,7 +4,8 @@
 # the ones that came on screen are read, one notification counts them and carries the desktop's
 # message sound; closing the window keeps the rest unread for the tray's click; 全部标为已读 reads
 # the rest. 消息提醒 in the main window's menu silences the notifications. Quitting with messages
-# waiting leaves them unread for the next start. A first start (no config.xml) receives while its
+# waiting leaves them unread for the next start; 消息记录 marks them and reads them by showing
+# them. A first start (no config.xml) receives while its
 # 添加工作组 dialog is open.
 # Usage: unread.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
@@ -218,5 +219,29 @@ msg=$(lqd_window_named "收到消息") || fail "the unread messages did not show
 lqd_wait read_text "queued 1" || fail "the oldest unread is not the one shown at the start"
 unread_is 1 || fail "$(unread) unread after the start, not 1"
 echo "PASS: quitting reads nothing; the next start shows the oldest unread"
+
+# --- 消息记录 marks the unread one and reads it by showing it; the message window lets it go ---
+tray=$(lqd_tray_icon) || fail "no tray icon after the restart"
+lqd_click "$tray" 10 10 3
+lqd_popup_menu >/dev/null || fail "no tray menu"
+xdotool key Down Down Down Return # 打开窗口, 帮助, 消息记录
+hist=$(lqd_window_named "消息记录") || fail "消息记录 opened no history window"
+lqd_wait unread_is 0 || fail "$(unread) unread with the conversation on screen in 消息记录"
+sleep 0.5
+[ -n "$shots" ] && lqd_shot "$shots/unread-history.png"
+# The history's text still marks what was unread when it came on screen: its ink differs from
+# the same conversation shown again.
+lqd_crop "$hist" 168 40 380 296 "$LQ_TMP/marked.png"
+lqd_click "$hist" 514 360
+lqd_wait lqd_window_gone "$hist" || fail "关闭 did not close the history window"
+lqd_click "$tray" 10 10 3
+lqd_popup_menu >/dev/null || fail "no tray menu"
+xdotool key Down Down Down Return
+hist=$(lqd_window_named "消息记录") || fail "消息记录 did not open again"
+sleep 0.5
+lqd_crop "$hist" 168 40 380 296 "$LQ_TMP/unmarked.png"
+[ "$(lqd_pixels_differ "$LQ_TMP/marked.png" "$LQ_TMP/unmarked.png")" != 0 ] ||
+    fail "the history showed no unread mark"
+echo "PASS: 消息记录 marks the unread message and reads it by showing it"
 kill -0 "$LQD_PID" 2>/dev/null || fail "the program ended during the test"
 exit 0
