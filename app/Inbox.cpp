@@ -305,9 +305,10 @@ void Inbox::alert(const inbox::Message& message) {
 }
 
 void Inbox::openMessage(const QString& id) {
-    // The first of the burst, or when it has been read and let go, whatever waits.
-    if (!messageWindow_->showMessage(id))
-        messageWindow_->showOldest();
+    // The first of the burst; when it has been read and let go, whatever waits; when nothing
+    // does, the conversations, where the read ones are.
+    if (!messageWindow_->showMessage(id) && !messageWindow_->showOldest())
+        openHistory();
 }
 
 void Inbox::read(const inbox::Message& message) {

@@ -293,6 +293,17 @@ private Q_SLOTS:
         QVERIFY(!window.isVisible());
         QCOMPARE(inbox_->unreadCount(), 0);
         QVERIFY(tipCount());
+        // A notification of messages all read opens the conversations, where they are.
+        raised.back().onOpen();
+        QVERIFY(!window.isVisible());
+        const auto historyShown = [] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(historyShown());
 
         // Silenced: the window still opens, no notification and no sound; the setting stays.
         const std::size_t before = raised.size();
