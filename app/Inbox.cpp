@@ -8,7 +8,13 @@
 #include "protocol/Addresses.h"
 #include "widgets/Artwork.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
 
 namespace lanquill::app {
 
@@ -109,8 +115,30 @@ QString claimedName(const inbox::Message& message) {
 
 } // namespace
 
-Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString historyPath)
+namespace {
+
+const auto AlertsKey = QStringLiteral("notifications/alerts");
+
+// Puts `action` into `menu` right after `after` (at the end when `after` is not in it).
+void insertAfter(QMenu* menu, QAction* after, QAction* action) {
+    if (menu == nullptr)
+        return;
+    const QList<QAction*> actions = menu->actions();
+    const qsizetype at = actions.indexOf(after);
+    menu->insertAction(at >= 0 && at + 1 < actions.size() ? actions[at + 1] : nullptr, action);
+}
+
+} // namespace
+
+QString Inbox::defaultSettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/lanquill.conf");
+}
+
+Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString historyPath,
+             QString settingsPath)
     : form_(form), platform_(platform), historyPath_(std::move(historyPath)),
+      settingsPath_(std::move(settingsPath)),
       messageWindow_(std::make_unique<dialogs::TdlgMessage>(
           [this](const inbox::Message& m) { return describe(m); }, nullptr)) {
     connect(messageWindow_.get(), &dialogs::TdlgMessage::replyClicked, this,
@@ -121,14 +149,55 @@ Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString history
             reported([this](const inbox::Message& m) { read(m); }));
     connect(&form_, &TMainForm::sent, this, [this](const inbox::Message& m) { sent(m); });
     connect(&form_, &TMainForm::historyRequested, this, reported([this] { openHistory(); }));
+
+    // Beside 开机启动, in the tray's menu and the main window's: the user's switch for the
+    // notifications and their sound (the message window still opens).
+    alertsAction_ = new QAction(QStringLiteral("消息提醒"), this);
+    alertsAction_->setObjectName(QStringLiteral("mnuAlerts"));
+    alertsAction_->setCheckable(true);
+    alertsAction_->setChecked(alertsOn());
+    connect(alertsAction_, &QAction::triggered, this,
+            reported([this](bool checked) { setAlertsOn(checked); }));
+    insertAfter(form_.pMnuCallBack, form_.mnuAutoStart, alertsAction_);
+    insertAfter(form_.PopupMenuMain, form_.mnuAutoStart, alertsAction_);
+    // The file may have been changed outside the program since a menu last opened.
+    for (QMenu* menu : {form_.pMnuCallBack, form_.PopupMenuMain}) {
+        if (menu != nullptr)
+            connect(menu, &QMenu::aboutToShow, this,
+                    [this] { alertsAction_->setChecked(alertsOn()); });
+    }
+    platform_.tray->onLeftPress(reported([this] { trayClicked(); }));
 }
 
 Inbox::~Inbox() {
+    platform_.tray->onLeftPress(reported([form = &form_] { form->MyCallBackLeftPress(); }));
     // The history window reads the history, which goes with this.
     delete historyWindow_.data();
 }
 
+bool Inbox::alertsOn() const {
+    return QSettings(settingsPath_, QSettings::IniFormat).value(AlertsKey, true).toBool();
+}
+
+void Inbox::setAlertsOn(bool on) {
+    // The check mark shows the setting as it is, also when it could not be written.
+    const auto showState = qScopeGuard([this] { alertsAction_->setChecked(alertsOn()); });
+    QSettings settings(settingsPath_, QSettings::IniFormat);
+    settings.setValue(AlertsKey, on);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error("消息提醒: cannot write " + settingsPath_.toStdString());
+}
+
+void Inbox::trayClicked() {
+    form_.MyCallBackLeftPress();
+    messageWindow_->showOldest();
+}
+
 void Inbox::start() {
+    if (started_)
+        return;
+    started_ = true;
     try {
         history_ = std::make_unique<inbox::History>(historyPath_);
     } catch (const inbox::HistoryError& error) {
@@ -201,24 +270,62 @@ void Inbox::updateTray() {
 
 void Inbox::arrived(const inbox::Message& message) {
     messageWindow_->append(message);
-    const dialogs::SenderView sender = describe(message);
-    const QString id = message.id;
-    platform_.notifications->notify(
-        sender.text, message.text,
-        [window = QPointer<dialogs::TdlgMessage>(messageWindow_.get()), id] {
-            if (window)
-                window->showMessage(id);
-        });
+    alert(message);
     updateTray();
     if (historyWindow_)
         historyWindow_->reload();
+}
+
+void Inbox::alert(const inbox::Message& message) {
+    if (!alertsOn())
+        return;
+    // One notification for a sender's burst, counting it, and one sound: twenty messages in a
+    // second would otherwise fill the screen.
+    const QString from =
+        attribute(form_.XMLDoc(), claimedName(message), message.address).conversation;
+    Burst& burst = bursts_[from];
+    if (burst.count == 0 || burst.last.hasExpired(BurstGapMs)) {
+        ++burst.serial;
+        burst.count = 0;
+        burst.firstId = message.id;
+    }
+    ++burst.count;
+    burst.last.start();
+    const dialogs::SenderView sender = describe(message);
+    const QString summary = burst.count > 1
+                                ? sender.text + QStringLiteral("（%1 条消息）").arg(burst.count)
+                                : sender.text;
+    platform_.notifications->notify(
+        summary, message.text,
+        [inbox = QPointer<Inbox>(this), first = burst.firstId] {
+            if (inbox)
+                inbox->openMessage(first);
+        },
+        {from + QLatin1Char('/') + QString::number(burst.serial), burst.count == 1});
+}
+
+void Inbox::openMessage(const QString& id) {
+    // The first of the burst; when it has been read and let go, whatever waits; when nothing
+    // does, the conversations, where the read ones are.
+    if (!messageWindow_->showMessage(id) && !messageWindow_->showOldest())
+        openHistory();
 }
 
 void Inbox::read(const inbox::Message& message) {
     if (history_ && message.unread) {
         history_->markRead(message.id);
         updateTray();
+        if (historyWindow_)
+            historyWindow_->reload();
     }
+}
+
+void Inbox::readInHistory() {
+    updateTray();
+    QSet<QString> unread;
+    for (const inbox::Message& m : history_->unread())
+        unread.insert(m.id);
+    messageWindow_->keepOnly(unread);
 }
 
 void Inbox::sent(const inbox::Message& message) {
@@ -277,6 +384,8 @@ void Inbox::openHistory() {
     if (!historyWindow_) {
         historyWindow_ = new dialogs::TdlgHistory(*history_, nullptr);
         historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(historyWindow_.data(), &dialogs::TdlgHistory::messagesRead, this,
+                reported([this] { readInHistory(); }));
     }
     historyWindow_->show();
     historyWindow_->raise();

@@ -1,6 +1,7 @@
 // The inbox as the user meets it: messages from lanquilld stored in the history, shown in the
 // message window and as desktop notifications, counted on the tray icon; sent messages stored
-// too, with a short note at the tray.
+// too, with a short note at the tray. A received message is unread until it has been on screen,
+// in the message window or the history window; the tray counts what the history holds unread.
 #pragma once
 
 #include "contacts/XmlDocument.h"
@@ -9,9 +10,11 @@
 #include "inbox/History.h"
 #include "inbox/SessionConnection.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -47,12 +50,27 @@ class Inbox : public QObject {
 
 public:
     Inbox(TMainForm& form, const desktop::Platform& platform,
-          QString historyPath = inbox::History::defaultPath());
+          QString historyPath = inbox::History::defaultPath(),
+          QString settingsPath = defaultSettingsPath());
     ~Inbox() override;
 
+    // The program's own settings (beside the contact book, which is the user's data).
+    static QString defaultSettingsPath();
+
     // Opens the history (telling the user when an unusable one was put aside) and connects to
-    // lanquilld. Without a history nothing is received: lanquilld then keeps the messages.
+    // lanquilld. Without a history nothing is received: lanquilld then keeps the messages. Once:
+    // a later call does nothing.
     void start();
+
+    // Notifications and their sound for arriving messages; kept in the settings.
+    bool alertsOn() const;
+    void setAlertsOn(bool on);
+    QAction* alertsAction() { return alertsAction_; }
+    // Messages from one sender less than this apart share one notification.
+    static constexpr int BurstGapMs = 5000;
+
+    // The tray's click: the main window, and the oldest unread message over it.
+    void trayClicked();
 
     QString trayTip() const;
     int unreadCount() const;
@@ -67,6 +85,9 @@ private:
     void reply(const inbox::Message& message);
     void addToBook(const inbox::Message& message);
     void read(const inbox::Message& message);
+    void readInHistory();
+    void alert(const inbox::Message& message);
+    void openMessage(const QString& id);
     void updateTray();
     // Stores a message; the tray says so while the history cannot be written.
     bool keep(const inbox::Message& message);
@@ -76,6 +97,17 @@ private:
     TMainForm& form_;
     const desktop::Platform& platform_;
     QString historyPath_;
+    QString settingsPath_;
+    bool started_ = false;
+    QAction* alertsAction_ = nullptr;
+    // The notification of a sender's latest burst: how many it counts, since when the last.
+    struct Burst {
+        int serial = 0; // which of the sender's bursts: a later one is a notification of its own
+        int count = 0;
+        QString firstId;
+        QElapsedTimer last;
+    };
+    std::map<QString, Burst> bursts_; // by conversation
     std::unique_ptr<inbox::History> history_;
     std::unique_ptr<inbox::SessionConnection> connection_;
     std::unique_ptr<dialogs::TdlgMessage> messageWindow_;

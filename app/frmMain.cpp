@@ -314,7 +314,7 @@ void TMainForm::updateEmptyBarHint() {
 
 // ---- start-up --------------------------------------------------------------------------------
 
-void TMainForm::FormCreate() {
+void TMainForm::FormCreate(std::function<void()> beforeAsking) {
     MainModule& module = mainModule();
     if (CreateIconInSystemBar())
         HideAppTaskButton();
@@ -322,6 +322,8 @@ void TMainForm::FormCreate() {
     module.AppDir = platform_.system->currentDirectory();
     setWindowTitle(fromStd(net::GetLocalHostInfo(*platform_.system, *platform_.resolver).first));
     module.ConfigPath = module.AppDir + "/config.xml";
+    beforeAsking_ = std::move(beforeAsking);
+    const auto once = qScopeGuard([this] { beforeAsking_ = nullptr; });
     LoadXMLFile(module.ConfigPath);
     UDPPortListen();
 }
@@ -388,6 +390,8 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     const auto hint = qScopeGuard([this] { updateEmptyBarHint(); });
     const contacts::XmlNodeList groups = XMLDoc().documentElement().childNodes();
     if (groups.length() == 0) {
+        if (const auto starting = std::exchange(beforeAsking_, nullptr))
+            starting();
         pMnuAddGroupClick();
         return;
     }

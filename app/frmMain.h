@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -59,8 +60,10 @@ public:
     explicit TMainForm(const desktop::Platform& platform, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The start-up sequence; an error stops it where it arose and is reported.
-    void FormCreate();
+    // The start-up sequence; an error stops it where it arose and is reported. `beforeAsking`
+    // runs once the book is loaded, before an empty book's 添加工作组 dialog, whose modal wait
+    // would otherwise hold up what it starts (the inbox).
+    void FormCreate(std::function<void()> beforeAsking = {});
 
     // MainWindowServices
     const desktop::Platform& platform() const override { return platform_; }
@@ -187,6 +190,7 @@ private:
     bool closing_ = false;
     std::unique_ptr<GroupPresence> presence_;
     QTimer presenceTimer_;
+    std::function<void()> beforeAsking_; // set during FormCreate only
     bool presenceCheckScheduled_ = false;
 
     // F1 with any modifiers, wherever the focus is in the window.

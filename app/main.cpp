@@ -75,11 +75,14 @@ int main(int argc, char** argv) {
     // Before the start-up: a second start during the first one's add-group dialog is answered.
     instance.listen(lanquill::desktop::reported([&] { form.mnuReActiveClick(); }));
 
-    // An error stops the start-up where it arose; the window is still shown.
-    lanquill::desktop::runReported([&] { form.FormCreate(); });
-    form.show();
+    // An error stops the start-up where it arose; the window is still shown. The inbox starts
+    // before a first start's 添加工作组 dialog, so that messages arriving while the user picks
+    // workgroups show at once; otherwise once the window is up.
     lanquill::app::Inbox inbox(form, platform);
-    lanquill::desktop::runReported([&] { inbox.start(); });
+    const auto startInbox = [&] { lanquill::desktop::runReported([&] { inbox.start(); }); };
+    lanquill::desktop::runReported([&] { form.FormCreate(startInbox); });
+    form.show();
+    startInbox();
     const int status = application.exec();
     lanquill::desktop::setErrorSink(nullptr);
     return status;

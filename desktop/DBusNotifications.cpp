@@ -29,10 +29,10 @@ DBusNotifications::DBusNotifications() {
 }
 
 void DBusNotifications::notify(const QString& summary, const QString& body,
-                               std::function<void()> onOpen) {
-    Pending notification{summary, body, std::move(onOpen)};
+                               std::function<void()> onOpen, const Options& options) {
+    Pending notification{summary, body, std::move(onOpen), options};
     if (capabilities_) {
-        send(notification);
+        dispatch(std::move(notification));
         return;
     }
     waiting_.push_back(std::move(notification));
@@ -52,30 +52,68 @@ void DBusNotifications::notify(const QString& summary, const QString& body,
                 if (reply.isError())
                     return;
                 capabilities_ = reply.value();
-                for (const Pending& each : queued)
-                    send(each);
+                for (Pending& each : queued)
+                    dispatch(std::move(each));
             });
 }
 
-void DBusNotifications::send(const Pending& notification) {
+void DBusNotifications::dispatch(Pending notification) {
+    if (notification.options.thread.isEmpty()) {
+        send(notification, 0);
+        return;
+    }
+    Thread& thread = threads_[notification.options.thread];
+    if (thread.asking) {
+        // Only the latest waiting one goes out; a sound asked for by one it replaces still
+        // plays.
+        const bool sound =
+            notification.options.sound || (thread.next && thread.next->options.sound);
+        thread.next = std::move(notification);
+        thread.next->options.sound = sound;
+        return;
+    }
+    thread.asking = true;
+    send(notification, thread.id);
+}
+
+void DBusNotifications::send(const Pending& notification, uint replaces) {
     const bool markup = capabilities_->contains(QStringLiteral("body-markup"));
     QDBusMessage message = call(QStringLiteral("Notify"));
-    const QVariantMap hints{
+    QVariantMap hints{
         {QStringLiteral("category"), QString::fromLatin1(Category)},
         {QStringLiteral("desktop-entry"), QStringLiteral("lanquill")},
     };
-    message << QString::fromLatin1(AppName) << uint(0) << QStringLiteral("lanquill")
+    // The server plays the theme's sound: it knows the user's sound theme and whether the
+    // desktop is muted, and this program needs no sound library of its own. An update of a
+    // burst's notification stays quiet, also on a server with a sound of its own for the
+    // category.
+    if (notification.options.sound)
+        hints.insert(QStringLiteral("sound-name"), QString::fromLatin1(SoundName));
+    else if (replaces != 0)
+        hints.insert(QStringLiteral("suppress-sound"), true);
+    message << QString::fromLatin1(AppName) << replaces << QStringLiteral("lanquill")
             << notification.summary
             << (markup ? notification.body.toHtmlEscaped() : notification.body)
             << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, onOpen = notification.onOpen](QDBusPendingCallWatcher* finished) {
+            [this, onOpen = notification.onOpen,
+             thread = notification.options.thread](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 const QDBusPendingReply<uint> reply = *finished;
                 if (!reply.isError())
                     openers_[reply.value()] = onOpen;
+                if (thread.isEmpty())
+                    return;
+                Thread& state = threads_[thread];
+                state.asking = false;
+                state.id = reply.isError() ? 0 : reply.value();
+                if (state.next) {
+                    Pending next = std::move(*state.next);
+                    state.next.reset();
+                    dispatch(std::move(next));
+                }
             });
 }
 
@@ -89,6 +127,11 @@ void DBusNotifications::actionInvoked(uint id, const QString& action) {
 
 void DBusNotifications::closed(uint id, uint) {
     openers_.erase(id);
+    // A closed notification is not brought back: the thread's next one is a new notification.
+    for (auto& [name, thread] : threads_) {
+        if (thread.id == id)
+            thread.id = 0;
+    }
 }
 
 } // namespace lanquill::desktop

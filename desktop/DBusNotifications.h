@@ -18,17 +18,30 @@ class DBusNotifications : public QObject, public Notifications {
 
 public:
     DBusNotifications();
-    void notify(const QString& summary, const QString& body, std::function<void()> onOpen) override;
+    void notify(const QString& summary, const QString& body, std::function<void()> onOpen,
+                const Options& options) override;
 
     static constexpr auto AppName = "Lanquill";
     static constexpr auto Category = "im.received";
+    // The freedesktop sound theme's name for an instant message.
+    static constexpr auto SoundName = "message-new-instant";
 
 private:
     struct Pending {
         QString summary, body;
         std::function<void()> onOpen;
+        Options options;
     };
-    void send(const Pending& notification);
+    // A thread's notification on the server: its id once the server has answered, and the
+    // latest raised meanwhile. Until the answer no id is known to replace, so a second Notify
+    // would make a second notification; the latest waits and replaces the first when it comes.
+    struct Thread {
+        uint id = 0;
+        bool asking = false;
+        std::optional<Pending> next;
+    };
+    void dispatch(Pending notification);
+    void send(const Pending& notification, uint replaces);
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString& action);
@@ -41,6 +54,7 @@ private:
     bool askedCapabilities_ = false;
     std::vector<Pending> waiting_;
     std::map<uint, std::function<void()>> openers_;
+    std::map<QString, Thread> threads_;
 };
 
 } // namespace lanquill::desktop

@@ -5,6 +5,8 @@
 
 #include "platform/Platform.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +14,6 @@
 
 class QIcon;
 class QPoint;
-class QString;
 class QWidget;
 
 namespace lanquill::desktop {
@@ -71,10 +72,17 @@ public:
 class Notifications {
 public:
     virtual ~Notifications() = default;
+    struct Options {
+        // A notification raised under the same thread as a shown one takes its place (a burst
+        // from one sender stays one notification); empty: always a new one.
+        QString thread;
+        // The desktop's sound for a new message goes with it.
+        bool sound = false;
+    };
     // Raises a notification of a received message; `onOpen` runs when the user picks it. Without
     // a notification server nothing shows and nothing is reported.
-    virtual void notify(const QString& summary, const QString& body,
-                        std::function<void()> onOpen) = 0;
+    virtual void notify(const QString& summary, const QString& body, std::function<void()> onOpen,
+                        const Options& options) = 0;
 };
 
 // Plain message boxes with one OK button.

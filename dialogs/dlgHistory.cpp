@@ -6,6 +6,8 @@
 #include "ui_dlgHistory.h"
 #include "widgets/Artwork.h"
 
+#include <map>
+
 namespace lanquill::dialogs {
 
 using desktop::reported;
@@ -27,9 +29,16 @@ TdlgHistory::TdlgHistory(inbox::History& history, QWidget* owner)
 
 TdlgHistory::~TdlgHistory() = default;
 
+namespace {
+
+// The conversation an item of the list stands for; its text adds how many wait unread.
+constexpr int PeerRole = Qt::UserRole;
+
+} // namespace
+
 void TdlgHistory::reload() {
     const QString chosen = ui_->lstConversations->currentItem()
-                               ? ui_->lstConversations->currentItem()->text()
+                               ? ui_->lstConversations->currentItem()->data(PeerRole).toString()
                                : QString();
     QSignalBlocker quiet(ui_->lstConversations);
     ui_->lstConversations->clear();
@@ -37,10 +46,27 @@ void TdlgHistory::reload() {
     for (const inbox::Conversation& c : history_.conversations()) {
         if (c.peer == chosen)
             row = ui_->lstConversations->count();
-        ui_->lstConversations->addItem(c.peer);
+        auto* item = new QListWidgetItem(ui_->lstConversations);
+        item->setData(PeerRole, c.peer);
     }
+    labelConversations();
     ui_->lstConversations->setCurrentRow(row);
     showConversation();
+}
+
+void TdlgHistory::labelConversations() {
+    std::map<QString, int> unread;
+    for (const inbox::Conversation& c : history_.conversations())
+        unread[c.peer] = c.unread;
+    for (int i = 0; i < ui_->lstConversations->count(); ++i) {
+        QListWidgetItem* item = ui_->lstConversations->item(i);
+        const QString peer = item->data(PeerRole).toString();
+        const int count = unread[peer];
+        item->setText(count > 0 ? peer + QStringLiteral(" (%1 未读)").arg(count) : peer);
+        QFont font = item->font();
+        font.setBold(count > 0);
+        item->setFont(font);
+    }
 }
 
 void TdlgHistory::showConversation() {
@@ -48,9 +74,10 @@ void TdlgHistory::showConversation() {
     ui_->btnDelete->setEnabled(item != nullptr);
     if (item == nullptr) {
         ui_->Memo1->clear();
+        unreadShown_.clear();
         return;
     }
-    showMessages(history_.conversation(item->text()), false);
+    showMessages(history_.conversation(item->data(PeerRole).toString()), false);
 }
 
 void TdlgHistory::search(const QString& word) {
@@ -65,14 +92,17 @@ void TdlgHistory::deleteConversation() {
     const QListWidgetItem* item = ui_->lstConversations->currentItem();
     if (item == nullptr)
         return;
-    history_.deleteConversation(item->text());
+    history_.deleteConversation(item->data(PeerRole).toString());
     reload();
+    // Unread messages may have gone with it.
+    Q_EMIT messagesRead();
 }
 
 void TdlgHistory::showMessages(const std::vector<inbox::Message>& messages, bool withPeer) {
     // One plain-text document built at once: quick for thousands of messages, and no text a
     // sender wrote is ever read as markup.
     QString text;
+    unreadShown_.clear();
     for (const inbox::Message& m : messages) {
         text += m.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
         const bool received = m.direction == inbox::Direction::Received;
@@ -82,10 +112,31 @@ void TdlgHistory::showMessages(const std::vector<inbox::Message>& messages, bool
         text += QStringLiteral(" [") + kindText(m.kind) + QLatin1Char(']');
         if (!received && !m.delivered)
             text += QStringLiteral(" (未送达)");
+        if (received && m.unread) {
+            text += QStringLiteral(" (未读)");
+            unreadShown_.push_back(m.id);
+        }
         text += QLatin1Char('\n') + m.text + QStringLiteral("\n\n");
     }
     ui_->Memo1->setPlainText(text);
     ui_->Memo1->moveCursor(QTextCursor::End);
+    readShown();
+}
+
+void TdlgHistory::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    readShown();
+}
+
+void TdlgHistory::readShown() {
+    // Only what is on screen: the window also fills its text before it is first shown.
+    if (!isVisible() || unreadShown_.empty())
+        return;
+    for (const QString& id : unreadShown_)
+        history_.markRead(id);
+    unreadShown_.clear();
+    labelConversations();
+    Q_EMIT messagesRead();
 }
 
 } // namespace lanquill::dialogs

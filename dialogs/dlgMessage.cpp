@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -28,15 +30,20 @@ TdlgMessage::TdlgMessage(Describe describe, QWidget* owner)
     // Never steals the keyboard from what the user is typing elsewhere.
     setAttribute(Qt::WA_ShowWithoutActivating);
     ui_->Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memoHeight_ = ui_->Memo1->height();
+    ui_->stPosition->hide();
+    ui_->btnAllRead->hide();
 
     connect(ui_->btnReply, &QPushButton::clicked, this,
             reported([this](bool) { Q_EMIT replyClicked(currentMessage()); }));
     connect(ui_->btnPrev, &QPushButton::clicked, this,
-            reported([this](bool) { showMessage(current_ - 1); }));
+            reported([this](bool) { display(current_ - 1); }));
     connect(ui_->btnNext, &QPushButton::clicked, this,
-            reported([this](bool) { showMessage(current_ + 1); }));
+            reported([this](bool) { display(current_ + 1); }));
     connect(ui_->btnAddToBook, &QPushButton::clicked, this,
             reported([this](bool) { Q_EMIT addToBookClicked(currentMessage()); }));
+    connect(ui_->btnAllRead, &QPushButton::clicked, this,
+            reported([this](bool) { markAllRead(); }));
     connect(ui_->CancelBtn, &QPushButton::clicked, this, [this] { closeWindow(); });
     connect(this, &QDialog::rejected, this, [this] { closeWindow(); });
 }
@@ -44,17 +51,30 @@ TdlgMessage::TdlgMessage(Describe describe, QWidget* owner)
 TdlgMessage::~TdlgMessage() = default;
 
 void TdlgMessage::append(const inbox::Message& message) {
+    // lanquilld offers again what was not acknowledged; the window holds each message once.
+    for (const inbox::Message& held : messages_) {
+        if (held.id == message.id)
+            return;
+    }
     messages_.push_back(message);
     seen_.push_back(false);
-    if (current_ < 0)
-        showMessage(0);
-    else
-        showMessage(current_); // the step buttons now count the new one
     if (!isVisible()) {
+        display(firstWaiting());
         placeClearOf(QApplication::activeModalWidget());
         show();
+    } else {
+        display(current_ < 0 ? 0 : current_); // the count now takes in the new one
     }
     raise();
+}
+
+int TdlgMessage::firstWaiting() const {
+    const auto waiting = std::find(seen_.begin(), seen_.end(), false);
+    return waiting == seen_.end() ? -1 : static_cast<int>(waiting - seen_.begin());
+}
+
+int TdlgMessage::waiting() const {
+    return static_cast<int>(std::count(seen_.begin(), seen_.end(), false));
 }
 
 void TdlgMessage::placeClearOf(const QWidget* busy) {
@@ -88,17 +108,50 @@ void TdlgMessage::placeClearOf(const QWidget* busy) {
     move(place.topLeft());
 }
 
-void TdlgMessage::showMessage(const QString& id) {
-    for (std::size_t i = 0; i < messages_.size(); ++i) {
-        if (messages_[i].id == id)
-            showMessage(static_cast<int>(i));
-    }
+bool TdlgMessage::showMessage(const QString& id) {
+    const auto held = std::find_if(messages_.begin(), messages_.end(),
+                                   [&](const inbox::Message& m) { return m.id == id; });
+    if (held == messages_.end())
+        return false;
+    display(static_cast<int>(held - messages_.begin()));
     show();
     raise();
     activateWindow();
+    return true;
 }
 
-void TdlgMessage::showMessage(int index) {
+bool TdlgMessage::showOldest() {
+    const int oldest = firstWaiting();
+    if (oldest < 0)
+        return false;
+    display(oldest);
+    show();
+    raise();
+    activateWindow();
+    return true;
+}
+
+void TdlgMessage::keepOnly(const QSet<QString>& unread) {
+    std::vector<inbox::Message> messages;
+    std::vector<bool> seen;
+    int current = -1;
+    for (std::size_t i = 0; i < messages_.size(); ++i) {
+        const bool onScreen = static_cast<int>(i) == current_;
+        if (!seen_[i] && !onScreen && !unread.contains(messages_[i].id))
+            continue;
+        if (onScreen)
+            current = static_cast<int>(messages.size());
+        messages.push_back(std::move(messages_[i]));
+        seen.push_back(seen_[i]);
+    }
+    messages_ = std::move(messages);
+    seen_ = std::move(seen);
+    current_ = current;
+    if (current_ >= 0)
+        display(current_);
+}
+
+void TdlgMessage::display(int index) {
     if (index < 0 || index >= count())
         return;
     current_ = index;
@@ -110,30 +163,85 @@ void TdlgMessage::showMessage(int index) {
     // Plain text: whatever the sender typed, markup included, shows as typed.
     ui_->Memo1->setPlainText(m.text);
     ui_->btnAddToBook->setVisible(!sender.inBook);
+    noteShown();
+    updateSteps();
+}
+
+void TdlgMessage::updateSteps() {
     const bool several = count() > 1;
     ui_->btnPrev->setVisible(several);
     ui_->btnNext->setVisible(several);
-    ui_->btnPrev->setEnabled(index > 0);
-    ui_->btnNext->setEnabled(index + 1 < count());
-    seen_[std::size_t(index)] = true;
+    ui_->btnPrev->setEnabled(current_ > 0);
+    ui_->btnNext->setEnabled(current_ + 1 < count());
+    // With several, a line under the text tells where the user is and offers to be done with
+    // the rest; the text gives it the room.
+    ui_->stPosition->setVisible(several);
+    ui_->btnAllRead->setVisible(several);
+    ui_->btnAllRead->setEnabled(waiting() > 0);
+    ui_->stPosition->setText(QStringLiteral("%1 / %2").arg(current_ + 1).arg(count()));
+    QRect memo = ui_->Memo1->geometry();
+    memo.setHeight(several ? ui_->btnAllRead->y() - 2 - memo.top() : memoHeight_);
+    ui_->Memo1->setGeometry(memo);
+}
+
+void TdlgMessage::noteShown() {
+    if (current_ < 0 || seen_[std::size_t(current_)])
+        return;
+    // On screen, not merely chosen: a window not yet mapped (or already going at the end of the
+    // session) shows nothing to anyone.
+    const QWindow* window = windowHandle();
+    if (!isVisible() || window == nullptr || !window->isExposed())
+        return;
+    seen_[std::size_t(current_)] = true;
+    Q_EMIT read(messages_[std::size_t(current_)]);
+}
+
+void TdlgMessage::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (QWindow* window = windowHandle()) {
+        window->removeEventFilter(this);
+        window->installEventFilter(this);
+    }
+    noteShown();
+}
+
+bool TdlgMessage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        // The window learns that it is exposed with this event; it is read after it.
+        QTimer::singleShot(0, this, [this] {
+            noteShown();
+            updateSteps();
+        });
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TdlgMessage::refreshSender() {
-    showMessage(current_);
+    display(current_);
+}
+
+void TdlgMessage::markAllRead() {
+    // Read by the user's word, shown or not: the window is done with all of them.
+    for (std::size_t i = 0; i < messages_.size(); ++i) {
+        if (!seen_[i]) {
+            seen_[i] = true;
+            Q_EMIT read(messages_[i]);
+        }
+    }
+    closeWindow();
 }
 
 void TdlgMessage::closeWindow() {
-    // What was shown has been read; the next arrival starts a fresh round.
-    const std::vector<inbox::Message> shown = std::move(messages_);
-    const std::vector<bool> seen = std::move(seen_);
-    messages_.clear();
-    seen_.clear();
-    current_ = -1;
+    // What was on screen is read and goes; what was not waits for the window's next opening.
     hide();
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        if (seen[i])
-            Q_EMIT read(shown[i]);
+    std::vector<inbox::Message> waiting;
+    for (std::size_t i = 0; i < messages_.size(); ++i) {
+        if (!seen_[i])
+            waiting.push_back(std::move(messages_[i]));
     }
+    messages_ = std::move(waiting);
+    seen_.assign(messages_.size(), false);
+    current_ = -1;
 }
 
 } // namespace lanquill::dialogs

@@ -5,6 +5,7 @@
 #include "inbox/Message.h"
 
 #include <QDialog>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -22,6 +23,10 @@ struct SenderView {
     bool inBook = false;
 };
 
+// The window steps through the messages of the session that wait to be read, oldest first,
+// and those it showed since it last closed. A message is read once it has been on screen (the
+// window exposed with it as the current one); closing the window reads nothing more, and what it
+// did not show waits for the next time it opens.
 class TdlgMessage : public QDialog {
     Q_OBJECT
 
@@ -30,14 +35,23 @@ public:
     TdlgMessage(Describe describe, QWidget* owner);
     ~TdlgMessage() override;
 
-    // Adds a message to the ones the window steps through, and brings the window forward
-    // without taking the keyboard focus from whatever the user is typing in.
+    // Adds a message to the ones the window steps through (once, whatever times it comes), and
+    // brings the window forward without taking the keyboard focus from whatever the user is
+    // typing in. A window that was closed opens at the oldest message waiting.
     void append(const inbox::Message& message);
-    // Shows the message of that id (from a notification), taking the focus as a click does.
-    void showMessage(const QString& id);
+    // Shows the message of that id (from a notification), taking the focus as a click does;
+    // false when the window does not hold it.
+    bool showMessage(const QString& id);
+    // Shows the oldest message not yet on screen (the tray's click); false when none waits.
+    bool showOldest();
+    // Lets go of the waiting messages that `unread` no longer holds (read elsewhere); the one
+    // on screen stays.
+    void keepOnly(const QSet<QString>& unread);
 
     int count() const { return static_cast<int>(messages_.size()); }
     int current() const { return current_; }
+    // Messages held that have not been on screen.
+    int waiting() const;
     const inbox::Message& currentMessage() const { return messages_.at(std::size_t(current_)); }
     // After the book changed: the sender's line and the add button again.
     void refreshSender();
@@ -47,11 +61,20 @@ public:
 Q_SIGNALS:
     void replyClicked(const lanquill::inbox::Message& message);
     void addToBookClicked(const lanquill::inbox::Message& message);
-    // The user has seen the message and moved on (closed the window): it is read.
+    // The message is read: it has been on screen, or the user marked it read unseen.
     void read(const lanquill::inbox::Message& message);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    void showMessage(int index);
+    void display(int index);
+    void updateSteps();
+    int firstWaiting() const;
+    // The current message is read once the window is on screen with it.
+    void noteShown();
+    void markAllRead();
     // Moves the window, about to be shown, off `busy` (a dialog the user is working in).
     void placeClearOf(const QWidget* busy);
     void closeWindow();
@@ -61,6 +84,7 @@ private:
     std::vector<inbox::Message> messages_;
     std::vector<bool> seen_;
     int current_ = -1;
+    int memoHeight_ = 0;
 };
 
 QString kindText(inbox::Kind kind);

@@ -16,6 +16,8 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -72,7 +74,8 @@ private:
         fake_->system.directory = dir_.path().toStdString();
         form_ = std::make_unique<app::TMainForm>(fake_->platform());
         desktop::runReported([this] { form_->FormCreate(); });
-        inbox_ = std::make_unique<app::Inbox>(*form_, fake_->platform(), path("history.sqlite"));
+        inbox_ = std::make_unique<app::Inbox>(*form_, fake_->platform(), path("history.sqlite"),
+                                              path("lanquill.conf"));
         inbox_->start();
     }
 
@@ -91,6 +94,7 @@ private Q_SLOTS:
         desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
         qputenv("LANQUILL_SESSION_SOCKET", path("session.sock").toUtf8());
         QFile::remove(path("history.sqlite"));
+        QFile::remove(path("lanquill.conf"));
     }
     void cleanup() {
         inbox_.reset();
@@ -116,7 +120,9 @@ private Q_SLOTS:
         QVERIFY(window.isVisible());
         QVERIFY(window.testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(fake_->tray.tip.contains(QStringLiteral("正在接收消息")));
-        QVERIFY(fake_->tray.tip.contains(QStringLiteral("3 条未读消息")));
+        // The first is on screen, and so read; the two behind it wait.
+        QTRY_COMPARE(inbox_->unreadCount(), 2);
+        QVERIFY(fake_->tray.tip.contains(QStringLiteral("2 条未读消息")));
         QCOMPARE(fake_->notifications.raised.size(), std::size_t(3));
         QCOMPARE(fake_->notifications.raised[2].summary, QStringLiteral("BOSS (10.6.6.6)"));
         QCOMPARE(fake_->notifications.raised[1].body,
@@ -191,10 +197,125 @@ private Q_SLOTS:
         QCOMPARE(inbox_->history()->conversation(QStringLiteral("10.6.6.6")).size(),
                  std::size_t(2));
 
-        // Closing the window reads what it showed: the unread mark and count go.
+        // Each was read as it came on screen: the unread mark and count are gone.
         ui.CancelBtn->click();
         QCOMPARE(inbox_->unreadCount(), 0);
         QVERIFY(!fake_->tray.tip.contains(QStringLiteral("未读")));
+    }
+
+    // A burst of 20 from one sender: all of them reachable in the window, the count on the tray
+    // what the history holds unread at every step, one notification counting them with one
+    // sound; stepping, closing, the tray's click, the history window and 全部标为已读 move the
+    // count exactly as far as messages came on screen.
+    void unreadAddsUp() {
+        QLocalServer::removeServer(path("session.sock"));
+        QVERIFY(server_.listen(path("session.sock")));
+        start();
+        QLocalSocket* client = lanquilld();
+        QVERIFY(client);
+        QByteArray burst = R"({"status":"receiving"})"
+                           "\n";
+        for (int i = 1; i <= 20; ++i)
+            burst += messageLine(QByteArray::number(i).constData(), "PC01", "10.0.0.1",
+                                 QByteArray("burst " + QByteArray::number(i)).constData());
+        client->write(burst);
+        dialogs::TdlgMessage& window = inbox_->messageWindow();
+        auto& ui = window.ui();
+        const auto tipCount = [&] {
+            return fake_->tray.tip.contains(
+                       QStringLiteral("%1 条未读消息").arg(inbox_->unreadCount())) ||
+                   (inbox_->unreadCount() == 0 &&
+                    !fake_->tray.tip.contains(QStringLiteral("未读")));
+        };
+        QTRY_COMPARE(window.count(), 20);
+        QTRY_COMPARE(inbox_->unreadCount(), 19);
+        QVERIFY(tipCount());
+        QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("burst 1"));
+        QCOMPARE(ui.stPosition->text(), QStringLiteral("1 / 20"));
+        QVERIFY(ui.stPosition->isVisibleTo(&window) && ui.btnAllRead->isVisibleTo(&window));
+
+        const auto& raised = fake_->notifications.raised;
+        QCOMPARE(raised.size(), std::size_t(20));
+        for (std::size_t i = 0; i < raised.size(); ++i) {
+            QCOMPARE(raised[i].options.thread, raised[0].options.thread);
+            QCOMPARE(raised[i].options.sound, i == 0);
+        }
+        QCOMPARE(raised.back().summary, QStringLiteral("ann (WG)（20 条消息）"));
+        QCOMPARE(raised.back().body, QStringLiteral("burst 20"));
+
+        ui.btnNext->click();
+        ui.btnNext->click();
+        QCOMPARE(ui.stPosition->text(), QStringLiteral("3 / 20"));
+        QCOMPARE(inbox_->unreadCount(), 17);
+        QVERIFY(tipCount());
+
+        // Closed with 17 not yet on screen: they stay unread and stay in the window.
+        ui.CancelBtn->click();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(inbox_->unreadCount(), 17);
+        QCOMPARE(window.count(), 17);
+        // The tray's click shows the oldest of them.
+        fake_->tray.leftPress();
+        QVERIFY(window.isVisible());
+        QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("burst 4"));
+        QCOMPARE(ui.stPosition->text(), QStringLiteral("1 / 17"));
+        QTRY_COMPARE(inbox_->unreadCount(), 16);
+        // The notification's click goes to the first of the burst still held.
+        ui.CancelBtn->click();
+        raised.back().onOpen();
+        QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("burst 5"));
+        QTRY_COMPARE(inbox_->unreadCount(), 15);
+        ui.CancelBtn->click();
+
+        // The history window shows the marks and reads what it shows; the window lets go of them.
+        form_->mnuHistory->trigger();
+        QDialog* historyWindow = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
+                historyWindow = qobject_cast<QDialog*>(top);
+        }
+        QVERIFY(historyWindow);
+        auto* text = historyWindow->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+        QVERIFY(text);
+        QCOMPARE(text->toPlainText().count(QStringLiteral("(未读)")), 15);
+        QCOMPARE(inbox_->unreadCount(), 0);
+        QVERIFY(tipCount());
+        QCOMPARE(window.count(), 0);
+        historyWindow->close();
+
+        // 全部标为已读 reads what the window holds and closes it.
+        client->write(messageLine("21", "STRANGER", "10.9.9.9", "one"));
+        client->write(messageLine("22", "STRANGER", "10.9.9.9", "two"));
+        client->write(messageLine("23", "STRANGER", "10.9.9.9", "three"));
+        QTRY_COMPARE(window.count(), 3);
+        QTRY_COMPARE(inbox_->unreadCount(), 2);
+        ui.btnAllRead->click();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(inbox_->unreadCount(), 0);
+        QVERIFY(tipCount());
+        // A notification of messages all read opens the conversations, where they are.
+        raised.back().onOpen();
+        QVERIFY(!window.isVisible());
+        const auto historyShown = [] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(historyShown());
+
+        // Silenced: the window still opens, no notification and no sound; the setting stays.
+        const std::size_t before = raised.size();
+        inbox_->alertsAction()->trigger();
+        QVERIFY(!inbox_->alertsOn());
+        QVERIFY(form_->pMnuCallBack->actions().contains(inbox_->alertsAction()));
+        QVERIFY(form_->PopupMenuMain->actions().contains(inbox_->alertsAction()));
+        client->write(messageLine("24", "PC01", "10.0.0.1", "quiet"));
+        QTRY_COMPARE(window.count(), 1);
+        QCOMPARE(raised.size(), before);
+        app::Inbox again(*form_, fake_->platform(), path("other.sqlite"), path("lanquill.conf"));
+        QVERIFY(!again.alertsOn());
     }
 
     void aNewMessageWindowLeavesTheSendDialogUsable_data() {

@@ -31,7 +31,12 @@ class Recorder(dbus.service.Object):
 
     @dbus.service.method(IFACE, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app_name, replaces_id, app_icon, summary, body, actions, hints, timeout):
-        self.last += 1
+        # As a server does: a live notification replaced keeps its id.
+        if 0 < replaces_id <= self.last:
+            nid = int(replaces_id)
+        else:
+            self.last += 1
+            nid = self.last
         record = {"app_name": str(app_name), "replaces_id": int(replaces_id),
                   "app_icon": str(app_icon), "summary": str(summary), "body": str(body),
                   "actions": [str(a) for a in actions],
@@ -39,9 +44,8 @@ class Recorder(dbus.service.Object):
         with open(self.out, "a", encoding="utf-8") as f:
             f.write(json.dumps(record, ensure_ascii=False) + "\n")
         if self.invoke:
-            nid = self.last
             GLib.timeout_add(50, lambda: self.ActionInvoked(nid, "default") and False)
-        return self.last
+        return nid
 
     @dbus.service.method(IFACE, in_signature="u")
     def CloseNotification(self, nid):

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <map>
+
 using lanquill::desktop::DBusNotifications;
 
 class tst_notifications : public QObject {
@@ -66,7 +68,7 @@ private Q_SLOTS:
         DBusNotifications notifications;
         int opened = 0;
         notifications.notify(QStringLiteral("ann (WG)"), QStringLiteral("<b>午饭</b> & \"you\""),
-                             [&] { ++opened; });
+                             [&] { ++opened; }, {});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -84,10 +86,63 @@ private Q_SLOTS:
         QVERIFY(file.atEnd());
     }
 
+    // A burst raised under one thread, faster than the server answers, is one notification on
+    // the server: each later call replaces the first, the last one's text stays, and only the
+    // first sounds. Another thread is a notification of its own.
+    void burstIsOneNotification() {
+        const QString out = dir_.filePath(QStringLiteral("burst.jsonl"));
+        auto recorder = startRecorder(out, {});
+        QVERIFY(recorder);
+        DBusNotifications notifications;
+        for (int i = 1; i <= 8; ++i)
+            notifications.notify(QStringLiteral("ann (%1)").arg(i), QStringLiteral("m"), [] {},
+                                 {QStringLiteral("ANN/1"), i == 1});
+        notifications.notify(QStringLiteral("bob"), QStringLiteral("m"), [] {},
+                             {QStringLiteral("BOB/1"), true});
+        const auto calls = [&] {
+            std::vector<QJsonObject> list;
+            QFile file(out);
+            if (file.open(QIODevice::ReadOnly))
+                while (!file.atEnd())
+                    list.push_back(QJsonDocument::fromJson(file.readLine()).object());
+            return list;
+        };
+        const auto lastSummaryIs = [&](const QString& summary) {
+            for (const QJsonObject& call : calls()) {
+                if (call.value(QStringLiteral("summary")).toString() == summary)
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lastSummaryIs(QStringLiteral("ann (8)")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(lastSummaryIs(QStringLiteral("bob")), 10000);
+        QTest::qWait(300); // nothing more is on its way
+        std::map<QString, std::vector<QJsonObject>> byThread;
+        for (const QJsonObject& call : calls())
+            byThread[call.value(QStringLiteral("summary")).toString().left(3)].push_back(call);
+        const auto& ann = byThread[QStringLiteral("ann")];
+        QVERIFY(ann.size() >= 2 && ann.size() <= 8);
+        QCOMPARE(ann.front().value(QStringLiteral("replaces_id")).toInt(), 0);
+        const QJsonObject firstHints = ann.front().value(QStringLiteral("hints")).toObject();
+        QCOMPARE(firstHints.value(QStringLiteral("sound-name")).toString(),
+                 QStringLiteral("message-new-instant"));
+        // The recorder numbers its notifications from 1; the first call of the run was ann's.
+        for (std::size_t i = 1; i < ann.size(); ++i) {
+            QCOMPARE(ann[i].value(QStringLiteral("replaces_id")).toInt(), 1);
+            const QJsonObject hints = ann[i].value(QStringLiteral("hints")).toObject();
+            QVERIFY(!hints.contains(QStringLiteral("sound-name")));
+            QCOMPARE(hints.value(QStringLiteral("suppress-sound")).toString(), QStringLiteral("1"));
+        }
+        QCOMPARE(ann.back().value(QStringLiteral("summary")).toString(), QStringLiteral("ann (8)"));
+        const auto& bob = byThread[QStringLiteral("bob")];
+        QCOMPARE(bob.size(), std::size_t(1));
+        QCOMPARE(bob.front().value(QStringLiteral("replaces_id")).toInt(), 0);
+    }
+
     void noServer() {
         DBusNotifications notifications;
         bool opened = false;
-        notifications.notify(QStringLiteral("x"), QStringLiteral("y"), [&] { opened = true; });
+        notifications.notify(QStringLiteral("x"), QStringLiteral("y"), [&] { opened = true; }, {});
         // The bus answers that nobody serves the name; nothing shows and nothing breaks.
         QTest::qWait(500);
         QVERIFY(!opened);
@@ -95,7 +150,7 @@ private Q_SLOTS:
         const QString out = dir_.filePath(QStringLiteral("late.jsonl"));
         auto recorder = startRecorder(out, {});
         QVERIFY(recorder);
-        notifications.notify(QStringLiteral("x"), QStringLiteral("y"), [] {});
+        notifications.notify(QStringLiteral("x"), QStringLiteral("y"), [] {}, {});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
     }
 };

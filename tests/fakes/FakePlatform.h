@@ -221,13 +221,14 @@ private:
 
 class FakeNotifications : public desktop::Notifications {
 public:
-    void notify(const QString& summary, const QString& body,
-                std::function<void()> onOpen) override {
-        raised.push_back({summary, body, std::move(onOpen)});
+    void notify(const QString& summary, const QString& body, std::function<void()> onOpen,
+                const Options& options) override {
+        raised.push_back({summary, body, std::move(onOpen), options});
     }
     struct Raised {
         QString summary, body;
         std::function<void()> onOpen;
+        Options options;
     };
     std::vector<Raised> raised;
 };
