@@ -67,7 +67,7 @@ void DBusNotifications::send(const Pending& notification) {
     message << QString::fromLatin1(AppName) << uint(0) << QStringLiteral("lanquill")
             << notification.summary
             << (markup ? notification.body.toHtmlEscaped() : notification.body)
-            << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
+            << QStringList{QStringLiteral("default"), tr("打开")} << hints << int(-1);
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
