@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
 
 namespace lanquill::app {
@@ -19,10 +20,27 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
                                  QStringLiteral("Droid Sans Fallback")};
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjkSans);
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkSans);
+    // Chinese is the program's own language and stays for a Chinese or C locale; every other
+    // language gets the English translation, and Qt's own texts in their source English.
+    if (prefersEnglish(QLocale::system())) {
+        if (translator_.load(QStringLiteral(":/i18n/lanquill_en.qm")))
+            installTranslator(&translator_);
+        return;
+    }
     // Qt's own texts (message-box buttons, edit menus) in Chinese like the rest of the program.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(&qtTranslator_);
+}
+
+bool Application::prefersEnglish(const QLocale& locale) {
+    // The first language the user's messages are wanted in decides (LANGUAGE, LC_ALL,
+    // LC_MESSAGES, LANG); the C locale names none.
+    const QStringList languages = locale.uiLanguages();
+    if (languages.isEmpty())
+        return false;
+    const QLocale first(languages.first());
+    return first.language() != QLocale::Chinese && first.language() != QLocale::C;
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
 #include <QTranslator>
 
 namespace lanquill::app {
@@ -11,9 +12,12 @@ class Application : public QApplication {
 public:
     Application(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+    // Whether the user's locale asks for the English texts rather than the program's Chinese.
+    static bool prefersEnglish(const QLocale& locale);
 
 private:
     QTranslator qtTranslator_;
+    QTranslator translator_;
 };
 
 } // namespace lanquill::app
