@@ -1,10 +1,10 @@
 #include "app/Application.h"
 
 #include "desktop/ErrorReport.h"
+#include "desktop/Language.h"
 
 #include <QFont>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QStringList>
 
 namespace lanquill::app {
@@ -22,25 +22,14 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkSans);
     // Chinese is the program's own language and stays for a Chinese or C locale; every other
     // language gets the English translation, and Qt's own texts in their source English.
-    if (prefersEnglish(QLocale::system())) {
-        if (translator_.load(QStringLiteral(":/i18n/lanquill_en.qm")))
-            installTranslator(&translator_);
+    if (desktop::prefersEnglish(QLocale::system())) {
+        desktop::installEnglish(translator_);
         return;
     }
     // Qt's own texts (message-box buttons, edit menus) in Chinese like the rest of the program.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(&qtTranslator_);
-}
-
-bool Application::prefersEnglish(const QLocale& locale) {
-    // The first language the user's messages are wanted in decides (LANGUAGE, LC_ALL,
-    // LC_MESSAGES, LANG); the C locale names none.
-    const QStringList languages = locale.uiLanguages();
-    if (languages.isEmpty())
-        return false;
-    const QLocale first(languages.first());
-    return first.language() != QLocale::Chinese && first.language() != QLocale::C;
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QApplication>
-#include <QLocale>
 #include <QTranslator>
 
 namespace lanquill::app {
@@ -12,8 +11,6 @@ class Application : public QApplication {
 public:
     Application(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
-    // Whether the user's locale asks for the English texts rather than the program's Chinese.
-    static bool prefersEnglish(const QLocale& locale);
 
 private:
     QTranslator qtTranslator_;
