@@ -13,15 +13,62 @@
     </message>
     <message>
         <source>机器名称</source>
-        <translation>Computer name</translation>
+        <translation>Name</translation>
     </message>
     <message>
         <source>IP地址</source>
-        <translation>IP address</translation>
+        <translation>IP</translation>
     </message>
     <message>
         <source>查找内容:</source>
-        <translation>Find what:</translation>
+        <translation>Find:</translation>
+    </message>
+</context>
+<context>
+    <name>HelpContents</name>
+    <message>
+        <source>Lanquill 帮助</source>
+        <translation>Lanquill Help</translation>
+    </message>
+    <message>
+        <source>主窗口与通讯录</source>
+        <translation>Main Window and Contacts</translation>
+    </message>
+    <message>
+        <source>发送消息</source>
+        <translation>Sending Messages</translation>
+    </message>
+    <message>
+        <source>详细信息</source>
+        <translation>Computer Details</translation>
+    </message>
+    <message>
+        <source>添加工作组</source>
+        <translation>Adding Workgroups</translation>
+    </message>
+    <message>
+        <source>查找机器</source>
+        <translation>Finding Computers</translation>
+    </message>
+    <message>
+        <source>删除成员和删除工作组</source>
+        <translation>Deleting Members and Workgroups</translation>
+    </message>
+    <message>
+        <source>托盘图标、热键与退出</source>
+        <translation>Tray Icon, Hot Key and Exit</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>lanquill-net 命令</source>
+        <translation>The lanquill-net Command</translation>
+    </message>
+    <message>
+        <source>目录</source>
+        <translation>Contents</translation>
     </message>
 </context>
 <context>
@@ -59,15 +106,15 @@
     </message>
     <message>
         <source>工作组</source>
-        <translation>Workgroup</translation>
+        <translation>Group</translation>
     </message>
     <message>
         <source>成员</source>
-        <translation>Members</translation>
+        <translation>PCs</translation>
     </message>
     <message>
         <source>全选</source>
-        <translation>Select all</translation>
+        <translation>All</translation>
     </message>
 </context>
 <context>
@@ -82,7 +129,7 @@
     </message>
     <message>
         <source>机器名:</source>
-        <translation>Computer:</translation>
+        <translation>Name:</translation>
     </message>
     <message>
         <source>stxtCompName</source>
@@ -90,7 +137,7 @@
     </message>
     <message>
         <source>IP地址:</source>
-        <translation>Address:</translation>
+        <translation>IP:</translation>
     </message>
     <message>
         <source>stxtcompname</source>
@@ -106,7 +153,7 @@
     </message>
     <message>
         <source>状态:</source>
-        <translation>Status:</translation>
+        <translation>State:</translation>
     </message>
     <message>
         <source>stStatus</source>
@@ -114,7 +161,7 @@
     </message>
     <message>
         <source>匿名</source>
-        <translation>Anonymous</translation>
+        <translation>Anon.</translation>
     </message>
     <message>
         <source>发送(&amp;S)</source>
@@ -145,7 +192,7 @@
     </message>
     <message>
         <source>删除对话</source>
-        <translation>Delete Conversation</translation>
+        <translation>Delete</translation>
     </message>
     <message>
         <source>关闭</source>
@@ -164,7 +211,7 @@
     </message>
     <message>
         <source>发送者:</source>
-        <translation>Sender:</translation>
+        <translation>From:</translation>
     </message>
     <message>
         <source>时间:</source>
@@ -180,7 +227,7 @@
     </message>
     <message>
         <source>上一条</source>
-        <translation>Previous</translation>
+        <translation>Prev</translation>
     </message>
     <message>
         <source>下一条</source>
@@ -188,7 +235,7 @@
     </message>
     <message>
         <source>加入通讯录</source>
-        <translation>Add to Contacts</translation>
+        <translation>Add</translation>
     </message>
     <message>
         <source>关闭</source>
@@ -414,7 +461,7 @@
     </message>
     <message>
         <source>群体消息</source>
-        <translation>Group Message</translation>
+        <translation>Everyone</translation>
     </message>
 </context>
 <context>
@@ -540,7 +587,7 @@
     </message>
     <message>
         <source>群体消息</source>
-        <translation>Group Message</translation>
+        <translation>Everyone</translation>
     </message>
 </context>
 <context>
@@ -548,6 +595,14 @@
     <message>
         <source>添加</source>
         <translation>Add</translation>
+    </message>
+</context>
+<context>
+    <name>must</name>
+    <message>
+        <source></source>
+        <comment>live as long as the application. Says whether it did.</comment>
+        <translation></translation>
     </message>
 </context>
 </TS>
