@@ -325,6 +325,21 @@
     </message>
 </context>
 <context>
+    <name>lanquill::app::Autostart</name>
+    <message>
+        <source>开机启动: a path with control characters cannot be written to a desktop entry: %1</source>
+        <translation>Start at log-in: a path with control characters cannot be written to a desktop entry: %1</translation>
+    </message>
+    <message>
+        <source>开机启动: cannot remove %1</source>
+        <translation>Start at log-in: cannot remove %1</translation>
+    </message>
+    <message>
+        <source>开机启动: cannot write %1: %2</source>
+        <translation>Start at log-in: cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>lanquill::app::Inbox</name>
     <message>
         <source>（%1）</source>
@@ -595,6 +610,33 @@
     <message>
         <source>添加</source>
         <translation>Add</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::inbox::History</name>
+    <message>
+        <source>消息记录查询失败</source>
+        <translation>The message history could not be read</translation>
+    </message>
+    <message>
+        <source>无法移开消息记录文件 %1</source>
+        <translation>The message history file %1 cannot be moved aside</translation>
+    </message>
+    <message>
+        <source>无法建立消息记录 %1: %2</source>
+        <translation>The message history %1 cannot be made: %2</translation>
+    </message>
+    <message>
+        <source>消息记录升级失败</source>
+        <translation>The message history could not be upgraded</translation>
+    </message>
+    <message>
+        <source>无法写入消息记录</source>
+        <translation>The message history cannot be written</translation>
+    </message>
+    <message>
+        <source>无法删除消息记录</source>
+        <translation>The messages cannot be deleted from the history</translation>
     </message>
 </context>
 <context>
