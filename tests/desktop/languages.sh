@@ -28,10 +28,12 @@ window_titled() {
     return 1
 }
 
-# LANG, a tag for the files, then the titles the windows must carry: send, detail, add-group;
-# last, how lanquill-net's usage begins (its own language is English, the C locale's too).
+# LANG, a tag for the files, then the titles the windows must carry: send, detail, add-group,
+# find and history; last, how lanquill-net's usage begins (its own language is English, the C
+# locale's too).
 check_language() {
-    local lang=$1 tag=$2 send_title=$3 detail_title=$4 add_title=$5 usage=$6 menu send detail add
+    local lang=$1 tag=$2 send_title=$3 detail_title=$4 add_title=$5 find_title=$6 history_title=$7
+    local usage=$8 menu send detail add find history
     local said
     said=$(ip netns exec "$LQ_NS_CLIENT" env -i LANG="$lang" "$LQD_BIN/lanquill-net" 2>&1)
     [[ "$said" == "$usage"* ]] || fail "$tag: lanquill-net's usage begins \"${said%%$'\n'*}\""
@@ -52,8 +54,12 @@ XML
     menu=$(lqd_popup_menu) || fail "$tag: a right click on a computer opened no menu"
     sleep 0.3
     [ -n "$shots" ] && lqd_shot "$shots/main-window-item-menu-$tag.png"
+    lqd_menu_pick "$menu" 1 3
+    find=$(window_titled "$find_title") || fail "$tag: no find dialog titled \"$find_title\""
+    sleep 0.3
+    [ -n "$shots" ] && lqd_shot_window "$find" "$shots/find-computer-$tag.png"
     xdotool key Escape
-    lqd_wait lqd_window_gone "$menu" || fail "$tag: Escape left the item menu open"
+    lqd_wait lqd_window_gone "$find" || fail "$tag: Escape left the find dialog open"
 
     xdotool windowactivate --sync "$win" 2>/dev/null
     xdotool key F10
@@ -61,8 +67,14 @@ XML
     sleep 0.3
     lqd_shot "$LQ_TMP/$tag-strip-menu.png"
     [ -n "$shots" ] && lqd_shot "$shots/main-window-menu-$tag.png"
-    xdotool key Escape
-    lqd_wait lqd_window_gone "$menu" || fail "$tag: Escape left the strip menu open"
+    # Its first item, the history, halfway down the first of its rows (about 22 px each).
+    lqd_click "$menu" 40 11
+    history=$(window_titled "$history_title") ||
+        fail "$tag: no history window titled \"$history_title\""
+    sleep 0.3
+    [ -n "$shots" ] && lqd_shot_window "$history" "$shots/history-$tag.png"
+    xdotool windowactivate --sync "$history" key Escape
+    lqd_wait lqd_window_gone "$history" || fail "$tag: Escape left the history window open"
 
     lqd_click "$win" 50 "$(lqd_item_y 1)"
     send=$(window_titled "$send_title") || fail "$tag: no send dialog titled \"$send_title\""
@@ -75,7 +87,8 @@ XML
     sleep 0.3
     [ -n "$shots" ] && lqd_shot_window "$detail" "$shots/detail-dialog-$tag.png"
     lqd_shot "$LQ_TMP/$tag-dialogs.png"
-    echo "PASS: $lang: the send and detail dialogs are titled \"$send_title\" and \"$detail_title\""
+    echo "PASS: $lang: the find, history, send and detail windows are titled \"$find_title\"," \
+        "\"$history_title\", \"$send_title\" and \"$detail_title\""
     xdotool key Escape
     lqd_wait lqd_window_gone "$detail" || fail "$tag: Escape left the detail dialog open"
     xdotool key Escape
@@ -107,9 +120,12 @@ XML
     unset LQD_LANG
 }
 
-check_language en_US.UTF-8 en "Send Message" "Details" "Add Workgroup" "usage: lanquill-net send"
-check_language zh_CN.UTF-8 zh "发送消息" "详细信息" "添加工作组" "用法：lanquill-net send"
-check_language C.UTF-8 c "发送消息" "详细信息" "添加工作组" "usage: lanquill-net send"
+check_language en_US.UTF-8 en "Send Message" "Details" "Add Workgroup" "Find" \
+    "Message History" "usage: lanquill-net send"
+check_language zh_CN.UTF-8 zh "发送消息" "详细信息" "添加工作组" "查找" "消息记录" \
+    "用法：lanquill-net send"
+check_language C.UTF-8 c "发送消息" "详细信息" "添加工作组" "查找" "消息记录" \
+    "usage: lanquill-net send"
 
 # English and Chinese menus are not the same picture: the translation is really in use.
 differ=$(lqd_pixels_differ "$LQ_TMP/en-strip-menu.png" "$LQ_TMP/zh-strip-menu.png")
