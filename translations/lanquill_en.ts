@@ -211,7 +211,7 @@
     </message>
     <message>
         <source>发送者:</source>
-        <translation>From:</translation>
+        <translation>Sender:</translation>
     </message>
     <message>
         <source>时间:</source>
@@ -539,11 +539,11 @@
     <name>lanquill::dialogs::TdlgMessage</name>
     <message>
         <source>群体消息</source>
-        <translation>Workgroup message</translation>
+        <translation>Workgroup</translation>
     </message>
     <message>
         <source>个人消息</source>
-        <translation>Personal message</translation>
+        <translation>Personal</translation>
     </message>
 </context>
 <context>

@@ -6,10 +6,41 @@
 # in that language.
 # Usage: languages.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
+command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
 lqd_begin
 
-# Send dialog: its status button (client coordinates).
+# A stand-in for lanquilld's session socket: each connection gets the greeting, "receiving" and
+# one message from ACCOUNTS (a new id each time), which the message window shows.
+export LANQUILL_SESSION_SOCKET=$LQ_TMP/session.sock
+python3 - "$LANQUILL_SESSION_SOCKET" "$LQ_PEER_ADDR" <<'PY' >"$LQ_TMP/session.out" 2>&1 &
+import json, socket, sys
+server = socket.socket(socket.AF_UNIX)
+server.bind(sys.argv[1])
+server.listen(4)
+print("ready", flush=True)
+count = 0
+while True:
+    connection, _ = server.accept()
+    count += 1
+    stream = connection.makefile("rwb")
+    stream.readline()
+    for line in ({"hello": 1, "computer": "LQHOST", "workgroup": "LQWG", "user": "ROOT"},
+                 {"status": "receiving"},
+                 {"id": "languages-%d" % count, "time": "2026-12-08T10:00:00Z", "kind": "direct",
+                  "from": "ACCOUNTS", "address": sys.argv[2], "to": "LQHOST",
+                  "text": "The printer on the second floor is fixed."}):
+        stream.write((json.dumps(line) + "\n").encode())
+    stream.flush()
+    for _ in stream:  # the acknowledgements, until the program goes
+        pass
+    connection.close()
+PY
+LQD_PIDS+=($!)
+lqd_wait grep -q ready "$LQ_TMP/session.out" || fail "the session socket stand-in did not start"
+
+# Send dialog: its status button; message window: its close button (client coordinates).
 status_button=(312 34)
+message_close=(305 214)
 
 # The program's visible window whose _NET_WM_NAME is TITLE; waits up to 10 s. Not by WM_NAME as
 # lqd_window_named does: that one is written in the program's C library locale, and zh_CN.UTF-8
@@ -29,11 +60,11 @@ window_titled() {
 }
 
 # LANG, a tag for the files, then the titles the windows must carry: send, detail, add-group,
-# find and history; last, how lanquill-net's usage begins (its own language is English, the C
-# locale's too).
+# find, history and message; last, how lanquill-net's usage begins (its own language is English,
+# the C locale's too).
 check_language() {
     local lang=$1 tag=$2 send_title=$3 detail_title=$4 add_title=$5 find_title=$6 history_title=$7
-    local usage=$8 menu send detail add find history
+    local message_title=$8 usage=$9 menu send detail add find history message
     local said
     said=$(ip netns exec "$LQ_NS_CLIENT" env -i LANG="$lang" "$LQD_BIN/lanquill-net" 2>&1)
     [[ "$said" == "$usage"* ]] || fail "$tag: lanquill-net's usage begins \"${said%%$'\n'*}\""
@@ -48,7 +79,12 @@ check_language() {
   </group>
 </Lanquill>
 XML
+    message=$(window_titled "$message_title") ||
+        fail "$tag: no message window titled \"$message_title\""
     sleep 0.3
+    [ -n "$shots" ] && lqd_shot_window "$message" "$shots/message-window-$tag.png"
+    lqd_click "$message" "${message_close[@]}"
+    lqd_wait lqd_window_gone "$message" || fail "$tag: its close button left the message window open"
     [ -n "$shots" ] && lqd_shot_window "$win" "$shots/main-window-$tag.png"
     lqd_click "$win" 50 "$(lqd_item_y 1)" 3
     menu=$(lqd_popup_menu) || fail "$tag: a right click on a computer opened no menu"
@@ -87,8 +123,9 @@ XML
     sleep 0.3
     [ -n "$shots" ] && lqd_shot_window "$detail" "$shots/detail-dialog-$tag.png"
     lqd_shot "$LQ_TMP/$tag-dialogs.png"
-    echo "PASS: $lang: the find, history, send and detail windows are titled \"$find_title\"," \
-        "\"$history_title\", \"$send_title\" and \"$detail_title\""
+    echo "PASS: $lang: the message, find, history, send and detail windows are titled" \
+        "\"$message_title\", \"$find_title\", \"$history_title\", \"$send_title\" and" \
+        "\"$detail_title\""
     xdotool key Escape
     lqd_wait lqd_window_gone "$detail" || fail "$tag: Escape left the detail dialog open"
     xdotool key Escape
@@ -121,10 +158,10 @@ XML
 }
 
 check_language en_US.UTF-8 en "Send Message" "Details" "Add Workgroup" "Find" \
-    "Message History" "usage: lanquill-net send"
-check_language zh_CN.UTF-8 zh "发送消息" "详细信息" "添加工作组" "查找" "消息记录" \
+    "Message History" "Message Received" "usage: lanquill-net send"
+check_language zh_CN.UTF-8 zh "发送消息" "详细信息" "添加工作组" "查找" "消息记录" "收到消息" \
     "用法：lanquill-net send"
-check_language C.UTF-8 c "发送消息" "详细信息" "添加工作组" "查找" "消息记录" \
+check_language C.UTF-8 c "发送消息" "详细信息" "添加工作组" "查找" "消息记录" "收到消息" \
     "usage: lanquill-net send"
 
 # English and Chinese menus are not the same picture: the translation is really in use.
