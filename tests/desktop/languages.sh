@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # In a real X server: the program speaks English to a user whose locale is English, and keeps its
-# own Chinese for a Chinese or C locale; lanquill-net speaks Chinese to a Chinese locale. For each locale: the main window with its item menu and
-# its bottom strip's menu open, the send dialog and the detail dialog, found by their titles;
-# screenshots of each. A first start without a book opens the add-group dialog under its title
-# in that language.
+# own Chinese for a Chinese or C locale; lanquill-net speaks Chinese to a Chinese locale. For each
+# locale, found by their titles and shot: the message window of a message that arrives at start,
+# the main window with its item menu and its bottom strip's menu open, the find dialog, the
+# history window, the send and detail dialogs and the help with its contents. A first start
+# without a book opens the add-group dialog under its title in that language.
 # Usage: languages.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
 command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
