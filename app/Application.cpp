@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "desktop/ErrorReport.h"
+#include "desktop/Language.h"
 
 #include <QFont>
 #include <QLibraryInfo>
@@ -19,6 +20,12 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
                                  QStringLiteral("Droid Sans Fallback")};
     QFont::insertSubstitutions(QStringLiteral("宋体"), cjkSans);
     QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkSans);
+    // Chinese is the program's own language and stays for a Chinese or C locale; every other
+    // language gets the English translation, and Qt's own texts in their source English.
+    if (desktop::prefersEnglish(QLocale::system())) {
+        desktop::installEnglish(translator_);
+        return;
+    }
     // Qt's own texts (message-box buttons, edit menus) in Chinese like the rest of the program.
     if (qtTranslator_.load(QStringLiteral("qtbase_zh_CN"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -14,6 +14,7 @@ public:
 
 private:
     QTranslator qtTranslator_;
+    QTranslator translator_;
 };
 
 } // namespace lanquill::app

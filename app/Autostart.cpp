@@ -1,5 +1,6 @@
 #include "app/Autostart.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,9 +16,12 @@ namespace {
 void refuseControlCharacters(const QString& path) {
     for (const QChar c : path)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            throw std::invalid_argument("开机启动: a path with control characters cannot be "
-                                        "written to a desktop entry: " +
-                                        path.toStdString());
+            throw std::invalid_argument(
+                QCoreApplication::translate("lanquill::app::Autostart",
+                                            "开机启动: a path with control characters cannot be "
+                                            "written to a desktop entry: %1")
+                    .arg(path)
+                    .toStdString());
 }
 
 // A desktop entry's string value: the backslash is its escape character.
@@ -74,15 +78,20 @@ void setAutostart(bool enabled, const QString& program, const QString& directory
     const QString path = autostartPath();
     if (!enabled) {
         if (QFile::exists(path) && !QFile::remove(path))
-            throw std::runtime_error("开机启动: cannot remove " + path.toStdString());
+            throw std::runtime_error(QCoreApplication::translate("lanquill::app::Autostart",
+                                                                 "开机启动: cannot remove %1")
+                                         .arg(path)
+                                         .toStdString());
         return;
     }
     const QString entry = autostartEntry(program, directory);
     QSaveFile file(path);
     if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
         file.write(entry.toUtf8()) < 0 || !file.commit())
-        throw std::runtime_error("开机启动: cannot write " + path.toStdString() + ": " +
-                                 file.errorString().toStdString());
+        throw std::runtime_error(
+            QCoreApplication::translate("lanquill::app::Autostart", "开机启动: cannot write %1: %2")
+                .arg(path, file.errorString())
+                .toStdString());
 }
 
 } // namespace lanquill::app

@@ -9,6 +9,7 @@
 #include "widgets/Artwork.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QScopeGuard>
@@ -36,26 +37,35 @@ QIcon unreadIcon() {
 
 QString receiverText(const inbox::ReceiverStatus& status) {
     using inbox::ReceiverState;
-    const QString because = status.reason.isEmpty()
-                                ? QString()
-                                : QStringLiteral("（") + status.reason + QStringLiteral("）");
+    const QString because =
+        status.reason.isEmpty()
+            ? QString()
+            : QCoreApplication::translate("lanquill::app::Inbox", "（%1）").arg(status.reason);
     switch (status.state) {
     case ReceiverState::Connecting:
-        return QStringLiteral("正在连接接收服务");
+        return QCoreApplication::translate("lanquill::app::Inbox", "正在连接接收服务");
     case ReceiverState::Receiving:
-        return QStringLiteral("正在接收消息");
+        return QCoreApplication::translate("lanquill::app::Inbox", "正在接收消息");
     case ReceiverState::NotInstalled:
-        return QStringLiteral("接收消息已关闭：未安装 lanquilld");
+        return QCoreApplication::translate("lanquill::app::Inbox",
+                                           "接收消息已关闭：未安装 lanquilld");
     case ReceiverState::NotRunning:
-        return QStringLiteral("接收消息已关闭：lanquilld 未运行");
+        return QCoreApplication::translate("lanquill::app::Inbox",
+                                           "接收消息已关闭：lanquilld 未运行");
     case ReceiverState::Port139Held:
-        return QStringLiteral("接收消息已关闭：139 端口被 Samba 占用");
+        return QCoreApplication::translate("lanquill::app::Inbox",
+                                           "接收消息已关闭：139 端口被 Samba 占用");
     case ReceiverState::SpoolUnwritable:
-        return QStringLiteral("接收消息已关闭：lanquilld 无法保存收到的消息") + because;
+        return QCoreApplication::translate("lanquill::app::Inbox",
+                                           "接收消息已关闭：lanquilld 无法保存收到的消息") +
+               because;
     case ReceiverState::NameLost:
-        return QStringLiteral("接收消息受阻：本机名称已被网络上的另一台计算机占用") + because;
+        return QCoreApplication::translate("lanquill::app::Inbox",
+                                           "接收消息受阻：本机名称已被网络上的另一台计算机占用") +
+               because;
     case ReceiverState::Unavailable:
-        return QStringLiteral("接收消息已关闭：") + status.reason;
+        return QCoreApplication::translate("lanquill::app::Inbox", "接收消息已关闭：") +
+               status.reason;
     }
     return {};
 }
@@ -201,14 +211,13 @@ void Inbox::start() {
     try {
         history_ = std::make_unique<inbox::History>(historyPath_);
     } catch (const inbox::HistoryError& error) {
-        report(QStringLiteral("无法打开消息记录，不接收消息：") +
-               QString::fromStdString(error.what()));
+        report(tr("无法打开消息记录，不接收消息：") + QString::fromStdString(error.what()));
         updateTray();
         return;
     }
     if (history_->outcome().kind == inbox::OpenOutcome::Kind::KeptAside)
-        platform_.messages->show(&form_, QStringLiteral("消息记录已损坏，原文件已另存为 %1，"
-                                                        "现已新建消息记录。")
+        platform_.messages->show(&form_, tr("消息记录已损坏，原文件已另存为 %1，"
+                                            "现已新建消息记录。")
                                              .arg(history_->outcome().keptAsidePath));
     // A computer in the book keeps one conversation, whichever of its names its messages are sent
     // under (Windows and smbclient send the user's name): received messages file under its id, as
@@ -239,13 +248,12 @@ int Inbox::unreadCount() const {
 QString Inbox::trayTip() const {
     // A history that cannot be written stops receiving as surely as a missing lanquilld:
     // messages stay in lanquilld's spool, unacknowledged, until a write succeeds.
-    QString tip =
-        QStringLiteral("Lanquill\n") +
-        (!connection_ ? QStringLiteral("接收消息已关闭：无法打开消息记录")
-         : !historyProblem_.isEmpty() ? QStringLiteral("消息记录无法写入：") + historyProblem_
-                                      : receiverText(connection_->status()));
+    QString tip = QStringLiteral("Lanquill\n") +
+                  (!connection_ ? tr("接收消息已关闭：无法打开消息记录")
+                   : !historyProblem_.isEmpty() ? tr("消息记录无法写入：") + historyProblem_
+                                                : receiverText(connection_->status()));
     if (const int unread = unreadCount(); unread > 0)
-        tip += QStringLiteral("\n%1 条未读消息").arg(unread);
+        tip += tr("\n%n 条未读消息", nullptr, unread);
     return tip;
 }
 
@@ -332,8 +340,8 @@ void Inbox::sent(const inbox::Message& message) {
     if (message.delivered)
         platform_.tray->showMessage(QStringLiteral("Lanquill"),
                                     message.kind == inbox::Kind::Workgroup
-                                        ? QStringLiteral("已广播到 ") + message.peer
-                                        : QStringLiteral("已发送给 ") + message.peer);
+                                        ? tr("已广播到 ") + message.peer
+                                        : tr("已发送给 ") + message.peer);
     if (history_)
         desktop::runReported([&] { keep(message); });
     if (historyWindow_)

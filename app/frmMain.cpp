@@ -178,31 +178,30 @@ QAction* TMainForm::addMenuItem(QMenu* menu, const char* name, const QString& ca
 void TMainForm::buildMenus() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    mnuDelete = addMenuItem(PopupMenu1, "mnuDelete", QStringLiteral("删除成员"), 4,
-                            QKeySequence(Qt::Key_Delete));
-    N2 = addMenuItem(PopupMenu1, "N2", QStringLiteral("查找机器"), 0, {});
-    pMnuAddGroup = addMenuItem(PopupMenu1, "pMnuAddGroup", QStringLiteral("添加工作组"), 2,
+    mnuDelete =
+        addMenuItem(PopupMenu1, "mnuDelete", tr("删除成员"), 4, QKeySequence(Qt::Key_Delete));
+    N2 = addMenuItem(PopupMenu1, "N2", tr("查找机器"), 0, {});
+    pMnuAddGroup = addMenuItem(PopupMenu1, "pMnuAddGroup", tr("添加工作组"), 2,
                                QKeySequence(Qt::CTRL | Qt::Key_A));
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    munDeleteGroup = addMenuItem(PopupMenu2, "munDeleteGroup", QStringLiteral("删除工作组"), 1,
+    munDeleteGroup = addMenuItem(PopupMenu2, "munDeleteGroup", tr("删除工作组"), 1,
                                  QKeySequence(Qt::Key_Delete));
-    mnuAddGroup = addMenuItem(PopupMenu2, "mnuAddGroup", QStringLiteral("添加工作组"), 2,
+    mnuAddGroup = addMenuItem(PopupMenu2, "mnuAddGroup", tr("添加工作组"), 2,
                               QKeySequence(Qt::CTRL | Qt::Key_A));
 
     pMnuCallBack = new QMenu(this);
     pMnuCallBack->setObjectName(QStringLiteral("pMnuCallBack"));
-    mnuReActive = addMenuItem(pMnuCallBack, "mnuReActive", QStringLiteral("打开窗口(&O)"), 6,
+    mnuReActive = addMenuItem(pMnuCallBack, "mnuReActive", tr("打开窗口(&O)"), 6,
                               QKeySequence(Qt::CTRL | Qt::Key_A));
-    mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", QStringLiteral("帮助(&H)"), -1,
-                          QKeySequence(Qt::Key_F1));
-    mnuHistory = addMenuItem(pMnuCallBack, "mnuHistory", QStringLiteral("消息记录"), -1, {});
-    mnuAutoStart = addMenuItem(pMnuCallBack, "mnuAutoStart", QStringLiteral("开机启动"), -1, {});
+    mnuHelp = addMenuItem(pMnuCallBack, "mnuHelp", tr("帮助(&H)"), -1, QKeySequence(Qt::Key_F1));
+    mnuHistory = addMenuItem(pMnuCallBack, "mnuHistory", tr("消息记录"), -1, {});
+    mnuAutoStart = addMenuItem(pMnuCallBack, "mnuAutoStart", tr("开机启动"), -1, {});
     mnuAutoStart->setCheckable(true);
     N3 = pMnuCallBack->addSeparator();
     N3->setObjectName(QStringLiteral("N3"));
-    mnuExit = addMenuItem(pMnuCallBack, "mnuExit", QStringLiteral("关闭退出(&X)"), 5, {});
+    mnuExit = addMenuItem(pMnuCallBack, "mnuExit", tr("关闭退出(&X)"), 5, {});
 
     connect(mnuDelete, &QAction::triggered, this, reported([this](bool) { mnuDeleteClick(); }));
     connect(N2, &QAction::triggered, this, reported([this](bool) { N2Click(); }));
@@ -226,8 +225,8 @@ void TMainForm::buildMenus() {
 void TMainForm::buildEmptyBarHint() {
     PopupMenuEmpty = new QMenu(this);
     PopupMenuEmpty->setObjectName(QStringLiteral("PopupMenuEmpty"));
-    mnuEmptyAddGroup = addMenuItem(PopupMenuEmpty, "mnuEmptyAddGroup", QStringLiteral("添加工作组"),
-                                   2, QKeySequence(Qt::CTRL | Qt::Key_A));
+    mnuEmptyAddGroup = addMenuItem(PopupMenuEmpty, "mnuEmptyAddGroup", tr("添加工作组"), 2,
+                                   QKeySequence(Qt::CTRL | Qt::Key_A));
     // With no list or page button to carry the bar's keys, the window carries Ctrl+A; only
     // while the bar is empty, so that it never competes with the lists' own Ctrl+A.
     mnuEmptyAddGroup->setShortcutContext(Qt::WindowShortcut);
@@ -237,8 +236,8 @@ void TMainForm::buildEmptyBarHint() {
 
     lblEmptyBar = new QLabel(fcOutlookBar1);
     lblEmptyBar->setObjectName(QStringLiteral("lblEmptyBar"));
-    lblEmptyBar->setText(QStringLiteral("还没有工作组。<br><br>右击这里<br>或按 Ctrl+A<br>"
-                                        "<a href=\"add\">添加工作组</a>。"));
+    lblEmptyBar->setText(tr("还没有工作组。<br><br>右击这里<br>或按 Ctrl+A<br>"
+                            "<a href=\"add\">添加工作组</a>。"));
     lblEmptyBar->setWordWrap(true);
     lblEmptyBar->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     lblEmptyBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
@@ -266,7 +265,7 @@ void TMainForm::buildStripMenu() {
     PopupMenuMain->addAction(mnuAutoStart);
     PopupMenuMain->addSeparator();
     PopupMenuMain->addAction(mnuHelp);
-    mnuAbout = addMenuItem(PopupMenuMain, "mnuAbout", QStringLiteral("关于(&A)"), -1, {});
+    mnuAbout = addMenuItem(PopupMenuMain, "mnuAbout", tr("关于(&A)"), -1, {});
     PopupMenuMain->addSeparator();
     PopupMenuMain->addAction(mnuExit);
     connect(mnuAbout, &QAction::triggered, this, reported([this](bool) { Image1Click(); }));
@@ -279,8 +278,8 @@ void TMainForm::buildStripMenu() {
     btnMenu->setAutoRaise(true);
     btnMenu->setFixedSize(12, 18);
     btnMenu->setFocusPolicy(Qt::StrongFocus);
-    btnMenu->setToolTip(QStringLiteral("菜单 (F10)"));
-    btnMenu->setAccessibleName(QStringLiteral("菜单"));
+    btnMenu->setToolTip(tr("菜单 (F10)"));
+    btnMenu->setAccessibleName(tr("菜单"));
     // Left of the "Lanquill" label, which keeps its least width.
     ui_->Panel1Layout->setContentsMargins(0, 0, 0, 0);
     ui_->Panel1Layout->insertWidget(0, btnMenu);
@@ -352,9 +351,9 @@ void TMainForm::UDPPortListen() {
     const auto opened = socket.open(ProbePort);
     // A socket that could not be made cannot be bound either: both are said.
     if (opened.failure == Failure::Create)
-        messages.show(this, QString::number(opened.error) + QStringLiteral("  Socket创建失败"));
+        messages.show(this, QString::number(opened.error) + tr("  Socket创建失败"));
     if (opened.failure != Failure::None)
-        messages.show(this, QStringLiteral("bind fail"));
+        messages.show(this, tr("bind fail"));
     socket.notifyReadable(reported([this] { ReadUDPData(); }));
     PeerAddr = {};
 }
@@ -430,7 +429,7 @@ void TMainForm::LoadXMLFile(const std::string& path) {
         for (int c = 0; c < computerCount; ++c)
             ids.push_back(computers.item(c).getAttribute("id"));
         list->setItemSource([ids = std::move(ids)](widgets::TfcOutlookList& filled) {
-            addGroupItem(filled, QString::fromUtf8(GroupMessageCaption), 6);
+            addGroupItem(filled, tr(GroupMessageCaption), 6);
             for (const std::string& computer : ids)
                 addGroupItem(filled, fromStd(computer), 0);
         });

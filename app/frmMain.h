@@ -51,7 +51,8 @@ void resetMainModule(); // for tests
 inline constexpr std::uint16_t ProbePort = 6767;
 inline constexpr std::uint16_t NetBiosNamePort = 137;
 inline constexpr auto HelpWindowTitle = "Lanquill 2.0";
-inline constexpr auto GroupMessageCaption = "群体消息";
+inline constexpr auto GroupMessageCaption =
+    QT_TRANSLATE_NOOP("lanquill::app::TMainForm", "群体消息");
 
 class TMainForm : public QWidget, public dialogs::MainWindowServices {
     Q_OBJECT

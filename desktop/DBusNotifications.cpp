@@ -94,7 +94,7 @@ void DBusNotifications::send(const Pending& notification, uint replaces) {
     message << QString::fromLatin1(AppName) << replaces << QStringLiteral("lanquill")
             << notification.summary
             << (markup ? notification.body.toHtmlEscaped() : notification.body)
-            << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
+            << QStringList{QStringLiteral("default"), tr("打开")} << hints << int(-1);
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -164,7 +164,7 @@ void PortalHotKeys::bindAll() {
     QList<PortalShortcut> list;
     for (const auto& [id, shortcut] : shortcuts_) {
         QVariantMap properties;
-        properties.insert(QStringLiteral("description"), QStringLiteral("打开窗口"));
+        properties.insert(QStringLiteral("description"), tr("打开窗口"));
         properties.insert(QStringLiteral("preferred_trigger"), shortcut.trigger);
         list.append({QString::fromStdString(shortcut.name), properties});
     }

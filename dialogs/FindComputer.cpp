@@ -48,7 +48,7 @@ void TdlgFindComputer::OKBtnClick() {
         machineName = lookup.text;
     }
     if (!lookup.found) {
-        platform.messages->show(this, QStringLiteral("没有此用户或用户不在线"));
+        platform.messages->show(this, tr("没有此用户或用户不在线"));
         return;
     }
 

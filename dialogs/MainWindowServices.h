@@ -7,6 +7,7 @@
 #include "inbox/Message.h"
 #include "net/NodeStatus.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -51,9 +52,11 @@ public:
         QStringList names;
         for (const std::string& id : storedIds)
             names << QString::fromStdString(id);
-        return QStringLiteral("工作组 ") + QString::fromStdString(GroupId) +
-               QStringLiteral(" 中已有 ") + names.join(QStringLiteral("、")) +
-               QStringLiteral("，没有重复添加。");
+        return QCoreApplication::translate("lanquill::dialogs::MainWindowServices",
+                                           "工作组 %1 中已有 %2，没有重复添加。")
+            .arg(QString::fromStdString(GroupId),
+                 names.join(QCoreApplication::translate("lanquill::dialogs::MainWindowServices",
+                                                        "、", "between the names of a list")));
     }
 };
 

@@ -12,6 +12,7 @@
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
 
+#include <QCoreApplication>
 #include <QUuid>
 
 namespace lanquill::dialogs {
@@ -31,19 +32,26 @@ QString sendFailureReason(std::uint32_t code) {
     namespace m = platform::messenger;
     switch (code) {
     case m::NameNotFound:
-        return QStringLiteral("网络上找不到接收方。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "网络上找不到接收方。");
     case m::NetworkError:
-        return QStringLiteral("接收方没有应答。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "接收方没有应答。");
     case m::MessageRejected:
-        return QStringLiteral("接收方拒绝了这条消息。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "接收方拒绝了这条消息。");
     case m::BadTransactConfig:
-        return QStringLiteral("接收方不接收信使消息。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "接收方不接收信使消息。");
     case m::InvalidParameter:
-        return QStringLiteral("名称或消息中有无法发送的字符。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "名称或消息中有无法发送的字符。");
     case m::BufferTooSmall:
-        return QStringLiteral("名称或消息太长。");
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "名称或消息太长。");
     default:
-        return QStringLiteral("错误代码 %1。").arg(code);
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage", "错误代码 %1。")
+            .arg(code);
     }
 }
 
@@ -83,11 +91,11 @@ TdlgSendMessage::~TdlgSendMessage() = default;
 void TdlgSendMessage::setGroupMode(const QString& workgroup) {
     mode_ = Mode::Group;
     ui_->stxtCompName->setText(workgroup);
-    ui_->stUserName->setText(QString::fromUtf8(GroupMessageMarker));
+    ui_->stUserName->setText(tr(GroupMessageMarker));
     ui_->cbAnonymous->setEnabled(false);
     // The message goes to the whole workgroup: that is its address, and the status says so.
     ui_->IPAddress->setText(workgroup);
-    ui_->stStatus->setText(QStringLiteral("群发"));
+    ui_->stStatus->setText(tr("群发"));
     ui_->stGroupName->setText(workgroup);
 }
 
@@ -99,7 +107,7 @@ void TdlgSendMessage::setComputerMode(const QString& group, const QString& compu
     ui_->stxtCompName->setText(computerName);
     ui_->stxtCompName->setCursorPosition(0); // a name too long for the field shows its start
     ui_->IPAddress->setText(address);
-    ui_->stStatus->setText(online ? QStringLiteral("在线") : QStringLiteral("不在线"));
+    ui_->stStatus->setText(online ? tr("在线") : tr("不在线"));
     ui_->spbtnOnline->setVisible(online);
     ui_->sbtnOffLine->setVisible(!online);
     ui_->stUserName->setText(userName);
@@ -138,14 +146,14 @@ bool TdlgSendMessage::OKBtnClick() {
         failure = sendMessage();
     } catch (const std::exception&) {
         // A developer's text would mean nothing here, and closing would lose what was typed.
-        failure = QStringLiteral("发送时出现意外错误。");
+        failure = tr("发送时出现意外错误。");
     }
     const bool delivered = failure.isEmpty();
     sent.delivered = delivered;
     main_.messageSent(sent);
     if (!delivered) {
         ui_->SendStstus->setVisible(false);
-        main_.platform().messages->show(this, QStringLiteral("无法发送！\n") + failure);
+        main_.platform().messages->show(this, tr("无法发送！") + QLatin1Char('\n') + failure);
     }
     return delivered;
 }
@@ -156,7 +164,7 @@ QString TdlgSendMessage::sendMessage() {
         if (platform.commands->start(
                 net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText())))
             return {};
-        return QStringLiteral("无法启动群发命令。");
+        return tr("无法启动群发命令。");
     }
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
     const std::string to = ui_->IPAddress->text().toStdString();

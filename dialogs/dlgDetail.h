@@ -15,7 +15,8 @@ class dlgDetail;
 
 namespace lanquill::dialogs {
 
-inline constexpr auto GroupMessageMarker = "群体消息";
+inline constexpr auto GroupMessageMarker =
+    QT_TRANSLATE_NOOP("lanquill::dialogs::TdlgSendMessage", "群体消息");
 
 // Delivers Text to ToName (a messenger name or dotted address). FromName empty means the default
 // sender name. 0 when the receiver accepted the message, an error code otherwise.

@@ -106,14 +106,14 @@ void TdlgHistory::showMessages(const std::vector<inbox::Message>& messages, bool
     for (const inbox::Message& m : messages) {
         text += m.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
         const bool received = m.direction == inbox::Direction::Received;
-        text += received ? QStringLiteral("收到") : QStringLiteral("发出");
+        text += received ? tr("收到") : tr("发出");
         if (withPeer)
-            text += (received ? QStringLiteral(" 来自 ") : QStringLiteral(" 给 ")) + m.peer;
+            text += (received ? tr(" 来自 ") : tr(" 给 ")) + m.peer;
         text += QStringLiteral(" [") + kindText(m.kind) + QLatin1Char(']');
         if (!received && !m.delivered)
-            text += QStringLiteral(" (未送达)");
+            text += tr(" (未送达)");
         if (received && m.unread) {
-            text += QStringLiteral(" (未读)");
+            text += tr(" (未读)");
             unreadShown_.push_back(m.id);
         }
         text += QLatin1Char('\n') + m.text + QStringLiteral("\n\n");

@@ -17,7 +17,9 @@ namespace lanquill::dialogs {
 using desktop::reported;
 
 QString kindText(inbox::Kind kind) {
-    return kind == inbox::Kind::Workgroup ? QStringLiteral("群体消息") : QStringLiteral("个人消息");
+    return kind == inbox::Kind::Workgroup
+               ? QCoreApplication::translate("lanquill::dialogs::TdlgMessage", "群体消息")
+               : QCoreApplication::translate("lanquill::dialogs::TdlgMessage", "个人消息");
 }
 
 TdlgMessage::TdlgMessage(Describe describe, QWidget* owner)

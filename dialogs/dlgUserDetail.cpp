@@ -51,7 +51,7 @@ void TdlgUserDetailInfo::offerToAdd() {
     // A computer found again may already be in the group under the same name; writing back
     // would overwrite that entry with the new one's fields.
     writesBack_ = false;
-    ui_->OKBtn->setText(QStringLiteral("添加"));
+    ui_->OKBtn->setText(tr("添加"));
 }
 
 void TdlgUserDetailInfo::OKBtnClick() {

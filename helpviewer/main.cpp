@@ -1,9 +1,14 @@
 // lanquill-help FILE: shows a compiled HTML help file (.chm) in a window titled with the file's
 // own title, and writes that title as one line to standard output once the window is up (the
 // messenger closes a help window by its title). Exits 1 when the file cannot be opened.
+#include "desktop/Language.h"
+#include "helpviewer/HelpContents.h"
+
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QRegularExpression>
 #include <QTextBrowser>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <chm_lib.h>
@@ -82,10 +87,35 @@ private:
 
 const QString DefaultTitle = QStringLiteral("Lanquill 2.0");
 
+struct Topic {
+    QString title;
+    QString page;
+};
+
+// The topics of the contents file (a sitemap of <param name="Name"> and <param name="Local">
+// pairs), in its order.
+QList<Topic> readContents(chmFile* file) {
+    QString name = systemRecord(file, 0);
+    if (name.isEmpty())
+        name = QStringLiteral("toc.hhc");
+    const QString sitemap = QString::fromUtf8(readObject(file, QLatin1Char('/') + name));
+    static const QRegularExpression entry(
+        QStringLiteral(R"re(<param\s+name="Name"\s+value="([^"]*)"\s*/?>\s*)re"
+                       R"re(<param\s+name="Local"\s+value="([^"]*)"\s*/?>)re"),
+        QRegularExpression::CaseInsensitiveOption);
+    QList<Topic> topics;
+    for (const QRegularExpressionMatch& m : entry.globalMatch(sitemap))
+        topics.append({m.captured(1), m.captured(2)});
+    return topics;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The contents' titles in the user's language; the pages themselves stay as written.
+    QTranslator english;
+    lanquill::desktop::installEnglish(english);
     if (argc != 2) {
         std::fprintf(stderr, "usage: lanquill-help FILE.chm\n");
         return 2;
@@ -100,12 +130,34 @@ int main(int argc, char** argv) {
 
     QWidget window;
     window.setWindowTitle(title.isEmpty() ? DefaultTitle : title);
-    auto* layout = new QVBoxLayout(&window);
+    auto* layout = new QHBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
+    const QList<Topic> topics = readContents(file.get());
     auto* browser = new ChmBrowser(std::move(file), &window);
-    layout->addWidget(browser);
+    // The contents beside the page: every topic one click away, titled in the user's language.
+    if (!topics.isEmpty()) {
+        auto* contents = new QListWidget(&window);
+        contents->setObjectName(QStringLiteral("contents"));
+        contents->setAccessibleName(QCoreApplication::translate("HelpContents", "目录"));
+        for (const Topic& t : topics) {
+            auto* item = new QListWidgetItem(
+                QCoreApplication::translate("HelpContents", t.title.toUtf8().constData()),
+                contents);
+            item->setData(Qt::UserRole, t.page);
+        }
+        contents->setFixedWidth(contents->sizeHintForColumn(0) + 2 * contents->frameWidth() + 8);
+        QObject::connect(contents, &QListWidget::itemActivated, browser,
+                         [browser](QListWidgetItem* item) {
+                             browser->setSource(QUrl(QStringLiteral("chm:/") +
+                                                     item->data(Qt::UserRole).toString()));
+                         });
+        QObject::connect(contents, &QListWidget::itemClicked, contents,
+                         &QListWidget::itemActivated);
+        layout->addWidget(contents);
+    }
+    layout->addWidget(browser, 1);
     browser->setSource(QUrl(QStringLiteral("chm:/") + topic));
-    window.resize(640, 480);
+    window.resize(topics.isEmpty() ? 640 : 800, 480);
     window.show();
     std::printf("%s\n", window.windowTitle().toUtf8().constData());
     std::fflush(stdout);

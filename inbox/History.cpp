@@ -3,6 +3,7 @@
 #include "contacts/XMLFile.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -69,11 +70,13 @@ QSqlQuery run(const QSqlDatabase& db, const QString& sql, const QVariantList& va
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
-        fail(QStringLiteral("消息记录查询失败"), query.lastError());
+        fail(QCoreApplication::translate("lanquill::inbox::History", "消息记录查询失败"),
+             query.lastError());
     for (const QVariant& value : values)
         query.addBindValue(value);
     if (!query.exec())
-        fail(QStringLiteral("消息记录查询失败"), query.lastError());
+        fail(QCoreApplication::translate("lanquill::inbox::History", "消息记录查询失败"),
+             query.lastError());
     return query;
 }
 
@@ -159,13 +162,18 @@ History::History(const QString& path) : connection_(nextConnectionName()) {
             path + QStringLiteral(".unusable-") +
             QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (!QFile::rename(path, aside))
-            throw HistoryError(QStringLiteral("无法移开消息记录文件 %1").arg(path).toStdString());
+            throw HistoryError(
+                QCoreApplication::translate("lanquill::inbox::History", "无法移开消息记录文件 %1")
+                    .arg(path)
+                    .toStdString());
         QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
         outcome_ = {OpenOutcome::Kind::KeptAside, aside, problem};
         keepPrivate(folder, path);
         if (!openFile(path, problem))
             throw HistoryError(
-                QStringLiteral("无法建立消息记录 %1: %2").arg(path, problem).toStdString());
+                QCoreApplication::translate("lanquill::inbox::History", "无法建立消息记录 %1: %2")
+                    .arg(path, problem)
+                    .toStdString());
     }
     migrate();
 }
@@ -222,32 +230,35 @@ void History::migrate() {
     QSqlDatabase db = QSqlDatabase::database(connection_);
     for (int version = schemaVersion(); version < SchemaVersion; ++version) {
         // Each step and its version number commit together: a step never half-applies.
-        inTransaction(db, QStringLiteral("消息记录升级失败"), [&] {
-            for (const char* statement : Migrations[static_cast<std::size_t>(version)])
-                run(db, QString::fromUtf8(statement));
-            run(db, QStringLiteral("PRAGMA user_version = %1").arg(version + 1));
-            return 0;
-        });
+        inTransaction(
+            db, QCoreApplication::translate("lanquill::inbox::History", "消息记录升级失败"), [&] {
+                for (const char* statement : Migrations[static_cast<std::size_t>(version)])
+                    run(db, QString::fromUtf8(statement));
+                run(db, QStringLiteral("PRAGMA user_version = %1").arg(version + 1));
+                return 0;
+            });
     }
 }
 
 bool History::add(const Message& m) {
     QSqlDatabase db = QSqlDatabase::database(connection_);
-    return inTransaction(db, QStringLiteral("无法写入消息记录"), [&] {
-               return run(db,
-                          QStringLiteral(
-                              "INSERT INTO messages (id, direction, kind, peer, address, "
-                              "recipient, time, text, delivered, unread, sender) "
-                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                              // Only a second copy of an id is passed over; any other refusal
-                              // is an error, never a message silently dropped.
-                              "ON CONFLICT (id) DO NOTHING"),
-                          {m.id, static_cast<int>(m.direction), kindName(m.kind), peerKey(m.peer),
-                           notNull(m.address), notNull(m.to), m.time.toMSecsSinceEpoch(),
-                           notNull(m.text), m.delivered ? 1 : 0, m.unread ? 1 : 0,
-                           notNull(m.sender)})
-                   .numRowsAffected();
-           }) > 0;
+    return inTransaction(
+               db, QCoreApplication::translate("lanquill::inbox::History", "无法写入消息记录"),
+               [&] {
+                   return run(db,
+                              QStringLiteral(
+                                  "INSERT INTO messages (id, direction, kind, peer, address, "
+                                  "recipient, time, text, delivered, unread, sender) "
+                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                  // Only a second copy of an id is passed over; any other refusal
+                                  // is an error, never a message silently dropped.
+                                  "ON CONFLICT (id) DO NOTHING"),
+                              {m.id, static_cast<int>(m.direction), kindName(m.kind),
+                               peerKey(m.peer), notNull(m.address), notNull(m.to),
+                               m.time.toMSecsSinceEpoch(), notNull(m.text), m.delivered ? 1 : 0,
+                               m.unread ? 1 : 0, notNull(m.sender)})
+                       .numRowsAffected();
+               }) > 0;
 }
 
 std::vector<Conversation> History::conversations() const {
@@ -299,10 +310,11 @@ void History::markRead(const QString& id) {
 
 int History::deleteConversation(const QString& peer) {
     QSqlDatabase db = QSqlDatabase::database(connection_);
-    return inTransaction(db, QStringLiteral("无法删除消息记录"), [&] {
-        return run(db, QStringLiteral("DELETE FROM messages WHERE peer = ?"), {peerKey(peer)})
-            .numRowsAffected();
-    });
+    return inTransaction(
+        db, QCoreApplication::translate("lanquill::inbox::History", "无法删除消息记录"), [&] {
+            return run(db, QStringLiteral("DELETE FROM messages WHERE peer = ?"), {peerKey(peer)})
+                .numRowsAffected();
+        });
 }
 
 } // namespace lanquill::inbox

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 BUILD_PKGS=(cmake g++ make pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev qt6-tools-dev qt6-l10n-tools
   libxml2-dev libsmbclient-dev libxcb1-dev libxcb-keysyms1-dev libchm-dev fp-utils
   libbenchmark-dev libgtest-dev nlohmann-json3-dev dpkg-dev)
 RUN_PKGS=(fonts-wqy-microhei libqt6widgets6 libqt6sql6-sqlite libqt6network6 libqt6dbus6

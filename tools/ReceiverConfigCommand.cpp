@@ -1,4 +1,5 @@
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <cstdio>
 
@@ -10,11 +11,13 @@ namespace lanquill::tools {
 // lanquill-deliver ignores); a smbd that runs it through a shell does not wait, thanks to it.
 int runReceiverConfig(int argc, char** /*argv*/) {
     if (argc != 2) {
-        std::fputs("usage: lanquill-net receiver-config\n", stderr);
+        std::fputs(say("usage: lanquill-net receiver-config\n"), stderr);
         return ExitUsage;
     }
-    std::fputs("# lanquilld receives through smbd: add to [global] of smb.conf, then restart smbd\n"
-               "   server min protocol = NT1\n"
+    std::fputs(
+        say("# lanquilld receives through smbd: add to [global] of smb.conf, then restart smbd\n"),
+        stdout);
+    std::fputs("   server min protocol = NT1\n"
                "   message command = /usr/libexec/lanquill/lanquill-deliver '%I' '%m' '%L' '%s' "
                "&\n",
                stdout);

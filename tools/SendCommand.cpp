@@ -4,6 +4,7 @@
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <cstdio>
 #include <strings.h>
@@ -32,8 +33,8 @@ bool isBlank(const std::string& text) {
 }
 
 int usageSend() {
-    std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
-               "       lanquill-net send NAME|ADDRESS text\n",
+    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP text\n"
+                   "       lanquill-net send NAME|ADDRESS text\n"),
                stderr);
     return ExitUsage;
 }
@@ -44,21 +45,21 @@ std::string messengerResultText(std::uint32_t code) {
     namespace m = platform::messenger;
     switch (code) {
     case m::Success:
-        return "delivered";
+        return say("delivered");
     case m::InvalidParameter:
-        return "the name or text holds characters that cannot be sent";
+        return say("the name or text holds characters that cannot be sent");
     case m::NameNotFound:
-        return "the recipient is not known on the network";
+        return say("the recipient is not known on the network");
     case m::NetworkError:
-        return "the recipient could not be reached";
+        return say("the recipient could not be reached");
     case m::BadTransactConfig:
-        return "the recipient does not speak the messenger protocol";
+        return say("the recipient does not speak the messenger protocol");
     case m::MessageRejected:
-        return "the recipient refused the message";
+        return say("the recipient refused the message");
     case m::BufferTooSmall:
-        return "the name or text is too long";
+        return say("the name or text is too long");
     default:
-        return "error " + std::to_string(code);
+        return say("error ") + std::to_string(code);
     }
 }
 
@@ -66,17 +67,17 @@ std::string broadcastResultText(platform::MailslotSender::Result result) {
     using R = platform::MailslotSender::Result;
     switch (result) {
     case R::Sent:
-        return "sent";
+        return say("sent");
     case R::InvalidText:
-        return "the workgroup name or text holds characters that cannot be sent";
+        return say("the workgroup name or text holds characters that cannot be sent");
     case R::TooLong:
-        return "the workgroup name or text is too long";
+        return say("the workgroup name or text is too long");
     case R::NoInterface:
-        return "there is no network to broadcast on";
+        return say("there is no network to broadcast on");
     case R::SendFailed:
-        return "the broadcast could not be sent";
+        return say("the broadcast could not be sent");
     }
-    return "unknown failure";
+    return say("unknown failure");
 }
 
 int runSend(int argc, char** argv) {
@@ -85,7 +86,8 @@ int runSend(int argc, char** argv) {
     const std::string target = argv[2];
     const std::string text = joinText(argc, argv, 3);
     if (isBlank(text)) {
-        std::fputs("lanquill-net: there is no text to send: give it after the recipient\n", stderr);
+        std::fputs(say("lanquill-net: there is no text to send: give it after the recipient\n"),
+                   stderr);
         return usageSend();
     }
     if (target.size() >= DomainOption.size() &&
@@ -94,19 +96,19 @@ int runSend(int argc, char** argv) {
         // "*", a second option or a control character is no workgroup: the broadcast would go
         // to a group nobody meant, or carry an escape sequence to every receiver's screen.
         if (!platform::SmbNetworkEnumerator::isValidNetBiosName(workgroup)) {
-            std::fputs("lanquill-net: that cannot be a workgroup name\n", stderr);
+            std::fputs(say("lanquill-net: that cannot be a workgroup name\n"), stderr);
             return usageSend();
         }
         platform::MailslotSender sender;
         const auto result = sender.send(workgroup, {}, text);
         if (result != platform::MailslotSender::Result::Sent) {
-            std::fprintf(stderr, "lanquill-net: no message to workgroup %s: %s\n",
+            std::fprintf(stderr, say("lanquill-net: no message to workgroup %s: %s\n"),
                          workgroup.c_str(), broadcastResultText(result).c_str());
             return ExitFailed;
         }
         // A broadcast is never acknowledged: say what was done, not more.
-        std::printf("The message was broadcast to workgroup %s on %d network(s); receivers do "
-                    "not confirm broadcasts.\n",
+        std::printf(say("The message was broadcast to workgroup %s on %d network(s); receivers do "
+                        "not confirm broadcasts.\n"),
                     workgroup.c_str(), sender.interfacesReached());
         return ExitOk;
     }
@@ -114,18 +116,19 @@ int runSend(int argc, char** argv) {
     if (strcasecmp(target.c_str(), "/domain") == 0)
         return usageSend();
     if (target == "*") {
-        std::fputs("lanquill-net: send * is not supported; use /domain:WORKGROUP\n", stderr);
+        std::fputs(say("lanquill-net: send * is not supported; use /domain:WORKGROUP\n"), stderr);
         return ExitUsage;
     }
     platform::RealResolver resolver;
     platform::SmbMessenger messenger(resolver);
     const std::uint32_t code = messenger.send(target, {}, text);
     if (code != platform::messenger::Success) {
-        std::fprintf(stderr, "lanquill-net: the message to %s was not delivered: %s (error %u)\n",
+        std::fprintf(stderr,
+                     say("lanquill-net: the message to %s was not delivered: %s (error %u)\n"),
                      target.c_str(), messengerResultText(code).c_str(), code);
         return ExitFailed;
     }
-    std::printf("The message was delivered to %s.\n", target.c_str());
+    std::printf(say("The message was delivered to %s.\n"), target.c_str());
     return ExitOk;
 }
 

@@ -5,6 +5,7 @@
 #include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,14 +33,15 @@ bool couldBeAName(std::string_view text) {
 
 int runStatus(int argc, char** argv) {
     if (argc != 3) {
-        std::fputs("usage: lanquill-net status NAME|ADDRESS\n", stderr);
+        std::fputs(say("usage: lanquill-net status NAME|ADDRESS\n"), stderr);
         return ExitUsage;
     }
     // A name is looked up the way the program looks names up (system resolver and NetBIOS);
     // what can be neither a dotted address nor a name is refused before anything is sent.
     auto address = protocol::parseIpv4(argv[2]);
     if (!address && !couldBeAName(argv[2])) {
-        std::fprintf(stderr, "lanquill-net: %s is not a dotted IPv4 address or a computer name\n",
+        std::fprintf(stderr,
+                     say("lanquill-net: %s is not a dotted IPv4 address or a computer name\n"),
                      protocol::oem::printable(argv[2]).c_str());
         return ExitUsage;
     }
@@ -47,20 +49,20 @@ int runStatus(int argc, char** argv) {
         platform::RealResolver resolver;
         const auto found = net::HostNamesToIPs(resolver, {argv[2]});
         if (!found.at(0).found) {
-            std::fprintf(stderr, "lanquill-net: %s: not found\n",
+            std::fprintf(stderr, say("lanquill-net: %s: not found\n"),
                          protocol::oem::printable(argv[2]).c_str());
             return ExitFailed;
         }
         address = protocol::parseIpv4(found[0].text);
         if (!address) {
-            std::fprintf(stderr, "lanquill-net: %s resolves to no IPv4 address\n",
+            std::fprintf(stderr, say("lanquill-net: %s resolves to no IPv4 address\n"),
                          protocol::oem::printable(argv[2]).c_str());
             return ExitFailed;
         }
     }
     const auto status = platform::queryNodeStatus(*address, StatusWait);
     if (!status) {
-        std::fprintf(stderr, "lanquill-net: %s did not answer the node-status query\n",
+        std::fprintf(stderr, say("lanquill-net: %s did not answer the node-status query\n"),
                      protocol::oem::printable(argv[2]).c_str());
         return ExitFailed;
     }
@@ -70,7 +72,7 @@ int runStatus(int argc, char** argv) {
 
 int runLookup(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: lanquill-net lookup NAME...\n", stderr);
+        std::fputs(say("usage: lanquill-net lookup NAME...\n"), stderr);
         return ExitUsage;
     }
     // Several names are asked for together, with one wait for all of them.
@@ -81,7 +83,7 @@ int runLookup(int argc, char** argv) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string shown = protocol::oem::printable(names[i]);
         if (!results[i].found) {
-            std::fprintf(stderr, "lanquill-net: %s: not found\n", shown.c_str());
+            std::fprintf(stderr, say("lanquill-net: %s: not found\n"), shown.c_str());
             exitCode = ExitFailed;
         } else if (names.size() == 1) {
             std::printf("%s\n", results[i].text.c_str());

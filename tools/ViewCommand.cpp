@@ -5,6 +5,7 @@
 #include "platform/SmbNetworkEnumerator.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +17,7 @@ namespace lanquill::tools {
 namespace {
 
 void usageView() {
-    std::fputs("usage: lanquill-net view [/domain:WORKGROUP]\n", stderr);
+    std::fputs(say("usage: lanquill-net view [/domain:WORKGROUP]\n"), stderr);
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -33,7 +34,7 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 void printNames(const net::TNetUsers& users) {
     if (users.Names().empty()) {
-        std::puts("There are no entries in the list.");
+        std::puts(say("There are no entries in the list."));
         return;
     }
     // Names come from the wire, from the browse list or the sweep alike.
@@ -54,7 +55,7 @@ int runListing(int argc, char** argv) {
         if (startsWithIgnoringCase(option, "/domain:")) {
             workgroup = option.substr(std::strlen("/domain:"));
             if (!platform::SmbNetworkEnumerator::isValidNetBiosName(workgroup)) {
-                std::fprintf(stderr, "lanquill-net: \"%s\" cannot be a workgroup name\n",
+                std::fprintf(stderr, say("lanquill-net: \"%s\" cannot be a workgroup name\n"),
                              workgroup.c_str());
                 return ExitUsage;
             }
@@ -74,13 +75,13 @@ int runListing(int argc, char** argv) {
             users.setServer(workgroup);
             if (!users.EnumComputers()) {
                 std::fprintf(stderr,
-                             "lanquill-net: the computers of workgroup %s cannot be listed\n",
+                             say("lanquill-net: the computers of workgroup %s cannot be listed\n"),
                              workgroup.c_str());
                 return ExitFailed;
             }
         }
     } catch (const platform::SystemError& e) {
-        std::fprintf(stderr, "lanquill-net: %s\n", e.what());
+        std::fprintf(stderr, say("lanquill-net: %s\n"), e.what());
         return ExitFailed;
     }
     printNames(users);

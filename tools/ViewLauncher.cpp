@@ -2,6 +2,7 @@
 // neighbourhood needs Qt Core (the sorted names), which every `send` started for a workgroup
 // message would otherwise load for nothing.
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,7 +18,7 @@ int runView(int argc, char** argv) {
     std::string self(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size());
     if (n <= 0) {
-        std::fprintf(stderr, "lanquill-net: cannot find its own folder: %s\n",
+        std::fprintf(stderr, say("lanquill-net: cannot find its own folder: %s\n"),
                      std::strerror(errno));
         return ExitFailed;
     }
@@ -29,7 +30,7 @@ int runView(int argc, char** argv) {
         arguments.push_back(argv[i]);
     arguments.push_back(nullptr);
     ::execv(program.c_str(), arguments.data());
-    std::fprintf(stderr, "lanquill-net: cannot start %s: %s\n", program.c_str(),
+    std::fprintf(stderr, say("lanquill-net: cannot start %s: %s\n"), program.c_str(),
                  std::strerror(errno));
     return ExitFailed;
 }

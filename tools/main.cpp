@@ -1,12 +1,15 @@
 // lanquill-net: the small `net`-style command the program starts for workgroup messages, also
 // usable by hand. Each subcommand lives in its own file; this only dispatches.
 #include "tools/Commands.h"
+#include "tools/Texts.h"
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
 namespace {
+
+using lanquill::tools::say;
 
 struct Subcommand {
     const char* name;
@@ -23,13 +26,13 @@ constexpr Subcommand Subcommands[] = {
 };
 
 void usage(std::FILE* to) {
-    std::fputs("usage: lanquill-net send /domain:WORKGROUP text\n"
-               "       lanquill-net send NAME|ADDRESS text\n"
-               "       lanquill-net status NAME|ADDRESS\n"
-               "       lanquill-net lookup NAME...\n"
-               "       lanquill-net view [/domain:WORKGROUP]\n"
-               "       lanquill-net receiver-config\n"
-               "       lanquill-net --help\n",
+    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP text\n"
+                   "       lanquill-net send NAME|ADDRESS text\n"
+                   "       lanquill-net status NAME|ADDRESS\n"
+                   "       lanquill-net lookup NAME...\n"
+                   "       lanquill-net view [/domain:WORKGROUP]\n"
+                   "       lanquill-net receiver-config\n"
+                   "       lanquill-net --help\n"),
                to);
 }
 
@@ -49,12 +52,12 @@ int main(int argc, char** argv) {
                 try {
                     return command.run(argc, argv);
                 } catch (const std::exception& e) {
-                    std::fprintf(stderr, "lanquill-net: %s\n", e.what());
+                    std::fprintf(stderr, say("lanquill-net: %s\n"), e.what());
                     return lanquill::tools::ExitFailed;
                 }
             }
     if (argc >= 2)
-        std::fprintf(stderr, "lanquill-net: unknown command \"%s\"\n", argv[1]);
+        std::fprintf(stderr, say("lanquill-net: unknown command \"%s\"\n"), argv[1]);
     usage(stderr);
     return lanquill::tools::ExitUsage;
 }

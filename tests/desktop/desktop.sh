@@ -105,12 +105,14 @@ lqd_start_tray() {
 
 # Starts lanquill with DIR as its current directory, in the client namespace. Its history and
 # session socket stay in the test's folder unless the scenario chose others: the file system is
-# not private to the namespace, and a lanquilld running on this machine is not the test's.
+# not private to the namespace, and a lanquilld running on this machine is not the test's. The
+# locale is C.UTF-8, or LANG=$LQD_LANG alone when a scenario sets that.
 lqd_start_lanquill() {
-    local dir=$1
+    local dir=$1 locale=(LC_ALL=C.UTF-8)
     shift
-    (cd "$dir" && exec ip netns exec "$LQ_NS_CLIENT" env DISPLAY="$DISPLAY" \
-        QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
+    [ -n "${LQD_LANG:-}" ] && locale=(-u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$LQD_LANG")
+    (cd "$dir" && exec ip netns exec "$LQ_NS_CLIENT" env "${locale[@]}" DISPLAY="$DISPLAY" \
+        QT_QPA_PLATFORM=xcb \
         LANQUILL_SESSION_SOCKET="${LANQUILL_SESSION_SOCKET:-$LQ_TMP/no-lanquilld.sock}" \
         XDG_DATA_HOME="${XDG_DATA_HOME:-$LQ_TMP/data}" \
         "$LQD_BIN/lanquill" "$@" >>"$dir/lanquill.out" 2>&1) &

@@ -1,0 +1,650 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>FindComputer</name>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>机器名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IP地址</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>查找内容:</source>
+        <translation>Find:</translation>
+    </message>
+</context>
+<context>
+    <name>HelpContents</name>
+    <message>
+        <source>Lanquill 帮助</source>
+        <translation>Lanquill Help</translation>
+    </message>
+    <message>
+        <source>主窗口与通讯录</source>
+        <translation>Main Window and Contacts</translation>
+    </message>
+    <message>
+        <source>发送消息</source>
+        <translation>Sending Messages</translation>
+    </message>
+    <message>
+        <source>详细信息</source>
+        <translation>Computer Details</translation>
+    </message>
+    <message>
+        <source>添加工作组</source>
+        <translation>Adding Workgroups</translation>
+    </message>
+    <message>
+        <source>查找机器</source>
+        <translation>Finding Computers</translation>
+    </message>
+    <message>
+        <source>删除成员和删除工作组</source>
+        <translation>Deleting Members and Workgroups</translation>
+    </message>
+    <message>
+        <source>托盘图标、热键与退出</source>
+        <translation>Tray Icon, Hot Key and Exit</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>lanquill-net 命令</source>
+        <translation>The lanquill-net Command</translation>
+    </message>
+    <message>
+        <source>目录</source>
+        <translation>Contents</translation>
+    </message>
+</context>
+<context>
+    <name>dlgAbout</name>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Lanquill</source>
+        <translation>Lanquill</translation>
+    </message>
+    <message>
+        <source>Version     1.0</source>
+        <translation>Version     1.0</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>dlgAddGroup</name>
+    <message>
+        <source>添加工作组</source>
+        <translation>Add Workgroup</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>工作组</source>
+        <translation>Group</translation>
+    </message>
+    <message>
+        <source>成员</source>
+        <translation>PCs</translation>
+    </message>
+    <message>
+        <source>全选</source>
+        <translation>All</translation>
+    </message>
+</context>
+<context>
+    <name>dlgDetail</name>
+    <message>
+        <source>发送消息</source>
+        <translation>Send Message</translation>
+    </message>
+    <message>
+        <source> 送给 </source>
+        <translation> To </translation>
+    </message>
+    <message>
+        <source>机器名:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>stxtCompName</source>
+        <translation>stxtCompName</translation>
+    </message>
+    <message>
+        <source>IP地址:</source>
+        <translation>IP:</translation>
+    </message>
+    <message>
+        <source>stxtcompname</source>
+        <translation>stxtcompname</translation>
+    </message>
+    <message>
+        <source>用户名:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>UserName</source>
+        <translation>UserName</translation>
+    </message>
+    <message>
+        <source>状态:</source>
+        <translation>State:</translation>
+    </message>
+    <message>
+        <source>stStatus</source>
+        <translation>stStatus</translation>
+    </message>
+    <message>
+        <source>匿名</source>
+        <translation>Anon.</translation>
+    </message>
+    <message>
+        <source>发送(&amp;S)</source>
+        <translation>&amp;Send</translation>
+    </message>
+    <message>
+        <source>取消(C)</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正在发送...</source>
+        <translation>Sending...</translation>
+    </message>
+</context>
+<context>
+    <name>dlgHistory</name>
+    <message>
+        <source>消息记录</source>
+        <translation>Message History</translation>
+    </message>
+    <message>
+        <source>查找:</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>查找(&amp;F)</source>
+        <translation>&amp;Find</translation>
+    </message>
+    <message>
+        <source>删除对话</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>dlgMessage</name>
+    <message>
+        <source>收到消息</source>
+        <translation>Message Received</translation>
+    </message>
+    <message>
+        <source> 来自 </source>
+        <translation> From </translation>
+    </message>
+    <message>
+        <source>发送者:</source>
+        <translation>Sender:</translation>
+    </message>
+    <message>
+        <source>时间:</source>
+        <translation>Time:</translation>
+    </message>
+    <message>
+        <source>类型:</source>
+        <translation>Type:</translation>
+    </message>
+    <message>
+        <source>回复(&amp;R)</source>
+        <translation>&amp;Reply</translation>
+    </message>
+    <message>
+        <source>上一条</source>
+        <translation>Prev</translation>
+    </message>
+    <message>
+        <source>下一条</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>加入通讯录</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>dlgUserDetail</name>
+    <message>
+        <source>详细信息</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>基本信息</source>
+        <translation>General</translation>
+    </message>
+    <message>
+        <source>用户名:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>机器名:</source>
+        <translation>Computer:</translation>
+    </message>
+    <message>
+        <source>stxtCompName</source>
+        <translation>stxtCompName</translation>
+    </message>
+    <message>
+        <source>工作组:</source>
+        <translation>Workgroup:</translation>
+    </message>
+    <message>
+        <source>Windows</source>
+        <translation>Windows</translation>
+    </message>
+    <message>
+        <source>IP地址:</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>stxtcompname</source>
+        <translation>stxtcompname</translation>
+    </message>
+    <message>
+        <source>MAC地址:</source>
+        <translation>MAC:</translation>
+    </message>
+    <message>
+        <source>当前用户:</source>
+        <translation>Logged on:</translation>
+    </message>
+    <message>
+        <source>附加信息</source>
+        <translation>More</translation>
+    </message>
+    <message>
+        <source>服务:</source>
+        <translation>Services:</translation>
+    </message>
+    <message>
+        <source>说明:</source>
+        <translation>Note:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>刷新</source>
+        <translation>Refresh</translation>
+    </message>
+</context>
+<context>
+    <name>frmMain</name>
+    <message>
+        <source>刷新</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>Lanquill</source>
+        <translation>Lanquill</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::app::Autostart</name>
+    <message>
+        <source>开机启动: a path with control characters cannot be written to a desktop entry: %1</source>
+        <translation>Start at log-in: a path with control characters cannot be written to a desktop entry: %1</translation>
+    </message>
+    <message>
+        <source>开机启动: cannot remove %1</source>
+        <translation>Start at log-in: cannot remove %1</translation>
+    </message>
+    <message>
+        <source>开机启动: cannot write %1: %2</source>
+        <translation>Start at log-in: cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::app::Inbox</name>
+    <message>
+        <source>（%1）</source>
+        <translation> (%1)</translation>
+    </message>
+    <message>
+        <source>正在连接接收服务</source>
+        <translation>Connecting to the receiving service</translation>
+    </message>
+    <message>
+        <source>正在接收消息</source>
+        <translation>Receiving messages</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：未安装 lanquilld</source>
+        <translation>Receiving is off: lanquilld is not installed</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：lanquilld 未运行</source>
+        <translation>Receiving is off: lanquilld is not running</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：139 端口被 Samba 占用</source>
+        <translation>Receiving is off: Samba holds port 139</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：lanquilld 无法保存收到的消息</source>
+        <translation>Receiving is off: lanquilld cannot store the messages it receives</translation>
+    </message>
+    <message>
+        <source>接收消息受阻：本机名称已被网络上的另一台计算机占用</source>
+        <translation>Receiving is blocked: another computer on the network holds this computer&apos;s name</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：</source>
+        <translation>Receiving is off: </translation>
+    </message>
+    <message>
+        <source>无法打开消息记录，不接收消息：</source>
+        <translation>The message history cannot be opened, so no messages are received: </translation>
+    </message>
+    <message>
+        <source>消息记录已损坏，原文件已另存为 %1，现已新建消息记录。</source>
+        <translation>The message history was damaged. The old file has been kept as %1 and a new history started.</translation>
+    </message>
+    <message>
+        <source>接收消息已关闭：无法打开消息记录</source>
+        <translation>Receiving is off: the message history cannot be opened</translation>
+    </message>
+    <message>
+        <source>消息记录无法写入：</source>
+        <translation>The message history cannot be written: </translation>
+    </message>
+    <message numerus="yes">
+        <source>
+%n 条未读消息</source>
+        <translation>
+            <numerusform>
+%n unread message</numerusform>
+            <numerusform>
+%n unread messages</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>已广播到 </source>
+        <translation>Broadcast to </translation>
+    </message>
+    <message>
+        <source>已发送给 </source>
+        <translation>Sent to </translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::app::TMainForm</name>
+    <message>
+        <source>删除成员</source>
+        <translation>Delete Member</translation>
+    </message>
+    <message>
+        <source>查找机器</source>
+        <translation>Find Computer</translation>
+    </message>
+    <message>
+        <source>添加工作组</source>
+        <translation>Add Workgroup</translation>
+    </message>
+    <message>
+        <source>删除工作组</source>
+        <translation>Delete Workgroup</translation>
+    </message>
+    <message>
+        <source>打开窗口(&amp;O)</source>
+        <translation>&amp;Open Window</translation>
+    </message>
+    <message>
+        <source>帮助(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>消息记录</source>
+        <translation>Message History</translation>
+    </message>
+    <message>
+        <source>开机启动</source>
+        <translation>Start at Log-in</translation>
+    </message>
+    <message>
+        <source>关闭退出(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>还没有工作组。&lt;br&gt;&lt;br&gt;右击这里&lt;br&gt;或按 Ctrl+A&lt;br&gt;&lt;a href=&quot;add&quot;&gt;添加工作组&lt;/a&gt;。</source>
+        <translation>No workgroup yet.&lt;br&gt;&lt;br&gt;Right-click here&lt;br&gt;or press Ctrl+A&lt;br&gt;to &lt;a href=&quot;add&quot;&gt;add a workgroup&lt;/a&gt;.</translation>
+    </message>
+    <message>
+        <source>关于(&amp;A)</source>
+        <translation>&amp;About</translation>
+    </message>
+    <message>
+        <source>菜单 (F10)</source>
+        <translation>Menu (F10)</translation>
+    </message>
+    <message>
+        <source>菜单</source>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>  Socket创建失败</source>
+        <translation>  Socket creation failed</translation>
+    </message>
+    <message>
+        <source>bind fail</source>
+        <translation>bind fail</translation>
+    </message>
+    <message>
+        <source>群体消息</source>
+        <translation>Everyone</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::desktop::DBusNotifications</name>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::desktop::PortalHotKeys</name>
+    <message>
+        <source>打开窗口</source>
+        <translation>Open the window</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::MainWindowServices</name>
+    <message>
+        <source>工作组 %1 中已有 %2，没有重复添加。</source>
+        <translation>Workgroup %1 already holds %2; it was not added again.</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <comment>between the names of a list</comment>
+        <translation>, </translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::TdlgFindComputer</name>
+    <message>
+        <source>没有此用户或用户不在线</source>
+        <translation>No such user, or the user is not online</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::TdlgHistory</name>
+    <message>
+        <source>收到</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>发出</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source> 来自 </source>
+        <translation> from </translation>
+    </message>
+    <message>
+        <source> 给 </source>
+        <translation> to </translation>
+    </message>
+    <message>
+        <source> (未送达)</source>
+        <translation> (not delivered)</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::TdlgMessage</name>
+    <message>
+        <source>群体消息</source>
+        <translation>Workgroup</translation>
+    </message>
+    <message>
+        <source>个人消息</source>
+        <translation>Personal</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::TdlgSendMessage</name>
+    <message>
+        <source>网络上找不到接收方。</source>
+        <translation>The recipient cannot be found on the network.</translation>
+    </message>
+    <message>
+        <source>接收方没有应答。</source>
+        <translation>The recipient did not answer.</translation>
+    </message>
+    <message>
+        <source>接收方拒绝了这条消息。</source>
+        <translation>The recipient refused the message.</translation>
+    </message>
+    <message>
+        <source>接收方不接收信使消息。</source>
+        <translation>The recipient does not take messenger messages.</translation>
+    </message>
+    <message>
+        <source>名称或消息中有无法发送的字符。</source>
+        <translation>The name or the message holds characters that cannot be sent.</translation>
+    </message>
+    <message>
+        <source>名称或消息太长。</source>
+        <translation>The name or the message is too long.</translation>
+    </message>
+    <message>
+        <source>错误代码 %1。</source>
+        <translation>Error code %1.</translation>
+    </message>
+    <message>
+        <source>群发</source>
+        <translation>To all</translation>
+    </message>
+    <message>
+        <source>在线</source>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>不在线</source>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>发送时出现意外错误。</source>
+        <translation>An unexpected error occurred while sending.</translation>
+    </message>
+    <message>
+        <source>无法发送！</source>
+        <translation>Cannot send!</translation>
+    </message>
+    <message>
+        <source>无法启动群发命令。</source>
+        <translation>The workgroup message command could not be started.</translation>
+    </message>
+    <message>
+        <source>群体消息</source>
+        <translation>Everyone</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::TdlgUserDetailInfo</name>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::inbox::History</name>
+    <message>
+        <source>消息记录查询失败</source>
+        <translation>The message history could not be read</translation>
+    </message>
+    <message>
+        <source>无法移开消息记录文件 %1</source>
+        <translation>The message history file %1 cannot be moved aside</translation>
+    </message>
+    <message>
+        <source>无法建立消息记录 %1: %2</source>
+        <translation>The message history %1 cannot be made: %2</translation>
+    </message>
+    <message>
+        <source>消息记录升级失败</source>
+        <translation>The message history could not be upgraded</translation>
+    </message>
+    <message>
+        <source>无法写入消息记录</source>
+        <translation>The message history cannot be written</translation>
+    </message>
+    <message>
+        <source>无法删除消息记录</source>
+        <translation>The messages cannot be deleted from the history</translation>
+    </message>
+</context>
+<context>
+    <name>must</name>
+    <message>
+        <source></source>
+        <comment>live as long as the application. Says whether it did.</comment>
+        <translation></translation>
+    </message>
+</context>
+</TS>
