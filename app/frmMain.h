@@ -21,6 +21,7 @@ class QAction;
 class QDialog;
 class QLabel;
 class QMenu;
+class QThread;
 class QToolButton;
 
 namespace Ui {
@@ -61,6 +62,8 @@ public:
 
     // The start-up sequence; an error stops it where it arose and is reported.
     void FormCreate();
+    // Whether the host name for the caption is still being looked up.
+    bool captionPending() const { return hostNameLookup_ != nullptr; }
 
     // MainWindowServices
     const desktop::Platform& platform() const override { return platform_; }
@@ -170,6 +173,8 @@ private:
     void DeleteIconInSystemBar();
     void RegisterMyHotKey();
     void UDPPortListen();
+    // Looks the host's name up off the GUI thread; the caption follows when the answer is in.
+    void captionFromHostName();
     void FormClose();
     void restoreMainWindow();
     bool presenceWanted() const { return isVisible() && !isMinimized(); }
@@ -188,6 +193,7 @@ private:
     std::unique_ptr<GroupPresence> presence_;
     QTimer presenceTimer_;
     bool presenceCheckScheduled_ = false;
+    QThread* hostNameLookup_ = nullptr; // the caption's lookup while it runs
 
     // F1 with any modifiers, wherever the focus is in the window.
     struct KeyPreview : QObject {
