@@ -28,8 +28,10 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
+#include <QThread>
 #include <QToolButton>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -155,6 +157,12 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+    // The lookup uses the platform's resolver: it ends (within the resolver's bounds) first.
+    if (QThread* lookup = std::exchange(hostNameLookup_, nullptr)) {
+        disconnect(lookup, nullptr, this, nullptr);
+        lookup->wait();
+        delete lookup;
+    }
     qApp->removeEventFilter(&keyPreview_);
     platform_.tray->onLeftPress(nullptr);
     platform_.tray->onRightRelease(nullptr);
@@ -319,12 +327,33 @@ void TMainForm::FormCreate(std::function<void()> beforeAsking) {
         HideAppTaskButton();
     RegisterMyHotKey();
     module.AppDir = platform_.system->currentDirectory();
-    setWindowTitle(fromStd(net::GetLocalHostInfo(*platform_.system, *platform_.resolver).first));
+    captionFromHostName();
     module.ConfigPath = module.AppDir + "/config.xml";
     beforeAsking_ = std::move(beforeAsking);
     const auto once = qScopeGuard([this] { beforeAsking_ = nullptr; });
     LoadXMLFile(module.ConfigPath);
     UDPPortListen();
+}
+
+void TMainForm::captionFromHostName() {
+    // A host name that no resolver knows takes the NetBIOS query its 1.5 s to give up, and the
+    // system resolver may wait on a DNS server: the window comes up at once without its caption
+    // (as when the name does not resolve) and takes the name when the answer is in.
+    platform::SystemInfo& system = *platform_.system;
+    platform::Resolver& resolver = *platform_.resolver;
+    const auto name = std::make_shared<std::string>();
+    hostNameLookup_ = QThread::create([&system, &resolver, name] {
+        try {
+            *name = net::GetLocalHostInfo(system, resolver).first;
+        } catch (...) { // a caption is not worth an error box: it stays empty
+        }
+    });
+    connect(hostNameLookup_, &QThread::finished, this, [this, name] {
+        hostNameLookup_->wait(); // `finished` comes just before the thread's very end
+        delete std::exchange(hostNameLookup_, nullptr);
+        setWindowTitle(fromStd(*name));
+    });
+    hostNameLookup_->start();
 }
 
 void TMainForm::HideAppTaskButton() {

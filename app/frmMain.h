@@ -22,6 +22,7 @@ class QAction;
 class QDialog;
 class QLabel;
 class QMenu;
+class QThread;
 class QToolButton;
 
 namespace Ui {
@@ -65,6 +66,8 @@ public:
     // runs once the book is loaded, before an empty book's 添加工作组 dialog, whose modal wait
     // would otherwise hold up what it starts (the inbox).
     void FormCreate(std::function<void()> beforeAsking = {});
+    // Whether the host name for the caption is still being looked up.
+    bool captionPending() const { return hostNameLookup_ != nullptr; }
 
     // MainWindowServices
     const desktop::Platform& platform() const override { return platform_; }
@@ -174,6 +177,8 @@ private:
     void DeleteIconInSystemBar();
     void RegisterMyHotKey();
     void UDPPortListen();
+    // Looks the host's name up off the GUI thread; the caption follows when the answer is in.
+    void captionFromHostName();
     void FormClose();
     void restoreMainWindow();
     bool presenceWanted() const { return isVisible() && !isMinimized(); }
@@ -193,6 +198,7 @@ private:
     QTimer presenceTimer_;
     std::function<void()> beforeAsking_; // set during FormCreate only
     bool presenceCheckScheduled_ = false;
+    QThread* hostNameLookup_ = nullptr; // the caption's lookup while it runs
 
     // F1 with any modifiers, wherever the focus is in the window.
     struct KeyPreview : QObject {

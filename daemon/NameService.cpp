@@ -77,7 +77,13 @@ void NameService::onReadable() {
 
 void NameService::onPacket(std::span<const std::uint8_t> data, const Arrived& from) {
     const auto packet = netbios::parseNamePacket(data);
-    if (!packet || network_.isOwnAddress(from.from))
+    // Our own broadcasts (registrations, releases, queries) come back to us from our address and
+    // port 137, as do those of an nmbd beside us: nothing there to answer or to defend against.
+    // A question from another program on this machine (`lanquill-net status` of our own address,
+    // the desktop's probe) comes from a port of its own and is answered as a neighbour's is.
+    if (!packet || (network_.isOwnAddress(from.from) &&
+                    (from.port == netbios::NameServicePort || packet->response ||
+                     packet->opcode != netbios::NameOpcode::Query)))
         return;
     const platform::Interface* arrival = network_.arrival(from.interfaceIndex, from.localAddress);
     if (packet->response) {

@@ -107,6 +107,7 @@ void TdlgSendMessage::setComputerMode(const QString& group, const QString& compu
     ui_->stxtCompName->setText(computerName);
     ui_->stxtCompName->setCursorPosition(0); // a name too long for the field shows its start
     ui_->IPAddress->setText(address);
+    openedAddress_ = address;
     ui_->stStatus->setText(online ? tr("在线") : tr("不在线"));
     ui_->spbtnOnline->setVisible(online);
     ui_->sbtnOffLine->setVisible(!online);
@@ -140,6 +141,11 @@ bool TdlgSendMessage::OKBtnClick() {
     } else {
         sent.to = ui_->IPAddress->text();
         sent.address = sent.to;
+        // A recipient typed over the one the dialog was opened for is another computer: the
+        // message belongs to that one's conversation, not to the book entry's.
+        const QString typed = sent.to.trimmed();
+        if (!typed.isEmpty() && typed != openedAddress_.trimmed())
+            sent.peer = typed;
     }
     QString failure;
     try {

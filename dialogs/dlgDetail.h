@@ -64,6 +64,7 @@ private:
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgDetail> ui_;
     Mode mode_ = Mode::Computer;
+    QString openedAddress_; // the recipient the dialog was opened with, before any edit
 };
 
 } // namespace lanquill::dialogs

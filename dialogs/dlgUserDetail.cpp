@@ -10,6 +10,9 @@
 #include "widgets/Artwork.h"
 
 #include <QTextCursor>
+#include <QTimer>
+
+#include <utility>
 
 namespace lanquill::dialogs {
 
@@ -63,14 +66,30 @@ void TdlgUserDetailInfo::OKBtnClick() {
     });
 }
 
+void TdlgUserDetailInfo::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (std::exchange(shown_, true))
+        return;
+    // The current user is what the dialog is mostly opened for: it is asked for at once and
+    // filled in when the answer arrives, as after a press of 刷新. Only a real address is asked:
+    // the field may hold a workgroup's name (opened from a group message).
+    if (protocol::parseIpv4(ui_->IPAddress->text().toStdString()))
+        QTimer::singleShot(0, this, reported([this] { askNodeStatus(); }));
+}
+
 void TdlgUserDetailInfo::BitBtnRefreshClick() {
     desktop::WaitCursor wait;
+    askNodeStatus();
+}
+
+bool TdlgUserDetailInfo::askNodeStatus() {
     const std::string address = ui_->IPAddress->text().toStdString();
     if (!main_.SendUDPData(address))
-        return;
-    // Only the answer from the computer asked is shown, once for each press.
+        return false;
+    // Only the answer from the computer asked is shown, once for each question.
     const auto parsed = protocol::parseIpv4(address);
     awaitedReply_ = parsed ? protocol::formatIpv4(*parsed) : std::string();
+    return true;
 }
 
 void TdlgUserDetailInfo::nodeStatusArrived() {

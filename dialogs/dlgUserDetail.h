@@ -32,13 +32,19 @@ public:
 
     Ui::dlgUserDetail& ui() { return *ui_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    // A node-status reply has been decoded: shown when it answers the last press.
+    // Sends the node-status query to the shown address; false when it could not go out.
+    bool askNodeStatus();
+    // A node-status reply has been decoded: shown when it answers the last question.
     void nodeStatusArrived();
 
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgUserDetail> ui_;
     bool writesBack_ = true;
+    bool shown_ = false;
     std::string awaitedReply_; // dotted address of the query not yet answered; empty: none
 };
 

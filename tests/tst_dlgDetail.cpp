@@ -117,6 +117,40 @@ private Q_SLOTS:
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
     }
 
+    // The history files a sent message under the computer that was addressed: the book's entry
+    // while its address stands, the typed recipient once the user has put another one there,
+    // whether or not the send went through.
+    void historyFilesUnderWhatWasAddressed_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<QString>("peer");
+        QTest::newRow("as opened, delivered") << "10.0.0.5" << true << "PC01";
+        QTest::newRow("as opened, failed") << "10.0.0.5" << false << "PC01";
+        QTest::newRow("as opened, blanks around") << " 10.0.0.5 " << true << "PC01";
+        QTest::newRow("typed address, delivered") << "10.0.0.9" << true << "10.0.0.9";
+        QTest::newRow("typed address, failed") << "10.0.0.9" << false << "10.0.0.9";
+        QTest::newRow("typed name, failed") << " PRINTROOM " << false << "PRINTROOM";
+        QTest::newRow("emptied, failed") << "" << false << "PC01";
+    }
+    void historyFilesUnderWhatWasAddressed() {
+        QFETCH(QString, typed);
+        QFETCH(bool, delivered);
+        QFETCH(QString, peer);
+        main_->fake.messenger.result =
+            delivered ? platform::messenger::Success : platform::messenger::NameNotFound;
+        openComputer();
+        ui().IPAddress->setText(typed);
+        type(QStringLiteral("hi"));
+        send();
+        QCOMPARE(main_->sent.size(), std::size_t(1));
+        const inbox::Message& logged = main_->sent[0];
+        QCOMPARE(logged.peer, peer);
+        QCOMPARE(logged.to, typed);
+        QCOMPARE(logged.delivered, delivered);
+        QCOMPARE(logged.direction, inbox::Direction::Sent);
+        QCOMPARE(logged.text, QStringLiteral("hi"));
+    }
+
     void anonymousSendsUnderTheProductName() {
         openComputer(QString(), false);
         QCOMPARE(ui().stStatus->text(), QStringLiteral("不在线"));

@@ -45,6 +45,7 @@ private:
         ui().Memo1->setPlainText(QStringLiteral("by the window"));
         ui().stMac->setText(QStringLiteral("00-0C-29-00-00-06"));
         dialog_->show();
+        QCoreApplication::processEvents(); // the question the opening asks goes out
     }
     void refresh() { QTest::mouseClick(ui().BitBtnRefresh, Qt::LeftButton); }
     QStringList shown() {
@@ -65,15 +66,44 @@ private Q_SLOTS:
     void init() { setUpDialogTest(Book); }
     void cleanup() { tearDownDialogTest(); }
 
+    // Opening asks the computer at once: its current user shows as soon as the answer arrives,
+    // without a press of 刷新. A field that holds no address (a workgroup's name) asks nothing.
+    void openingAsksAndShowsTheAnswerWhenItArrives() {
+        open();
+        QCOMPARE(main_->queried, std::vector<std::string>{"10.0.0.6"});
+        QCOMPARE(ui().stCurUser->text(), QString());
+        main_->reply("10.0.0.6", reported());
+        QCOMPARE(shown(), (QStringList{"00-0C-29-1A-2B-3C", "ANN", "\nPC01\n\nWG"}));
+        QVERIFY(reports_.isEmpty());
+
+        dialog_ = std::make_unique<dialogs::TdlgUserDetailInfo>(*main_, nullptr);
+        ui().IPAddress->setText(QStringLiteral("WG"));
+        dialog_->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(main_->queried.size(), std::size_t(1));
+        main_->reply("10.0.0.6", reported());
+        QCOMPARE(ui().stCurUser->text(), QString());
+    }
+
     void refreshShowsTheReplyFromTheQueriedAddressWhenItArrives() {
         main_->reply("10.0.0.9", reported()); // another computer, answered before the press
         open();
         const QStringList before = shown();
-        QCOMPARE(before.at(2), QString()); // one empty line to start with
+        QCOMPARE(before.at(2), QString());    // one empty line to start with
+        main_->reply("10.0.0.9", reported()); // not the address asked at the opening
+        QCOMPARE(shown(), before);
+        main_->reply("10.0.0.6", reported()); // the opening's answer
         refresh();
-        QCOMPARE(shown(), before);
+        main_->reply("10.0.0.6", reported()); // and the press's
+        QCOMPARE(ui().memOther->toPlainText().split('\n'),
+                 (QStringList{"", "PC01", "", "WG", "PC01", "", "WG"}));
+        ui().memOther->setPlainText(QString());
+        ui().stCurUser->clear();
+        const QStringList cleared = shown();
+        refresh();
+        QCOMPARE(shown(), cleared);
         main_->reply("10.0.0.9", reported()); // not the address asked
-        QCOMPARE(shown(), before);
+        QCOMPARE(shown(), cleared);
         main_->reply("10.0.0.6", reported());
         QCOMPARE(shown(), (QStringList{"00-0C-29-1A-2B-3C", "ANN", "\nPC01\n\nWG"}));
         main_->reply("10.0.0.6", reported()); // one answer shown for each press
@@ -82,7 +112,7 @@ private Q_SLOTS:
         main_->reply("10.0.0.6", reported());
         QCOMPARE(ui().memOther->toPlainText().split('\n'),
                  (QStringList{"", "PC01", "", "WG", "PC01", "", "WG"}));
-        QCOMPARE(main_->queried, (std::vector<std::string>(2, "10.0.0.6")));
+        QCOMPARE(main_->queried, (std::vector<std::string>(4, "10.0.0.6")));
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QVERIFY(reports_.isEmpty());
     }
@@ -103,7 +133,7 @@ private Q_SLOTS:
         const QStringList before = shown();
         refresh();
         main_->reply("10.0.0.6", reported());
-        QCOMPARE(main_->queried.size(), std::size_t(1));
+        QCOMPARE(main_->queried.size(), std::size_t(2)); // the opening's question and the press's
         QCOMPARE(shown(), before);
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }

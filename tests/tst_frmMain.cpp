@@ -76,6 +76,7 @@ private Q_SLOTS:
         const fakes::Log expected = {"tray.add",         "taskbar.hide", "hotkey.grab",
                                      "currentDirectory", "socket.open",  "socket.notify"};
         QCOMPARE(fake_->log, expected);
+        QTRY_VERIFY(!form_->captionPending());
         QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
         QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
         QCOMPARE(app::mainModule().ConfigPath, configPath().toStdString());
@@ -91,8 +92,26 @@ private Q_SLOTS:
     void captionIsEmptyWhenTheHostDoesNotResolve() {
         fake_->system.host = "nowhere";
         start();
+        QTRY_VERIFY(!form_->captionPending());
+        QCOMPARE(fake_->resolver.asked, std::vector<std::string>{"nowhere"});
         QCOMPARE(form_->windowTitle(), QString());
         QVERIFY(fake_->socket.isOpen());
+    }
+
+    // However long the resolver takes over the host's own name, the window is up and working
+    // meanwhile: the book loaded, the socket open; the caption comes with the answer.
+    void startUpDoesNotWaitForTheHostName() {
+        fake_->resolver.hold("pc-07");
+        start();
+        QTRY_VERIFY(fake_->resolver.waiting("pc-07"));
+        QVERIFY(form_->isVisible());
+        QVERIFY(form_->captionPending());
+        QCOMPARE(form_->windowTitle(), QString());
+        QCOMPARE(form_->fcOutlookBar1->pageCount(), 2);
+        QVERIFY(fake_->socket.isOpen());
+        fake_->resolver.release("pc-07");
+        QTRY_VERIFY(!form_->captionPending());
+        QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
     }
 
     void socketCreationFailureGivesTheLastTwo() {

@@ -31,6 +31,7 @@ public:
     void selectComputer(const std::string& GroupId, const std::string& ComputerId) override {
         selected.emplace_back(GroupId, ComputerId);
     }
+    void messageSent(const inbox::Message& message) override { sent.push_back(message); }
 
     // A node-status reply from `from` reporting `values` has been decoded.
     void reply(const std::string& from, net::NodeStatusResults values);
@@ -46,6 +47,7 @@ public:
     bool sendSucceeds = true;
     int reloads = 0;
     std::vector<std::pair<std::string, std::string>> selected; // selectComputer's arguments
+    std::vector<inbox::Message> sent; // what the dialogs handed on for the history
 
 private:
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> replyListeners_;

@@ -1,6 +1,7 @@
 #include "fakes/FakePlatform.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -14,11 +15,34 @@ std::string FakeSystemInfo::currentDirectory() {
 }
 
 std::optional<platform::HostEntry> FakeResolver::hostByName(const std::string& name) {
+    std::unique_lock lock(mutex_);
     asked.push_back(name);
+    waiting_.insert(name);
+    changed_.notify_all();
+    // Bounded, so that a program that waits for the answer on the GUI thread fails its test
+    // instead of hanging it.
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !held_.contains(name); });
+    waiting_.erase(waiting_.find(name));
     auto it = byName.find(name);
     if (it == byName.end())
         return std::nullopt;
     return it->second;
+}
+
+void FakeResolver::hold(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    held_.insert(name);
+}
+
+void FakeResolver::release(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    held_.erase(name);
+    changed_.notify_all();
+}
+
+bool FakeResolver::waiting(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    return waiting_.contains(name);
 }
 
 std::optional<platform::HostEntry> FakeResolver::hostByAddress(const platform::Ipv4& address) {

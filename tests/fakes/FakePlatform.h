@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -49,6 +50,19 @@ public:
     std::map<std::string, platform::HostEntry> byName; // exact name
     std::map<platform::Ipv4, std::string> byAddress;
     std::vector<std::string> asked;
+
+    // A resolver slow to answer: a lookup of `name` waits until release(name) (20 s at most).
+    void hold(const std::string& name);
+    void release(const std::string& name);
+    // Whether a lookup of `name` is waiting now.
+    bool waiting(const std::string& name);
+
+private:
+    // Lookups come from the threads that keep the GUI responsive, one beside another.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::string> held_;
+    std::multiset<std::string> waiting_;
 };
 
 class FakeNeighbourTable : public platform::NeighbourTable {

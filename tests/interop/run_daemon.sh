@@ -54,7 +54,7 @@ for target in "$HOST" "$LQ_CLIENT_ADDR" "/domain:$LQ_WORKGROUP"; do
 done
 
 # 3. nmblookup sees our names and, with a session connected, the user.
-session --count 99 --seconds 6 >/dev/null &
+session --count 99 --seconds 10 >/dev/null &
 reader=$!
 sleep 1.2
 lq_check "nmblookup $HOST answers with our address" \
@@ -66,6 +66,12 @@ lq_check "nmblookup -A reports the adapter address" \
     bash -c "grep -qi 'MAC Address = $(lq_client ip -o link show "$LQ_VETH_CLIENT" | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p' | tr a-f: A-F-)' $LQ_TMP/status"
 lq_check "lanquill-net status by name finds the computer's table" \
     bash -c "ip netns exec $LQ_NS_PEER '$net' status $HOST | grep -q '$HOST *<00>'"
+# On the machine itself, as the README's check does it: the question comes from our own address.
+lq_client "$net" status "$LQ_CLIENT_ADDR" >"$LQ_TMP/own-status" 2>&1
+lq_check "lanquill-net status of its own address, on the same machine, lists the computer and the user" \
+    bash -c "grep -q '$HOST *<00>' $LQ_TMP/own-status && grep -q '$user *<03>' $LQ_TMP/own-status"
+lq_check "lanquill-net status of its own name, on the same machine, answers" \
+    bash -c "ip netns exec $LQ_NS_CLIENT '$net' status $HOST | grep -q '$HOST *<00>'"
 wait $reader
 
 # 4. SIGKILL between receipt and acknowledgement loses nothing and repeats only unacknowledged ids.
