@@ -162,7 +162,8 @@ Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString history
 
     // Beside 开机启动, in the tray's menu and the main window's: the user's switch for the
     // notifications and their sound (the message window still opens).
-    alertsAction_ = new QAction(QStringLiteral("消息提醒"), this);
+    alertsAction_ =
+        new QAction(QCoreApplication::translate("lanquill::app::Inbox", "消息提醒"), this);
     alertsAction_->setObjectName(QStringLiteral("mnuAlerts"));
     alertsAction_->setCheckable(true);
     alertsAction_->setChecked(alertsOn());
@@ -196,7 +197,10 @@ void Inbox::setAlertsOn(bool on) {
     settings.setValue(AlertsKey, on);
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        throw std::runtime_error("消息提醒: cannot write " + settingsPath_.toStdString());
+        throw std::runtime_error(
+            QCoreApplication::translate("lanquill::app::Inbox", "消息提醒: cannot write %1")
+                .arg(settingsPath_)
+                .toStdString());
 }
 
 void Inbox::trayClicked() {
@@ -300,9 +304,11 @@ void Inbox::alert(const inbox::Message& message) {
     ++burst.count;
     burst.last.start();
     const dialogs::SenderView sender = describe(message);
-    const QString summary = burst.count > 1
-                                ? sender.text + QStringLiteral("（%1 条消息）").arg(burst.count)
-                                : sender.text;
+    const QString summary =
+        burst.count > 1
+            ? sender.text + QCoreApplication::translate("lanquill::app::Inbox", "（%n 条消息）",
+                                                        nullptr, burst.count)
+            : sender.text;
     platform_.notifications->notify(
         summary, message.text,
         [inbox = QPointer<Inbox>(this), first = burst.firstId] {

@@ -22,7 +22,7 @@ inline bool prefersEnglish(const QLocale& locale) {
 }
 
 // Installs the English translation into the application where the system locale asks for it;
-// TRANSLATOR must live as long as the application. Says whether it did.
+// the translator passed in must live as long as the application. Says whether it did.
 inline bool installEnglish(QTranslator& translator) {
     if (!prefersEnglish(QLocale::system()) ||
         !translator.load(QStringLiteral(":/i18n/lanquill_en.qm")))

@@ -62,7 +62,7 @@ void TdlgHistory::labelConversations() {
         QListWidgetItem* item = ui_->lstConversations->item(i);
         const QString peer = item->data(PeerRole).toString();
         const int count = unread[peer];
-        item->setText(count > 0 ? peer + QStringLiteral(" (%1 未读)").arg(count) : peer);
+        item->setText(count > 0 ? peer + tr(" (%n 未读)", nullptr, count) : peer);
         QFont font = item->font();
         font.setBold(count > 0);
         item->setFont(font);

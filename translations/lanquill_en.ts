@@ -70,6 +70,18 @@
         <source>目录</source>
         <translation>Contents</translation>
     </message>
+    <message>
+        <source>接收消息</source>
+        <translation>Receiving Messages</translation>
+    </message>
+    <message>
+        <source>收到消息窗口</source>
+        <translation>The Message Window</translation>
+    </message>
+    <message>
+        <source>消息记录</source>
+        <translation>Message History</translation>
+    </message>
 </context>
 <context>
     <name>dlgAbout</name>
@@ -241,6 +253,10 @@
         <source>关闭</source>
         <translation>Close</translation>
     </message>
+    <message>
+        <source>全部标为已读</source>
+        <translation>Mark All Read</translation>
+    </message>
 </context>
 <context>
     <name>dlgUserDetail</name>
@@ -411,6 +427,21 @@
         <source>已发送给 </source>
         <translation>Sent to </translation>
     </message>
+    <message>
+        <source>消息提醒</source>
+        <translation>Message Alerts</translation>
+    </message>
+    <message>
+        <source>消息提醒: cannot write %1</source>
+        <translation>Message Alerts: cannot write %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>（%n 条消息）</source>
+        <translation>
+            <numerusform> (%n message)</numerusform>
+            <numerusform> (%n messages)</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>lanquill::app::TMainForm</name>
@@ -534,6 +565,17 @@
         <source> (未送达)</source>
         <translation> (not delivered)</translation>
     </message>
+    <message>
+        <source> (未读)</source>
+        <translation> (unread)</translation>
+    </message>
+    <message numerus="yes">
+        <source> (%n 未读)</source>
+        <translation>
+            <numerusform> (%n unread)</numerusform>
+            <numerusform> (%n unread)</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>lanquill::dialogs::TdlgMessage</name>
@@ -640,11 +682,14 @@
     </message>
 </context>
 <context>
-    <name>must</name>
+    <name>lanquill::widgets::GroupBar</name>
     <message>
-        <source></source>
-        <comment>live as long as the application. Says whether it did.</comment>
-        <translation></translation>
+        <source>在线</source>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>离线</source>
+        <translation>Offline</translation>
     </message>
 </context>
 </TS>

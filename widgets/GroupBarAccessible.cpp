@@ -70,9 +70,9 @@ public:
             // The mark drawn on the icon.
             switch (item_->presence()) {
             case Presence::Online:
-                return QStringLiteral("在线");
+                return QCoreApplication::translate("lanquill::widgets::GroupBar", "在线");
             case Presence::Offline:
-                return QStringLiteral("离线");
+                return QCoreApplication::translate("lanquill::widgets::GroupBar", "离线");
             case Presence::Unknown:
                 break;
             }
