@@ -173,7 +173,11 @@ QString TdlgSendMessage::sendMessage() {
         return tr("无法启动群发命令。");
     }
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
-    const std::string to = ui_->IPAddress->text().toStdString();
+    const std::string to = ui_->IPAddress->text().trimmed().toStdString();
+    // A computer whose name did not resolve opens with no address: say that, not what the
+    // messenger makes of an empty recipient (an invalid parameter, read as a bad character).
+    if (to.empty())
+        return tr("不知道接收方的地址。");
     const std::string text = messageText();
     const std::uint32_t result = desktop::withoutFreezing(
         [&] { return SendNetMessage(*platform.messenger, to, from, text); });

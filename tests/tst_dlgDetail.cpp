@@ -161,6 +161,20 @@ private Q_SLOTS:
         QCOMPARE(main_->fake.messenger.messages.at(0).text, std::string("hi"));
     }
 
+    // A computer whose name did not resolve has no address to send to; the reason says so
+    // rather than blaming the text.
+    void aComputerWithoutAnAddressIsNotSentTo() {
+        open();
+        dialog_->setComputerMode(QStringLiteral("WG"), QStringLiteral("PC01"), QString(), QString(),
+                                 false);
+        type(QStringLiteral("hello"));
+        send();
+        QVERIFY(main_->fake.messenger.messages.empty());
+        QCOMPARE(main_->fake.messages.shown,
+                 QStringList{QStringLiteral("无法发送！\n不知道接收方的地址。")});
+        QVERIFY(dialog_->isVisible());
+    }
+
     void aUserNamedLikeTheGroupMarkerIsStillAComputer() {
         openComputer(QStringLiteral("群体消息"));
         type(QStringLiteral("hi"));

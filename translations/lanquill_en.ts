@@ -646,6 +646,10 @@
         <source>群体消息</source>
         <translation>Everyone</translation>
     </message>
+    <message>
+        <source>不知道接收方的地址。</source>
+        <translation>The recipient's address is not known.</translation>
+    </message>
 </context>
 <context>
     <name>lanquill::dialogs::TdlgUserDetailInfo</name>
