@@ -11,6 +11,7 @@
 #include "daemon/NameService.h"
 #include "daemon/Spool.h"
 #include "platform/UdpSocket.h"
+#include "protocol/Addresses.h"
 #include "protocol/SessionProtocol.h"
 
 #include <csignal>
@@ -135,8 +136,11 @@ int Daemon::run() {
     if (config.sessionSocket >= 0)
         s.browser.start();
     s.spool.expire();
-    log(Priority::Info, "receiving as " + nameText(config.computer) + " in workgroup " +
-                            nameText(config.workgroup));
+    log(Priority::Info,
+        "receiving as " + nameText(config.computer) + " in workgroup " +
+            nameText(config.workgroup) +
+            (config.winsServer ? ", WINS server " + protocol::formatIpv4(*config.winsServer)
+                               : std::string(", no WINS server")));
 
     s.loop.run();
 

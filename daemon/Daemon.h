@@ -5,9 +5,11 @@
 #pragma once
 
 #include "daemon/EventLoop.h"
+#include "protocol/Bytes.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lanquill::daemon {
@@ -18,10 +20,11 @@ struct Config {
     std::filesystem::path runtimeFolder;
     std::filesystem::path stateFolder;
     bool allowOffLink = false;
-    std::size_t messagesPerMinute = 20; // per sender address; 0: no limit
-    int nameSocket = -1;                // UDP 137
-    int datagramSocket = -1;            // UDP 138
-    int sessionSocket = -1;             // TCP 139, listening; -1 where smbd holds the port
+    std::optional<protocol::Ipv4> winsServer; // node type H with one, B without
+    std::size_t messagesPerMinute = 20;       // per sender address; 0: no limit
+    int nameSocket = -1;                      // UDP 137
+    int datagramSocket = -1;                  // UDP 138
+    int sessionSocket = -1;                   // TCP 139, listening; -1 where smbd holds the port
     std::string no139Reason;
 };
 

@@ -3,6 +3,8 @@
 // cap_net_bind_service on this program only).
 #include "daemon/Daemon.h"
 #include "daemon/Log.h"
+#include "platform/WinsServer.h"
+#include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
 
 #include <cerrno>
@@ -26,7 +28,7 @@ constexpr int FirstPassedFd = 3; // SD_LISTEN_FDS_START
 
 void usage() {
     std::fputs("usage: lanquilld [--listen] [--name NAME] [--workgroup WORKGROUP] "
-               "[--allow-off-link] [--per-minute N]\n",
+               "[--allow-off-link] [--per-minute N] [--wins ADDRESS|none]\n",
                stderr);
 }
 
@@ -95,6 +97,7 @@ struct Options {
     bool listen = false;
     std::string name;
     std::string workgroup = "WORKGROUP";
+    bool winsGiven = false; // --wins overrides the WINS server of smb.conf
 };
 
 // The command line into `options` and `config`; false on anything it does not know.
@@ -111,6 +114,13 @@ bool parseArguments(int argc, char** argv, Options& options, daemon::Config& con
             if (*argv[i] == '\0' || *end != '\0' || count > 100000)
                 return false;
             config.messagesPerMinute = count;
+        } else if (arg == "--wins" && i + 1 < argc && !options.winsGiven) {
+            const std::string value = argv[++i];
+            const auto address = protocol::parseIpv4(value);
+            if (value != "none" && !(address && protocol::isHostAddress(*address)))
+                return false;
+            config.winsServer = value == "none" ? std::nullopt : address;
+            options.winsGiven = true;
         } else if ((arg == "--name" || arg == "--workgroup") && i + 1 < argc) {
             (arg == "--name" ? options.name : options.workgroup) = argv[++i];
         } else {
@@ -158,6 +168,8 @@ int main(int argc, char** argv) {
             "not a NetBIOS name: " + (computer ? options.workgroup : options.name));
         return 2;
     }
+    if (!options.winsGiven)
+        config.winsServer = platform::configuredWinsServer();
     config.computer = *computer;
     config.workgroup = *group;
     config.runtimeFolder = firstFolder(env("RUNTIME_DIRECTORY", "/run/lanquill"));

@@ -108,11 +108,11 @@ std::optional<DecodedName> decodeName(std::span<const std::uint8_t> encoded) {
 }
 
 std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_view name,
-                                      std::uint8_t suffix) {
+                                      std::uint8_t suffix, std::uint16_t flags) {
     const auto encoded = encodeName(name, suffix);
     if (!encoded)
         return std::nullopt;
-    return questionPacket(transactionId, 0x0110, *encoded, TypeNb);
+    return questionPacket(transactionId, flags, *encoded, TypeNb);
 }
 
 std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uint8_t> packet,

@@ -46,10 +46,17 @@ struct DecodedName {
 // are not one: wrong length byte, letters outside 'A'..'P', no terminating zero.
 std::optional<DecodedName> decodeName(std::span<const std::uint8_t> encoded);
 
-// NAME QUERY REQUEST for NAME<suffix>, broadcast flavour (flags 0x0110: RD + B), type NB, class
-// IN. Nullopt when the name cannot be encoded.
+// Flags of a NAME QUERY REQUEST: recursion desired, and the broadcast bit for a query to a
+// subnet's broadcast address. A NetBIOS name server (WINS) answers from its database only a query
+// without the broadcast bit; nmbd takes one with it for a question to its own subnet.
+constexpr std::uint16_t BroadcastQueryFlags = 0x0110;
+constexpr std::uint16_t NameServerQueryFlags = 0x0100;
+
+// NAME QUERY REQUEST for NAME<suffix>, type NB, class IN, broadcast flavour unless `flags` says
+// otherwise. Nullopt when the name cannot be encoded.
 std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_view name,
-                                      std::uint8_t suffix);
+                                      std::uint8_t suffix,
+                                      std::uint16_t flags = BroadcastQueryFlags);
 
 // The IPv4 addresses of a positive NAME QUERY RESPONSE with the given transaction id: nullopt
 // for anything else (another id, a request, a negative answer, a truncated or malformed packet).

@@ -4,6 +4,7 @@
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
 #include "tools/Commands.h"
+#include "tools/WinsOption.h"
 
 #include <cstdio>
 #include <strings.h>
@@ -117,7 +118,7 @@ int runSend(int argc, char** argv) {
         std::fputs("lanquill-net: send * is not supported; use /domain:WORKGROUP\n", stderr);
         return ExitUsage;
     }
-    platform::RealResolver resolver;
+    auto resolver = commandResolver();
     platform::SmbMessenger messenger(resolver);
     const std::uint32_t code = messenger.send(target, {}, text);
     if (code != platform::messenger::Success) {

@@ -5,6 +5,7 @@
 #include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
+#include "tools/WinsOption.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,7 +45,7 @@ int runStatus(int argc, char** argv) {
         return ExitUsage;
     }
     if (!address) {
-        platform::RealResolver resolver;
+        auto resolver = commandResolver();
         const auto found = net::HostNamesToIPs(resolver, {argv[2]});
         if (!found.at(0).found) {
             std::fprintf(stderr, "lanquill-net: %s: not found\n",
@@ -75,7 +76,7 @@ int runLookup(int argc, char** argv) {
     }
     // Several names are asked for together, with one wait for all of them.
     const std::vector<std::string> names(argv + 2, argv + argc);
-    platform::RealResolver resolver;
+    auto resolver = commandResolver();
     const auto results = net::HostNamesToIPs(resolver, names);
     int exitCode = ExitOk;
     for (std::size_t i = 0; i < names.size(); ++i) {
