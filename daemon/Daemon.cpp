@@ -35,6 +35,20 @@ void prepareDatagramSocket(platform::UdpSocket& socket, int fd) {
 
 } // namespace
 
+namespace {
+
+Admission::Rules admissionRules(const Config& config) {
+    Admission::Rules rules;
+    rules.allowOffLink = config.allowOffLink;
+    rules.messagesPerMinute = config.messagesPerMinute;
+    rules.routedLan = config.winsServer.has_value();
+    for (const auto& [address, prefixLength] : config.allowFrom)
+        rules.allowFrom.push_back({address, prefixLength});
+    return rules;
+}
+
+} // namespace
+
 struct Daemon::Services {
     Config config;
     EventLoop loop;
@@ -43,11 +57,12 @@ struct Daemon::Services {
     platform::UdpSocket datagramSocket;
     Spool spool;
     Delivery delivery{loop, spool};
-    Admission admission{loop, network, {config.allowOffLink, config.messagesPerMinute}};
+    Admission admission{loop, network, admissionRules(config)};
     ClientHub hub{loop, delivery, admission, {config.computer, config.workgroup}};
-    NameService names{loop,    nameSocket,
-                      network, admission,
-                      hub,     {config.computer, config.workgroup, config.sessionSocket >= 0}};
+    NameService names{
+        loop,    nameSocket,
+        network, admission,
+        hub,     {config.computer, config.workgroup, config.sessionSocket >= 0, config.winsServer}};
     DatagramService datagrams{loop,
                               datagramSocket,
                               network,

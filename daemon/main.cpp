@@ -28,7 +28,8 @@ constexpr int FirstPassedFd = 3; // SD_LISTEN_FDS_START
 
 void usage() {
     std::fputs("usage: lanquilld [--listen] [--name NAME] [--workgroup WORKGROUP] "
-               "[--allow-off-link] [--per-minute N] [--wins ADDRESS|none]\n",
+               "[--allow-off-link] [--allow-from CIDR]... [--per-minute N] "
+               "[--wins ADDRESS|none]\n",
                stderr);
 }
 
@@ -114,6 +115,19 @@ bool parseArguments(int argc, char** argv, Options& options, daemon::Config& con
             if (*argv[i] == '\0' || *end != '\0' || count > 100000)
                 return false;
             config.messagesPerMinute = count;
+        } else if (arg == "--allow-from" && i + 1 < argc) {
+            // A.B.C.D/N: the address with its host bits as given; only the prefix is compared.
+            const std::string value = argv[++i];
+            const auto slash = value.find('/');
+            const auto address = protocol::parseIpv4(value.substr(0, slash));
+            if (slash == std::string::npos || !address || slash + 1 >= value.size() ||
+                value.size() - slash - 1 > 2 ||
+                value.find_first_not_of("0123456789", slash + 1) != std::string::npos)
+                return false;
+            const int prefix = std::stoi(value.substr(slash + 1));
+            if (prefix > 32)
+                return false;
+            config.allowFrom.emplace_back(*address, prefix);
         } else if (arg == "--wins" && i + 1 < argc && !options.winsGiven) {
             const std::string value = argv[++i];
             const auto address = protocol::parseIpv4(value);

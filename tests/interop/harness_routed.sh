@@ -17,6 +17,7 @@
 #   LQ_NET_A LQ_NET_B LQ_CLIENT_ADDR LQ_PEER_ADDR LQ_PEER_B_ADDR LQ_WINS_A LQ_WINS_B
 #   LQ_BROADCAST (subnet A) LQ_BROADCAST_B LQ_PEER_NAME LQ_PEER_B_NAME LQ_WINS_DAT
 #   LQ_CLIENT_CONF (no WINS server) LQ_CLIENT_WINS_CONF (wins server = LQ_WINS_A)
+#   LQ_ROUTER_NMBD_PID (the WINS server's nmbd)
 
 # shellcheck source=harness.sh
 . "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/harness.sh"
@@ -121,11 +122,13 @@ CONF
         LQ_CLIENT_WINS_CONF LQ_WINS_DAT LQ_PEER_CONF
 }
 
-# nmbd in NS with the smb.conf of DIR (and smbd too when WITH_SMBD is "smbd").
+# nmbd in NS with the smb.conf of DIR (and smbd too when WITH_SMBD is "smbd"); nmbd's pid in
+# LQ_NMBD_PID (setsid and ip netns exec exec it in place).
 lq_routed_samba() {
     local ns=$1 dir=$2 with_smbd=${3:-}
     setsid ip netns exec "$ns" nmbd --foreground --no-process-group -s "$dir/smb.conf" \
-        </dev/null >"$dir/log/nmbd.out" 2>&1 &
+        </dev/null >>"$dir/log/nmbd.out" 2>&1 &
+    LQ_NMBD_PID=$!
     if [ "$with_smbd" = smbd ]; then
         setsid ip netns exec "$ns" smbd --foreground --no-process-group -s "$dir/smb.conf" \
             </dev/null >"$dir/log/smbd.out" 2>&1 &
@@ -134,6 +137,7 @@ lq_routed_samba() {
 
 lq_routed_start_samba() {
     lq_routed_samba "$LQ_NS_ROUTER" "$LQ_TMP/router"
+    LQ_ROUTER_NMBD_PID=$LQ_NMBD_PID
     # The peers register with the WINS server as they start: it must be listening by then.
     local i
     for i in $(seq 1 50); do
@@ -144,10 +148,13 @@ lq_routed_start_samba() {
     lq_routed_samba "$LQ_NS_PEER_B" "$LQ_TMP/peerb" smbd
 }
 
-# The WINS server knows NAME<00> (asked by unicast, as a client on subnet A asks).
+# The WINS server knows NAME<00>, or NAME<xx> given as NAME#xx (asked by unicast, as a client on
+# subnet A asks).
 lq_wins_knows() {
+    local name=${1%%#*} suffix=00
+    [ "$name" != "$1" ] && suffix=${1##*#}
     lq_client nmblookup -s "$LQ_CLIENT_CONF" -U "$LQ_WINS_A" --recursion "$1" 2>/dev/null |
-        grep -q "^[0-9.]* $1<00>"
+        grep -q "^[0-9.]* $name<$suffix>"
 }
 
 lq_routed_wait_ready() {
