@@ -90,6 +90,24 @@ lq_check "without a WINS server LQHOSTC is not found from subnet A" \
 lq_check "  ... and refuses a message from subnet A even by address" \
     fails lq_client "$net" send "$HOST_C_ADDR" "not across"
 
+# A third lanquilld on subnet A claims peer B's name: nmbd answers WAIT FOR ACKNOWLEDGEMENT,
+# challenges peer B (which still holds the name) and refuses the claim; the claimant says so.
+NS_D=lqhd$LQ_ID
+lq_routed_attach "$NS_D" A "$LQ_NET_A.5"
+mkdir -p "$LQ_TMP"/d/{run,state}
+lq_check "a lanquilld on subnet A starts as $LQ_PEER_B_NAME" \
+    start_daemon "$NS_D" d "$LQ_PEER_B_NAME" "$LQ_WINS_A"
+daemon_d=$LQ_DAEMON_PID
+refused() { grep -qs "WINS server .* refuses $LQ_PEER_B_NAME" "$LQ_TMP/d.log"; }
+lq_check "the WINS server refuses it the name peer B holds (after its challenge)" within 15 refused
+peer_b_keeps() {
+    lq_client nmblookup -s "$LQ_CLIENT_CONF" -U "$LQ_WINS_A" --recursion "$LQ_PEER_B_NAME" |
+        grep -q "^$LQ_PEER_B_ADDR $LQ_PEER_B_NAME<00>"
+}
+lq_check "  ... and peer B keeps the name" peer_b_keeps
+kill -TERM "$daemon_d"
+wait "$daemon_d" 2>/dev/null
+
 refreshed() { grep -qs "Name refresh for name LQHOSTB<00>" "$LQ_TMP"/router/log/*; }
 lq_check "LQHOSTB refreshes its name before the time to live (20 s) runs out" within 20 refreshed
 # nmbd drops expired names in a sweep every 20 s: 45 s after the start an unrefreshed name
