@@ -35,10 +35,12 @@ NS_C=lqhc$LQ_ID
 lq_routed_attach "$NS_B" B "$HOST_B_ADDR"
 lq_routed_attach "$NS_C" B "$HOST_C_ADDR"
 mkdir -p "$LQ_TMP"/{b,c}/{run,state}
-start_daemon() { # NS DIR NAME WINS
-    lq_start_lanquilld "$1" "$LQ_TMP/$2/run" "$LQ_TMP/$2.log" env \
-        RUNTIME_DIRECTORY="$LQ_TMP/$2/run" STATE_DIRECTORY="$LQ_TMP/$2/state" \
-        "$daemon" --listen --name "$3" --workgroup "$LQ_WORKGROUP" --wins "$4"
+start_daemon() { # NS DIR NAME WINS [OPTION...]
+    local ns=$1 dir=$2 name=$3 wins=$4
+    shift 4
+    lq_start_lanquilld "$ns" "$LQ_TMP/$dir/run" "$LQ_TMP/$dir.log" env \
+        RUNTIME_DIRECTORY="$LQ_TMP/$dir/run" STATE_DIRECTORY="$LQ_TMP/$dir/state" \
+        "$daemon" --listen --name "$name" --workgroup "$LQ_WORKGROUP" --wins "$wins" "$@"
 }
 started=$(date +%s)
 lq_check "LQHOSTB starts with --wins (the router's address on its subnet)" \
@@ -69,11 +71,12 @@ at_address() {
 lq_check "  ... at its address" at_address
 lq_check "the WINS server does not know LQHOSTC" wins_lacks LQHOSTC
 
-# One message from subnet A: sent with lanquill-net ARGS..., read by a session of DIR's daemon.
+# One message from subnet A: sent with lanquill-net ARGS..., read by a session (in NS) of DIR's
+# daemon.
 message_arrives() {
-    local dir=$1 text=$2
-    shift 2
-    lq_session "$NS_B" "$LQ_TMP/$dir/run/session.sock" --count 1 --seconds 6 >"$LQ_TMP/out" &
+    local ns=$1 dir=$2 text=$3
+    shift 3
+    lq_session "$ns" "$LQ_TMP/$dir/run/session.sock" --count 1 --seconds 6 >"$LQ_TMP/out" &
     local reader=$!
     sleep 0.5
     lq_client "$net" "$@" "$text" >"$LQ_TMP/send.out" 2>&1
@@ -81,7 +84,7 @@ message_arrives() {
     grep -q "\"text\": \"$text\"" "$LQ_TMP/out"
 }
 lq_check "a message by name from subnet A reaches LQHOSTB" \
-    message_arrives b "across to lanquilld" --wins "$LQ_WINS_A" send LQHOSTB
+    message_arrives "$NS_B" b "across to lanquilld" --wins "$LQ_WINS_A" send LQHOSTB
 status_lists() { lq_client "$net" --wins "$LQ_WINS_A" status "$1" | grep -Eq "^ *$1 +<00> +UNIQUE"; }
 lq_check "LQHOSTB answers node status to subnet A (a routed private range is local)" \
     status_lists LQHOSTB
@@ -89,22 +92,30 @@ lq_check "without a WINS server LQHOSTC is not found from subnet A" \
     fails lq_client "$net" --wins "$LQ_WINS_A" lookup LQHOSTC
 lq_check "  ... and refuses a message from subnet A even by address" \
     fails lq_client "$net" send "$HOST_C_ADDR" "not across"
+kill -TERM "$daemon_c"
+wait "$daemon_c" 2>/dev/null
+lq_check "LQHOSTC starts again with --allow-from subnet A" \
+    start_daemon "$NS_C" c LQHOSTC none --allow-from "$LQ_NET_A.0/24"
+daemon_c=$LQ_DAEMON_PID
+lq_check "  ... and takes a message from subnet A by address" \
+    message_arrives "$NS_C" c "allowed from A" send "$HOST_C_ADDR"
 
-# A third lanquilld on subnet A claims peer B's name: nmbd answers WAIT FOR ACKNOWLEDGEMENT,
-# challenges peer B (which still holds the name) and refuses the claim; the claimant says so.
+# Another lanquilld, on subnet A, claims LQHOSTB: nmbd answers WAIT FOR ACKNOWLEDGEMENT,
+# challenges LQHOSTB with a name query, which it answers from subnet B as the holder, and refuses
+# the claim; the claimant says so and LQHOSTB keeps its name.
 NS_D=lqhd$LQ_ID
 lq_routed_attach "$NS_D" A "$LQ_NET_A.5"
 mkdir -p "$LQ_TMP"/d/{run,state}
-lq_check "a lanquilld on subnet A starts as $LQ_PEER_B_NAME" \
-    start_daemon "$NS_D" d "$LQ_PEER_B_NAME" "$LQ_WINS_A"
+lq_check "a lanquilld on subnet A starts as LQHOSTB too" start_daemon "$NS_D" d LQHOSTB "$LQ_WINS_A"
 daemon_d=$LQ_DAEMON_PID
-refused() { grep -qs "WINS server .* refuses $LQ_PEER_B_NAME" "$LQ_TMP/d.log"; }
-lq_check "the WINS server refuses it the name peer B holds (after its challenge)" within 15 refused
-peer_b_keeps() {
-    lq_client nmblookup -s "$LQ_CLIENT_CONF" -U "$LQ_WINS_A" --recursion "$LQ_PEER_B_NAME" |
-        grep -q "^$LQ_PEER_B_ADDR $LQ_PEER_B_NAME<00>"
+refused() { grep -qs "WINS server .* refuses LQHOSTB" "$LQ_TMP/d.log"; }
+lq_check "the WINS server refuses it LQHOSTB after challenging the holder" within 15 refused
+challenged() {
+    grep -qs "Original client at IP $HOST_B_ADDR still wants the name LQHOSTB<00>" \
+        "$LQ_TMP"/router/log/*
 }
-lq_check "  ... and peer B keeps the name" peer_b_keeps
+lq_check "  ... the holder answered the challenge (nmbd's log)" challenged
+lq_check "  ... and LQHOSTB keeps its name" at_address
 kill -TERM "$daemon_d"
 wait "$daemon_d" 2>/dev/null
 
