@@ -23,8 +23,8 @@ constexpr std::uint32_t ShortestTtl = 10;
 } // namespace
 
 WinsClient::WinsClient(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
-                       const Ipv4& server)
-    : loop_(loop), socket_(socket), network_(network), server_(server) {}
+                       const Ipv4& server, std::uint16_t port)
+    : loop_(loop), socket_(socket), network_(network), server_(server), port_(port) {}
 
 // The address the server is to know us by: that of the interface on the server's subnet, else
 // the first (the server is reached through the default route).
@@ -57,7 +57,7 @@ void WinsClient::releaseName(const std::string& name, std::uint8_t suffix) {
     if (const auto address = ownAddress())
         if (const auto packet = netbios::nameReleaseRequest(platform::nextTransactionId(), name,
                                                             suffix, false, *address, true))
-            socket_.sendTo(server_, netbios::NameServicePort, *packet);
+            socket_.sendTo(server_, port_, *packet);
     entries_.erase(known);
     schedule();
 }
@@ -87,7 +87,7 @@ void WinsClient::send(Entry& entry) {
                                                           entry.suffix, false, *address)
                             : netbios::nameRegistrationRequest(entry.transactionId, entry.name,
                                                                entry.suffix, false, *address, true);
-    if (packet && !socket_.sendTo(server_, netbios::NameServicePort, *packet))
+    if (packet && !socket_.sendTo(server_, port_, *packet))
         log(Priority::Debug,
             "send to the WINS server " + protocol::formatIpv4(server_) + " failed");
 }

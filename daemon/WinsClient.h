@@ -19,8 +19,9 @@ namespace lanquill::daemon {
 
 class WinsClient {
 public:
+    // `port`: the server's; another than 137 only in tests.
     WinsClient(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
-               const Ipv4& server);
+               const Ipv4& server, std::uint16_t port = protocol::netbios::NameServicePort);
 
     const Ipv4& server() const { return server_; }
     // Called when the server refuses a name because another computer holds it.
@@ -58,6 +59,7 @@ private:
     platform::UdpSocket& socket_;
     LocalNetwork& network_;
     Ipv4 server_;
+    std::uint16_t port_;
     std::function<void(const std::string&, std::uint8_t)> refused_;
     std::vector<Entry> entries_;
     EventLoop::TimerId timer_ = 0;
