@@ -2,6 +2,7 @@
 
 #include "protocol/Addresses.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace lanquill::daemon {
@@ -45,12 +46,24 @@ bool Admission::admit(const Ipv4& sender, std::size_t textBytes, Channel channel
     return senderAllowed(sender) && withinRates(sender, channel);
 }
 
+bool Admission::mayAnswer(const Ipv4& sender) {
+    if (rules_.allowOffLink || network_.onLink(sender))
+        return true;
+    const auto within = [&](const Network& network) {
+        return sameSubnet(sender, network.address, network.prefixLength);
+    };
+    static constexpr Network PrivateRanges[] = {
+        {{10, 0, 0, 0}, 8}, {{172, 16, 0, 0}, 12}, {{192, 168, 0, 0}, 16}};
+    return std::ranges::any_of(rules_.allowFrom, within) ||
+           (rules_.routedLan && std::ranges::any_of(PrivateRanges, within));
+}
+
 bool Admission::senderAllowed(const Ipv4& sender) {
     if (mayAnswer(sender))
         return true;
     logs_.log("off-link senders", Priority::Warning,
               "refusing messages from " + protocol::formatIpv4(sender) +
-                  ": not on a local subnet (--allow-off-link allows it)");
+                  ": not on a local subnet (--allow-from or --allow-off-link allows it)");
     return false;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <vector>
 
 namespace lanquill::daemon {
 
@@ -31,11 +32,19 @@ private:
 class Admission {
 public:
     enum class Channel { Datagram, Session, HandedIn };
+    struct Network {
+        Ipv4 address{};
+        int prefixLength = 32;
+    };
     struct Rules {
         bool allowOffLink = false;
         std::size_t messagesPerMinute = 20; // per sender address; 0: no limit
         std::size_t datagramsPerMinute = 60;
         std::size_t datagramsPerSubnetPerMinute = 30; // per /24
+        // With a WINS server the LAN is routed: its other subnets count as local, that is the
+        // private address ranges (10/8, 172.16/12, 192.168/16).
+        bool routedLan = false;
+        std::vector<Network> allowFrom{}; // --allow-from CIDR, with or without a WINS server
     };
     // Room for what the sending side allows: 1,000 characters, as CP936 (2 bytes each) or as
     // the UTF-8 (3 bytes each) that Linux senders hand in as it is.
@@ -54,7 +63,7 @@ public:
     bool senderAllowed(const Ipv4& sender);
     // Whether a question from `sender` may be answered at all (node status, name queries):
     // an answer larger than the question must not go to forged off-link addresses.
-    bool mayAnswer(const Ipv4& sender) { return rules_.allowOffLink || network_.onLink(sender); }
+    bool mayAnswer(const Ipv4& sender);
     std::size_t tracked() const { return bySender_.size() + bySubnet_.size(); }
 
 private:

@@ -11,6 +11,7 @@
 #include "daemon/NameService.h"
 #include "daemon/Spool.h"
 #include "platform/UdpSocket.h"
+#include "protocol/Addresses.h"
 #include "protocol/SessionProtocol.h"
 
 #include <csignal>
@@ -34,6 +35,20 @@ void prepareDatagramSocket(platform::UdpSocket& socket, int fd) {
 
 } // namespace
 
+namespace {
+
+Admission::Rules admissionRules(const Config& config) {
+    Admission::Rules rules;
+    rules.allowOffLink = config.allowOffLink;
+    rules.messagesPerMinute = config.messagesPerMinute;
+    rules.routedLan = config.winsServer.has_value();
+    for (const auto& [address, prefixLength] : config.allowFrom)
+        rules.allowFrom.push_back({address, prefixLength});
+    return rules;
+}
+
+} // namespace
+
 struct Daemon::Services {
     Config config;
     EventLoop loop;
@@ -42,11 +57,12 @@ struct Daemon::Services {
     platform::UdpSocket datagramSocket;
     Spool spool;
     Delivery delivery{loop, spool};
-    Admission admission{loop, network, {config.allowOffLink, config.messagesPerMinute}};
+    Admission admission{loop, network, admissionRules(config)};
     ClientHub hub{loop, delivery, admission, {config.computer, config.workgroup}};
-    NameService names{loop,    nameSocket,
-                      network, admission,
-                      hub,     {config.computer, config.workgroup, config.sessionSocket >= 0}};
+    NameService names{
+        loop,    nameSocket,
+        network, admission,
+        hub,     {config.computer, config.workgroup, config.sessionSocket >= 0, config.winsServer}};
     DatagramService datagrams{loop,
                               datagramSocket,
                               network,
@@ -135,8 +151,11 @@ int Daemon::run() {
     if (config.sessionSocket >= 0)
         s.browser.start();
     s.spool.expire();
-    log(Priority::Info, "receiving as " + nameText(config.computer) + " in workgroup " +
-                            nameText(config.workgroup));
+    log(Priority::Info,
+        "receiving as " + nameText(config.computer) + " in workgroup " +
+            nameText(config.workgroup) +
+            (config.winsServer ? ", WINS server " + protocol::formatIpv4(*config.winsServer)
+                               : std::string(", no WINS server")));
 
     s.loop.run();
 

@@ -5,10 +5,14 @@
 #pragma once
 
 #include "daemon/EventLoop.h"
+#include "protocol/Bytes.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lanquill::daemon {
 
@@ -18,10 +22,12 @@ struct Config {
     std::filesystem::path runtimeFolder;
     std::filesystem::path stateFolder;
     bool allowOffLink = false;
-    std::size_t messagesPerMinute = 20; // per sender address; 0: no limit
-    int nameSocket = -1;                // UDP 137
-    int datagramSocket = -1;            // UDP 138
-    int sessionSocket = -1;             // TCP 139, listening; -1 where smbd holds the port
+    std::optional<protocol::Ipv4> winsServer;              // node type H with one, B without
+    std::vector<std::pair<protocol::Ipv4, int>> allowFrom; // --allow-from networks (prefix)
+    std::size_t messagesPerMinute = 20;                    // per sender address; 0: no limit
+    int nameSocket = -1;                                   // UDP 137
+    int datagramSocket = -1;                               // UDP 138
+    int sessionSocket = -1; // TCP 139, listening; -1 where smbd holds the port
     std::string no139Reason;
 };
 

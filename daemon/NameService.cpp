@@ -30,6 +30,15 @@ NameService::NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetw
               {identity_.computer, netbios::FileServer, false, false, false},
               {identity_.workgroup, netbios::BrowserElection, true, false, false},
               {identity_.computer, netbios::Messenger, false, own, false}};
+    if (identity_.winsServer) {
+        wins_.emplace(loop_, socket_, network_, *identity_.winsServer);
+        wins_->onRefused([this](const std::string& name, std::uint8_t suffix) {
+            markLost(name, suffix,
+                     "name " + nameText(name) +
+                         " is held by another computer, says the WINS "
+                         "server: not answering for it");
+        });
+    }
 }
 
 void NameService::start() {
@@ -44,6 +53,8 @@ void NameService::stop() {
     for (const auto& owned : names_)
         if (owned.answered && !owned.lost)
             release(owned.name, owned.suffix, owned.group);
+    if (wins_)
+        wins_->stop();
     loop_.cancel(tick_);
     tick_ = 0;
 }
@@ -86,14 +97,18 @@ void NameService::onPacket(std::span<const std::uint8_t> data, const Arrived& fr
                      packet->opcode != netbios::NameOpcode::Query)))
         return;
     const platform::Interface* arrival = network_.arrival(from.interfaceIndex, from.localAddress);
+    const bool fromServer = wins_ && from.from == wins_->server();
     if (packet->response) {
+        if (fromServer && wins_->onResponse(*packet))
+            return;
         if (packet->opcode == netbios::NameOpcode::Registration && packet->rcode != 0)
             onDefended(*packet, from.from);
         return;
     }
     // An answer is larger than its question: none goes to an off-link source, which may be forged
-    // to aim our answers at somebody else.
-    if (!admission_.mayAnswer(from.from))
+    // to aim our answers at somebody else. The WINS server is asked to be answered: its query is
+    // the challenge that tells it we still hold a name.
+    if (!admission_.mayAnswer(from.from) && !fromServer)
         return;
     if (packet->opcode == netbios::NameOpcode::Query && packet->nodeStatus)
         answerNodeStatus(*packet, from, arrival);
@@ -153,19 +168,25 @@ void NameService::onDefended(const netbios::NamePacket& packet, const Ipv4& defe
     for (const auto& pending : registrations_) {
         if (pending.transactionId != packet.transactionId)
             continue;
-        const std::string why = "name " + nameText(pending.name) + " is held by " +
-                                protocol::formatIpv4(defender) + ": not answering for it";
-        log(Priority::Error, why);
-        bool machineName = false;
-        for (auto& owned : names_)
-            if (owned.name == pending.name && owned.suffix == pending.suffix)
-                machineName = owned.lost = true;
-        if (machineName && lost_)
-            lost_(why);
+        markLost(pending.name, pending.suffix,
+                 "name " + nameText(pending.name) + " is held by " +
+                     protocol::formatIpv4(defender) + ": not answering for it");
     }
     std::erase_if(registrations_, [&](const PendingRegistration& pending) {
         return pending.transactionId == packet.transactionId;
     });
+}
+
+void NameService::markLost(const std::string& name, std::uint8_t suffix, const std::string& why) {
+    log(Priority::Error, why);
+    bool machineName = false;
+    for (auto& owned : names_)
+        if (owned.name == name && owned.suffix == suffix)
+            machineName = owned.lost = true;
+    if (machineName && wins_)
+        wins_->releaseName(name, suffix);
+    if (machineName && lost_)
+        lost_(why);
 }
 
 // The name we answer for NAME<suffix>, if any: a machine name still ours, or a user's <03>.
@@ -189,6 +210,9 @@ void NameService::broadcast(
 }
 
 void NameService::queueRegistration(const std::string& name, std::uint8_t suffix, bool group) {
+    // A WINS server keeps no members of a normal group: only unique names go there.
+    if (wins_ && !group)
+        wins_->registerName(name, suffix);
     registrations_.push_back({name, suffix, group, platform::nextTransactionId(), 0, loop_.now()});
     if (tick_ == 0)
         tick_ = loop_.at(loop_.now(), [this] { registrationTick(); });
@@ -198,6 +222,8 @@ void NameService::release(const std::string& name, std::uint8_t suffix, bool gro
     std::erase_if(registrations_, [&](const PendingRegistration& pending) {
         return pending.name == name && pending.suffix == suffix;
     });
+    if (wins_ && !group)
+        wins_->releaseName(name, suffix);
     const auto id = platform::nextTransactionId();
     broadcast([&](const Ipv4& address) {
         return netbios::nameReleaseRequest(id, name, suffix, group, address);

@@ -9,6 +9,7 @@
 #include "daemon/EventLoop.h"
 #include "daemon/LocalNetwork.h"
 #include "daemon/Log.h"
+#include "daemon/WinsClient.h"
 #include "platform/UdpSocket.h"
 #include "protocol/NetBios.h"
 
@@ -23,9 +24,10 @@ namespace lanquill::daemon {
 class NameService {
 public:
     struct Identity {
-        std::string computer;         // OEM
-        std::string workgroup;        // OEM
-        bool ownsMachineNames = true; // false where nmbd answers for the machine
+        std::string computer;             // OEM
+        std::string workgroup;            // OEM
+        bool ownsMachineNames = true;     // false where nmbd answers for the machine
+        std::optional<Ipv4> winsServer{}; // unique names are registered there too (H-node)
     };
 
     NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
@@ -73,6 +75,7 @@ private:
     void defend(const protocol::netbios::NamePacket& packet,
                 const platform::UdpSocket::Arrived& from, const Ipv4& local);
     void onDefended(const protocol::netbios::NamePacket& packet, const Ipv4& defender);
+    void markLost(const std::string& name, std::uint8_t suffix, const std::string& why);
     std::optional<OwnedName> answeredName(const protocol::netbios::DecodedName& asked) const;
     void queueRegistration(const std::string& name, std::uint8_t suffix, bool group);
     void release(const std::string& name, std::uint8_t suffix, bool group);
@@ -91,6 +94,7 @@ private:
     Identity identity_;
     std::vector<OwnedName> names_;
     std::deque<PendingRegistration> registrations_;
+    std::optional<WinsClient> wins_;
     EventLoop::TimerId tick_ = 0;
 };
 

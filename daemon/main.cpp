@@ -3,6 +3,8 @@
 // cap_net_bind_service on this program only).
 #include "daemon/Daemon.h"
 #include "daemon/Log.h"
+#include "platform/WinsServer.h"
+#include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
 
 #include <cerrno>
@@ -26,7 +28,8 @@ constexpr int FirstPassedFd = 3; // SD_LISTEN_FDS_START
 
 void usage() {
     std::fputs("usage: lanquilld [--listen] [--name NAME] [--workgroup WORKGROUP] "
-               "[--allow-off-link] [--per-minute N]\n",
+               "[--allow-off-link] [--allow-from CIDR]... [--per-minute N] "
+               "[--wins ADDRESS|none]\n",
                stderr);
 }
 
@@ -95,6 +98,7 @@ struct Options {
     bool listen = false;
     std::string name;
     std::string workgroup = "WORKGROUP";
+    bool winsGiven = false; // --wins overrides the WINS server of smb.conf
 };
 
 // The command line into `options` and `config`; false on anything it does not know.
@@ -111,6 +115,26 @@ bool parseArguments(int argc, char** argv, Options& options, daemon::Config& con
             if (*argv[i] == '\0' || *end != '\0' || count > 100000)
                 return false;
             config.messagesPerMinute = count;
+        } else if (arg == "--allow-from" && i + 1 < argc) {
+            // A.B.C.D/N: the address with its host bits as given; only the prefix is compared.
+            const std::string value = argv[++i];
+            const auto slash = value.find('/');
+            const auto address = protocol::parseIpv4(value.substr(0, slash));
+            if (slash == std::string::npos || !address || slash + 1 >= value.size() ||
+                value.size() - slash - 1 > 2 ||
+                value.find_first_not_of("0123456789", slash + 1) != std::string::npos)
+                return false;
+            const int prefix = std::stoi(value.substr(slash + 1));
+            if (prefix > 32)
+                return false;
+            config.allowFrom.emplace_back(*address, prefix);
+        } else if (arg == "--wins" && i + 1 < argc && !options.winsGiven) {
+            const std::string value = argv[++i];
+            const auto address = protocol::parseIpv4(value);
+            if (value != "none" && !(address && protocol::isHostAddress(*address)))
+                return false;
+            config.winsServer = value == "none" ? std::nullopt : address;
+            options.winsGiven = true;
         } else if ((arg == "--name" || arg == "--workgroup") && i + 1 < argc) {
             (arg == "--name" ? options.name : options.workgroup) = argv[++i];
         } else {
@@ -158,6 +182,8 @@ int main(int argc, char** argv) {
             "not a NetBIOS name: " + (computer ? options.workgroup : options.name));
         return 2;
     }
+    if (!options.winsGiven)
+        config.winsServer = platform::configuredWinsServer();
     config.computer = *computer;
     config.workgroup = *group;
     config.runtimeFolder = firstFolder(env("RUNTIME_DIRECTORY", "/run/lanquill"));

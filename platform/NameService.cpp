@@ -4,6 +4,7 @@
 
 #include "platform/Interfaces.h"
 #include "platform/UdpSocket.h"
+#include "platform/WinsServer.h"
 #include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 
@@ -45,6 +46,11 @@ constexpr milliseconds NameQueryInterval{500};
 // A LAN answers within milliseconds; the last try waits a little less than the others, so that a
 // whole lookup, process start included, gives up within a second and a half.
 constexpr milliseconds LastTryWait{440};
+// With a WINS server (node type H) the server is asked first, twice 250 ms apart, and the first
+// of the broadcast tries goes out when its time comes, or as soon as the server has said it
+// knows none of the names still open. The same bound of a second and a half holds.
+constexpr milliseconds ServerQueryInterval{250};
+constexpr int ServerQueryTries = 2;
 
 std::optional<HostEntry> systemHostByName(const std::string& name) {
     addrinfo hints{};
@@ -125,7 +131,8 @@ std::optional<std::uint16_t> transactionIdOf(std::span<const std::uint8_t> packe
 
 } // namespace
 
-std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names) {
+std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names,
+                                                   const std::optional<Ipv4>& winsServer) {
     const std::size_t count = names.size();
     std::vector<std::optional<HostEntry>> resolved(count);
     std::vector<bool> valid(count), decided(count, false), systemDone(count, false);
@@ -136,22 +143,34 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
 
     // One broadcast NAME QUERY per name and interface per try, each name with its own
     // transaction id, all from one socket; answers are told apart by that id.
+    // With a WINS server, the same name is asked of it by unicast under the same id, without
+    // the broadcast flag.
     struct Query {
         std::size_t index;
         std::uint16_t id;
         protocol::Bytes request;
+        protocol::Bytes serverRequest;
+        bool serverSaidNo = false;
     };
     std::vector<Query> queries;
     const auto targets = broadcastAddresses();
     UdpSocket socket;
-    if (!targets.empty() && socket.open() && socket.allowBroadcast()) {
+    const bool canBroadcast = !targets.empty();
+    if ((canBroadcast || winsServer) && socket.open() &&
+        (!canBroadcast || socket.allowBroadcast())) {
         for (std::size_t i = 0; i < count; ++i) {
             const auto oemName = valid[i] ? netbios::netbiosName(names[i]) : std::nullopt;
             const std::uint16_t id = nextTransactionId();
-            if (auto request = oemName
-                                   ? netbios::nameQueryRequest(id, *oemName, netbios::Workstation)
-                                   : std::nullopt)
-                queries.push_back({i, id, std::move(*request)});
+            auto request = oemName ? netbios::nameQueryRequest(id, *oemName, netbios::Workstation)
+                                   : std::nullopt;
+            if (!request)
+                continue;
+            auto serverRequest = winsServer
+                                     ? netbios::nameQueryRequest(id, *oemName, netbios::Workstation,
+                                                                 netbios::NameServerQueryFlags)
+                                     : std::nullopt;
+            queries.push_back(
+                {i, id, std::move(*request), serverRequest.value_or(protocol::Bytes{})});
         }
     }
     std::vector<bool> askedNetbios(count, false);
@@ -159,9 +178,13 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
         askedNetbios[query.index] = true;
 
     const auto systemDeadline = start + SystemResolverWait;
-    const auto lastDeadline = start + (NameQueryTries - 1) * NameQueryInterval + LastTryWait;
-    auto nextTry = start;
+    auto lastDeadline = start + (NameQueryTries - 1) * NameQueryInterval + LastTryWait;
+    // Broadcast tries: three from the start (B node), or two after the server's turn (H node).
+    const int broadcastTries = !canBroadcast ? 0 : winsServer ? NameQueryTries - 1 : NameQueryTries;
+    auto nextTry = winsServer ? start + NameQueryInterval : start;
     int tries = 0;
+    auto nextServerTry = start;
+    int serverTries = winsServer ? 0 : ServerQueryTries;
     std::vector<std::uint8_t> buffer(netbios::MaxDatagramLength);
     for (;;) {
         const auto now = Clock::now();
@@ -178,23 +201,39 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
                 systemDone[i] = system->finished[i] || now >= systemDeadline;
             }
         }
-        const bool netbiosOver = tries == NameQueryTries && now >= lastDeadline;
+        const bool netbiosOver =
+            tries == broadcastTries && serverTries == ServerQueryTries && now >= lastDeadline;
         bool allSettled = true;
         for (std::size_t i = 0; i < count && allSettled; ++i)
             allSettled = decided[i] || (systemDone[i] && (!askedNetbios[i] || netbiosOver));
         if (allSettled || now >= std::max(lastDeadline, systemDeadline))
             break;
-        if (tries < NameQueryTries && now >= nextTry) {
+        if (serverTries < ServerQueryTries && now >= nextServerTry) {
+            for (const Query& query : queries)
+                if (!decided[query.index] && !query.serverSaidNo)
+                    socket.sendTo(*winsServer, netbios::NameServicePort, query.serverRequest);
+            ++serverTries;
+            nextServerTry += ServerQueryInterval;
+        }
+        // The server has said no to every name still open: no need to wait for its turn to end.
+        if (winsServer && tries == 0 && !queries.empty() &&
+            std::ranges::all_of(queries, [&](const Query& query) {
+                return decided[query.index] || query.serverSaidNo;
+            }))
+            nextTry = std::min(nextTry, now);
+        if (tries < broadcastTries && now >= nextTry) {
             for (const Query& query : queries)
                 if (!decided[query.index])
                     for (const auto& target : targets)
                         socket.sendTo(target, netbios::NameServicePort, query.request);
             ++tries;
             nextTry += NameQueryInterval;
+            if (tries == broadcastTries)
+                lastDeadline = std::min(lastDeadline, now + LastTryWait);
         }
         // Short slices, so that a system resolver answer ends the wait soon after it comes.
         const auto sliceEnd =
-            std::min({now + milliseconds(10), tries < NameQueryTries ? nextTry : lastDeadline,
+            std::min({now + milliseconds(10), tries < broadcastTries ? nextTry : lastDeadline,
                       std::max(lastDeadline, systemDeadline)});
         while (auto received =
                    socket.isOpen() ? socket.receiveUntil(sliceEnd, buffer) : std::nullopt) {
@@ -205,6 +244,12 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
             const auto query = std::ranges::find(queries, *id, &Query::id);
             if (query == queries.end() || decided[query->index])
                 continue;
+            if (winsServer && received->from == *winsServer) {
+                const auto answer = netbios::parseNamePacket(packet);
+                if (answer && answer->response && answer->opcode == netbios::NameOpcode::Query &&
+                    answer->rcode != 0)
+                    query->serverSaidNo = true;
+            }
             auto addresses = netbios::parseNameQueryResponse(packet, *id);
             if (!addresses)
                 continue;
@@ -252,13 +297,15 @@ std::string ownNetbiosName() {
     return netbios::hostNameToNetbiosName(name).value_or("LANQUILL");
 }
 
+RealResolver::RealResolver() : RealResolver(configuredWinsServer()) {}
+
 std::optional<HostEntry> RealResolver::hostByName(const std::string& name) {
-    return resolveNames({name}).front();
+    return resolveNames({name}, winsServer_).front();
 }
 
 std::vector<std::optional<HostEntry>>
 RealResolver::hostsByName(const std::vector<std::string>& names) {
-    return resolveNames(names);
+    return resolveNames(names, winsServer_);
 }
 
 std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {

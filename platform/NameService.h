@@ -20,11 +20,14 @@ namespace lanquill::platform {
 std::optional<protocol::netbios::NodeStatus> queryNodeStatus(const Ipv4& address,
                                                              std::chrono::milliseconds wait);
 
-// Resolves every name of `names` at once: the system resolver (up to 1 s) and broadcast NetBIOS
-// NAME QUERY REQUESTs (three tries 500 ms apart) start together, and each name takes the first
-// positive answer, the system resolver's when both are in hand. Answers in the order of `names`;
-// bounded by 1.5 s however many names there are.
-std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names);
+// Resolves every name of `names` at once: the system resolver (up to 1 s) and NetBIOS start
+// together, and each name takes the first positive answer, the system resolver's when both are
+// in hand. NetBIOS without a WINS server (node type B): broadcast NAME QUERY REQUESTs, three
+// tries 500 ms apart. With one (node type H): unicast queries to the server at 0 and 250 ms,
+// then two broadcast tries from 500 ms on, or at once for the names the server does not know.
+// Answers in the order of `names`; bounded by 1.5 s however many names there are.
+std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names,
+                                                   const std::optional<Ipv4>& winsServer);
 
 // This computer's NetBIOS name, OEM bytes: the host name without domain, upper case, cut to
 // 15 bytes on a character boundary. Never empty.
@@ -32,10 +35,18 @@ std::string ownNetbiosName();
 
 class RealResolver : public Resolver {
 public:
+    // The WINS server of this computer's configuration (platform/WinsServer.h), if any.
+    RealResolver();
+    // Exactly this WINS server, or none.
+    explicit RealResolver(std::optional<Ipv4> winsServer) : winsServer_(winsServer) {}
+    const std::optional<Ipv4>& winsServer() const { return winsServer_; }
     std::optional<HostEntry> hostByName(const std::string& name) override;
     std::vector<std::optional<HostEntry>>
     hostsByName(const std::vector<std::string>& names) override;
     std::optional<HostEntry> hostByAddress(const Ipv4& address) override;
+
+private:
+    std::optional<Ipv4> winsServer_;
 };
 
 } // namespace lanquill::platform

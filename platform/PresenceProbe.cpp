@@ -36,6 +36,11 @@ std::vector<bool> UdpPresenceProber::probe(const std::vector<PresenceTarget>& ta
         else if (!request.empty())
             for (const Ipv4& broadcast : broadcasts)
                 socket.sendTo(broadcast, port_, request);
+        // The server and the broadcast are asked together: one round has one wait, and the
+        // server's answer, from another subnet, counts like any other.
+        if (winsServer_)
+            if (const protocol::Bytes unicast = round.serverRequest(query); !unicast.empty())
+                socket.sendTo(*winsServer_, port_, unicast);
     }
     // Large enough for any datagram: a node status of a host with many names is several KB.
     std::vector<std::uint8_t> buffer(protocol::netbios::MaxDatagramLength);

@@ -108,11 +108,11 @@ std::optional<DecodedName> decodeName(std::span<const std::uint8_t> encoded) {
 }
 
 std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_view name,
-                                      std::uint8_t suffix) {
+                                      std::uint8_t suffix, std::uint16_t flags) {
     const auto encoded = encodeName(name, suffix);
     if (!encoded)
         return std::nullopt;
-    return questionPacket(transactionId, 0x0110, *encoded, TypeNb);
+    return questionPacket(transactionId, flags, *encoded, TypeNb);
 }
 
 std::optional<std::vector<Ipv4>> parseNameQueryResponse(std::span<const std::uint8_t> packet,
@@ -373,6 +373,13 @@ std::optional<NamePacket> parseNamePacket(std::span<const std::uint8_t> packet) 
     case 6:
         result.opcode = NameOpcode::Release;
         break;
+    case 7:
+        result.opcode = NameOpcode::WaitForAcknowledgement;
+        break;
+    case 8:
+    case 9:
+        result.opcode = NameOpcode::Refresh;
+        break;
     default:
         result.opcode = NameOpcode::Other;
         break;
@@ -392,10 +399,13 @@ std::optional<NamePacket> parseNamePacket(std::span<const std::uint8_t> packet) 
     for (std::size_t r = 0; r < records && r < 8; ++r) {
         const auto name = readName(in);
         const std::uint16_t type = in.u16be();
-        in.skip(6); // class, time to live
+        in.skip(2); // class
+        const std::uint32_t ttl = in.u32be();
         const auto data = in.take(in.u16be());
         if (!in.ok())
             return std::nullopt;
+        if (r == 0)
+            result.ttl = ttl;
         if (!named && name) {
             result.name = *name;
             named = true;
@@ -445,16 +455,26 @@ Bytes nodeStatusResponse(std::uint16_t transactionId, std::span<const NodeName> 
 }
 
 std::optional<Bytes> nameRegistrationRequest(std::uint16_t transactionId, std::string_view name,
-                                             std::uint8_t suffix, bool group, const Ipv4& address) {
+                                             std::uint8_t suffix, bool group, const Ipv4& address,
+                                             bool toServer) {
+    const std::uint16_t broadcast = toServer ? 0 : BroadcastFlag;
     return recordPacket(transactionId,
-                        opcodeBits(NameOpcode::Registration) | RecursionDesired | BroadcastFlag,
-                        name, suffix, true, TypeNb, NameTimeToLive, std::pair{group, address});
+                        opcodeBits(NameOpcode::Registration) | RecursionDesired | broadcast, name,
+                        suffix, true, TypeNb, NameTimeToLive, std::pair{group, address});
 }
 
 std::optional<Bytes> nameReleaseRequest(std::uint16_t transactionId, std::string_view name,
+                                        std::uint8_t suffix, bool group, const Ipv4& address,
+                                        bool toServer) {
+    const std::uint16_t broadcast = toServer ? 0 : BroadcastFlag;
+    return recordPacket(transactionId, opcodeBits(NameOpcode::Release) | broadcast, name, suffix,
+                        true, TypeNb, 0, std::pair{group, address});
+}
+
+std::optional<Bytes> nameRefreshRequest(std::uint16_t transactionId, std::string_view name,
                                         std::uint8_t suffix, bool group, const Ipv4& address) {
-    return recordPacket(transactionId, opcodeBits(NameOpcode::Release) | BroadcastFlag, name,
-                        suffix, true, TypeNb, 0, std::pair{group, address});
+    return recordPacket(transactionId, opcodeBits(NameOpcode::Refresh), name, suffix, true, TypeNb,
+                        NameTimeToLive, std::pair{group, address});
 }
 
 std::optional<Bytes> negativeRegistrationResponse(std::uint16_t transactionId,

@@ -46,10 +46,17 @@ struct DecodedName {
 // are not one: wrong length byte, letters outside 'A'..'P', no terminating zero.
 std::optional<DecodedName> decodeName(std::span<const std::uint8_t> encoded);
 
-// NAME QUERY REQUEST for NAME<suffix>, broadcast flavour (flags 0x0110: RD + B), type NB, class
-// IN. Nullopt when the name cannot be encoded.
+// Flags of a NAME QUERY REQUEST: recursion desired, and the broadcast bit for a query to a
+// subnet's broadcast address. A NetBIOS name server (WINS) answers from its database only a query
+// without the broadcast bit; nmbd takes one with it for a question to its own subnet.
+constexpr std::uint16_t BroadcastQueryFlags = 0x0110;
+constexpr std::uint16_t NameServerQueryFlags = 0x0100;
+
+// NAME QUERY REQUEST for NAME<suffix>, type NB, class IN, broadcast flavour unless `flags` says
+// otherwise. Nullopt when the name cannot be encoded.
 std::optional<Bytes> nameQueryRequest(std::uint16_t transactionId, std::string_view name,
-                                      std::uint8_t suffix);
+                                      std::uint8_t suffix,
+                                      std::uint16_t flags = BroadcastQueryFlags);
 
 // The IPv4 addresses of a positive NAME QUERY RESPONSE with the given transaction id: nullopt
 // for anything else (another id, a request, a negative answer, a truncated or malformed packet).
@@ -118,7 +125,14 @@ std::string nameTableText(const NodeStatus& status);
 
 constexpr std::uint8_t BrowserElection = 0x1E;
 
-enum class NameOpcode : std::uint8_t { Query = 0, Registration = 5, Release = 6, Other = 0xFF };
+enum class NameOpcode : std::uint8_t {
+    Query = 0,
+    Registration = 5,
+    Release = 6,
+    WaitForAcknowledgement = 7, // WACK: a name server is checking; wait the TTL it gives
+    Refresh = 8,                // also 9, which some servers send
+    Other = 0xFF
+};
 
 // A name service packet as a B-node receives it: a query (NB or node status), a registration or
 // a release, or the response to one, with its question name and the NB record it carries.
@@ -132,6 +146,7 @@ struct NamePacket {
     DecodedName name;            // the question name (of a response: its answer record's name)
     bool group = false;          // the NB record's G bit
     std::optional<Ipv4> address; // the NB record's address (registration, release, response)
+    std::uint32_t ttl = 0;       // the first resource record's time to live, seconds
 };
 
 // Parses a name service packet; nullopt for anything malformed or that reaches past its bytes.
@@ -150,10 +165,16 @@ std::optional<Bytes> negativeNameQueryResponse(std::uint16_t transactionId, std:
 Bytes nodeStatusResponse(std::uint16_t transactionId, std::span<const NodeName> names,
                          const std::array<std::uint8_t, 6>& unitId);
 
-// NAME REGISTRATION REQUEST (broadcast) and NAME RELEASE REQUEST for NAME<suffix> at `address`.
+// NAME REGISTRATION REQUEST and NAME RELEASE REQUEST for NAME<suffix> at `address`: broadcast
+// flavour, or with `toServer` the unicast one a WINS server takes (no broadcast flag).
 std::optional<Bytes> nameRegistrationRequest(std::uint16_t transactionId, std::string_view name,
-                                             std::uint8_t suffix, bool group, const Ipv4& address);
+                                             std::uint8_t suffix, bool group, const Ipv4& address,
+                                             bool toServer = false);
 std::optional<Bytes> nameReleaseRequest(std::uint16_t transactionId, std::string_view name,
+                                        std::uint8_t suffix, bool group, const Ipv4& address,
+                                        bool toServer = false);
+// NAME REFRESH REQUEST (opcode 8, no flags, as nmbd sends it) to a WINS server.
+std::optional<Bytes> nameRefreshRequest(std::uint16_t transactionId, std::string_view name,
                                         std::uint8_t suffix, bool group, const Ipv4& address);
 
 // NEGATIVE NAME REGISTRATION RESPONSE (RCODE ACT_ERR): the owner at `owner` defends NAME<suffix>.

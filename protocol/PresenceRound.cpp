@@ -27,6 +27,13 @@ Bytes PresenceRound::request(std::size_t query) const {
     return nodeStatusRequest(ids_[query]);
 }
 
+Bytes PresenceRound::serverRequest(std::size_t query) const {
+    if (const auto* name = std::get_if<std::string>(&targets_[query]))
+        return nameQueryRequest(ids_[query], *name, Workstation, NameServerQueryFlags)
+            .value_or(Bytes{});
+    return {};
+}
+
 namespace {
 
 bool answersAddress(const Ipv4& address, const Ipv4& from, std::span<const std::uint8_t> datagram) {

@@ -33,6 +33,9 @@ public:
     // The datagram of query `query`: a node-status request for an address, a broadcast name
     // query for a name; empty for a name that cannot be encoded (nothing to send).
     Bytes request(std::size_t query) const;
+    // The same name query for a WINS server (unicast, no broadcast flag, same transaction id);
+    // empty for an address or a name that cannot be encoded.
+    Bytes serverRequest(std::size_t query) const;
 
     // A datagram from `from`: the query it answers, the first time it is answered; nullopt for
     // anything else (not an answer of the query's kind, an unknown id, the wrong sender or name,

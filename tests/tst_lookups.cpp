@@ -82,8 +82,9 @@ private Q_SLOTS:
     }
 
     void realResolverOnLoopback() {
-        // Only names and addresses that stay on this machine: nothing is broadcast.
-        platform::RealResolver resolver;
+        // Only names and addresses that stay on this machine: nothing is broadcast, and no WINS
+        // server this machine's smb.conf may name is asked.
+        platform::RealResolver resolver(std::nullopt);
         const auto local = resolver.hostByName("localhost");
         QVERIFY(local);
         QCOMPARE(local->addresses.front(), (Ipv4{127, 0, 0, 1}));

@@ -1,5 +1,8 @@
-// The NetBIOS name this machine goes by on the network, from its host name.
+// The NetBIOS name this machine goes by on the network, from its host name; the WINS server
+// Samba's client configuration names.
 #include "platform/NameService.h"
+#include "platform/WinsServer.h"
+#include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 
 #include <QtTest>
@@ -15,6 +18,67 @@ private Q_SLOTS:
         const std::string own = ownNetbiosName();
         QVERIFY(!own.empty() && own.size() <= 15);
         QCOMPARE(oem::upperAscii(own), own);
+    }
+
+    void winsServerFromSmbConf_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("server"); // empty: none
+        QTest::newRow("plain") << QByteArray("[global]\n  wins server = 10.0.0.5\n") << "10.0.0.5";
+        QTest::newRow("no section yet") << QByteArray("wins server = 10.0.0.5\n") << "10.0.0.5";
+        QTest::newRow("case, blanks, underscore")
+            << QByteArray("[ GLOBAL ]\r\nWINS_Server=10.0.0.6\r\n") << "10.0.0.6";
+        QTest::newRow("first of a list")
+            << QByteArray("[global]\nwins server = 10.0.0.7, 10.0.0.8\n") << "10.0.0.7";
+        QTest::newRow("tagged") << QByteArray(
+                                       "[global]\nwins server = floor1:10.0.0.9 floor2:10.1.0.9\n")
+                                << "10.0.0.9";
+        QTest::newRow("continued line")
+            << QByteArray("[global]\n  wins server = \\\n    10.0.0.10\n") << "10.0.0.10";
+        QTest::newRow("later wins")
+            << QByteArray("[global]\nwins server = 10.0.0.1\nwins server = 10.0.0.2\n")
+            << "10.0.0.2";
+        QTest::newRow("share section")
+            << QByteArray("[global]\n[share]\nwins server = 10.0.0.3\n") << "";
+        QTest::newRow("commented")
+            << QByteArray("[global]\n# wins server = 10.0.0.4\n; wins server = 10.0.0.4\n") << "";
+        QTest::newRow("wins support is not a server")
+            << QByteArray("[global]\nwins support = yes\nwins proxy = 10.0.0.4\n") << "";
+        QTest::newRow("a DNS name") << QByteArray("[global]\nwins server = wins.example\n") << "";
+        QTest::newRow("broadcast address")
+            << QByteArray("[global]\nwins server = 255.255.255.255\n") << "";
+        QTest::newRow("empty value clears")
+            << QByteArray("[global]\nwins server = 10.0.0.1\nwins server =\n") << "";
+        QTest::newRow("no newline at end, NUL inside")
+            << QByteArray("[global]\n\0\nwins server = 10.0.0.11", 34) << "10.0.0.11";
+        QTest::newRow("backslash at the very end")
+            << QByteArray("[global]\nwins server = \\") << "";
+    }
+
+    void winsServerFromSmbConf() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, server);
+        const auto found = lanquill::platform::winsServerFromSmbConf(
+            std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+        QCOMPARE(found ? QString::fromStdString(formatIpv4(*found)) : QString(), server);
+    }
+
+    // SMB_CONF_PATH names the file, as Samba's own tools take it; a missing file names none.
+    void configuredWinsServerReadsTheNamedFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath("smb.conf");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[global]\n  workgroup = LQWG\n  wins server = 10.9.8.7\n");
+        file.close();
+        qputenv("SMB_CONF_PATH", path.toUtf8());
+        const auto server = configuredWinsServer();
+        qputenv("SMB_CONF_PATH", dir.filePath("missing.conf").toUtf8());
+        const auto none = configuredWinsServer();
+        qunsetenv("SMB_CONF_PATH");
+        QVERIFY(server);
+        QCOMPARE(formatIpv4(*server), std::string("10.9.8.7"));
+        QVERIFY(!none);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "platform/SmbNetworkEnumerator.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
+#include "tools/WinsOption.h"
 
 #include <cstdio>
 #include <strings.h>
@@ -119,7 +120,7 @@ int runSend(int argc, char** argv) {
         std::fputs(say("lanquill-net: send * is not supported; use /domain:WORKGROUP\n"), stderr);
         return ExitUsage;
     }
-    platform::RealResolver resolver;
+    auto resolver = commandResolver();
     platform::SmbMessenger messenger(resolver);
     const std::uint32_t code = messenger.send(target, {}, text);
     if (code != platform::messenger::Success) {

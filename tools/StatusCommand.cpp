@@ -6,6 +6,7 @@
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
+#include "tools/WinsOption.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,7 +47,7 @@ int runStatus(int argc, char** argv) {
         return ExitUsage;
     }
     if (!address) {
-        platform::RealResolver resolver;
+        auto resolver = commandResolver();
         const auto found = net::HostNamesToIPs(resolver, {argv[2]});
         if (!found.at(0).found) {
             std::fprintf(stderr, say("lanquill-net: %s: not found\n"),
@@ -77,7 +78,7 @@ int runLookup(int argc, char** argv) {
     }
     // Several names are asked for together, with one wait for all of them.
     const std::vector<std::string> names(argv + 2, argv + argc);
-    platform::RealResolver resolver;
+    auto resolver = commandResolver();
     const auto results = net::HostNamesToIPs(resolver, names);
     int exitCode = ExitOk;
     for (std::size_t i = 0; i < names.size(); ++i) {

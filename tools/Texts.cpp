@@ -14,14 +14,22 @@ constexpr Translation Table[] = {
      "       lanquill-net lookup NAME...\n"
      "       lanquill-net view [/domain:WORKGROUP]\n"
      "       lanquill-net receiver-config\n"
-     "       lanquill-net --help\n",
+     "       lanquill-net --help\n"
+     "Before or right after the command word, --wins ADDRESS|none chooses the WINS\n"
+     "server names are asked of first (default: \"wins server\" of smb.conf).\n",
      "用法：lanquill-net send /domain:工作组 消息\n"
      "      lanquill-net send 机器名|IP地址 消息\n"
      "      lanquill-net status 机器名|IP地址\n"
      "      lanquill-net lookup 机器名...\n"
      "      lanquill-net view [/domain:工作组]\n"
      "      lanquill-net receiver-config\n"
-     "      lanquill-net --help\n"},
+     "      lanquill-net --help\n"
+     "在命令词之前或紧随其后，--wins 地址|none 指定先询问名称的 WINS 服务器\n"
+     "（默认为 smb.conf 中的 \"wins server\"）。\n"},
+    {"--wins wants a dotted IPv4 host address or \"none\", not \"%s\"",
+     "--wins 需要点分十进制的 IPv4 主机地址或 \"none\"，而不是 \"%s\""},
+    {"--wins is given more than once", "--wins 给出了不止一次"},
+    {"--wins wants an address", "--wins 缺少地址"},
     {"usage: lanquill-net send /domain:WORKGROUP text\n"
      "       lanquill-net send NAME|ADDRESS text\n",
      "用法：lanquill-net send /domain:工作组 消息\n"

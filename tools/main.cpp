@@ -2,10 +2,13 @@
 // usable by hand. Each subcommand lives in its own file; this only dispatches.
 #include "tools/Commands.h"
 #include "tools/Texts.h"
+#include "tools/WinsOption.h"
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -32,13 +35,25 @@ void usage(std::FILE* to) {
                    "       lanquill-net lookup NAME...\n"
                    "       lanquill-net view [/domain:WORKGROUP]\n"
                    "       lanquill-net receiver-config\n"
-                   "       lanquill-net --help\n"),
+                   "       lanquill-net --help\n"
+                   "Before or right after the command word, --wins ADDRESS|none chooses the WINS\n"
+                   "server names are asked of first (default: \"wins server\" of smb.conf).\n"),
                to);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // The WINS choice is taken out first, so that every command sees only its own words.
+    std::vector<char*> args(argv, argv + argc);
+    if (std::string error; !lanquill::tools::takeWinsOption(args, error)) {
+        std::fprintf(stderr, "lanquill-net: %s\n", error.c_str());
+        usage(stderr);
+        return lanquill::tools::ExitUsage;
+    }
+    argc = static_cast<int>(args.size());
+    args.push_back(nullptr); // argv[argc] is null, as the commands may expect
+    argv = args.data();
     // Asked for, the usage is the answer: on standard output, and success.
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
                       std::strcmp(argv[1], "help") == 0)) {

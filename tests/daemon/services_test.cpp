@@ -9,6 +9,7 @@
 #include "daemon/MessengerService.h"
 #include "daemon/NameService.h"
 #include "daemon/Spool.h"
+#include "daemon/WinsClient.h"
 #include "protocol/Mailslot.h"
 #include "protocol/NetBios.h"
 #include "protocol/SessionProtocol.h"
@@ -371,6 +372,99 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     ASSERT_TRUE(found);
     EXPECT_EQ(found->rcode, 0);
     EXPECT_EQ(found->address, LoopbackInterface);
+}
+
+// The WINS side of our names on the test's clock: a WACK holds the request back for the time
+// the server asks, a granted name is refreshed at half its time to live, a silent server gets
+// three tries and then a new round a minute later, a refusal gives the name up, and stop
+// releases what is left.
+TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
+    Receiver receiver;
+    platform::UdpSocket client;
+    platform::UdpSocket server;
+    ASSERT_TRUE(client.open(0));
+    ASSERT_TRUE(server.open(0));
+    const Ipv4 loopback{127, 0, 0, 1};
+    WinsClient wins{receiver.loop, client, receiver.network, loopback, server.localPort()};
+    std::vector<std::string> refused;
+    wins.onRefused([&](const std::string& name, std::uint8_t) { refused.push_back(name); });
+
+    // What the server has received since the last look: opcode and flags of each request.
+    const auto received = [&] {
+        std::vector<netbios::NamePacket> packets;
+        std::array<std::uint8_t, 1500> buffer{};
+        while (const auto got = server.receiveUntil(Clock::now() + 50ms, buffer))
+            if (const auto packet = netbios::parseNamePacket({buffer.data(), got->length}))
+                packets.push_back(*packet);
+        return packets;
+    };
+    const auto answer = [&](const netbios::NamePacket& request, std::uint16_t flags,
+                            std::uint32_t ttl) {
+        netbios::NamePacket reply = request;
+        reply.response = true;
+        reply.opcode = static_cast<netbios::NameOpcode>((flags >> 11) & 0x0F);
+        reply.rcode = static_cast<std::uint8_t>(flags & 0x0F);
+        reply.ttl = ttl;
+        return wins.onResponse(reply);
+    };
+
+    wins.registerName("PC01", netbios::Workstation);
+    receiver.settle();
+    auto packets = received();
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Registration);
+    EXPECT_FALSE(packets[0].broadcast);
+    EXPECT_EQ(packets[0].address, LoopbackInterface) << "the address on the server's subnet";
+    const auto registration = packets[0];
+
+    ASSERT_TRUE(answer(registration, 0xB800, 5)); // WACK: wait 5 s
+    receiver.advance(4s);
+    EXPECT_TRUE(received().empty()) << "asked again while the server said to wait";
+    receiver.advance(3s);
+    packets = received();
+    ASSERT_EQ(packets.size(), 1u) << "asked again once the wait was over";
+    EXPECT_EQ(packets[0].transactionId, registration.transactionId);
+
+    ASSERT_TRUE(answer(registration, 0xAD80, 40)); // granted for 40 s
+    EXPECT_TRUE(wins.registered("PC01", netbios::Workstation));
+    EXPECT_FALSE(answer(registration, 0xAD80, 40)) << "a repeated answer is not taken again";
+    receiver.advance(19s);
+    EXPECT_TRUE(received().empty());
+    receiver.advance(2s);
+    packets = received();
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Refresh);
+    EXPECT_NE(packets[0].transactionId, registration.transactionId);
+
+    // The server stays silent: two more tries 2 s apart, then a new round after a minute.
+    receiver.advance(2s);
+    receiver.advance(2s);
+    EXPECT_EQ(received().size(), 2u);
+    receiver.advance(2s);
+    receiver.advance(30s);
+    EXPECT_TRUE(received().empty());
+    receiver.advance(31s);
+    packets = received();
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Registration);
+
+    // Another name, refused (ACT_ERR): given up, and not released later.
+    wins.registerName("USER", netbios::Messenger);
+    receiver.settle();
+    packets = received();
+    ASSERT_EQ(packets.size(), 1u);
+    ASSERT_TRUE(answer(packets[0], 0xAD86, 0));
+    EXPECT_EQ(refused, std::vector<std::string>{"USER"});
+    EXPECT_FALSE(wins.registered("USER", netbios::Messenger));
+
+    wins.stop();
+    packets = received();
+    ASSERT_EQ(packets.size(), 1u) << "only PC01 is released";
+    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Release);
+    EXPECT_EQ(packets[0].name.name, "PC01");
+    EXPECT_FALSE(packets[0].broadcast);
+    receiver.advance(120s);
+    EXPECT_TRUE(received().empty()) << "nothing is sent after stop";
 }
 
 // --- What one LAN host or one local user must not achieve ---

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,64 @@ TEST(NameQuery, RequestIsTheBroadcastQuestionForNb) {
               (Bytes{0x12, 0x34, 0x01, 0x10, 0x00, 0x01, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Bytes(request->end() - 4, request->end()), (Bytes{0x00, 0x20, 0x00, 0x01})); // NB, IN
     EXPECT_FALSE(netbios::nameQueryRequest(1, "NAME-LONGER-THAN-15", 0x00));
+}
+
+// What a WINS client sends and reads: the header flags of each request (nmbd refuses a
+// broadcast-flagged registration or refresh sent to it as a server), and the opcode and time to
+// live of the server's answers (a WACK says how long to wait, a registration answer how long the
+// name lives).
+TEST(NameServer, RequestFlagsAndAnswers) {
+    const Ipv4 own{10, 1, 2, 3};
+    struct Case {
+        const char* what;
+        std::optional<Bytes> packet;
+        std::uint16_t flags;
+    };
+    const Case cases[] = {
+        {"unicast query", netbios::nameQueryRequest(1, "PEER", 0, netbios::NameServerQueryFlags),
+         0x0100},
+        {"broadcast registration", netbios::nameRegistrationRequest(1, "PEER", 0, false, own),
+         0x2910},
+        {"registration to the server",
+         netbios::nameRegistrationRequest(1, "PEER", 0, false, own, true), 0x2900},
+        {"release to the server", netbios::nameReleaseRequest(1, "PEER", 0, false, own, true),
+         0x3000},
+        {"refresh", netbios::nameRefreshRequest(1, "PEER", 0, false, own), 0x4000},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.packet) << c.what;
+        ASSERT_GE(c.packet->size(), 4u) << c.what;
+        EXPECT_EQ((*c.packet)[2] << 8 | (*c.packet)[3], c.flags) << c.what;
+        const auto parsed = netbios::parseNamePacket(*c.packet);
+        ASSERT_TRUE(parsed) << c.what;
+        EXPECT_EQ(parsed->name.name, "PEER") << c.what;
+    }
+    EXPECT_EQ(
+        netbios::parseNamePacket(*netbios::nameRefreshRequest(1, "PEER", 0, false, own))->opcode,
+        netbios::NameOpcode::Refresh);
+
+    // Answers as nmbd sends them: a WACK (opcode 7) with the seconds to wait, a positive
+    // registration response with the granted time to live.
+    const auto answer = [](std::uint16_t flags, std::uint32_t ttl) {
+        ByteWriter out;
+        out.u16be(5).u16be(flags).u16be(0).u16be(1).u16be(0).u16be(0);
+        out.bytes(*netbios::encodeName("PEER", 0x00));
+        out.u16be(0x0020).u16be(0x0001).u32be(ttl).u16be(2).u16be(0x2900);
+        return out.take();
+    };
+    const auto wack = netbios::parseNamePacket(answer(0xB800, 12));
+    ASSERT_TRUE(wack);
+    EXPECT_TRUE(wack->response);
+    EXPECT_EQ(wack->opcode, netbios::NameOpcode::WaitForAcknowledgement);
+    EXPECT_EQ(wack->ttl, 12u);
+    const auto granted = netbios::parseNamePacket(answer(0xAD80, 21600));
+    ASSERT_TRUE(granted);
+    EXPECT_EQ(granted->opcode, netbios::NameOpcode::Registration);
+    EXPECT_EQ(granted->rcode, 0);
+    EXPECT_EQ(granted->ttl, 21600u);
+    const auto refused = netbios::parseNamePacket(answer(0xAD86, 0));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->rcode, 6); // ACT_ERR: another computer holds it
 }
 
 TEST(NameQuery, ResponseGivesTheAddressesOfOurQueryOnly) {

@@ -112,3 +112,18 @@ TEST(PresenceRound, ARepeatedReplyCountsOnceAndIdsWrap) {
     EXPECT_EQ(round.accept(A, replyWithId(0xFFFF)), std::optional<std::size_t>(0));
     EXPECT_TRUE(round.complete());
 }
+
+// A WINS server gets the same question under the same id, without the broadcast flag (nmbd
+// answers a flagged one only for its own subnet); its answer, from another subnet, counts.
+TEST(PresenceRound, TheServerIsAskedTheSameNameByUnicast) {
+    PresenceRound round({A, std::string("PC-B")}, 0x2000);
+    EXPECT_TRUE(round.serverRequest(0).empty());
+    const Bytes unicast = round.serverRequest(1);
+    Bytes expected = round.request(1);
+    ASSERT_EQ(unicast.size(), expected.size());
+    expected[2] = 0x01; // RD only: 0x0100
+    expected[3] = 0x00;
+    EXPECT_EQ(unicast, expected);
+    EXPECT_EQ(round.accept(Ipv4{10, 9, 0, 254}, nameAnswer(0x2001, "PC-B", Ipv4{10, 9, 1, 2})),
+              std::optional<std::size_t>(1));
+}

@@ -1,0 +1,31 @@
+// Which NetBIOS name server (WINS) this computer uses, as a Windows machine learns it: the one
+// Samba's client configuration names (the smb.conf that libsmbclient reads), else none. Node
+// type H (server first, then broadcast) when one is known, B (broadcast only) otherwise.
+#pragma once
+
+#include "protocol/Bytes.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lanquill::platform {
+
+using protocol::Ipv4;
+
+// The first `wins server` of smb.conf text, read as Samba reads its files: the [global] section
+// (or lines before any section), names compared without case, blanks or underscores, '#' and
+// ';' comments, '\' continuing a line. The value is a list (blanks or commas) of addresses, each
+// perhaps tagged "TAG:ADDRESS"; the first entry counts. Nullopt when there is none or it is no
+// dotted IPv4 host address (a DNS name would need a lookup of its own and is not followed).
+std::optional<Ipv4> winsServerFromSmbConf(std::string_view text);
+
+// The smb.conf Samba's clients read: $SMB_CONF_PATH when set (as Samba's tools take it),
+// else /etc/samba/smb.conf.
+std::string clientSmbConfPath();
+
+// The WINS server of this computer's configuration (clientSmbConfPath); nullopt when the file is
+// missing, unreadable or names none. Reads the file on each call.
+std::optional<Ipv4> configuredWinsServer();
+
+} // namespace lanquill::platform
