@@ -10,43 +10,7 @@
 # killed: after a restart the history holds all 50, none twice.
 # Usage: inbox.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
-py=/usr/bin/python3
-if ! $py -c 'import dbus, gi, sqlite3' 2>/dev/null || ! command -v dbus-daemon >/dev/null; then
-    echo "SKIP: needs dbus-daemon, python3-dbus, python3-gi: scripts/deps.sh --test"
-    exit 77
-fi
-lqd_begin samba
-
-HOST=LQHOST
-daemon_log=$LQ_TMP/lanquilld.log
-fail() {
-    echo "FAIL: $*"
-    [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"
-    [ -f "$daemon_log" ] && tail -n 20 "$daemon_log"
-    exit 1
-}
-
-# The session bus on a path socket (dbus-run-session's abstract one would stay outside the
-# namespace).
-bus=$LQ_TMP/bus
-dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait test -S "$bus" || fail "no session bus"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus
-notified=$LQ_TMP/notify.jsonl
-$py "$LQ_HERE/../dbus/notification_recorder.py" "$notified" --markup >"$LQ_TMP/recorder.out" 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait grep -q ready "$LQ_TMP/recorder.out" || fail "no notification server"
-
-# lanquilld with its folders in the test's; no rate limit, the flood below comes from one
-# address.
-export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
-export LANQUILL_SESSION_SOCKET=$RUNTIME_DIRECTORY/session.sock XDG_DATA_HOME=$LQ_TMP/data
-lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$daemon_log" \
-    "$LQD_BIN/lanquilld" --listen --name $HOST --workgroup "$LQ_WORKGROUP" --per-minute 0 ||
-    fail "lanquilld did not open its session socket"
-LQD_PIDS+=($LQ_DAEMON_PID)
-db=$XDG_DATA_HOME/Lanquill/history.sqlite
+lqd_begin_receiving --markup
 
 lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>

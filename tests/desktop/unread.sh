@@ -9,48 +9,14 @@
 # 添加工作组 dialog is open.
 # Usage: unread.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
-py=/usr/bin/python3
-if ! $py -c 'import dbus, gi, sqlite3' 2>/dev/null || ! command -v dbus-daemon >/dev/null; then
-    echo "SKIP: needs dbus-daemon, python3-dbus, python3-gi: scripts/deps.sh --test"
-    exit 77
-fi
-lqd_begin samba
+lqd_begin_receiving
 
-HOST=LQHOST
-daemon_log=$LQ_TMP/lanquilld.log
-fail() {
-    echo "FAIL: $*"
-    [ -f "$dir/lanquill.out" ] && cat "$dir/lanquill.out"
-    [ -f "$daemon_log" ] && tail -n 20 "$daemon_log"
-    exit 1
-}
 # Waits longer than lqd_wait: twenty smbclient runs on a busy machine.
 wait_long() {
     local i
     for i in $(seq 1 6); do lqd_wait "$@" && return 0; done
     return 1
 }
-
-bus=$LQ_TMP/bus
-dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait test -S "$bus" || fail "no session bus"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus
-notified=$LQ_TMP/notify.jsonl
-$py "$LQ_HERE/../dbus/notification_recorder.py" "$notified" >"$LQ_TMP/recorder.out" 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait grep -q ready "$LQ_TMP/recorder.out" || fail "no notification server"
-
-# The program's settings in the test's folder, not the user's.
-export XDG_CONFIG_HOME=$LQ_TMP/config
-settings=$XDG_CONFIG_HOME/Lanquill/lanquill.conf
-export RUNTIME_DIRECTORY=$LQ_TMP/run STATE_DIRECTORY=$LQ_TMP/state
-export LANQUILL_SESSION_SOCKET=$RUNTIME_DIRECTORY/session.sock XDG_DATA_HOME=$LQ_TMP/data
-lq_start_lanquilld "$LQ_NS_CLIENT" "$RUNTIME_DIRECTORY" "$daemon_log" \
-    "$LQD_BIN/lanquilld" --listen --name $HOST --workgroup "$LQ_WORKGROUP" --per-minute 0 ||
-    fail "lanquilld did not open its session socket"
-LQD_PIDS+=($LQ_DAEMON_PID)
-db=$XDG_DATA_HOME/Lanquill/history.sqlite
 
 sql() { $py -c 'import sqlite3, sys
 print(sqlite3.connect(sys.argv[1]).execute(sys.argv[2]).fetchone()[0])' "$db" "$1" 2>/dev/null; }

@@ -187,9 +187,12 @@ lq_wait_ready() {
 }
 
 # Ends every process of both namespaces by pid, then removes them and the temporary folder.
-lq_teardown() {
+lq_teardown() { lq_teardown_namespaces "$LQ_NS_PEER" "$LQ_NS_CLIENT"; }
+
+# The same for the namespaces given.
+lq_teardown_namespaces() {
     local ns pids pass
-    for ns in "$LQ_NS_PEER" "$LQ_NS_CLIENT"; do
+    for ns in "$@"; do
         ip netns list 2>/dev/null | grep -qw "$ns" || continue
         for pass in TERM TERM KILL; do
             pids=$(ip netns pids "$ns" 2>/dev/null)

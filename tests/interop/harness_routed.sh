@@ -175,24 +175,6 @@ lq_routed_wait_ready() {
 
 # Ends every process of every namespace by pid, then removes them and the temporary folder.
 lq_routed_teardown() {
-    local ns pids pass
-    for ns in ${LQ_ROUTED_NAMESPACES:-}; do
-        ip netns list 2>/dev/null | grep -qw "$ns" || continue
-        for pass in TERM TERM KILL; do
-            pids=$(ip netns pids "$ns" 2>/dev/null)
-            [ -z "$pids" ] && break
-            # shellcheck disable=SC2086
-            kill -"$pass" $pids 2>/dev/null
-            sleep 0.3
-        done
-        ip netns del "$ns" 2>/dev/null
-        rm -rf "/etc/netns/$ns"
-    done
-    if [ -n "$LQ_TMP" ] && [ -d "$LQ_TMP" ]; then
-        if [ -n "${LQ_KEEP_TMP:-}" ]; then
-            lq_log "kept $LQ_TMP"
-        else
-            rm -rf "$LQ_TMP"
-        fi
-    fi
+    # shellcheck disable=SC2086
+    lq_teardown_namespaces ${LQ_ROUTED_NAMESPACES:-}
 }
