@@ -87,6 +87,8 @@ GroupDeliveryResult deliverToMembers(const std::vector<std::string>& members,
         const auto& host = i < hosts.size() ? hosts[i] : std::nullopt;
         if (!host || host->addresses.empty()) {
             ++result.notReached;
+            if (result.failures.size() < GroupDeliveryResult::FailuresKept)
+                result.failures.emplace_back(wanted[i], platform::messenger::NameNotFound);
             continue;
         }
         const platform::Ipv4 address = host->addresses.front();
@@ -123,11 +125,16 @@ GroupDeliveryResult deliverToMembers(const std::vector<std::string>& members,
                 nextStart = at + interval;
             }
             std::this_thread::sleep_until(at);
-            if (messenger &&
-                messenger->send(targets[index], from, text) == platform::messenger::Success)
+            const std::uint32_t code = messenger ? messenger->send(targets[index], from, text)
+                                                 : platform::messenger::NetworkError;
+            if (code == platform::messenger::Success) {
                 ++delivered;
-            else
-                ++failed;
+                continue;
+            }
+            ++failed;
+            const std::lock_guard lock(mutex);
+            if (result.failures.size() < GroupDeliveryResult::FailuresKept)
+                result.failures.emplace_back(targets[index], code);
         }
     };
     std::vector<std::thread> threads;

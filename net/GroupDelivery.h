@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lanquill::net {
@@ -28,6 +30,10 @@ struct GroupDeliveryResult {
     std::size_t delivered = 0;
     std::size_t local = 0;      // on a network the broadcast reached: not sent to again
     std::size_t notReached = 0; // not found, refused, unreachable, or over the cap
+    // The members sent to that failed, with the messenger's result (NameNotFound for a name
+    // nobody answered for); the first FailuresKept of them.
+    static constexpr std::size_t FailuresKept = 10;
+    std::vector<std::pair<std::string, std::uint32_t>> failures;
 };
 
 // Makes the messenger one sender thread uses, given the addresses already looked up (no member

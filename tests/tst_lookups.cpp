@@ -157,6 +157,12 @@ private Q_SLOTS:
         QCOMPARE(result.delivered, std::size_t{2});
         QCOMPARE(result.local, std::size_t{2});      // LOCAL, and FAR again as FAR-ALIAS
         QCOMPARE(result.notReached, std::size_t{3}); // GONE, REFUSES, OVERCAP over the cap
+        auto failures = result.failures;
+        std::sort(failures.begin(), failures.end());
+        const std::vector<std::pair<std::string, std::uint32_t>> reasons{
+            {"GONE", platform::messenger::NameNotFound},
+            {"REFUSES", platform::messenger::MessageRejected}};
+        QCOMPARE(failures, reasons);
         // The broadcast networks: the same net under any host part, not the next one.
         QVERIFY(net::onBroadcastNetwork({10, 0, 0, 254}, interfaces));
         QVERIFY(!net::onBroadcastNetwork({10, 0, 1, 1}, interfaces));

@@ -185,6 +185,9 @@ int runSend(int argc, char** argv) {
                             "other networks.\n"),
                         reached.delivered, workgroup.c_str());
         // The broadcast went out, which is what the exit status has always reported.
+        for (const auto& [name, code] : reached.failures)
+            std::fprintf(stderr, say("lanquill-net: %s: %s (error %u)\n"), name.c_str(),
+                         messengerResultText(code).c_str(), code);
         if (reached.notReached > 0)
             std::fprintf(stderr,
                          say("lanquill-net: %zu member(s) of workgroup %s on other networks were "

@@ -34,6 +34,7 @@ constexpr Translation Table[] = {
      "       lanquill-net send NAME|ADDRESS text\n",
      "用法：lanquill-net send /domain:工作组 [--member 机器名]... 消息\n"
      "      lanquill-net send 机器名|IP地址 消息\n"},
+    {"lanquill-net: %s: %s (error %u)\n", "lanquill-net：%s：%s（错误 %u）\n"},
     {"lanquill-net: --member wants a computer name\n", "lanquill-net：--member 缺少机器名\n"},
     {"lanquill-net: \"%s\" cannot be a computer name\n", "lanquill-net：\"%s\" 不可能是机器名\n"},
     {"The message was delivered to %zu computer(s) of workgroup %s on other networks.\n",

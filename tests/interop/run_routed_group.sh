@@ -65,9 +65,12 @@ lq_check "  ... peer B on subnet B got it exactly once" \
 lq_check "  ... peer A on subnet A got no directed copy" prints "$(received "$LQ_PEER_NAME")" ""
 lq_check "  ... the output says one computer on another network was reached" \
     grep -q "delivered to 1 computer(s) of workgroup $LQ_WORKGROUP" "$LQ_TMP/send.out"
-lq_check "  ... stderr counts the member not reached (LQNOBODY)" \
+lq_check "  ... stderr names the member not reached (LQNOBODY), and why" \
+    grep -q "^lanquill-net: LQNOBODY: the recipient is not known on the network" "$LQ_TMP/send.err"
+lq_check "  ... and counts it" \
     grep -q ": 1 member(s) of workgroup $LQ_WORKGROUP on other networks were not reached" \
     "$LQ_TMP/send.err"
+cat "$LQ_TMP/send.err" # what was not reached, and why, for a failure's log
 
 # --- Bad members are usage errors, refused before anything is sent ---
 usage_error() {
