@@ -18,6 +18,28 @@
 
 namespace lanquill::app {
 
+namespace {
+
+// The computer names of a book page (its items after the group-message item), for the group
+// message to reach them by name where its broadcast does not go.
+std::vector<std::string> pageComputers(const contacts::XmlDocument& book, const QString& group,
+                                       const widgets::TfcOutlookList& list) {
+    std::vector<std::string> names;
+    for (int i = 1; i < list.count(); ++i) {
+        const std::string id = list.item(i)->text().toStdString();
+        std::string computerName = id;
+        std::string userName;
+        std::string address;
+        std::string memo;
+        contacts::GetComputerInfo(book, group.toStdString(), id, computerName, userName, address,
+                                  memo);
+        names.push_back(computerName);
+    }
+    return names;
+}
+
+} // namespace
+
 void TMainForm::pMnuAddGroupClick() {
     dialogs::TdlgAddNewGroup dialog(*this, this);
     Q_EMIT dialogOpened(&dialog);
@@ -50,7 +72,8 @@ void TMainForm::OutlookBarOutlookListItemClick(widgets::TfcOutlookList* sender,
         dialogs::TdlgSendMessage dialog(*this, this);
         {
             desktop::WaitCursor wait;
-            dialog.setGroupMode(sender->page()->button()->text());
+            const QString group = sender->page()->button()->text();
+            dialog.setGroupMode(group, pageComputers(XMLDoc(), group, *sender));
         }
         Q_EMIT dialogOpened(&dialog);
         dialog.exec();

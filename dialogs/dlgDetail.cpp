@@ -88,8 +88,10 @@ TdlgSendMessage::TdlgSendMessage(MainWindowServices& main, QWidget* owner)
 
 TdlgSendMessage::~TdlgSendMessage() = default;
 
-void TdlgSendMessage::setGroupMode(const QString& workgroup) {
+void TdlgSendMessage::setGroupMode(const QString& workgroup,
+                                   const std::vector<std::string>& members) {
     mode_ = Mode::Group;
+    members_ = members;
     ui_->stxtCompName->setText(workgroup);
     ui_->stUserName->setText(tr(GroupMessageMarker));
     ui_->cbAnonymous->setEnabled(false);
@@ -167,8 +169,8 @@ bool TdlgSendMessage::OKBtnClick() {
 QString TdlgSendMessage::sendMessage() {
     const desktop::Platform& platform = main_.platform();
     if (mode_ == Mode::Group) {
-        if (platform.commands->start(
-                net::groupSendCommand(ui_->stxtCompName->text().toStdString(), messageText())))
+        if (platform.commands->start(net::groupSendCommand(ui_->stxtCompName->text().toStdString(),
+                                                           messageText(), members_)))
             return {};
         return tr("无法启动群发命令。");
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Ui {
 class dlgDetail;
@@ -35,8 +36,9 @@ public:
     TdlgSendMessage(MainWindowServices& main, QWidget* owner);
     ~TdlgSendMessage() override;
 
-    // Group mode: the message goes to every computer of `workgroup`.
-    void setGroupMode(const QString& workgroup);
+    // Group mode: the message goes to every computer of `workgroup`; `members` (the book's
+    // computers of it) are reached by name too where the broadcast does not go.
+    void setGroupMode(const QString& workgroup, const std::vector<std::string>& members = {});
     // Computer mode, filled from the contact book and a fresh lookup of the name.
     void setComputerMode(const QString& group, const QString& computerName, const QString& userName,
                          const QString& address, bool online);
@@ -64,6 +66,7 @@ private:
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgDetail> ui_;
     Mode mode_ = Mode::Computer;
+    std::vector<std::string> members_;
     QString openedAddress_; // the recipient the dialog was opened with, before any edit
 };
 

@@ -63,6 +63,12 @@ public:
     // @ # % and the like are allowed).
     static bool isValidNetBiosName(const std::string& name);
 
+    // The browse list of `workgroup` alone, without the sweep: a workgroup message asks it for
+    // the members beyond the routers, where a sweep does not reach.
+    std::shared_ptr<BrowseListing> browseListOf(const std::string& workgroup) {
+        return browseComputers(workgroup);
+    }
+
 protected:
     // The sources, overridable so that tests can script them. The browse lists start reading
     // and return at once; the sweep runs on the caller's thread until done or until `stop`.

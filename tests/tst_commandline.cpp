@@ -143,6 +143,15 @@ private Q_SLOTS:
             << QStringList{"send", "127.0.0.1", " \r\n", "\t"} << 2 << "no text";
         QTest::newRow("broadcast without text")
             << QStringList{"send", "/domain:WG"} << 2 << "no text";
+        QTest::newRow("--member without its name")
+            << QStringList{"send", "/domain:WG", "--member"} << 2 << "--member wants";
+        QTest::newRow("--member that cannot be a name")
+            << QStringList{"send", "/domain:WG", "--member", "A*B", "x"} << 2
+            << "cannot be a computer name";
+        QTest::newRow("--member= empty") << QStringList{"send", "/domain:WG", "--member=", "x"} << 2
+                                         << "cannot be a computer name";
+        QTest::newRow("members, then no text")
+            << QStringList{"send", "/domain:WG", "--member", "PEER", "--"} << 2 << "no text";
         QTest::newRow("status of a bad address")
             << QStringList{"status", "1.2.3.256"} << 2 << "not a dotted IPv4";
         QTest::newRow("status, shell characters")

@@ -66,6 +66,20 @@ private Q_SLOTS:
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
     }
 
+    void groupModePassesTheBooksComputers() {
+        open();
+        // A name no computer can have is left out, not sent to make the command refuse it all;
+        // the text, however it begins, stays the text.
+        dialog_->setGroupMode(QStringLiteral("WG"), {"PEER1", "BAD*NAME", "peer 2"});
+        type(QStringLiteral("--member X"));
+        send();
+        const std::vector<platform::CommandLine> expected{
+            {"net",
+             {"send", "/domain:WG", "--member", "PEER1", "--member", "peer 2", "--",
+              "--member X"}}};
+        QCOMPARE(main_->fake.commands.started, expected);
+    }
+
     void groupModeKeepsTheWorkgroupWhole() {
         open();
         dialog_->setGroupMode(QStringLiteral("MY OFFICE"));

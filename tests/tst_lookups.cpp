@@ -1,12 +1,16 @@
 // Name and address lookups as the dialogs see them (found flag, texts), the neighbour-table
-// reading behind GetMacAddress, and the workgroup command line.
+// reading behind GetMacAddress, the workgroup command line, and who a workgroup message reaches
+// by name beyond the broadcast.
 #include "fakes/FakePlatform.h"
 #include "net/GroupCommand.h"
+#include "net/GroupDelivery.h"
 #include "net/Lookups.h"
 #include "platform/NameService.h"
 #include "platform/NeighbourTable.h"
 
 #include <QtTest>
+
+#include <mutex>
 
 using namespace lanquill;
 using platform::HostEntry;
@@ -93,6 +97,75 @@ private Q_SLOTS:
         const auto reverse = resolver.hostByAddress({127, 0, 0, 1});
         QVERIFY(reverse);
         QVERIFY(!reverse->officialName.empty());
+    }
+
+    // The members beyond the broadcast's networks, each computer once; failures counted, not
+    // stopping the rest; the cap counted as not reached.
+    void groupDeliveryReachesEachRemoteComputerOnce() {
+        fakes::FakeResolver resolver;
+        resolver.byName["LOCAL"] = HostEntry{"local", {{10, 0, 0, 5}}};
+        resolver.byName["FAR"] = HostEntry{"far", {{10, 1, 0, 5}}};
+        resolver.byName["FAR-ALIAS"] = HostEntry{"far", {{10, 1, 0, 5}}};
+        resolver.byName["REFUSES"] = HostEntry{"refuses", {{10, 2, 0, 9}}};
+        resolver.byName["LINK"] = HostEntry{"link", {{10, 3, 0, 2}}};
+        resolver.byName["OVERCAP"] = HostEntry{"overcap", {{10, 4, 0, 1}}};
+        std::vector<platform::Interface> interfaces(2);
+        interfaces[0].address = {10, 0, 0, 1};
+        interfaces[0].prefixLength = 24;
+        interfaces[0].broadcast = Ipv4{10, 0, 0, 255};
+        // A point-to-point link carries no broadcast: its peer is sent to by name.
+        interfaces[1].address = {10, 3, 0, 1};
+        interfaces[1].prefixLength = 24;
+
+        struct Recording : platform::Messenger {
+            Recording(platform::Resolver& known, std::mutex& mutex,
+                      std::vector<std::pair<std::string, Ipv4>>& sent)
+                : known_(known), mutex_(mutex), sent_(sent) {}
+            std::uint32_t send(const std::string& to, const std::string& from,
+                               const std::string& text) override {
+                const auto host = known_.hostByName(to);
+                const std::lock_guard lock(mutex_);
+                if (!host || from != "ME" || text != "hello")
+                    return platform::messenger::InvalidParameter;
+                sent_.emplace_back(to, host->addresses.at(0));
+                return to == "REFUSES" ? platform::messenger::MessageRejected
+                                       : platform::messenger::Success;
+            }
+            platform::Resolver& known_;
+            std::mutex& mutex_;
+            std::vector<std::pair<std::string, Ipv4>>& sent_;
+        };
+        std::mutex mutex;
+        std::vector<std::pair<std::string, Ipv4>> sent;
+        net::GroupDeliveryOptions options;
+        options.cap = 6;
+        options.startsPerSecond = 1000;
+        const auto members = net::distinctMembers(
+            {"LOCAL", "me", "FAR", "far", "FAR-ALIAS", "GONE", "REFUSES", "LINK", "OVERCAP"}, "ME");
+        QCOMPARE(members, (std::vector<std::string>{"LOCAL", "FAR", "FAR-ALIAS", "GONE", "REFUSES",
+                                                    "LINK", "OVERCAP"}));
+        const auto result = net::deliverToMembers(
+            members, "ME", "hello", resolver, interfaces,
+            [&](platform::Resolver& known) {
+                return std::make_unique<Recording>(known, mutex, sent);
+            },
+            options);
+        std::sort(sent.begin(), sent.end());
+        const std::vector<std::pair<std::string, Ipv4>> expected{
+            {"FAR", {10, 1, 0, 5}}, {"LINK", {10, 3, 0, 2}}, {"REFUSES", {10, 2, 0, 9}}};
+        QCOMPARE(sent, expected);
+        QCOMPARE(result.delivered, std::size_t{2});
+        QCOMPARE(result.local, std::size_t{2});      // LOCAL, and FAR again as FAR-ALIAS
+        QCOMPARE(result.notReached, std::size_t{3}); // GONE, REFUSES, OVERCAP over the cap
+        auto failures = result.failures;
+        std::sort(failures.begin(), failures.end());
+        const std::vector<std::pair<std::string, std::uint32_t>> reasons{
+            {"GONE", platform::messenger::NameNotFound},
+            {"REFUSES", platform::messenger::MessageRejected}};
+        QCOMPARE(failures, reasons);
+        // The broadcast networks: the same net under any host part, not the next one.
+        QVERIFY(net::onBroadcastNetwork({10, 0, 0, 254}, interfaces));
+        QVERIFY(!net::onBroadcastNetwork({10, 0, 1, 1}, interfaces));
     }
 };
 

@@ -1,14 +1,21 @@
 #include "tools/SendCommand.h"
 
+#include "net/GroupDelivery.h"
+#include "platform/Interfaces.h"
 #include "platform/NameService.h"
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
+#include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
 #include "tools/WinsOption.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <strings.h>
+#include <vector>
 
 namespace lanquill::tools {
 
@@ -34,10 +41,56 @@ bool isBlank(const std::string& text) {
 }
 
 int usageSend() {
-    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP text\n"
+    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
                    "       lanquill-net send NAME|ADDRESS text\n"),
                stderr);
     return ExitUsage;
+}
+
+// `--member NAME` or `--member=NAME`, repeated, between the workgroup and the text: computers the
+// caller knows in the workgroup besides the browse list (the desktop program passes its book's
+// page). `--` ends them, for a text that begins with "--member". Returns the index of the text's
+// first word, or -1 after saying what is wrong.
+int takeMembers(int argc, char** argv, int first, std::vector<std::string>& members) {
+    constexpr std::string_view Option = "--member";
+    while (first < argc) {
+        const std::string_view word = argv[first];
+        std::string name;
+        if (word == "--")
+            return first + 1;
+        if (word == Option) {
+            if (first + 1 >= argc) {
+                std::fputs(say("lanquill-net: --member wants a computer name\n"), stderr);
+                return -1;
+            }
+            name = argv[first + 1];
+            first += 2;
+        } else if (word.starts_with(Option) && word[Option.size()] == '=') {
+            name = word.substr(Option.size() + 1);
+            first += 1;
+        } else {
+            break;
+        }
+        if (!platform::SmbNetworkEnumerator::isValidNetBiosName(name)) {
+            std::fprintf(stderr, say("lanquill-net: \"%s\" cannot be a computer name\n"),
+                         protocol::oem::printable(name).c_str());
+            return -1;
+        }
+        members.push_back(std::move(name));
+    }
+    return first;
+}
+
+// The members to reach beyond the routers: the caller's, then the browse list's (the domain
+// master browser merges every subnet's list into it).
+std::vector<std::string> workgroupMembers(const std::string& workgroup,
+                                          std::vector<std::string> members) {
+    platform::SmbNetworkEnumerator network;
+    const auto listing = network.browseListOf(workgroup)->waitUntil(
+        std::chrono::steady_clock::now() + platform::SmbNetworkEnumerator::BrowseDeadline);
+    if (listing)
+        members.insert(members.end(), listing->begin(), listing->end());
+    return net::distinctMembers(members, platform::ownNetbiosName());
 }
 
 } // namespace
@@ -85,14 +138,20 @@ int runSend(int argc, char** argv) {
     if (argc < 3)
         return usageSend();
     const std::string target = argv[2];
-    const std::string text = joinText(argc, argv, 3);
+    const bool toWorkgroup =
+        target.size() >= DomainOption.size() &&
+        strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0;
+    std::vector<std::string> members;
+    const int textStart = toWorkgroup ? takeMembers(argc, argv, 3, members) : 3;
+    if (textStart < 0)
+        return usageSend();
+    const std::string text = joinText(argc, argv, textStart);
     if (isBlank(text)) {
         std::fputs(say("lanquill-net: there is no text to send: give it after the recipient\n"),
                    stderr);
         return usageSend();
     }
-    if (target.size() >= DomainOption.size() &&
-        strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0) {
+    if (toWorkgroup) {
         const std::string workgroup = target.substr(DomainOption.size());
         // "*", a second option or a control character is no workgroup: the broadcast would go
         // to a group nobody meant, or carry an escape sequence to every receiver's screen.
@@ -111,6 +170,29 @@ int runSend(int argc, char** argv) {
         std::printf(say("The message was broadcast to workgroup %s on %d network(s); receivers do "
                         "not confirm broadcasts.\n"),
                     workgroup.c_str(), sender.interfacesReached());
+        // Beyond the routers only a WINS server finds the members by name; without one the
+        // broadcast is all there is, as it always was.
+        auto resolver = commandResolver();
+        if (!resolver.winsServer())
+            return ExitOk;
+        const auto reached = net::deliverToMembers(
+            workgroupMembers(workgroup, std::move(members)), {}, text, resolver,
+            platform::upInterfaces(), [](platform::Resolver& known) {
+                return std::make_unique<platform::SmbMessenger>(known);
+            });
+        if (reached.delivered > 0)
+            std::printf(say("The message was delivered to %zu computer(s) of workgroup %s on "
+                            "other networks.\n"),
+                        reached.delivered, workgroup.c_str());
+        // The broadcast went out, which is what the exit status has always reported.
+        for (const auto& [name, code] : reached.failures)
+            std::fprintf(stderr, say("lanquill-net: %s: %s (error %u)\n"), name.c_str(),
+                         messengerResultText(code).c_str(), code);
+        if (reached.notReached > 0)
+            std::fprintf(stderr,
+                         say("lanquill-net: %zu member(s) of workgroup %s on other networks were "
+                             "not reached\n"),
+                         reached.notReached, workgroup.c_str());
         return ExitOk;
     }
     // The option without its workgroup is no computer name.

@@ -8,7 +8,7 @@ namespace lanquill::tools {
 namespace {
 
 constexpr Translation Table[] = {
-    {"usage: lanquill-net send /domain:WORKGROUP text\n"
+    {"usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
      "       lanquill-net send NAME|ADDRESS text\n"
      "       lanquill-net status NAME|ADDRESS\n"
      "       lanquill-net lookup NAME...\n"
@@ -17,7 +17,7 @@ constexpr Translation Table[] = {
      "       lanquill-net --help\n"
      "Before or right after the command word, --wins ADDRESS|none chooses the WINS\n"
      "server names are asked of first (default: \"wins server\" of smb.conf).\n",
-     "用法：lanquill-net send /domain:工作组 消息\n"
+     "用法：lanquill-net send /domain:工作组 [--member 机器名]... 消息\n"
      "      lanquill-net send 机器名|IP地址 消息\n"
      "      lanquill-net status 机器名|IP地址\n"
      "      lanquill-net lookup 机器名...\n"
@@ -30,10 +30,17 @@ constexpr Translation Table[] = {
      "--wins 需要点分十进制的 IPv4 主机地址或 \"none\"，而不是 \"%s\""},
     {"--wins is given more than once", "--wins 给出了不止一次"},
     {"--wins wants an address", "--wins 缺少地址"},
-    {"usage: lanquill-net send /domain:WORKGROUP text\n"
+    {"usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
      "       lanquill-net send NAME|ADDRESS text\n",
-     "用法：lanquill-net send /domain:工作组 消息\n"
+     "用法：lanquill-net send /domain:工作组 [--member 机器名]... 消息\n"
      "      lanquill-net send 机器名|IP地址 消息\n"},
+    {"lanquill-net: %s: %s (error %u)\n", "lanquill-net：%s：%s（错误 %u）\n"},
+    {"lanquill-net: --member wants a computer name\n", "lanquill-net：--member 缺少机器名\n"},
+    {"lanquill-net: \"%s\" cannot be a computer name\n", "lanquill-net：\"%s\" 不可能是机器名\n"},
+    {"The message was delivered to %zu computer(s) of workgroup %s on other networks.\n",
+     "消息已送达其他网络上的 %zu 台计算机（工作组 %s）。\n"},
+    {"lanquill-net: %zu member(s) of workgroup %s on other networks were not reached\n",
+     "lanquill-net：其他网络上有 %zu 个成员未能送达（工作组 %s）\n"},
     {"usage: lanquill-net status NAME|ADDRESS\n", "用法：lanquill-net status 机器名|IP地址\n"},
     {"usage: lanquill-net lookup NAME...\n", "用法：lanquill-net lookup 机器名...\n"},
     {"usage: lanquill-net view [/domain:WORKGROUP]\n",

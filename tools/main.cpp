@@ -29,7 +29,7 @@ constexpr Subcommand Subcommands[] = {
 };
 
 void usage(std::FILE* to) {
-    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP text\n"
+    std::fputs(say("usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
                    "       lanquill-net send NAME|ADDRESS text\n"
                    "       lanquill-net status NAME|ADDRESS\n"
                    "       lanquill-net lookup NAME...\n"
