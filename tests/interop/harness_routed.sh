@@ -4,6 +4,7 @@
 # bridge inside the router namespace, so further hosts can be attached to it. Source it from
 # bash (it sources harness.sh for the shared helpers), then:
 #
+#   lq_routed_begin [python3]           # the three below (SKIP without root or python3)
 #   lq_require_root_netns || exit 77
 #   trap lq_routed_teardown EXIT
 #   lq_routed_setup                     # namespaces, bridges, routes, smb.conf files
@@ -171,6 +172,19 @@ lq_routed_wait_ready() {
     done
     lq_log "routed LAN did not become ready; logs under $LQ_TMP"
     return 1
+}
+
+# The start every routed scenario shares: root and namespaces (else SKIP), python3 where the
+# scenario needs it ("python3"), the teardown on exit, and the routed LAN set up.
+lq_routed_begin() {
+    lq_require_root_netns || exit 77
+    if [ "${1:-}" = python3 ] && ! command -v python3 >/dev/null; then
+        echo "SKIP: needs python3 (scripts/deps.sh --test)"
+        exit 77
+    fi
+    trap lq_routed_teardown EXIT
+    trap 'exit 130' INT TERM
+    lq_routed_setup
 }
 
 # Ends every process of every namespace by pid, then removes them and the temporary folder.

@@ -9,10 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/harness_routed.sh"
 
 net=$1
-lq_require_root_netns || exit 77
-trap lq_routed_teardown EXIT
-trap 'exit 130' INT TERM
-lq_routed_setup
+lq_routed_begin
 lq_routed_start_samba
 lq_routed_wait_ready || exit 1
 

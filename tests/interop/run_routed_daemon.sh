@@ -13,11 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 daemon=$1
 net=$2
-lq_require_root_netns || exit 77
-command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
-trap lq_routed_teardown EXIT
-trap 'exit 130' INT TERM
-lq_routed_setup
+lq_routed_begin python3
 # A short time to live, so that a refresh (at half of it) comes within the scenario; level 3
 # logs each refresh the server takes.
 cat >>"$LQ_TMP/router/smb.conf" <<CONF

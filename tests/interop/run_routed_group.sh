@@ -11,11 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 daemon=$1
 net=$2
-lq_require_root_netns || exit 77
-command -v python3 >/dev/null || { echo "SKIP: needs python3 (scripts/deps.sh --test)"; exit 77; }
-trap lq_routed_teardown EXIT
-trap 'exit 130' INT TERM
-lq_routed_setup
+lq_routed_begin python3
 # A name the WINS server does not hold (LQNOBODY below) would otherwise send nmbd to DNS, which
 # outside this machine's namespaces may answer late or never, and hold up its other answers.
 echo "    dns proxy = no" >>"$LQ_TMP/router/smb.conf"
