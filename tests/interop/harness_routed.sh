@@ -75,8 +75,11 @@ lq_routed_setup() {
     ip -n "$LQ_NS_ROUTER" link set lo up
     ip netns exec "$LQ_NS_ROUTER" sysctl -qw net.ipv4.ip_forward=1
     local subnet
+    # A bridge without an address of its own takes the lowest of its ports' and changes it as
+    # hosts are attached: the hosts' cached neighbour entry for the router would then point
+    # nowhere for half a minute, and every unicast to the WINS server would be lost.
     for subnet in A B; do
-        ip -n "$LQ_NS_ROUTER" link add "lqbr$subnet" type bridge
+        ip -n "$LQ_NS_ROUTER" link add "lqbr$subnet" address "02:00:00:00:00:0${subnet,,}" type bridge
         ip -n "$LQ_NS_ROUTER" link set "lqbr$subnet" up
     done
     ip -n "$LQ_NS_ROUTER" addr add "$LQ_WINS_A/24" brd + dev lqbrA
