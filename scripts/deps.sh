@@ -12,7 +12,8 @@ RUN_PKGS=(fonts-wqy-microhei libqt6widgets6 libqt6sql6-sqlite libqt6network6 lib
   qt6-qpa-plugins qt6-translations-l10n libsmbclient libchm1 libxml2)
 TEST_PKGS=(xvfb xdotool trayer openbox x11-xserver-utils x11-utils imagemagick iproute2 samba smbclient
   clang libclang-rt-14-dev procps psmisc nbtscan hyperfine git dbus-daemon python3-dbus python3-gi
-  python3 systemd desktop-file-utils appstream lintian libcap2-bin at-spi2-core python3-pyatspi)
+  python3 systemd desktop-file-utils appstream lintian libcap2-bin at-spi2-core python3-pyatspi
+  python3-samba python3-impacket)
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
 [ "${1:-}" = "--test" ] && want+=("${TEST_PKGS[@]}")

@@ -9,6 +9,7 @@
 #                                     # fake_tsts.py on its np sockets
 #   lqw_start_impacket [FAKE OPTIONS] # target (b): impacket's SMB2 server, the pipes forwarded
 #                                     # to fake_tsts.py on TCP
+#   lqw_restart_fake [FAKE OPTIONS]   # target (a) only: the responder again, smbd stays
 #   lqw_stop_target             # ends the target's daemons (to start it again otherwise)
 #   lqw_records                 # the messages the target showed, one JSON line each
 #
@@ -22,7 +23,6 @@ LQW_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 LQW_NAME=LQWIN
 LQW_USER=lqadmin
 LQW_PASSWORD='Pa55-w0rd:lq'  # impacket's client takes Latin-1 passwords only
-LQW_PIDS=()
 # Debian's interpreter: python3-samba and python3-impacket are its packages, whatever python3
 # comes first on PATH.
 LQW_PY=/usr/bin/python3
@@ -92,25 +92,32 @@ CONF
     printf '%s\n%s\n' "$LQW_PASSWORD" "$LQW_PASSWORD" |
         lq_peer smbpasswd -c "$conf" -s -a "$LQW_USER" >"$dir/log/smbpasswd.out" 2>&1 ||
         { lq_log "smbpasswd failed: $(cat "$dir/log/smbpasswd.out")"; return 1; }
-    rm -f "$LQ_TMP/fake.ready"
-    setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/fake_tsts.py" "$LQW_RECORDS" \
-        --npdir "$dir/ncalrpc/np" --ready "$LQ_TMP/fake.ready" "$@" </dev/null 2>>"$LQW_FAKE_LOG" &
-    LQW_PIDS+=($!)
-    lqw_wait_ready "$LQ_TMP/fake.ready" fake_tsts.py || return 1
+    lqw_restart_fake "$@" || return 1
     setsid ip netns exec "$LQ_NS_PEER" smbd --foreground --no-process-group -s "$conf" \
         </dev/null >"$dir/log/smbd.out" 2>&1 &
-    LQW_PIDS+=($!)
     setsid ip netns exec "$LQ_NS_PEER" nmbd --foreground --no-process-group -s "$conf" \
         </dev/null >"$dir/log/nmbd.out" 2>&1 &
-    LQW_PIDS+=($!)
     lqw_wait_port 445 || { lq_log "smbd did not listen on 445; logs in $dir/log"; return 1; }
+}
+
+# smbd connects to the np socket on each pipe open, so the responder can change under it.
+lqw_restart_fake() {
+    if [ -n "${LQW_FAKE_PID:-}" ]; then
+        kill "$LQW_FAKE_PID" 2>/dev/null
+        wait "$LQW_FAKE_PID" 2>/dev/null
+    fi
+    rm -f "$LQ_TMP/fake.ready" "$LQ_TMP"/win/ncalrpc/np/*
+    setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/fake_tsts.py" "$LQW_RECORDS" \
+        --npdir "$LQ_TMP/win/ncalrpc/np" --ready "$LQ_TMP/fake.ready" "$@" </dev/null \
+        2>>"$LQW_FAKE_LOG" &
+    LQW_FAKE_PID=$!
+    lqw_wait_ready "$LQ_TMP/fake.ready" fake_tsts.py
 }
 
 lqw_start_impacket() {
     rm -f "$LQ_TMP/fake.ready"
     setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/fake_tsts.py" "$LQW_RECORDS" \
         --tcp 127.0.0.1 --ready "$LQ_TMP/fake.ready" "$@" </dev/null 2>>"$LQW_FAKE_LOG" &
-    LQW_PIDS+=($!)
     lqw_wait_ready "$LQ_TMP/fake.ready" fake_tsts.py || return 1
     local lsm ica
     lsm=$(awk '$1 == "lsm" { print $2 }' "$LQ_TMP/fake.ready")
@@ -118,7 +125,6 @@ lqw_start_impacket() {
     setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/impacket_target.py" "$LQ_PEER_ADDR" \
         "$LQW_USER" "$LQW_PASSWORD" "${lsm:-0}" "${ica:-0}" </dev/null \
         >"$LQ_TMP/impacket.out" 2>&1 &
-    LQW_PIDS+=($!)
     lqw_wait_port 445 || { lq_log "impacket did not listen on 445: $(cat "$LQ_TMP/impacket.out")"; return 1; }
 }
 
@@ -132,5 +138,5 @@ lqw_stop_target() {
         kill -"$pass" $pids 2>/dev/null
         sleep 0.3
     done
-    LQW_PIDS=()
+    LQW_FAKE_PID=
 }

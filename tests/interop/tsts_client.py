@@ -3,7 +3,7 @@
 Samba's own RPC client (python3-samba) or impacket's, with stubs built here by hand.
 
     tsts_client.py samba|impacket ADDR USER PASSWORD TEXT [--title T] [--session N] [--ica]
-                   [--conf SMB_CONF]
+                   [--conf SMB_CONF] [--seal]
 
 --session N opens that session, otherwise the active one found by enumeration (else 1). --ica
 uses IcaApi on \\pipe\\Ctx_WinStation_API_service instead. Prints "shown on session N" and exits
@@ -96,7 +96,7 @@ def samba_calls(a, pipe, ifaces):
         creds.set_domain(domain)
     creds.set_username(user)
     creds.set_password(a.password)
-    binding = "ncacn_np:%s[\\pipe\\%s]" % (a.address, pipe)
+    binding = "ncacn_np:%s[\\pipe\\%s%s]" % (a.address, pipe, ",seal" if a.seal else "")
     first = base.ClientConnection(binding, (ifaces[0], 1), lp, creds)
     conns = [first] + [base.ClientConnection(binding, (i, 1), lp, creds, basis_connection=first)
                        for i in ifaces[1:]]
@@ -131,6 +131,7 @@ def main():
     p.add_argument("--session", type=int)
     p.add_argument("--ica", action="store_true")
     p.add_argument("--conf")
+    p.add_argument("--seal", action="store_true", help="samba: RPC-level sealing (NTLMSSP)")
     a = p.parse_args()
     connect = samba_calls if a.client == "samba" else impacket_calls
     try:
