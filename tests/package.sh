@@ -79,6 +79,7 @@ dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { installed=1; fail "dpkg -i: $(cat "$w
 installed=1
 for file in /usr/bin/lanquill /usr/bin/lanquill-net /usr/bin/lanquill-net-view /usr/sbin/lanquilld \
     /usr/libexec/lanquill/lanquill-deliver /usr/share/lanquill/LANQUILL.CHM \
+    /usr/share/lanquill/prepare-windows.ps1 \
     /usr/share/applications/lanquill.desktop \
     /usr/share/metainfo/io.github.lanquill.Lanquill.metainfo.xml \
     /usr/share/icons/hicolor/16x16/apps/lanquill.png /usr/share/icons/hicolor/128x128/apps/lanquill.png \
