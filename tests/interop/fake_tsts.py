@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """A stand-in for the Terminal Services RPC of a Windows 10/11 desktop, for the namespace tests.
 
-It answers connection-oriented DCE/RPC (NDR32, no RPC-level authentication: the SMB session
-below it carries the account) for TermSrvSession, TermSrvEnumeration and IcaApi, the calls that
-put a message box on a desktop session, and writes every message it would have shown as one JSON
-line to RECORDS:
+It answers connection-oriented DCE/RPC (NDR32; the SMB session below it carries the account,
+and with --account a client may add NTLMSSP integrity or privacy at the RPC level) for
+TermSrvSession, TermSrvEnumeration and IcaApi, the calls that put a message box on a desktop
+session, and writes every message it would have shown as one JSON line to RECORDS:
 
     {"iface": "lsm"|"ica", "session": N, "title": "...", "text": "...", "style": N,
      "timeout": N, "donotwait": true|false}
@@ -33,8 +33,12 @@ Behaviour options:
   --no-lsm-pipe / --no-ica-pipe   that pipe is not served at all
   --deny-open         RpcOpenSession answers E_ACCESSDENIED, RpcWinStationSendMessage
                       STATUS_ACCESS_DENIED (an account without the Message permission)
+  --account USER:PASSWORD   the account RPC-level NTLMSSP (NTLMv2) is checked against;
+                      without it a bind that asks for authentication gets a bind_nak
 """
 import argparse
+import hashlib
+import hmac
 import json
 import os
 import socket
@@ -312,11 +316,166 @@ def call_ica(conn, opnum, r):
 
 CALLS = {"session": call_session, "enum": call_enum, "ica": call_ica}
 
+
+# ---- NTLMSSP at the RPC level (packet integrity and privacy) -------------------------------
+# A Windows server runs the RPC-level authentication a client asks for; this one knows NTLMSSP
+# (auth type 10) with NTLMv2 and extended session security, for the account given by --account.
+
+AUTH_NTLMSSP = 10
+LEVEL_INTEGRITY, LEVEL_PRIVACY = 5, 6
+NTLM_UNICODE, NTLM_SIGN, NTLM_SEAL, NTLM_KEY_EXCH = 0x1, 0x10, 0x20, 0x40000000
+NTLM_ESS, NTLM_TARGET_INFO, NTLM_VERSION, NTLM_128, NTLM_56 = (0x80000, 0x800000, 0x2000000,
+                                                                0x20000000, 0x80000000)
+NTLM_OFFERED = (NTLM_UNICODE | 0x4 | NTLM_SIGN | NTLM_SEAL | 0x200 | 0x8000 | NTLM_ESS
+                | NTLM_TARGET_INFO | NTLM_VERSION | NTLM_128 | NTLM_KEY_EXCH | NTLM_56)
+
+
+def md4(data):
+    """MD4 (RFC 1320): the NT hash; OpenSSL 3 leaves it out of hashlib."""
+    def rol(x, n):
+        return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF
+    msg = data + b"\x80" + b"\0" * ((55 - len(data)) % 64) + struct.pack("<Q", len(data) * 8)
+    h = [0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476]
+    for block in range(0, len(msg), 64):
+        x = struct.unpack("<16I", msg[block:block + 64])
+        a, b, c, d = h
+        for i in range(16):
+            k, sh = i, (3, 7, 11, 19)[i % 4]
+            a, b, c, d = d, rol((a + ((b & c) | (~b & d)) + x[k]) & 0xFFFFFFFF, sh), b, c
+        for i in range(16):
+            k, sh = (i % 4) * 4 + i // 4, (3, 5, 9, 13)[i % 4]
+            a, b, c, d = d, rol((a + ((b & c) | (b & d) | (c & d)) + x[k] + 0x5A827999)
+                                & 0xFFFFFFFF, sh), b, c
+        for i in range(16):
+            k = (0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15)[i]
+            sh = (3, 9, 11, 15)[i % 4]
+            a, b, c, d = d, rol((a + (b ^ c ^ d) + x[k] + 0x6ED9EBA1) & 0xFFFFFFFF, sh), b, c
+        h = [(v + w) & 0xFFFFFFFF for v, w in zip(h, (a, b, c, d))]
+    return struct.pack("<4I", *h)
+
+
+class Rc4:
+    def __init__(self, key):
+        s, j = list(range(256)), 0
+        for i in range(256):
+            j = (j + s[i] + key[i % len(key)]) % 256
+            s[i], s[j] = s[j], s[i]
+        self.s, self.i, self.j = s, 0, 0
+
+    def crypt(self, data):
+        s, i, j, out = self.s, self.i, self.j, bytearray()
+        for byte in data:
+            i = (i + 1) % 256
+            j = (j + s[i]) % 256
+            s[i], s[j] = s[j], s[i]
+            out.append(byte ^ s[(s[i] + s[j]) % 256])
+        self.i, self.j = i, j
+        return bytes(out)
+
+
+def hmac_md5(key, data):
+    return hmac.new(key, data, hashlib.md5).digest()
+
+
+class Ntlm:
+    """The server side of one NTLMSSP exchange and the sealing that follows it."""
+
+    def __init__(self):
+        self.challenge = os.urandom(8)
+        self.flags = 0
+        self.ready = False
+
+    def challenge_token(self, negotiate):
+        if negotiate[:8] != b"NTLMSSP\0" or struct.unpack("<I", negotiate[8:12])[0] != 1:
+            raise ValueError("not an NTLMSSP NEGOTIATE")
+        offered = struct.unpack("<I", negotiate[12:16])[0]
+        self.flags = (offered & NTLM_OFFERED) | NTLM_UNICODE | NTLM_TARGET_INFO | 0x20000
+        name = "LQWIN".encode("utf-16-le")
+        info = b"".join(struct.pack("<HH", av, len(name)) + name for av in (2, 1, 4, 3))
+        info += struct.pack("<HH", 0, 0)
+        head = b"NTLMSSP\0" + struct.pack("<I", 2)
+        head += struct.pack("<HHI", len(name), len(name), 56) + struct.pack("<I", self.flags)
+        head += self.challenge + b"\0" * 8
+        head += struct.pack("<HHI", len(info), len(info), 56 + len(name))
+        head += bytes((10, 0)) + struct.pack("<H", 19041) + b"\0\0\0\x0f"
+        return head + name + info
+
+    def authenticate(self, token):
+        """Checks the NTLMv2 answer against --account and derives the keys; False if wrong."""
+        def field(offset):
+            length, _, where = struct.unpack("<HHI", token[offset:offset + 8])
+            if where + length > len(token):
+                raise ValueError("field past the end")
+            return token[where:where + length]
+        if token[:8] != b"NTLMSSP\0" or struct.unpack("<I", token[8:12])[0] != 3:
+            raise ValueError("not an NTLMSSP AUTHENTICATE")
+        nt, domain, user = field(20), field(28), field(36)
+        session_key = field(52)
+        flags = struct.unpack("<I", token[60:64])[0]
+        account, password = options.account
+        if user.decode("utf-16-le").lower() != account.lower() or len(nt) < 24:
+            return False
+        owf = hmac_md5(md4(password.encode("utf-16-le")),
+                       (user.decode("utf-16-le").upper() + domain.decode("utf-16-le"))
+                       .encode("utf-16-le"))
+        proof = hmac_md5(owf, self.challenge + nt[16:])
+        if not hmac.compare_digest(proof, nt[:16]):
+            return False
+        key = hmac_md5(owf, proof)
+        if flags & NTLM_KEY_EXCH and len(session_key) == 16:
+            key = Rc4(key).crypt(session_key)
+        self.flags &= flags
+
+        def derive(what):
+            return hashlib.md5(key + ("session key to %s key magic constant\0" % what).encode()).digest()
+        seal_len = 16 if self.flags & NTLM_128 else 7 if self.flags & NTLM_56 else 5
+        self.sign_in = derive("client-to-server signing")
+        self.sign_out = derive("server-to-client signing")
+        self.seal_in = Rc4(derive("client-to-server sealing")[:seal_len])
+        self.seal_out = Rc4(derive("server-to-client sealing")[:seal_len])
+        self.seq_in = self.seq_out = 0
+        self.ready = True
+        return True
+
+    def unwrap(self, level, prefix, payload, trailer, signature):
+        """The plain payload of a request (its header and body up to the payload in prefix,
+        its auth trailer without the token in trailer). Raises ValueError when the signature,
+        which covers the whole PDU in plain, does not match."""
+        plain = self.seal_in.crypt(payload) if level == LEVEL_PRIVACY else payload
+        mac = hmac_md5(self.sign_in, struct.pack("<I", self.seq_in) + prefix + plain + trailer)[:8]
+        if self.flags & NTLM_KEY_EXCH:
+            mac = self.seal_in.crypt(mac)
+        expected = struct.pack("<I", 1) + mac + struct.pack("<I", self.seq_in)
+        self.seq_in += 1
+        if signature != expected:
+            raise ValueError("the request's signature does not match")
+        return plain
+
+    def wrap(self, level, payload, whole):
+        """The payload as sent and the signature; whole holds the plain payload."""
+        mac = hmac_md5(self.sign_out, struct.pack("<I", self.seq_out) + whole)[:8]
+        sent = self.seal_out.crypt(payload) if level == LEVEL_PRIVACY else payload
+        if self.flags & NTLM_KEY_EXCH:
+            mac = self.seal_out.crypt(mac)
+        signature = struct.pack("<I", 1) + mac + struct.pack("<I", self.seq_out)
+        self.seq_out += 1
+        return sent, signature
+
 # ---- PDUs --------------------------------------------------------------------------------
 
 
-def header(ptype, flags, body_len, call_id):
-    return struct.pack("<BBBB4sHHI", 5, 0, ptype, flags, b"\x10\0\0\0", 16 + body_len, 0, call_id)
+def header(ptype, flags, body_len, call_id, auth_len=0):
+    return struct.pack("<BBBB4sHHI", 5, 0, ptype, flags, b"\x10\0\0\0", 16 + body_len, auth_len,
+                       call_id)
+
+
+def auth_trailer(data, auth_len):
+    """(auth type, level, pad length, context id, token, where the trailer starts)."""
+    at = len(data) - auth_len - 8
+    if at < 16:
+        raise ValueError("auth length %d past the PDU" % auth_len)
+    kind, level, pad, _, ctx = struct.unpack("<BBBBI", data[at:at + 8])
+    return kind, level, pad, ctx, data[at + 8:], at
 
 
 class Connection:
@@ -329,6 +488,11 @@ class Connection:
         self.max_xmit = OUR_MAX_FRAG
         self.bound = False
         self.partial = None  # (call_id, context id, opnum, stub so far)
+        # RPC-level authentication, when the client asks for it: one NTLMSSP context per
+        # auth context id (a client may multiplex several on one association).
+        self.ntlms = {}
+        self.auth = None  # (level, auth context id) of the call being answered
+        self.header_sign = 0
 
     def pdu(self, data):
         if len(data) < 16:
@@ -345,7 +509,18 @@ class Connection:
             return False
         body = data[16:]
         if ptype in (PT_BIND, PT_ALTER):
-            return self.bind(ptype, flags, call_id, auth_len, body)
+            return self.bind(ptype, flags, call_id, auth_len, data)
+        if ptype == PT_AUTH3:
+            return self.auth3(call_id, auth_len, data)
+        if ptype == PT_REQUEST and auth_len:
+            body = self.unwrap_request(flags, call_id, auth_len, data)
+            if body is None:
+                return True
+            auth_len = 0
+        elif ptype == PT_REQUEST and self.ntlms:
+            unexpected("a request without the authentication its bind set up")
+            self.fault(call_id, 0, 5)
+            return True
         if ptype == PT_REQUEST:
             return self.request(flags, call_id, auth_len, body)
         if ptype in (PT_ORPHANED, PT_CANCEL):
@@ -356,15 +531,35 @@ class Connection:
         self.fault(call_id, 0, NCA_PROTO_ERROR)
         return False
 
-    def bind(self, ptype, flags, call_id, auth_len, body):
+    def bind(self, ptype, flags, call_id, auth_len, data):
         what = "bind" if ptype == PT_BIND else "alter_context"
+        body = data[16:]
+        challenge = None
         if auth_len:
-            # Only the SMB session authenticates here; a Windows server would run the
-            # authentication, this fake says it does not know the type.
-            unexpected("%s with an authentication verifier (%d bytes)" % (what, auth_len))
-            self.send(header(PT_BIND_NAK, PFC_FIRST | PFC_LAST, 4, call_id)
-                      + struct.pack("<HH", 8, 0))  # authentication type not recognized
-            return False
+            try:
+                kind, level, _, auth_ctx, token, at = auth_trailer(data, auth_len)
+                body = data[16:at]
+                known = self.ntlms.get(auth_ctx)
+                if kind != AUTH_NTLMSSP or options.account is None \
+                        or level not in (LEVEL_INTEGRITY, LEVEL_PRIVACY):
+                    raise ValueError("auth type %d level %d" % (kind, level))
+                if token[:12] == b"NTLMSSP\0\x01\0\0\0":
+                    ntlm = Ntlm()
+                    challenge = ntlm.challenge_token(token)
+                    self.ntlms[auth_ctx] = ntlm
+                    self.auth = (level, auth_ctx)
+                    note("NTLMSSP at level %d, auth context %d" % (level, auth_ctx))
+                elif known is not None and known.ready:
+                    note("%s under auth context %d" % (what, auth_ctx))
+                else:
+                    raise ValueError("a token of an exchange that was not started")
+            except (ValueError, struct.error) as e:
+                # A Windows server runs the authentication it is asked for; this fake knows
+                # NTLMSSP for --account only and says it does not know any other.
+                unexpected("%s with an authentication verifier it cannot take: %s" % (what, e))
+                self.send(header(PT_BIND_NAK, PFC_FIRST | PFC_LAST, 4, call_id)
+                          + struct.pack("<HH", 8, 0))  # authentication type not recognized
+                return False
         try:
             max_xmit, max_recv, group, n = struct.unpack("<HHIB", body[:9])
             pos = 12
@@ -391,6 +586,7 @@ class Connection:
             if self.bound:
                 unexpected("a second bind on one connection")
             self.bound = True
+            self.header_sign = flags & 0x04  # PFC_SUPPORT_HEADER_SIGN, echoed as Windows does
             self.max_xmit = max(min(max_recv, OUR_MAX_FRAG), 1024)
             address = ("\\PIPE\\" + PIPE_NAMES[self.pipe]).encode() + b"\0"
         else:
@@ -399,9 +595,48 @@ class Connection:
         out += struct.pack("<H", len(address)) + address
         out += b"\0" * (-(16 + len(out)) % 4)
         out += struct.pack("<BBH", n, 0, 0) + results
+        token = b""
+        if challenge is not None:
+            token = challenge
+            out += b"\0" * (-len(out) % 4)
+            out += struct.pack("<BBBBI", AUTH_NTLMSSP, self.auth[0], 0, 0, self.auth[1])
         self.send(header(PT_BIND_ACK if ptype == PT_BIND else PT_ALTER_RESP,
-                         PFC_FIRST | PFC_LAST, len(out), call_id) + out)
+                         PFC_FIRST | PFC_LAST | self.header_sign, len(out) + len(token), call_id,
+                         len(token)) + out + token)
         return True
+
+    def auth3(self, call_id, auth_len, data):
+        try:
+            kind, _, _, auth_ctx, token, _ = auth_trailer(data, auth_len)
+            ntlm = self.ntlms.get(auth_ctx)
+            if ntlm is None or kind != AUTH_NTLMSSP:
+                raise ValueError("no NTLMSSP exchange under way on auth context %d" % auth_ctx)
+            if ntlm.authenticate(token):
+                note("NTLMSSP logon of the account accepted")
+            else:
+                note("NTLMSSP logon refused: user name or password")
+        except (ValueError, struct.error, UnicodeDecodeError) as e:
+            unexpected("auth3: %s" % e)
+        return True  # auth3 has no answer; a refused logon shows at the first request
+
+    def unwrap_request(self, flags, call_id, auth_len, data):
+        """The request's body in plain, or None after answering it with a fault."""
+        try:
+            kind, level, pad, auth_ctx, token, at = auth_trailer(data, auth_len)
+            ntlm = self.ntlms.get(auth_ctx)
+            if ntlm is None or not ntlm.ready:
+                self.fault(call_id, 0, 5)  # ERROR_ACCESS_DENIED: not logged on
+                return None
+            self.auth = (level, auth_ctx)
+            start = 24 + (16 if flags & PFC_OBJECT else 0)
+            plain = ntlm.unwrap(level, data[:start], data[start:at], data[at:at + 8], token)
+            if pad > len(plain):
+                raise ValueError("auth pad %d longer than the stub" % pad)
+            return data[16:start] + plain[:len(plain) - pad]
+        except (ValueError, struct.error) as e:
+            unexpected("request %d: %s" % (call_id, e))
+            self.fault(call_id, 0, 5)
+            return None
 
     def context_result(self, ctx_id, abstract, a_major, a_minor, syntaxes):
         if len(syntaxes) == 1 and syntaxes[0][:8] == FEATURE_PREFIX:
@@ -470,13 +705,26 @@ class Connection:
         return True
 
     def respond(self, call_id, ctx_id, stub):
-        room = (self.max_xmit - 24) // 8 * 8
+        ntlm = self.ntlms.get(self.auth[1]) if self.auth else None
+        sealed = ntlm is not None and ntlm.ready
+        # Under authentication each fragment carries padding to 16, a trailer and a signature.
+        room = ((self.max_xmit - 24 - 8 - 16) // 16 * 16 if sealed
+                else (self.max_xmit - 24) // 8 * 8)
         pos = 0
         while True:
             piece = stub[pos:pos + room]
             flags = (PFC_FIRST if pos == 0 else 0) | (PFC_LAST if pos + room >= len(stub) else 0)
-            body = struct.pack("<IHBB", len(stub) - pos, ctx_id, 0, 0) + piece
-            self.send(header(PT_RESPONSE, flags, len(body), call_id) + body)
+            body = struct.pack("<IHBB", len(stub) - pos, ctx_id, 0, 0)
+            if sealed:
+                level, auth_ctx = self.auth
+                pad = -len(piece) % 16
+                payload = piece + b"\0" * pad
+                trailer = struct.pack("<BBBBI", AUTH_NTLMSSP, level, pad, 0, auth_ctx)
+                head = header(PT_RESPONSE, flags, len(body) + len(payload) + 8 + 16, call_id, 16)
+                sent, signature = ntlm.wrap(level, payload, head + body + payload + trailer)
+                self.send(head + body + sent + trailer + signature)
+            else:
+                self.send(header(PT_RESPONSE, flags, len(body) + len(piece), call_id) + body + piece)
             pos += room
             if flags & PFC_LAST:
                 return
@@ -594,7 +842,13 @@ def main():
     p.add_argument("--no-lsm-pipe", action="store_true")
     p.add_argument("--no-ica-pipe", action="store_true")
     p.add_argument("--deny-open", action="store_true")
+    p.add_argument("--account", metavar="USER:PASSWORD",
+                   help="the account RPC-level NTLMSSP (sign, seal) checks against")
     options = p.parse_args()
+    if options.account is not None:
+        if ":" not in options.account:
+            p.error("--account wants USER:PASSWORD")
+        options.account = tuple(options.account.split(":", 1))
     options.sessions = [int(s) for s in options.sessions.split(",") if s != ""]
     if not options.npdir and not options.tcp:
         p.error("give --npdir, --tcp or both")

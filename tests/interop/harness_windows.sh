@@ -108,7 +108,8 @@ lqw_restart_fake() {
     fi
     rm -f "$LQ_TMP/fake.ready" "$LQ_TMP"/win/ncalrpc/np/*
     setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/fake_tsts.py" "$LQW_RECORDS" \
-        --npdir "$LQ_TMP/win/ncalrpc/np" --ready "$LQ_TMP/fake.ready" "$@" </dev/null \
+        --npdir "$LQ_TMP/win/ncalrpc/np" --ready "$LQ_TMP/fake.ready" \
+        --account "$LQW_USER:$LQW_PASSWORD" "$@" </dev/null \
         2>>"$LQW_FAKE_LOG" &
     LQW_FAKE_PID=$!
     lqw_wait_ready "$LQ_TMP/fake.ready" fake_tsts.py
@@ -117,7 +118,8 @@ lqw_restart_fake() {
 lqw_start_impacket() {
     rm -f "$LQ_TMP/fake.ready"
     setsid ip netns exec "$LQ_NS_PEER" "$LQW_PY" "$LQW_HERE/fake_tsts.py" "$LQW_RECORDS" \
-        --tcp 127.0.0.1 --ready "$LQ_TMP/fake.ready" "$@" </dev/null 2>>"$LQW_FAKE_LOG" &
+        --tcp 127.0.0.1 --ready "$LQ_TMP/fake.ready" --account "$LQW_USER:$LQW_PASSWORD" "$@" \
+        </dev/null 2>>"$LQW_FAKE_LOG" &
     lqw_wait_ready "$LQ_TMP/fake.ready" fake_tsts.py || return 1
     local lsm ica
     lsm=$(awk '$1 == "lsm" { print $2 }' "$LQ_TMP/fake.ready")

@@ -2,11 +2,12 @@
 # Messages to a Windows 10/11 desktop, against the two fake targets of harness_windows.sh: smbd
 # (SMB3, mandatory signing, a local account) handing the Terminal Services pipes to fake_tsts.py,
 # and impacket's SMB2 server forwarding them to it. First the reference senders (python3-samba,
-# impacket) show that each target works; then `lanquill-net send --windows`: Chinese two-line
-# text with the session found by enumeration, 1,000 characters (and 1,001 refused), a chosen
-# session, a wrong password, a dead address, a name nobody has, an account without the Message
-# right, a missing session, a computer without the pipes, and the IcaApi path when the LSM
-# interface is refused. Every failure must leave the target's record empty.
+# impacket, with and without RPC-level sealing) show that each target works; then
+# `lanquill-net send --windows`: Chinese two-line text with the session found by enumeration,
+# 1,000 characters (and 1,001 refused), a chosen session, a wrong password, a dead address, a
+# name nobody has, an account without the Message right, a missing session, a computer without
+# the pipes, and the IcaApi path when the LSM interface is refused. Every failure must leave the
+# target's record empty.
 # Usage: run_windows.sh LANQUILL_NET
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -109,6 +110,14 @@ lq_check "python3-samba through smbd: shown on the active session" \
 lq_check "  ... the fake recorded it as sent" expect_shown 1 lsm 2 "$two_lines"
 lq_check "python3-samba through smbd, IcaApi pipe" reference samba ica --ica --title "Message from LQCLIENT"
 lq_check "  ... recorded" expect_shown 2 ica 1 ica
+# RPC-level sealing as a careful client adds it (NTLMSSP, privacy) on both pipes: impacket's
+# client, since python3-samba's raw interface tables carry no auth services to seal with.
+lq_check "impacket's client through smbd, sealed (NTLMSSP privacy)" \
+    reference impacket "$two_lines" --seal --title "Message from LQCLIENT"
+lq_check "  ... recorded" expect_shown 3 lsm 2 "$two_lines"
+lq_check "impacket's client through smbd, IcaApi, sealed" \
+    reference impacket ica --seal --ica --title "Message from LQCLIENT"
+lq_check "  ... recorded" expect_shown 4 ica 1 ica
 lqw_stop_target
 : >"$LQW_RECORDS"
 lq_check "impacket target starts (SMB2, account, pipes forwarded to the fake)" \

@@ -96,7 +96,7 @@ def samba_calls(a, pipe, ifaces):
         creds.set_domain(domain)
     creds.set_username(user)
     creds.set_password(a.password)
-    binding = "ncacn_np:%s[\\pipe\\%s%s]" % (a.address, pipe, ",seal" if a.seal else "")
+    binding = "ncacn_np:%s[\\pipe\\%s%s]" % (a.address, pipe, ",seal,ntlm" if a.seal else "")
     first = base.ClientConnection(binding, (ifaces[0], 1), lp, creds)
     conns = [first] + [base.ClientConnection(binding, (i, 1), lp, creds, basis_connection=first)
                        for i in ifaces[1:]]
@@ -110,6 +110,11 @@ def impacket_calls(a, pipe, ifaces):
     domain, user = (a.user.split("\\", 1) if "\\" in a.user else ("", a.user))
     t.set_credentials(user, a.password, domain)
     dce = t.get_dce_rpc()
+    if a.seal:
+        from impacket.dcerpc.v5 import rpcrt
+        dce.set_credentials(user, a.password, domain)
+        dce.set_auth_type(rpcrt.RPC_C_AUTHN_WINNT)
+        dce.set_auth_level(rpcrt.RPC_C_AUTHN_LEVEL_PKT_PRIVACY)
     dce.connect()
     dce.bind(iuuid.uuidtup_to_bin((ifaces[0], "1.0")))
     dces = [dce] + [dce.alter_ctx(iuuid.uuidtup_to_bin((i, "1.0"))) for i in ifaces[1:]]
@@ -131,7 +136,7 @@ def main():
     p.add_argument("--session", type=int)
     p.add_argument("--ica", action="store_true")
     p.add_argument("--conf")
-    p.add_argument("--seal", action="store_true", help="samba: RPC-level sealing (NTLMSSP)")
+    p.add_argument("--seal", action="store_true", help="RPC-level NTLMSSP with sealing")
     a = p.parse_args()
     connect = samba_calls if a.client == "samba" else impacket_calls
     try:
