@@ -41,7 +41,6 @@ import hashlib
 import hmac
 import json
 import os
-import socket
 import socketserver
 import struct
 import sys
