@@ -87,13 +87,22 @@ std::optional<Ipv4> winsServerFromSmbConf(std::string_view text) {
     return server;
 }
 
-std::string clientSmbConfPath() {
-    const char* path = std::getenv("SMB_CONF_PATH");
-    return path && *path ? path : "/etc/samba/smb.conf";
+std::vector<std::string> clientSmbConfPaths() {
+    if (const char* path = std::getenv("SMB_CONF_PATH"); path && *path)
+        return {path};
+    const char* home = std::getenv("HOME");
+    const std::string own = home && *home ? std::string(home) + "/.smb/smb.conf" : std::string();
+    if (!own.empty() && std::ifstream(own, std::ios::binary))
+        return {own};
+    if (own.empty())
+        return {"/etc/samba/smb.conf"};
+    return {"/etc/samba/smb.conf", own + ".append"};
 }
 
-std::optional<Ipv4> configuredWinsServer() {
-    std::ifstream file(clientSmbConfPath(), std::ios::binary);
+namespace {
+
+std::optional<Ipv4> winsServerOfFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
     if (!file)
         return std::nullopt;
     // A configuration file is small; a huge one is read no further than a megabyte.
@@ -102,6 +111,18 @@ std::optional<Ipv4> configuredWinsServer() {
     file.read(text.data(), static_cast<std::streamsize>(Limit));
     text.resize(static_cast<std::size_t>(file.gcount()));
     return winsServerFromSmbConf(text);
+}
+
+} // namespace
+
+std::optional<Ipv4> configuredWinsServer() {
+    // Each file is read as a whole of its own, its first lines global; a later file's setting
+    // replaces an earlier one's.
+    std::optional<Ipv4> server;
+    for (const std::string& path : clientSmbConfPaths())
+        if (auto found = winsServerOfFile(path))
+            server = found;
+    return server;
 }
 
 } // namespace lanquill::platform

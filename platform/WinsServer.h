@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lanquill::platform {
 
@@ -20,12 +21,13 @@ using protocol::Ipv4;
 // dotted IPv4 host address (a DNS name would need a lookup of its own and is not followed).
 std::optional<Ipv4> winsServerFromSmbConf(std::string_view text);
 
-// The smb.conf Samba's clients read: $SMB_CONF_PATH when set (as Samba's tools take it),
-// else /etc/samba/smb.conf.
-std::string clientSmbConfPath();
+// The smb.conf files Samba's clients read, in order: $SMB_CONF_PATH alone when set (as Samba's
+// tools take it); else ~/.smb/smb.conf alone when it exists (as libsmbclient, which browses the
+// neighbourhood, takes it); else /etc/samba/smb.conf and then ~/.smb/smb.conf.append.
+std::vector<std::string> clientSmbConfPaths();
 
-// The WINS server of this computer's configuration (clientSmbConfPath); nullopt when the file is
-// missing, unreadable or names none. Reads the file on each call.
+// The WINS server of this computer's configuration (clientSmbConfPaths, the last file that
+// names one); nullopt when none does. Reads the files on each call.
 std::optional<Ipv4> configuredWinsServer();
 
 } // namespace lanquill::platform
