@@ -1,5 +1,6 @@
 // Which NetBIOS name server (WINS) this computer uses, as a Windows machine learns it: the one
-// Samba's client configuration names (the smb.conf that libsmbclient reads), else none. Node
+// Samba's client configuration names (the smb.conf that libsmbclient reads), else the DHCP
+// lease's, else none. Node
 // type H (server first, then broadcast) when one is known, B (broadcast only) otherwise.
 #pragma once
 
@@ -26,8 +27,14 @@ std::optional<Ipv4> winsServerFromSmbConf(std::string_view text);
 // neighbourhood, takes it); else /etc/samba/smb.conf and then ~/.smb/smb.conf.append.
 std::vector<std::string> clientSmbConfPaths();
 
+// The first NetBIOS name server (DHCP option 44) of the active connections' leases as
+// NetworkManager reports them on the system bus, the primary connection's first; nullopt
+// without NetworkManager, a lease or such an option.
+std::optional<Ipv4> dhcpWinsServer();
+
 // The WINS server of this computer's configuration (clientSmbConfPaths, the last file that
-// names one); nullopt when none does. Reads the files on each call.
+// names one), else the DHCP lease's (dhcpWinsServer); nullopt when none does. Reads them on
+// each call.
 std::optional<Ipv4> configuredWinsServer();
 
 } // namespace lanquill::platform
