@@ -383,14 +383,14 @@ std::optional<Bytes> sendMessageRequest(const WinStationMessage& message) {
     ByteWriter out;
     handle(out, message.handle);
     out.u32le(message.sessionId);
-    // The array counts characters, the length beside it bytes (the terminating NUL included
-    // in both), as the interface's own callers send them.
+    // Each length is its array's size_is, in characters with the terminating NUL: a stub that
+    // checks correlation refuses a length that differs from the array's count.
     conformantArray(out, *title);
     align(out, 4);
-    out.u32le(static_cast<std::uint32_t>((title->size() + 1) * 2));
+    out.u32le(static_cast<std::uint32_t>(title->size() + 1));
     conformantArray(out, *text);
     align(out, 4);
-    out.u32le(static_cast<std::uint32_t>((text->size() + 1) * 2));
+    out.u32le(static_cast<std::uint32_t>(text->size() + 1));
     out.u32le(message.style).u32le(message.timeout).u8(message.doNotWait ? 1 : 0);
     return out.take();
 }

@@ -166,6 +166,20 @@ TEST(TermSrv, MessageBoxRequestLayoutAndBothSides) {
                   "07 00 00 00 00 00 00 00 07 00 00 00 60 4f 7d 59 0a 00 2c 7b 8c 4e 4c 88 00 00 "
                   "00 00 40 00 00 00 00 00 00 00 01 00 00 00"));
 
+    // The same through IcaApi: session, then each string as a counted array whose length
+    // parameter repeats its count in characters (NUL included), the wait flag one byte.
+    termsrv::WinStationMessage legacy;
+    legacy.handle = box.handle;
+    legacy.sessionId = 2;
+    legacy.title = "Hi";
+    legacy.text = "你好";
+    const auto legacyStub = termsrv::sendMessageRequest(legacy);
+    ASSERT_TRUE(legacyStub);
+    EXPECT_EQ(Bytes(legacyStub->begin() + 20, legacyStub->end()),
+              hex("02 00 00 00 03 00 00 00 48 00 69 00 00 00 00 00 03 00 00 00 "
+                  "03 00 00 00 60 4f 7d 59 00 00 00 00 03 00 00 00 "
+                  "40 00 00 00 00 00 00 00 01"));
+
     struct Case {
         std::string title;
         std::string text;
