@@ -218,19 +218,24 @@ std::optional<WindowsOutcome> sendThroughSession(MessagePipe& pipe, const Window
     const auto ack = channel.bind(contexts, broken);
     if (broken)
         return failure(WindowsError::Timeout);
-    const auto sessionContext =
-        ack ? dcerpc::acceptedContext(*ack, contexts, termsrv::TermSrvSession) : std::nullopt;
-    if (!sessionContext) {
-        notes.push_back(ack ? "TermSrvSession refused in the bind" : "the bind was refused");
+    if (!ack) {
+        notes.push_back("the bind was refused");
         return std::nullopt;
     }
     WindowsOutcome outcome;
+    // The session is looked up wherever enumeration is offered, also for the older path.
     if (!session) {
         if (const auto enumeration =
                 dcerpc::acceptedContext(*ack, contexts, termsrv::TermSrvEnumeration))
             session = activeSession(channel, *enumeration, outcome);
         else
             outcome.notes.push_back("TermSrvEnumeration refused in the bind");
+    }
+    const auto sessionContext = dcerpc::acceptedContext(*ack, contexts, termsrv::TermSrvSession);
+    if (!sessionContext) {
+        notes.insert(notes.end(), outcome.notes.begin(), outcome.notes.end());
+        notes.push_back("TermSrvSession refused in the bind");
+        return std::nullopt;
     }
     outcome.session = session.value_or(1);
     const auto opened =

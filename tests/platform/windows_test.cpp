@@ -225,6 +225,11 @@ TEST(WindowsMessenger, DeliversWhereTheTargetLetsItAndSaysWhyNotElsewhere) {
          true, 4},
         {"session interface refused", with([](Target& t) { t.refuseLsm = true; }), std::nullopt,
          WindowsError::None, 0, 1, true, 1},
+        {"older path, session found by enumeration", with([](Target& t) {
+             t.refuseLsm = true;
+             t.sessions = {{0, 4, "Services"}, {2, 0, "Console"}};
+         }),
+         std::nullopt, WindowsError::None, 0, 1, true, 2},
         {"no pipe at all", with([](Target& t) {
              t.lsmPipe = false;
              t.icaPipe = false;
