@@ -1,5 +1,6 @@
 // `lanquill-net send --windows`: a message box on a Windows 10/11 desktop, which has no
 // messenger service, through the Terminal Services call an administrator's account may make.
+#include "platform/DesktopKeyring.h"
 #include "platform/NameService.h"
 #include "platform/SmbNetworkEnumerator.h"
 #include "platform/WindowsMessenger.h"
@@ -212,6 +213,9 @@ int runWindowsSend(int argc, char** argv) {
     auto account = platform::parseAccount(*user);
     if (const char* password = std::getenv("PASSWD"); password != nullptr) {
         account.password = password;
+    } else if (auto kept = platform::keyringPassword("Lanquill", "windows/" + *user)) {
+        // Where the desktop program keeps it: the account exactly as typed.
+        account.password = std::move(*kept);
     } else if (auto typed = askPassword(account.user)) {
         account.password = std::move(*typed);
     } else {
