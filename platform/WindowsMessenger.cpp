@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -513,11 +514,16 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-[[noreturn]] void runChild(int reportFd, const std::string& host, std::uint16_t port, int timeoutMs,
-                           const WindowsAccount& account, const WindowsMessage& message) {
-    // Ctrl+C at the terminal reaches the whole process group: the child ends with it.
+[[noreturn]] void runChild(pid_t parent, int reportFd, const std::string& host, std::uint16_t port,
+                           int timeoutMs, const WindowsAccount& account,
+                           const WindowsMessage& message) {
+    // Ctrl+C at the terminal reaches the whole process group: the child ends with it, and with
+    // a parent killed outright.
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(0); // the parent is already gone
     childAccount = &account;
     WindowsOutcome outcome;
     if (const SmbClientLibrary* smbc = SmbClientLibrary::get()) {
@@ -600,6 +606,7 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return failure(WindowsError::CannotConnect);
     std::fflush(nullptr); // the child must not write the parent's buffered output again
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(fds[0]);
@@ -608,7 +615,8 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
     }
     if (child == 0) {
         ::close(fds[0]);
-        runChild(fds[1], host, options_.port, static_cast<int>(left.count()), account, message);
+        runChild(parent, fds[1], host, options_.port, static_cast<int>(left.count()), account,
+                 message);
     }
     ::close(fds[1]);
 
