@@ -33,6 +33,7 @@ SmbClientLibrary* load() {
         bind(handle, "smbc_getFunctionReaddir", l.getFunctionReaddir) &&
         bind(handle, "smbc_getFunctionClosedir", l.getFunctionClosedir) &&
         bind(handle, "smbc_setPort", l.setPort) &&
+        bind(handle, "smbc_setOptionSmbEncryptionLevel", l.setOptionSmbEncryptionLevel) &&
         bind(handle, "smbc_getFunctionOpen", l.getFunctionOpen) &&
         bind(handle, "smbc_getFunctionRead", l.getFunctionRead) &&
         bind(handle, "smbc_getFunctionWrite", l.getFunctionWrite) &&

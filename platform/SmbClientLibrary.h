@@ -25,6 +25,7 @@ struct SmbClientLibrary {
     decltype(&::smbc_getFunctionClosedir) getFunctionClosedir;
     // Named pipes below IPC$, opened and used as files (messages to Windows desktops).
     decltype(&::smbc_setPort) setPort;
+    decltype(&::smbc_setOptionSmbEncryptionLevel) setOptionSmbEncryptionLevel;
     decltype(&::smbc_getFunctionOpen) getFunctionOpen;
     decltype(&::smbc_getFunctionRead) getFunctionRead;
     decltype(&::smbc_getFunctionWrite) getFunctionWrite;

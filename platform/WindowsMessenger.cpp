@@ -474,6 +474,10 @@ private:
         smbc_.setOptionNoAutoAnonymousLogin(ctx_, true);
         smbc_.setFunctionAuthDataWithContext(ctx_, accountCredentials);
         smbc_.setOptionProtocols(ctx_, "SMB2_02", "SMB3");
+        // The calls carry no RPC-level sealing: SMB3 encryption, where the target offers it,
+        // keeps the message and the session list from the wire. Signing stays as configured
+        // (for IPC$ Samba's client requires it).
+        smbc_.setOptionSmbEncryptionLevel(ctx_, SMBC_ENCRYPTLEVEL_REQUEST);
         if (smbc_.init_context(ctx_) == nullptr) {
             smbc_.free_context(ctx_, 1);
             ctx_ = nullptr;
