@@ -649,7 +649,7 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
             stopped = WindowsError::Cancelled;
             break;
         }
-        if (waits[0].revents & (POLLIN | POLLHUP)) {
+        if (waits[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
             char buffer[4096];
             const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
             if (got > 0)
