@@ -135,7 +135,7 @@ using Message = std::unique_ptr<sd_bus_message, MessageDeleter>;
 // `type`; the message is left inside the variant.
 Message nmProperty(sd_bus* bus, const char* path, const char* interface, const char* name,
                    const char* type) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, which is a C compound literal
     sd_bus_message* reply = nullptr;
     const int r = sd_bus_call_method(bus, NetworkManager, path, "org.freedesktop.DBus.Properties",
                                      "Get", &error, &reply, "ss", interface, name);
