@@ -190,9 +190,9 @@ QString TdlgSendMessage::sendToGroup() {
                     });
                 if (member == members.end())
                     continue; // no longer on the page
+                // Named as the book names it, whatever case the mark was written in.
+                windows.push_back({*member, windowsAddress(workgroup, *member), marked.account});
                 members.erase(member);
-                windows.push_back(
-                    {marked.computer, windowsAddress(workgroup, marked.computer), marked.account});
             }
         } catch (const WindowsDesktopsError& error) {
             marksFault = error.text();
