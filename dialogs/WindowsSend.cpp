@@ -15,10 +15,6 @@ namespace lanquill::dialogs {
 
 namespace {
 
-QString translated(const char* text) {
-    return QCoreApplication::translate("lanquill::dialogs::WindowsSend", text);
-}
-
 // lanquill-net takes 1..1000 characters (code points).
 constexpr qsizetype MaxTextCharacters = 1000;
 
@@ -45,15 +41,18 @@ platform::CommandLine windowsSendCommand(const std::string& account, const std::
 
 QString windowsSendFailure(const platform::CommandResult& result) {
     if (!result.started)
-        return translated("无法启动 lanquill-net。");
+        return QCoreApplication::translate("lanquill::dialogs::WindowsSend",
+                                           "无法启动 lanquill-net。");
     if (result.exitCode == 0)
         return {};
     QStringList lines = QString::fromUtf8(result.standardError).split(QLatin1Char('\n'));
     lines.removeIf([](const QString& line) { return line.trimmed().isEmpty(); });
     if (lines.isEmpty()) {
         return result.exitCode < 0
-                   ? translated("发送被中止。")
-                   : translated("lanquill-net 以代码 %1 结束。").arg(result.exitCode);
+                   ? QCoreApplication::translate("lanquill::dialogs::WindowsSend", "发送被中止。")
+                   : QCoreApplication::translate("lanquill::dialogs::WindowsSend",
+                                                 "lanquill-net 以代码 %1 结束。")
+                         .arg(result.exitCode);
     }
     // The last line is the verdict; the computer's name stays out of the reason, the user
     // knows whom the message was for.
@@ -72,7 +71,9 @@ std::vector<WindowsFailure> sendToWindowsDesktops(const desktop::Platform& platf
     std::vector<QString> verdicts(targets.size());
     std::vector<std::size_t> ready; // targets with a password, to be sent to
     if (QString::fromStdString(text).toUcs4().size() > MaxTextCharacters) {
-        verdicts.assign(targets.size(), translated("消息太长：最多 1000 个字符。"));
+        verdicts.assign(targets.size(),
+                        QCoreApplication::translate("lanquill::dialogs::WindowsSend",
+                                                    "消息太长：最多 1000 个字符。"));
     } else {
         // Each account's password once, before any send: a keyring that asks the user to unlock
         // it does so before the network waits begin.
@@ -88,10 +89,14 @@ std::vector<WindowsFailure> sendToWindowsDesktops(const desktop::Platform& platf
             if (answer.ok && !answer.secret.isEmpty())
                 ready.push_back(i);
             else if (answer.ok || answer.missing)
-                verdicts[i] = translated("钥匙环中没有账户 %1 的密码：请在计算机的详细信息中输入。")
+                verdicts[i] = QCoreApplication::translate(
+                                  "lanquill::dialogs::WindowsSend",
+                                  "钥匙环中没有账户 %1 的密码：请在计算机的详细信息中输入。")
                                   .arg(QString::fromStdString(account));
             else
-                verdicts[i] = translated("无法读取钥匙环：%1").arg(answer.error);
+                verdicts[i] = QCoreApplication::translate("lanquill::dialogs::WindowsSend",
+                                                          "无法读取钥匙环：%1")
+                                  .arg(answer.error);
         }
         std::vector<platform::CommandResult> results(targets.size());
         desktop::withoutFreezing([&] {
