@@ -58,9 +58,10 @@ QString windowsSendFailure(const platform::CommandResult& result) {
     // knows whom the message was for.
     QString reason = lines.last().trimmed();
     if (stripLead(reason, QStringLiteral("lanquill-net"))) {
-        const qsizetype colon = reason.indexOf(QRegularExpression(QStringLiteral("[:\uFF1A] ")));
+        // A computer's name or address holds no colon: the first one ends it.
+        const qsizetype colon = reason.indexOf(QRegularExpression(QStringLiteral("[:\uFF1A]")));
         if (colon > 0)
-            reason = reason.mid(colon + 2).trimmed();
+            reason = reason.mid(colon + 1).trimmed();
     }
     return reason;
 }
