@@ -346,7 +346,7 @@
     </message>
     <message>
         <source>以管理员账户（用户名或 域\用户名）在这台计算机的桌面上弹出消息。密码只存放在桌面钥匙环中；留空则保留已存的密码。</source>
-        <translation>Messages pop up on its desktop through an administrator account (USER or DOMAIN\USER). The password stays in the keyring only; left empty, the stored one is kept.</translation>
+        <translation>Messages pop up on its desktop as this administrator (USER or DOMAIN\USER). The password stays in the keyring; empty keeps it.</translation>
     </message>
 </context>
 <context>
