@@ -13,7 +13,7 @@ RUN_PKGS=(fonts-wqy-microhei libqt6widgets6 libqt6sql6-sqlite libqt6network6 lib
 TEST_PKGS=(xvfb xdotool trayer openbox x11-xserver-utils x11-utils imagemagick iproute2 samba smbclient
   clang libclang-rt-14-dev procps psmisc nbtscan hyperfine git dbus-daemon python3-dbus python3-gi
   python3 systemd desktop-file-utils appstream lintian libcap2-bin at-spi2-core python3-pyatspi
-  gnome-keyring)
+  gnome-keyring libsecret-tools dbus-bin)
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
 [ "${1:-}" = "--test" ] && want+=("${TEST_PKGS[@]}")
