@@ -10,7 +10,7 @@
 # the real one does for a logon refused.
 # Usage: windows_desktop.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
-for tool in dbus-daemon gnome-keyring-daemon secret-tool; do
+for tool in dbus-daemon dbus-send gnome-keyring-daemon secret-tool; do
     if ! command -v $tool >/dev/null; then
         echo "SKIP: needs $tool: scripts/deps.sh --test"
         exit 77
