@@ -81,6 +81,9 @@ public:
     }
     void messageSent(const inbox::Message& message) override { Q_EMIT sent(message); }
     void selectComputer(const std::string& GroupId, const std::string& ComputerId) override;
+    QString windowsDesktopsPath() const override { return windowsDesktopsPath_; }
+    // The program sets the user's file; tests leave none (nothing marked) or give their own.
+    void setWindowsDesktopsPath(const QString& path) { windowsDesktopsPath_ = path; }
 
     // Opens the send dialog to a computer as a click on its item does; a computer not in the
     // book is addressed by `name`, at `knownAddress` when its name does not resolve.
@@ -196,6 +199,7 @@ private:
     bool closing_ = false;
     std::unique_ptr<GroupPresence> presence_;
     QTimer presenceTimer_;
+    QString windowsDesktopsPath_;
     std::function<void()> beforeAsking_; // set during FormCreate only
     bool presenceCheckScheduled_ = false;
     QThread* hostNameLookup_ = nullptr; // the caption's lookup while it runs

@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "app/frmMain.h"
 #include "desktop/ErrorReport.h"
+#include "dialogs/WindowsDesktops.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     const lanquill::desktop::Platform& platform = real.platform();
 
     lanquill::app::TMainForm form(platform);
+    form.setWindowsDesktopsPath(lanquill::dialogs::WindowsDesktops::defaultPath());
     lanquill::desktop::setErrorSink(
         [&](const QString& text) { platform.messages->show(&form, text); });
     QObject::connect(&form, &lanquill::app::TMainForm::closed, &application, &QApplication::quit,

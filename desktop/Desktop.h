@@ -92,6 +92,24 @@ public:
     virtual void show(QWidget* parent, const QString& text) = 0;
 };
 
+// The desktop's keyring (the Secret Service), where the passwords of the administrator accounts
+// of Windows desktops are kept: never in a file of the program's own.
+class Keyring {
+public:
+    virtual ~Keyring() = default;
+    struct Answer {
+        bool ok = false;      // the keyring answered and did what was asked
+        bool missing = false; // it answered that it holds nothing under the key
+        QString secret;       // what it holds, for a read
+        QString error;        // why not, in the keyring's words, when neither
+    };
+    // The secret stored under `key`. Waits for the keyring without freezing the windows; the
+    // user's input is held back meanwhile.
+    virtual Answer read(const QString& key) = 0;
+    // Stores `secret` under `key`, replacing what was there.
+    virtual Answer write(const QString& key, const QString& secret) = 0;
+};
+
 // The whole set handed down through the program: the operating-system layers and the desktop's.
 // Pointers, never null in a complete set.
 struct Platform : platform::Platform {
@@ -101,6 +119,7 @@ struct Platform : platform::Platform {
     HelpViewer* help = nullptr;
     MessageBoxes* messages = nullptr;
     Notifications* notifications = nullptr;
+    Keyring* keyring = nullptr;
 };
 
 // Owns the real layers; `platform()` hands them out.

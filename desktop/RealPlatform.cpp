@@ -3,6 +3,7 @@
 #include "desktop/ChmHelpViewer.h"
 #include "desktop/DBusNotifications.h"
 #include "desktop/PortalHotKeys.h"
+#include "desktop/QtKeychainKeyring.h"
 #include "desktop/QtMessageBoxes.h"
 #include "desktop/SystemTrayIcon.h"
 #include "desktop/UdpDatagramSocket.h"
@@ -43,6 +44,7 @@ struct RealPlatform::Layers {
     ChmHelpViewer help;
     QtMessageBoxes messages;
     DBusNotifications notifications;
+    QtKeychainKeyring keyring;
     platform::RealResolver resolver;
     platform::RealNeighbourTable neighbours;
     platform::SmbMessenger messenger{resolver};
@@ -60,6 +62,7 @@ RealPlatform::RealPlatform() : layers_(std::make_unique<Layers>()) {
     platform_.help = &layers_->help;
     platform_.messages = &layers_->messages;
     platform_.notifications = &layers_->notifications;
+    platform_.keyring = &layers_->keyring;
     platform_.resolver = &layers_->resolver;
     platform_.neighbours = &layers_->neighbours;
     platform_.messenger = &layers_->messenger;

@@ -32,6 +32,9 @@ public:
     // `listener` runs after each node-status reply has been decoded, for as long as `context`
     // lives.
     virtual void onNodeStatusReply(QObject* context, std::function<void()> listener) = 0;
+    // The file of the computers marked as Windows 10/11 desktops; empty: none are ever marked
+    // (the detail dialog then offers no mark).
+    virtual QString windowsDesktopsPath() const { return {}; }
     // A message went out (or failed to: `delivered` tells); it belongs in the history.
     virtual void messageSent(const inbox::Message&) {}
     // Shows the computer stored as `ComputerId` in workgroup `GroupId` in the group bar: its page

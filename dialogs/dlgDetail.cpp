@@ -4,6 +4,8 @@
 #include "desktop/ErrorReport.h"
 #include "desktop/OffGuiThread.h"
 #include "dialogs/FixedDialog.h"
+#include "dialogs/WindowsDesktops.h"
+#include "dialogs/WindowsSend.h"
 #include "dialogs/dlgUserDetail.h"
 #include "net/GroupCommand.h"
 #include "net/Lookups.h"
@@ -13,7 +15,11 @@
 #include "widgets/Artwork.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QUuid>
+
+#include <algorithm>
+#include <optional>
 
 namespace lanquill::dialogs {
 
@@ -166,16 +172,79 @@ bool TdlgSendMessage::OKBtnClick() {
     return delivered;
 }
 
+QString TdlgSendMessage::sendToGroup() {
+    const desktop::Platform& platform = main_.platform();
+    const std::string workgroup = ui_->stxtCompName->text().toStdString();
+    // The page's Windows desktops get the message their own way, each once: the broadcast may
+    // reach them too (they ignore it), but they are no longer among the members reached by name.
+    std::vector<WindowsTarget> windows;
+    QString marksFault;
+    std::vector<std::string> members = members_;
+    if (!main_.windowsDesktopsPath().isEmpty()) {
+        try {
+            for (const WindowsDesktop& marked :
+                 WindowsDesktops(main_.windowsDesktopsPath()).inWorkgroup(workgroup)) {
+                const auto member =
+                    std::find_if(members.begin(), members.end(), [&](const std::string& name) {
+                        return contacts::foldId(name) == contacts::foldId(marked.computer);
+                    });
+                if (member == members.end())
+                    continue; // no longer on the page
+                // Named as the book names it, whatever case the mark was written in.
+                windows.push_back({*member, windowsAddress(workgroup, *member), marked.account});
+                members.erase(member);
+            }
+        } catch (const WindowsDesktopsError& error) {
+            marksFault = error.text();
+        }
+    }
+    if (!platform.commands->start(net::groupSendCommand(workgroup, messageText(), members)))
+        return tr("无法启动群发命令。");
+    // The broadcast went out: what did not reach a Windows desktop is told, not refused.
+    QStringList missed;
+    for (const WindowsFailure& failure : sendToWindowsDesktops(platform, windows, messageText()))
+        missed << tr("%1：%2").arg(QString::fromStdString(failure.name), failure.reason);
+    if (!marksFault.isEmpty())
+        missed << marksFault;
+    if (!missed.isEmpty())
+        platform.messages->show(this, tr("群发消息已发出，但没有送达以下 Windows 桌面：") +
+                                          QLatin1Char('\n') + missed.join(QLatin1Char('\n')));
+    return {};
+}
+
+std::string TdlgSendMessage::windowsAddress(const std::string& workgroup,
+                                            const std::string& computer) {
+    std::string computerName = computer, userName, address, memo;
+    contacts::GetComputerInfo(main_.XMLDoc(), workgroup, computer, computerName, userName, address,
+                              memo);
+    address = QString::fromStdString(address).trimmed().toStdString();
+    return address.empty() ? computerName : address;
+}
+
 QString TdlgSendMessage::sendMessage() {
     const desktop::Platform& platform = main_.platform();
-    if (mode_ == Mode::Group) {
-        if (platform.commands->start(net::groupSendCommand(ui_->stxtCompName->text().toStdString(),
-                                                           messageText(), members_)))
-            return {};
-        return tr("无法启动群发命令。");
-    }
+    if (mode_ == Mode::Group)
+        return sendToGroup();
     const std::string from = ui_->cbAnonymous->isChecked() ? "Lanquill" : "";
     const std::string to = ui_->IPAddress->text().trimmed().toStdString();
+    // A computer marked as a Windows desktop is sent to with its administrator's account, unless
+    // the user typed another recipient over the one the dialog was opened for.
+    if (!main_.windowsDesktopsPath().isEmpty() &&
+        ui_->IPAddress->text().trimmed() == openedAddress_.trimmed()) {
+        const std::string computer = ui_->stxtCompName->text().toStdString();
+        std::optional<std::string> account;
+        try {
+            account = WindowsDesktops(main_.windowsDesktopsPath())
+                          .account(ui_->stGroupName->text().toStdString(), computer);
+        } catch (const WindowsDesktopsError& error) {
+            return error.text();
+        }
+        if (account) {
+            const std::vector<WindowsFailure> failures = sendToWindowsDesktops(
+                platform, {{computer, to.empty() ? computer : to, *account}}, messageText());
+            return failures.empty() ? QString() : failures.front().reason;
+        }
+    }
     // A computer whose name did not resolve opens with no address: say that, not what the
     // messenger makes of an empty recipient (an invalid parameter, read as a bad character).
     if (to.empty())

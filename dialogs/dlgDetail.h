@@ -62,6 +62,11 @@ private:
     // Empty when the message went out, else why not; may throw when a layer below fails
     // unexpectedly.
     QString sendMessage();
+    // The broadcast to the workgroup (and its members by name), and the message to each of its
+    // Windows desktops; failures of the latter are listed, the broadcast having gone out.
+    QString sendToGroup();
+    // What lanquill-net is given for a Windows desktop of the book: its address, else its name.
+    std::string windowsAddress(const std::string& workgroup, const std::string& computer);
 
     MainWindowServices& main_;
     std::unique_ptr<Ui::dlgDetail> ui_;

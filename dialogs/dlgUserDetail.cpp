@@ -5,6 +5,7 @@
 #include "desktop/ErrorReport.h"
 #include "desktop/WaitCursor.h"
 #include "dialogs/FixedDialog.h"
+#include "dialogs/WindowsDesktops.h"
 #include "protocol/Addresses.h"
 #include "ui_dlgUserDetail.h"
 #include "widgets/Artwork.h"
@@ -46,6 +47,9 @@ TdlgUserDetailInfo::TdlgUserDetailInfo(MainWindowServices& main, QWidget* owner)
     connect(ui_->BitBtnRefresh, &QToolButton::clicked, this,
             reported([this](bool) { BitBtnRefreshClick(); }));
     main_.onNodeStatusReply(this, [this] { nodeStatusArrived(); });
+    // Until the fields are known (at the first showing), the Windows page is not offered.
+    ui_->PageControl1->setTabVisible(2, false);
+    connect(ui_->cbWindows, &QCheckBox::toggled, this, [this] { updateWindowsFields(); });
 }
 
 TdlgUserDetailInfo::~TdlgUserDetailInfo() = default;
@@ -57,19 +61,85 @@ void TdlgUserDetailInfo::offerToAdd() {
     ui_->OKBtn->setText(tr("添加"));
 }
 
+void TdlgUserDetailInfo::loadWindowsMark() {
+    const std::string group = ui_->stGroupName->text().toStdString();
+    const std::string computer = ui_->stxtCompName->text().toStdString();
+    std::string name = computer, user, address, memo;
+    // A workgroup (the dialog opened from a group message) or a computer not in the book has
+    // nothing to mark.
+    if (!writesBack_ || main_.windowsDesktopsPath().isEmpty() ||
+        !contacts::GetComputerInfo(main_.XMLDoc(), group, computer, name, user, address, memo))
+        return;
+    ui_->PageControl1->setTabVisible(2, true);
+    try {
+        windowsAccount_ =
+            WindowsDesktops(main_.windowsDesktopsPath()).account(group, computer).value_or("");
+        windowsPage_ = true;
+    } catch (const WindowsDesktopsError& error) {
+        // Shown where the mark would be, and nothing there can be changed: the file is never
+        // written over while it is broken.
+        ui_->stWindowsNote->setText(error.text());
+        ui_->cbWindows->setEnabled(false);
+    }
+    ui_->cbWindows->setChecked(!windowsAccount_.empty());
+    ui_->edtAccount->setText(QString::fromStdString(windowsAccount_));
+    updateWindowsFields();
+}
+
+void TdlgUserDetailInfo::updateWindowsFields() {
+    const bool marked = windowsPage_ && ui_->cbWindows->isChecked();
+    ui_->edtAccount->setEnabled(marked);
+    ui_->edtPassword->setEnabled(marked);
+}
+
+void TdlgUserDetailInfo::checkWindowsAccount() const {
+    if (!windowsPage_ || !ui_->cbWindows->isChecked())
+        return;
+    const std::string account = ui_->edtAccount->text().trimmed().toStdString();
+    if (!isValidWindowsAccount(account))
+        throw WindowsDesktopsError(account.empty()
+                                       ? tr("请填写管理员账户（用户名或 域\\用户名）。")
+                                       : tr("管理员账户 %1 无效：应为“用户名”或“域\\用户名”。")
+                                             .arg(QString::fromStdString(account)));
+}
+
+void TdlgUserDetailInfo::saveWindowsMark() {
+    if (!windowsPage_)
+        return;
+    checkWindowsAccount();
+    const bool marked = ui_->cbWindows->isChecked();
+    const std::string account = marked ? ui_->edtAccount->text().trimmed().toStdString() : "";
+    const QString password = ui_->edtPassword->text();
+    // The password first: a mark whose password could not be kept would only fail later.
+    if (marked && !password.isEmpty()) {
+        const desktop::Keyring::Answer stored =
+            main_.platform().keyring->write(windowsKeyringKey(account), password);
+        if (!stored.ok)
+            throw WindowsDesktopsError(tr("无法把密码存入钥匙环：%1").arg(stored.error));
+        ui_->edtPassword->clear();
+    }
+    WindowsDesktops(main_.windowsDesktopsPath())
+        .set(ui_->stGroupName->text().toStdString(), ui_->stxtCompName->text().toStdString(),
+             account);
+    windowsAccount_ = account;
+}
+
 void TdlgUserDetailInfo::OKBtnClick() {
+    checkWindowsAccount(); // before anything is written
     contacts::editBook(main_.XMLDoc(), main_.ConfigPath(), [this](contacts::XmlDocument& book) {
         contacts::SetComputerInfo(
             book, main_.ConfigPath(), ui_->stGroupName->text().toStdString(),
             ui_->stxtCompName->text().toStdString(), ui_->edtUserName->text().toStdString(),
             ui_->IPAddress->text().toStdString(), ui_->Memo1->toPlainText().toStdString());
     });
+    saveWindowsMark();
 }
 
 void TdlgUserDetailInfo::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (std::exchange(shown_, true))
         return;
+    loadWindowsMark();
     // The current user is what the dialog is mostly opened for: it is asked for at once and
     // filled in when the answer arrives, as after a press of 刷新. Only a real address is asked:
     // the field may hold a workgroup's name (opened from a group message).

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/close_range.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,15 +31,21 @@ DetachedCommandRunner::DetachedCommandRunner() : programDirectory_(runningProgra
 DetachedCommandRunner::DetachedCommandRunner(std::string programDirectory)
     : programDirectory_(std::move(programDirectory)) {}
 
-bool DetachedCommandRunner::start(const CommandLine& command) {
+std::string DetachedCommandRunner::programPath(const CommandLine& command) const {
     const auto hasZero = [](const std::string& argument) {
         return argument.find('\0') != std::string::npos;
     };
     if (strcasecmp(command.program.c_str(), "net") != 0 || programDirectory_.empty() ||
         hasZero(command.program) ||
         std::any_of(command.arguments.begin(), command.arguments.end(), hasZero))
+        return {};
+    return programDirectory_ + "/" + NetProgram;
+}
+
+bool DetachedCommandRunner::start(const CommandLine& command) {
+    const std::string path = programPath(command);
+    if (path.empty())
         return false;
-    const std::string path = programDirectory_ + "/" + NetProgram;
 
     // Everything the child needs is made before fork: after it only async-signal-safe calls.
     std::vector<char*> argv;
@@ -85,6 +94,105 @@ bool DetachedCommandRunner::start(const CommandLine& command) {
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+CommandResult DetachedCommandRunner::run(const CommandLine& command,
+                                         const ChildEnvironment& environment) {
+    CommandResult result;
+    const std::string path = programPath(command);
+    if (path.empty())
+        return result;
+    for (const auto& [name, value] : environment) {
+        if (name.empty() || name.find_first_of(std::string("=\0", 2)) != std::string::npos ||
+            value.find('\0') != std::string::npos)
+            return result;
+    }
+
+    // Everything the child needs is made before fork: the program has threads, so after it
+    // only async-signal-safe calls.
+    std::vector<std::string> arguments = command.arguments;
+    std::string argv0 = NetProgram;
+    std::vector<char*> argv{argv0.data()};
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string_view entry(*variable);
+        const bool replaced = std::any_of(environment.begin(), environment.end(), [&](auto& set) {
+            return entry.size() > set.first.size() && entry.starts_with(set.first) &&
+                   entry[set.first.size()] == '=';
+        });
+        if (!replaced)
+            variables.emplace_back(entry);
+    }
+    for (const auto& [name, value] : environment)
+        variables.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    int errors[2];
+    if (::pipe2(errors, O_CLOEXEC) != 0)
+        return result;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(errors[0]);
+        ::close(errors[1]);
+        return result;
+    }
+    if (child == 0) {
+        // A process group of its own, so that the kill below reaches whatever it started.
+        ::setpgid(0, 0);
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+        }
+        ::dup2(errors[1], STDERR_FILENO);
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        ::execve(path.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(errors[1]);
+
+    constexpr std::size_t kept = 64 * 1024;
+    constexpr auto limit = std::chrono::minutes(2);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    bool killed = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(-child, SIGKILL);
+            killed = true;
+            break;
+        }
+        pollfd readable{errors[0], POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            continue;
+        char chunk[4096];
+        const ssize_t got = ::read(errors[0], chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break; // the command and all it started closed their stderr
+        const std::size_t room = kept - std::min(kept, result.standardError.size());
+        result.standardError.append(chunk, std::min(room, static_cast<std::size_t>(got)));
+    }
+    ::close(errors[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.started = !(WIFEXITED(status) && WEXITSTATUS(status) == 127 && !killed);
+    result.exitCode = WIFEXITED(status) && !killed ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 } // namespace lanquill::platform

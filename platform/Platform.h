@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/Bytes.h"
@@ -136,12 +137,29 @@ struct CommandLine {
     bool operator==(const CommandLine&) const = default;
 };
 
+// How a command run to its end went.
+struct CommandResult {
+    bool started = false; // false: the program could not be run at all
+    int exitCode = -1;    // -1 when it was killed by a signal
+    std::string standardError;
+};
+
+// Variables set for one child only, over those of the program (a secret the child takes from
+// its environment never passes through the program's own).
+using ChildEnvironment = std::vector<std::pair<std::string, std::string>>;
+
 // Starts a command detached, without any shell (WinExec).
 class CommandRunner {
 public:
     virtual ~CommandRunner() = default;
     // Returns true when the program was started.
     virtual bool start(const CommandLine& command) = 0;
+    // Runs the command to its end and gives its exit code and what it wrote on stderr. Blocks:
+    // the desktop calls it off the GUI thread. A runner that cannot wait runs nothing.
+    virtual CommandResult run(const CommandLine& /*command*/,
+                              const ChildEnvironment& /*environment*/) {
+        return {};
+    }
 };
 
 // Network-resource enumeration in the manner of WNetOpenEnum / WNetEnumResource.

@@ -31,7 +31,13 @@ SmbClientLibrary* load() {
         bind(handle, "smbc_setOptionProtocols", l.setOptionProtocols) &&
         bind(handle, "smbc_getFunctionOpendir", l.getFunctionOpendir) &&
         bind(handle, "smbc_getFunctionReaddir", l.getFunctionReaddir) &&
-        bind(handle, "smbc_getFunctionClosedir", l.getFunctionClosedir);
+        bind(handle, "smbc_getFunctionClosedir", l.getFunctionClosedir) &&
+        bind(handle, "smbc_setPort", l.setPort) &&
+        bind(handle, "smbc_setOptionSmbEncryptionLevel", l.setOptionSmbEncryptionLevel) &&
+        bind(handle, "smbc_getFunctionOpen", l.getFunctionOpen) &&
+        bind(handle, "smbc_getFunctionRead", l.getFunctionRead) &&
+        bind(handle, "smbc_getFunctionWrite", l.getFunctionWrite) &&
+        bind(handle, "smbc_getFunctionClose", l.getFunctionClose);
     // The library stays loaded for the rest of the run: its contexts may outlive any caller.
     return complete ? &library : nullptr;
 }

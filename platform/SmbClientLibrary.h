@@ -23,6 +23,13 @@ struct SmbClientLibrary {
     decltype(&::smbc_getFunctionOpendir) getFunctionOpendir;
     decltype(&::smbc_getFunctionReaddir) getFunctionReaddir;
     decltype(&::smbc_getFunctionClosedir) getFunctionClosedir;
+    // Named pipes below IPC$, opened and used as files (messages to Windows desktops).
+    decltype(&::smbc_setPort) setPort;
+    decltype(&::smbc_setOptionSmbEncryptionLevel) setOptionSmbEncryptionLevel;
+    decltype(&::smbc_getFunctionOpen) getFunctionOpen;
+    decltype(&::smbc_getFunctionRead) getFunctionRead;
+    decltype(&::smbc_getFunctionWrite) getFunctionWrite;
+    decltype(&::smbc_getFunctionClose) getFunctionClose;
 
     // The loaded library, or nullptr when it (or one of its functions) is not there.
     static const SmbClientLibrary* get();

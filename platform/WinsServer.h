@@ -1,5 +1,6 @@
 // Which NetBIOS name server (WINS) this computer uses, as a Windows machine learns it: the one
-// Samba's client configuration names (the smb.conf that libsmbclient reads), else none. Node
+// Samba's client configuration names (the smb.conf that libsmbclient reads), else the DHCP
+// lease's, else none. Node
 // type H (server first, then broadcast) when one is known, B (broadcast only) otherwise.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lanquill::platform {
 
@@ -20,12 +22,19 @@ using protocol::Ipv4;
 // dotted IPv4 host address (a DNS name would need a lookup of its own and is not followed).
 std::optional<Ipv4> winsServerFromSmbConf(std::string_view text);
 
-// The smb.conf Samba's clients read: $SMB_CONF_PATH when set (as Samba's tools take it),
-// else /etc/samba/smb.conf.
-std::string clientSmbConfPath();
+// The smb.conf files Samba's clients read, in order: $SMB_CONF_PATH alone when set (as Samba's
+// tools take it); else ~/.smb/smb.conf alone when it exists (as libsmbclient, which browses the
+// neighbourhood, takes it); else /etc/samba/smb.conf and then ~/.smb/smb.conf.append.
+std::vector<std::string> clientSmbConfPaths();
 
-// The WINS server of this computer's configuration (clientSmbConfPath); nullopt when the file is
-// missing, unreadable or names none. Reads the file on each call.
+// The first NetBIOS name server (DHCP option 44) of the active connections' leases as
+// NetworkManager reports them on the system bus, the primary connection's first; nullopt
+// without NetworkManager, a lease or such an option.
+std::optional<Ipv4> dhcpWinsServer();
+
+// The WINS server of this computer's configuration (clientSmbConfPaths, the last file that
+// names one), else the DHCP lease's (dhcpWinsServer); nullopt when none does. Reads them on
+// each call.
 std::optional<Ipv4> configuredWinsServer();
 
 } // namespace lanquill::platform

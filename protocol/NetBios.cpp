@@ -287,6 +287,9 @@ constexpr std::uint8_t ActErr = 6;
 constexpr std::uint16_t TypeNull = 0x000A;
 constexpr std::uint16_t GroupBit = 0x8000;
 constexpr std::uint16_t ActiveBit = 0x0400;
+// Owner node type H (server first, then broadcast) in the NB flags, as nmbd marks the names it
+// registers with its WINS server; 0 is B.
+constexpr std::uint16_t HybridNode = 0x6000;
 constexpr std::uint32_t NameTimeToLive = 300000; // seconds, as Windows B-nodes register
 constexpr std::uint16_t NamePointer = 0xC00C;    // the question name, at offset 12
 constexpr std::size_t StatisticsLength = 46;     // unit id and the counters after it
@@ -327,7 +330,8 @@ std::uint16_t nbFlags(bool group) {
 // question before it.
 std::optional<Bytes> recordPacket(std::uint16_t id, std::uint16_t flags, std::string_view name,
                                   std::uint8_t suffix, bool withQuestion, std::uint16_t type,
-                                  std::uint32_t ttl, std::optional<std::pair<bool, Ipv4>> nb) {
+                                  std::uint32_t ttl,
+                                  std::optional<std::pair<std::uint16_t, Ipv4>> nb) {
     const auto encoded = encodeName(name, suffix);
     if (!encoded)
         return std::nullopt;
@@ -341,7 +345,7 @@ std::optional<Bytes> recordPacket(std::uint16_t id, std::uint16_t flags, std::st
         out.bytes(*encoded);
     out.u16be(type).u16be(ClassIn).u32be(ttl);
     if (nb)
-        out.u16be(6).u16be(nbFlags(nb->first)).bytes(nb->second);
+        out.u16be(6).u16be(nb->first).bytes(nb->second);
     else
         out.u16be(0);
     return out.take();
@@ -424,7 +428,7 @@ std::optional<Bytes> positiveNameQueryResponse(std::uint16_t transactionId, std:
                                                std::uint8_t suffix, bool group,
                                                const Ipv4& address) {
     return recordPacket(transactionId, ResponseBit | AuthoritativeBit | RecursionDesired, name,
-                        suffix, false, TypeNb, NameTimeToLive, std::pair{group, address});
+                        suffix, false, TypeNb, NameTimeToLive, std::pair{nbFlags(group), address});
 }
 
 std::optional<Bytes> negativeNameQueryResponse(std::uint16_t transactionId, std::string_view name,
@@ -458,23 +462,28 @@ std::optional<Bytes> nameRegistrationRequest(std::uint16_t transactionId, std::s
                                              std::uint8_t suffix, bool group, const Ipv4& address,
                                              bool toServer) {
     const std::uint16_t broadcast = toServer ? 0 : BroadcastFlag;
+    const std::uint16_t node = toServer ? HybridNode : 0;
     return recordPacket(transactionId,
                         opcodeBits(NameOpcode::Registration) | RecursionDesired | broadcast, name,
-                        suffix, true, TypeNb, NameTimeToLive, std::pair{group, address});
+                        suffix, true, TypeNb, NameTimeToLive,
+                        std::pair{static_cast<std::uint16_t>(nbFlags(group) | node), address});
 }
 
 std::optional<Bytes> nameReleaseRequest(std::uint16_t transactionId, std::string_view name,
                                         std::uint8_t suffix, bool group, const Ipv4& address,
                                         bool toServer) {
     const std::uint16_t broadcast = toServer ? 0 : BroadcastFlag;
+    const std::uint16_t node = toServer ? HybridNode : 0;
     return recordPacket(transactionId, opcodeBits(NameOpcode::Release) | broadcast, name, suffix,
-                        true, TypeNb, 0, std::pair{group, address});
+                        true, TypeNb, 0,
+                        std::pair{static_cast<std::uint16_t>(nbFlags(group) | node), address});
 }
 
 std::optional<Bytes> nameRefreshRequest(std::uint16_t transactionId, std::string_view name,
                                         std::uint8_t suffix, bool group, const Ipv4& address) {
-    return recordPacket(transactionId, opcodeBits(NameOpcode::Refresh), name, suffix, true, TypeNb,
-                        NameTimeToLive, std::pair{group, address});
+    return recordPacket(
+        transactionId, opcodeBits(NameOpcode::Refresh), name, suffix, true, TypeNb, NameTimeToLive,
+        std::pair{static_cast<std::uint16_t>(nbFlags(group) | HybridNode), address});
 }
 
 std::optional<Bytes> negativeRegistrationResponse(std::uint16_t transactionId,
@@ -483,7 +492,7 @@ std::optional<Bytes> negativeRegistrationResponse(std::uint16_t transactionId,
     return recordPacket(transactionId,
                         ResponseBit | opcodeBits(NameOpcode::Registration) | AuthoritativeBit |
                             RecursionDesired | RecursionAvailable | ActErr,
-                        name, suffix, false, TypeNb, 0, std::pair{false, owner});
+                        name, suffix, false, TypeNb, 0, std::pair{nbFlags(false), owner});
 }
 
 } // namespace lanquill::protocol::netbios

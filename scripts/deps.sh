@@ -7,13 +7,13 @@ set -euo pipefail
 BUILD_PKGS=(cmake g++ make pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev qt6-tools-dev qt6-l10n-tools
   libxml2-dev libsmbclient-dev libxcb1-dev libxcb-keysyms1-dev libchm-dev fp-utils
-  libbenchmark-dev libgtest-dev nlohmann-json3-dev dpkg-dev)
+  libbenchmark-dev libgtest-dev nlohmann-json3-dev dpkg-dev libsystemd-dev qtkeychain-qt6-dev)
 RUN_PKGS=(fonts-wqy-microhei libqt6widgets6 libqt6sql6-sqlite libqt6network6 libqt6dbus6
-  qt6-qpa-plugins qt6-translations-l10n libsmbclient libchm1 libxml2)
+  qt6-qpa-plugins qt6-translations-l10n libsmbclient libchm1 libxml2 libsystemd0 libqt6keychain1)
 TEST_PKGS=(xvfb xdotool trayer openbox x11-xserver-utils x11-utils imagemagick iproute2 samba smbclient
   clang libclang-rt-14-dev procps psmisc nbtscan hyperfine git dbus-daemon python3-dbus python3-gi
   python3 systemd desktop-file-utils appstream lintian libcap2-bin at-spi2-core python3-pyatspi
-  python3-samba python3-impacket)
+  gnome-keyring libsecret-tools dbus-bin python3-samba python3-impacket)
 
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
 [ "${1:-}" = "--test" ] && want+=("${TEST_PKGS[@]}")

@@ -87,6 +87,48 @@ private Q_SLOTS:
                                              "stdin:\nEND\n"));
     }
 
+    void runsToTheEndWithItsOwnEnvironment() {
+        // A stand-in that tells on stderr what it got, and ends with the code it is given.
+        QTemporaryDir folder;
+        QFile script(folder.path() + "/lanquill-net");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\nread line; echo \"stdin:$line\"\n"
+            "printf 'args:' >&2; printf '%s|' \"$@\" >&2\necho \"PASSWD=${PASSWD-unset}\" >&2\n"
+            "echo \"HOME=${HOME-unset}\" >&2\nexit \"$1\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        platform::DetachedCommandRunner runner(folder.path().toStdString());
+
+        const std::string home = qgetenv("HOME").toStdString();
+        platform::CommandResult result = runner.run({"net", {"3", "a b", "第二"}},
+                                                    {{"PASSWD", "p w=1"}, {"HOME", "/elsewhere"}});
+        QVERIFY(result.started);
+        QCOMPARE(result.exitCode, 3);
+        // stdout goes nowhere; the child's variables are its own and override the program's.
+        QCOMPARE(QString::fromStdString(result.standardError),
+                 QString::fromUtf8("args:3|a b|第二|PASSWD=p w=1\nHOME=/elsewhere\n"));
+        QVERIFY(!qEnvironmentVariableIsSet("PASSWD"));
+        QCOMPARE(qgetenv("HOME").toStdString(), home);
+
+        result = runner.run({"net", {"0"}}, {});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(QString::fromStdString(result.standardError).contains("PASSWD=unset"));
+
+        // Refused as by start(): other programs, zero bytes, a variable name that is no name.
+        for (const auto& [command, environment] :
+             std::vector<std::pair<CommandLine, platform::ChildEnvironment>>{
+                 {{"sh", {"-c", "exit 0"}}, {}},
+                 {{"net", {std::string("0\0", 2)}}, {}},
+                 {{"net", {"0"}}, {{"A=B", "x"}}},
+                 {{"net", {"0"}}, {{"", "x"}}},
+                 {{"net", {"0"}}, {{"PASSWD", std::string("a\0b", 3)}}},
+             })
+            QVERIFY(!runner.run(command, environment).started);
+        QFile::remove(script.fileName());
+        QVERIFY(!runner.run({"net", {"0"}}, {}).started);
+    }
+
     void nameTableText() {
         protocol::netbios::NodeStatus status;
         status.names.push_back({"PEER", 0x00, false, 0x0400});

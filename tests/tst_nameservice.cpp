@@ -62,23 +62,37 @@ private Q_SLOTS:
         QCOMPARE(found ? QString::fromStdString(formatIpv4(*found)) : QString(), server);
     }
 
-    // SMB_CONF_PATH names the file, as Samba's own tools take it; a missing file names none.
-    void configuredWinsServerReadsTheNamedFile() {
+    // The files libsmbclient reads decide, so that lookups and the browse list agree:
+    // ~/.smb/smb.conf replaces the system's file; SMB_CONF_PATH (Samba's tools) comes first;
+    // a missing file names none.
+    void configuredWinsServerReadsTheClientsFiles() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString path = dir.filePath("smb.conf");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[global]\n  workgroup = LQWG\n  wins server = 10.9.8.7\n");
-        file.close();
-        qputenv("SMB_CONF_PATH", path.toUtf8());
-        const auto server = configuredWinsServer();
-        qputenv("SMB_CONF_PATH", dir.filePath("missing.conf").toUtf8());
-        const auto none = configuredWinsServer();
+        const auto write = [&](const QString& name, const QByteArray& text) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(QDir(dir.path()).mkpath("home/.smb"));
+        QVERIFY(write("smb.conf", "[global]\n  workgroup = LQWG\n  wins server = 10.9.8.7\n"));
+        QVERIFY(write("home/.smb/smb.conf", "wins server = 10.1.2.3\n[share]\n"));
+        const QByteArray home = qgetenv("HOME");
+        const auto serverWith = [](const QString& smbConfPath) {
+            if (smbConfPath.isEmpty())
+                qunsetenv("SMB_CONF_PATH");
+            else
+                qputenv("SMB_CONF_PATH", smbConfPath.toUtf8());
+            const auto server = configuredWinsServer();
+            return server ? QString::fromStdString(formatIpv4(*server)) : QString();
+        };
+        qputenv("HOME", dir.filePath("home").toUtf8());
+        const QString named = serverWith(dir.filePath("smb.conf"));
+        const QString missing = serverWith(dir.filePath("missing.conf"));
+        const QString users = serverWith({});
+        qputenv("HOME", home);
         qunsetenv("SMB_CONF_PATH");
-        QVERIFY(server);
-        QCOMPARE(formatIpv4(*server), std::string("10.9.8.7"));
-        QVERIFY(!none);
+        QCOMPARE(named, QString("10.9.8.7"));
+        QCOMPARE(missing, QString());
+        QCOMPARE(users, QString("10.1.2.3"));
     }
 };
 

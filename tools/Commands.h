@@ -10,6 +10,8 @@ constexpr int ExitUsage = 2;
 
 // send /domain:WORKGROUP text | send NAME text
 int runSend(int argc, char** argv);
+// send --windows --user [DOMAIN\]USER [--session N] COMPUTER text (in WindowsSend.cpp)
+int runWindowsSend(int argc, char** argv);
 // status ADDRESS: the name table of a host, as nbtstat -A shows it
 int runStatus(int argc, char** argv);
 // lookup NAME: the address the program's own name lookup gives

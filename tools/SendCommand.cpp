@@ -42,7 +42,9 @@ bool isBlank(const std::string& text) {
 
 int usageSend() {
     std::fputs(say("usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
-                   "       lanquill-net send NAME|ADDRESS text\n"),
+                   "       lanquill-net send NAME|ADDRESS text\n"
+                   "       lanquill-net send --windows --user [DOMAIN\\]USER [--session N] "
+                   "COMPUTER text\n"),
                stderr);
     return ExitUsage;
 }
@@ -138,6 +140,8 @@ int runSend(int argc, char** argv) {
     if (argc < 3)
         return usageSend();
     const std::string target = argv[2];
+    if (target == "--windows")
+        return runWindowsSend(argc, argv);
     const bool toWorkgroup =
         target.size() >= DomainOption.size() &&
         strncasecmp(target.c_str(), DomainOption.data(), DomainOption.size()) == 0;

@@ -10,6 +10,7 @@ namespace {
 constexpr Translation Table[] = {
     {"usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
      "       lanquill-net send NAME|ADDRESS text\n"
+     "       lanquill-net send --windows --user [DOMAIN\\]USER [--session N] COMPUTER text\n"
      "       lanquill-net status NAME|ADDRESS\n"
      "       lanquill-net lookup NAME...\n"
      "       lanquill-net view [/domain:WORKGROUP]\n"
@@ -19,6 +20,7 @@ constexpr Translation Table[] = {
      "server names are asked of first (default: \"wins server\" of smb.conf).\n",
      "用法：lanquill-net send /domain:工作组 [--member 机器名]... 消息\n"
      "      lanquill-net send 机器名|IP地址 消息\n"
+     "      lanquill-net send --windows --user [域\\]用户名 [--session 会话号] 计算机 消息\n"
      "      lanquill-net status 机器名|IP地址\n"
      "      lanquill-net lookup 机器名...\n"
      "      lanquill-net view [/domain:工作组]\n"
@@ -31,9 +33,11 @@ constexpr Translation Table[] = {
     {"--wins is given more than once", "--wins 给出了不止一次"},
     {"--wins wants an address", "--wins 缺少地址"},
     {"usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
-     "       lanquill-net send NAME|ADDRESS text\n",
+     "       lanquill-net send NAME|ADDRESS text\n"
+     "       lanquill-net send --windows --user [DOMAIN\\]USER [--session N] COMPUTER text\n",
      "用法：lanquill-net send /domain:工作组 [--member 机器名]... 消息\n"
-     "      lanquill-net send 机器名|IP地址 消息\n"},
+     "      lanquill-net send 机器名|IP地址 消息\n"
+     "      lanquill-net send --windows --user [域\\]用户名 [--session 会话号] 计算机 消息\n"},
     {"lanquill-net: %s: %s (error %u)\n", "lanquill-net：%s：%s（错误 %u）\n"},
     {"lanquill-net: --member wants a computer name\n", "lanquill-net：--member 缺少机器名\n"},
     {"lanquill-net: \"%s\" cannot be a computer name\n", "lanquill-net：\"%s\" 不可能是机器名\n"},
@@ -77,6 +81,31 @@ constexpr Translation Table[] = {
     {"lanquill-net: the message to %s was not delivered: %s (error %u)\n",
      "lanquill-net：发给 %s 的消息未送达：%s（错误代码 %u）\n"},
     {"The message was delivered to %s.\n", "消息已送达 %s。\n"},
+    // send --windows
+    {"usage: lanquill-net send --windows --user [DOMAIN\\]USER [--session N] COMPUTER text\n",
+     "用法：lanquill-net send --windows --user [域\\]用户名 [--session 会话号] 计算机 消息\n"},
+    {"lanquill-net: %s: %s\n", "lanquill-net：%s：%s\n"},
+    {"lanquill-net: --session wants a session number\n", "lanquill-net：--session 需要会话号\n"},
+    {"lanquill-net: --windows wants --user [DOMAIN\\]USER\n",
+     "lanquill-net：--windows 需要 --user [域\\]用户名\n"},
+    {"lanquill-net: the text is longer than %zu characters\n",
+     "lanquill-net：消息超过 %zu 个字符\n"},
+    {"no password: set PASSWD, or run the command on a terminal",
+     "没有密码：请设置 PASSWD，或在终端中运行此命令"},
+    {"Password for %s: ", "%s 的密码："},
+    {"Message from %s", "来自 %s 的消息"},
+    {"message shown on %s (session %u)\n", "消息已显示在 %s 上（会话 %u）\n"},
+    {"the computer is not known on the network", "网络上找不到这台计算机"},
+    {"cannot connect to the computer (TCP 445)", "无法连接这台计算机（TCP 445）"},
+    {"the logon was refused (user name or password)", "登录被拒绝（用户名或密码）"},
+    {"access denied: the account may not send messages there",
+     "拒绝访问：该帐户无权向那里发送消息"},
+    {"the computer does not take remote messages (AllowRemoteRPC is not set)",
+     "这台计算机不接收远程消息（未设置 AllowRemoteRPC）"},
+    {"no such session on the computer", "这台计算机上没有这个会话"},
+    {"the computer answered with fault 0x%08X", "这台计算机回答了错误 0x%08X"},
+    {"no answer within 10 seconds", "10 秒内没有应答"},
+    {"the send was cancelled", "发送已取消"},
     // status, lookup
     {"lanquill-net: %s is not a dotted IPv4 address or a computer name\n",
      "lanquill-net：%s 既不是 IPv4 地址也不是机器名\n"},

@@ -31,6 +31,8 @@ constexpr Subcommand Subcommands[] = {
 void usage(std::FILE* to) {
     std::fputs(say("usage: lanquill-net send /domain:WORKGROUP [--member NAME]... text\n"
                    "       lanquill-net send NAME|ADDRESS text\n"
+                   "       lanquill-net send --windows --user [DOMAIN\\]USER [--session N] "
+                   "COMPUTER text\n"
                    "       lanquill-net status NAME|ADDRESS\n"
                    "       lanquill-net lookup NAME...\n"
                    "       lanquill-net view [/domain:WORKGROUP]\n"

@@ -328,6 +328,26 @@
         <source>刷新</source>
         <translation>Refresh</translation>
     </message>
+    <message>
+        <source>管理员</source>
+        <translation>Admin</translation>
+    </message>
+    <message>
+        <source>Windows 10/11 桌面</source>
+        <translation>Windows 10/11 desktop</translation>
+    </message>
+    <message>
+        <source>管理员:</source>
+        <translation>Account:</translation>
+    </message>
+    <message>
+        <source>密码:</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>以管理员账户（用户名或 域\用户名）在这台计算机的桌面上弹出消息。密码只存放在桌面钥匙环中；留空则保留已存的密码。</source>
+        <translation>Messages pop up on its desktop as this administrator (USER or DOMAIN\USER). The password stays in the keyring; empty keeps it.</translation>
+    </message>
 </context>
 <context>
     <name>frmMain</name>
@@ -525,6 +545,21 @@
     </message>
 </context>
 <context>
+    <name>lanquill::desktop::QtKeychainKeyring</name>
+    <message>
+        <source>钥匙环没有应答。</source>
+        <translation>The keyring did not answer.</translation>
+    </message>
+    <message>
+        <source>桌面没有可用的钥匙环（Secret Service，例如 GNOME Keyring 或 KWallet）。</source>
+        <translation>The desktop has no keyring (Secret Service, such as GNOME Keyring or KWallet).</translation>
+    </message>
+    <message>
+        <source>钥匙环拒绝了访问。</source>
+        <translation>The keyring refused access.</translation>
+    </message>
+</context>
+<context>
     <name>lanquill::dialogs::MainWindowServices</name>
     <message>
         <source>工作组 %1 中已有 %2，没有重复添加。</source>
@@ -648,7 +683,15 @@
     </message>
     <message>
         <source>不知道接收方的地址。</source>
-        <translation>The recipient's address is not known.</translation>
+        <translation>The recipient&apos;s address is not known.</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>群发消息已发出，但没有送达以下 Windows 桌面：</source>
+        <translation>The workgroup message went out, but these Windows desktops did not get it:</translation>
     </message>
 </context>
 <context>
@@ -656,6 +699,92 @@
     <message>
         <source>添加</source>
         <translation>Add</translation>
+    </message>
+    <message>
+        <source>请填写管理员账户（用户名或 域\用户名）。</source>
+        <translation>Please fill in the administrator account (USER or DOMAIN\USER).</translation>
+    </message>
+    <message>
+        <source>管理员账户 %1 无效：应为“用户名”或“域\用户名”。</source>
+        <translation>The administrator account %1 is not valid: it should be USER or DOMAIN\USER.</translation>
+    </message>
+    <message>
+        <source>无法把密码存入钥匙环：%1</source>
+        <translation>Cannot store the password in the keyring: %1</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::WindowsDesktops</name>
+    <message>
+        <source>文件不是 UTF-8 文本。</source>
+        <translation>The file is not UTF-8 text.</translation>
+    </message>
+    <message>
+        <source>第 %1 行的 [computer] 缺少 workgroup、id 或 account。</source>
+        <translation>The [computer] of line %1 lacks workgroup, id or account.</translation>
+    </message>
+    <message>
+        <source>第 %1 行：工作组 %2 的计算机 %3 出现了两次。</source>
+        <translation>Line %1: computer %3 of workgroup %2 is there twice.</translation>
+    </message>
+    <message>
+        <source>第 %1 行无法识别。</source>
+        <translation>Line %1 is not understood.</translation>
+    </message>
+    <message>
+        <source>第 %1 行：%2 在同一节中出现了两次。</source>
+        <translation>Line %1: %2 is given twice in one section.</translation>
+    </message>
+    <message>
+        <source>第 %1 行：%2 的值无效。</source>
+        <translation>Line %1: the value of %2 is not valid.</translation>
+    </message>
+    <message>
+        <source>Windows 桌面列表 %1 有误：%2</source>
+        <translation>The list of Windows desktops %1 is broken: %2</translation>
+    </message>
+    <message>
+        <source>文件太大。</source>
+        <translation>The file is too large.</translation>
+    </message>
+    <message>
+        <source>管理员账户 %1 无效：应为“用户名”或“域\用户名”。</source>
+        <translation>The administrator account %1 is not valid: it should be USER or DOMAIN\USER.</translation>
+    </message>
+    <message>
+        <source>工作组或计算机名无效。</source>
+        <translation>The workgroup or computer name is not valid.</translation>
+    </message>
+    <message>
+        <source>无法写入 Windows 桌面列表 %1：%2</source>
+        <translation>Cannot write the list of Windows desktops %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>lanquill::dialogs::WindowsSend</name>
+    <message>
+        <source>无法启动 lanquill-net。</source>
+        <translation>Cannot start lanquill-net.</translation>
+    </message>
+    <message>
+        <source>发送被中止。</source>
+        <translation>The send was stopped.</translation>
+    </message>
+    <message>
+        <source>lanquill-net 以代码 %1 结束。</source>
+        <translation>lanquill-net ended with code %1.</translation>
+    </message>
+    <message>
+        <source>消息太长：最多 1000 个字符。</source>
+        <translation>The message is too long: 1000 characters at most.</translation>
+    </message>
+    <message>
+        <source>钥匙环中没有账户 %1 的密码：请在计算机的详细信息中输入。</source>
+        <translation>The keyring holds no password for the account %1: enter it in the computer&apos;s details.</translation>
+    </message>
+    <message>
+        <source>无法读取钥匙环：%1</source>
+        <translation>Cannot read the keyring: %1</translation>
     </message>
 </context>
 <context>

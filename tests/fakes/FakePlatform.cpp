@@ -117,6 +117,46 @@ bool FakeCommandRunner::start(const platform::CommandLine& command) {
     return starts;
 }
 
+platform::CommandResult FakeCommandRunner::run(const platform::CommandLine& command,
+                                               const platform::ChildEnvironment& environment) {
+    const std::lock_guard lock(mutex_);
+    runs_.push_back({command, environment});
+    if (command.arguments.size() > 4) {
+        const auto scripted = results.find(command.arguments[4]);
+        if (scripted != results.end())
+            return scripted->second;
+    }
+    return {true, 0, {}};
+}
+
+std::vector<FakeCommandRunner::Run> FakeCommandRunner::runs() const {
+    const std::lock_guard lock(mutex_);
+    return runs_;
+}
+
+desktop::Keyring::Answer FakeKeyring::read(const QString& key) {
+    Answer answer;
+    answer.error = failure;
+    if (!failure.isEmpty())
+        return answer;
+    const auto held = secrets.find(key);
+    answer.ok = held != secrets.end();
+    answer.missing = !answer.ok;
+    if (answer.ok)
+        answer.secret = held->second;
+    return answer;
+}
+
+desktop::Keyring::Answer FakeKeyring::write(const QString& key, const QString& secret) {
+    Answer answer;
+    answer.error = failure;
+    if (!failure.isEmpty())
+        return answer;
+    secrets[key] = secret;
+    answer.ok = true;
+    return answer;
+}
+
 bool FakeTrayIcon::add(const QIcon&, const QString& newTip) {
     log_.push_back("tray.add");
     shown = hostUp;
@@ -204,6 +244,7 @@ FakePlatform::FakePlatform() {
     platform_.probeSocket = &socket;
     platform_.messenger = &messenger;
     platform_.commands = &commands;
+    platform_.keyring = &keyring;
     platform_.network = &network;
     platform_.presence = &presence;
     platform_.tray = &tray;

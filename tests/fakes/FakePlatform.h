@@ -121,6 +121,29 @@ public:
     bool start(const platform::CommandLine& command) override;
     std::vector<platform::CommandLine> started;
     bool starts = true;
+
+    // Runs come from threads beside the GUI's, several at once: guarded.
+    platform::CommandResult run(const platform::CommandLine& command,
+                                const platform::ChildEnvironment& environment) override;
+    struct Run {
+        platform::CommandLine command;
+        platform::ChildEnvironment environment;
+    };
+    std::vector<Run> runs() const;
+    // The result of a run whose fifth argument (the computer) is the key; exit 0 otherwise.
+    std::map<std::string, platform::CommandResult> results;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Run> runs_;
+};
+
+class FakeKeyring : public desktop::Keyring {
+public:
+    Answer read(const QString& key) override;
+    Answer write(const QString& key, const QString& secret) override;
+    std::map<QString, QString> secrets;
+    QString failure; // not empty: the keyring cannot be reached, with this error
 };
 
 // Answers at once from `online`; called off the GUI thread, so guarded.
@@ -269,6 +292,7 @@ public:
     FakeHelpViewer help{log};
     FakeMessageBoxes messages{log};
     FakeNotifications notifications;
+    FakeKeyring keyring;
 
 private:
     desktop::Platform platform_;

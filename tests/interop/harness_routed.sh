@@ -8,8 +8,9 @@
 #   lq_require_root_netns || exit 77
 #   trap lq_routed_teardown EXIT
 #   lq_routed_setup                     # namespaces, bridges, routes, smb.conf files
-#   lq_routed_start_samba               # nmbd (WINS) in the router, nmbd + smbd on each peer
+#   lq_routed_start_samba               # nmbd (WINS) + smbd in the router, nmbd + smbd on each peer
 #   lq_routed_wait_ready                # peers answer, and both are in the WINS database
+#   lq_routed_wait_browse_list NAME     # the domain master browser's merged list holds NAME
 #   lq_client CMD...  lq_peer_b CMD...  lq_router CMD...
 #   lq_routed_attach NS SUBNET ADDR     # another host namespace on subnet A or B
 #
@@ -96,6 +97,10 @@ lq_routed_setup() {
     local master = yes
     preferred master = yes
     os level = 65
+    # A domain master browser serves the merged list through its smbd (NetServerEnum2 over SMB1).
+    server min protocol = NT1
+    server role = standalone server
+    map to guest = Bad User
 CONF
     local dir addr name wins
     for dir in peer peerb; do
@@ -140,7 +145,7 @@ lq_routed_samba() {
 }
 
 lq_routed_start_samba() {
-    lq_routed_samba "$LQ_NS_ROUTER" "$LQ_TMP/router"
+    lq_routed_samba "$LQ_NS_ROUTER" "$LQ_TMP/router" smbd
     LQ_ROUTER_NMBD_PID=$LQ_NMBD_PID
     # The peers register with the WINS server as they start: it must be listening by then.
     local i
@@ -174,6 +179,23 @@ lq_routed_wait_ready() {
         sleep 0.2
     done
     lq_log "routed LAN did not become ready; logs under $LQ_TMP"
+    return 1
+}
+
+# Until the domain master browser's merged list holds NAME: the router, once master on subnet B,
+# asks its hosts to announce themselves, and writes what it hears of both subnets into the list
+# its smbd serves (read from the file: smbclient -L asks for the empty domain and lists nothing).
+# The election ends 20 to 40 s after the start.
+lq_routed_wait_browse_list() {
+    local name=$1 i
+    for i in $(seq 1 180); do
+        if grep -q "^\"$name\" " "$LQ_TMP/router/cache/browse.dat" 2>/dev/null; then
+            lq_log "the merged browse list holds $name after $((i / 2)) s more"
+            return 0
+        fi
+        sleep 0.5
+    done
+    lq_log "the merged browse list never held $name; logs under $LQ_TMP/router/log"
     return 1
 }
 

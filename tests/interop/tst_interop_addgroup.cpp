@@ -1,5 +1,6 @@
 // The add-group dialog on the real platform layers against two Samba computers of one
-// workgroup, the first its master browser: the workgroup list and the check-list come from the
+// workgroup, the first its master browser (or, on a routed LAN, the second beyond the router and
+// a domain master browser listing both): the workgroup list and the check-list come from the
 // real neighbourhood, and what OK writes into config.xml carries the addresses that NetBIOS
 // name queries give. Runs inside the client namespace that run_addgroup.sh makes, which passes
 // the workgroup and the peers in LQ_* variables.
@@ -103,6 +104,8 @@ class TestInteropAddGroup : public QObject {
     QString peerAddress_ = env("LQ_PEER_ADDR");
     QString peer2_ = env("LQ_PEER2_NAME");
     QString peer2Address_ = env("LQ_PEER2_ADDR");
+    // Further computers the neighbourhood lists (a master browser that is no peer here).
+    QStringList alsoListed_ = env("LQ_ALSO_LISTED").split(' ', Qt::SkipEmptyParts);
     QTemporaryDir dir_;
     std::unique_ptr<RealMainWindow> main_;
     std::unique_ptr<dialogs::TdlgAddNewGroup> dialog_;
@@ -132,9 +135,9 @@ class TestInteropAddGroup : public QObject {
         ui().cbGroupName->setFocus();
         QTest::keyClick(ui().cbGroupName, Qt::Key_Down);
         QCOMPARE(ui().cbGroupName->currentText(), workgroup_);
-        QStringList both{peer_, peer2_};
-        both.sort(Qt::CaseInsensitive);
-        QTRY_COMPARE_WITH_TIMEOUT(linesOf(*ui().clbComputer, Qt::Unchecked), both, 10000);
+        QStringList listed = QStringList{peer_, peer2_} + alsoListed_;
+        listed.sort(Qt::CaseInsensitive);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(*ui().clbComputer, Qt::Unchecked), listed, 10000);
         qInfo("workgroups listed in %lld ms, computers in %lld ms", groupsMs, timer.elapsed());
     }
 
@@ -201,9 +204,11 @@ private Q_SLOTS:
         openAndPickWorkgroup();
         QTest::mouseClick(ui().cbSelectAll, Qt::LeftButton);
         QVERIFY(ui().cbSelectAll->isChecked());
-        QCOMPARE(ui().clbComputer->count(), 2);
-        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2);
+        QCOMPARE(ui().clbComputer->count(), 2 + alsoListed_.size());
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2 + alsoListed_.size());
         toggle(peer2_);
+        for (const QString& name : alsoListed_)
+            toggle(name);
         QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked), QStringList{peer_});
         QTest::keyClick(ui().clbComputer, Qt::Key_Return); // OK is the default button
         QCOMPARE(dialog_->result(), int(QDialog::Accepted));
@@ -217,7 +222,7 @@ private Q_SLOTS:
         QVERIFY(!before.isEmpty());
         openAndPickWorkgroup();
         QTest::mouseClick(ui().cbSelectAll, Qt::LeftButton);
-        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2);
+        QCOMPARE(linesOf(*ui().clbComputer, Qt::Checked).size(), 2 + alsoListed_.size());
         QTest::mouseClick(ui().CancelBtn, Qt::LeftButton);
         QCOMPARE(dialog_->result(), int(QDialog::Rejected));
         QCOMPARE(fileBytes(), before);

@@ -110,26 +110,34 @@ TEST(NameQuery, RequestIsTheBroadcastQuestionForNb) {
 // name lives).
 TEST(NameServer, RequestFlagsAndAnswers) {
     const Ipv4 own{10, 1, 2, 3};
+    constexpr std::uint16_t NoRecord = 0xFFFF;
     struct Case {
         const char* what;
         std::optional<Bytes> packet;
         std::uint16_t flags;
+        std::uint16_t nbFlags; // of the record, as a WINS server stores them: H node is 0x6000
     };
     const Case cases[] = {
         {"unicast query", netbios::nameQueryRequest(1, "PEER", 0, netbios::NameServerQueryFlags),
-         0x0100},
+         0x0100, NoRecord},
         {"broadcast registration", netbios::nameRegistrationRequest(1, "PEER", 0, false, own),
-         0x2910},
+         0x2910, 0x0000},
         {"registration to the server",
-         netbios::nameRegistrationRequest(1, "PEER", 0, false, own, true), 0x2900},
+         netbios::nameRegistrationRequest(1, "PEER", 0, false, own, true), 0x2900, 0x6000},
+        {"group registration to the server",
+         netbios::nameRegistrationRequest(1, "PEER", 0x1e, true, own, true), 0x2900, 0xE000},
         {"release to the server", netbios::nameReleaseRequest(1, "PEER", 0, false, own, true),
-         0x3000},
-        {"refresh", netbios::nameRefreshRequest(1, "PEER", 0, false, own), 0x4000},
+         0x3000, 0x6000},
+        {"refresh", netbios::nameRefreshRequest(1, "PEER", 0, false, own), 0x4000, 0x6000},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(c.packet) << c.what;
-        ASSERT_GE(c.packet->size(), 4u) << c.what;
+        ASSERT_GE(c.packet->size(), 12u) << c.what;
         EXPECT_EQ((*c.packet)[2] << 8 | (*c.packet)[3], c.flags) << c.what;
+        const bool hasRecord = (*c.packet)[11] == 1;
+        const std::size_t at = c.packet->size() - 6;
+        EXPECT_EQ(hasRecord ? (*c.packet)[at] << 8 | (*c.packet)[at + 1] : NoRecord, c.nbFlags)
+            << c.what;
         const auto parsed = netbios::parseNamePacket(*c.packet);
         ASSERT_TRUE(parsed) << c.what;
         EXPECT_EQ(parsed->name.name, "PEER") << c.what;
