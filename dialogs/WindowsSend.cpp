@@ -1,5 +1,6 @@
 #include "dialogs/WindowsSend.h"
 
+#include "desktop/Language.h"
 #include "desktop/OffGuiThread.h"
 #include "dialogs/WindowsDesktops.h"
 
@@ -100,14 +101,19 @@ std::vector<WindowsFailure> sendToWindowsDesktops(const desktop::Platform& platf
                                   .arg(answer.error);
         }
         std::vector<platform::CommandResult> results(targets.size());
+        const std::string messagesLocale =
+            desktop::prefersEnglish(QLocale::system()) ? "C.UTF-8" : "zh_CN.UTF-8";
         desktop::withoutFreezing([&] {
             for (std::size_t first = 0; first < ready.size(); first += SendsAtOnce) {
                 std::vector<std::future<void>> running;
                 for (std::size_t k = first; k < std::min(ready.size(), first + SendsAtOnce); ++k) {
                     const std::size_t i = ready[k];
                     const WindowsTarget& target = targets[i];
+                    // lanquill-net speaks the window's language, so that the reason it gives
+                    // for a failure reads as the rest of the message does.
                     const platform::ChildEnvironment environment{
-                        {"PASSWD", passwords.at(target.account).secret.toStdString()}};
+                        {"PASSWD", passwords.at(target.account).secret.toStdString()},
+                        {"LC_ALL", messagesLocale}};
                     running.push_back(std::async(std::launch::async, [&, i, environment] {
                         results[i] = platform.commands->run(
                             windowsSendCommand(target.account, target.computer, text), environment);

@@ -10,33 +10,9 @@
 # the real one does for a logon refused.
 # Usage: windows_desktop.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
-for tool in dbus-daemon dbus-send gnome-keyring-daemon secret-tool; do
-    if ! command -v $tool >/dev/null; then
-        echo "SKIP: needs $tool: scripts/deps.sh --test"
-        exit 77
-    fi
-done
 lqd_begin
 
-# The session bus on a path socket (the program runs in the client's namespace) and the keyring
-# on it, unlocked with a password of the test's.
-bus=$LQ_TMP/bus
-dbus-daemon --session --nofork --address="unix:path=$bus" >/dev/null 2>&1 &
-LQD_PIDS+=($!)
-lqd_wait test -S "$bus" || fail "no session bus"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$bus XDG_DATA_HOME=$LQ_TMP/data \
-    XDG_CONFIG_HOME=$LQ_TMP/config XDG_RUNTIME_DIR=$LQ_TMP/runtime
-mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME"
-printf 'unlock-pw' | gnome-keyring-daemon --foreground --unlock --components=secrets \
-    >"$LQ_TMP/keyring.log" 2>&1 &
-LQD_PIDS+=($!)
-keyring_up() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
-        grep -q 'boolean true'
-}
-lqd_wait keyring_up || fail "the keyring did not start: $(cat "$LQ_TMP/keyring.log")"
-marks=$XDG_CONFIG_HOME/Lanquill/windows-desktops.ini
+lqd_start_keyring
 
 # The program's copy with the stand-in beside it: lanquill runs the lanquill-net of its folder.
 bin=$LQ_TMP/bin
@@ -68,17 +44,6 @@ lqd_start_with_book "$LQ_TMP/program" <<XML
 </Lanquill>
 XML
 
-# Client coordinates. Send dialog: the status button, 发送, 取消. Detail dialog: the third tab;
-# on its page (below the 27 px tab bar and a 2 px margin) the check box, account, password; OK.
-status_button=(312 34)
-send_button=(124 177)
-cancel_button=(213 177)
-windows_tab=(0 12) # x is set from the tab bar's width below
-check_box=(14 45)
-account_field=(124 71)
-password_field=(124 98)
-ok=(215 145)
-
 # The arguments a run got, one per line with CR shown as \r.
 run_args() { tr '\0' '\n' <"$1" | sed 's/\r/\\r/g'; }
 # The runs recorded of one kind: "windows" (send --windows) or "group" (send /domain:).
@@ -107,32 +72,9 @@ message_box() {
     return 1
 }
 
-open_send_dialog() { # ITEM_INDEX
-    lqd_click "$win" 50 "$(lqd_item_y "$1")"
-    lqd_window_named "发送消息"
-}
-
 # --- The mark: the Windows page of WINPC's detail dialog, account and password, OK ---
 send=$(open_send_dialog 1) || fail "a click on WINPC opened no send dialog"
-lqd_click "$send" "${status_button[@]}"
-detail=$(lqd_window_named "详细信息") || fail "the status button opened no detail dialog"
-# The third tab ends the tab bar: its middle lies a little left of where the bar's ink ends.
-lqd_crop "$detail" 0 0 248 24 "$LQ_TMP/tabs.png"
-tabs_end=$(convert "$LQ_TMP/tabs.png" -colorspace gray -threshold 50% -negate -trim \
-    -format '%[fx:page.x+w]' info: 2>/dev/null)
-[ -n "$tabs_end" ] && [ "$tabs_end" -gt 60 ] || fail "no tab bar found in the detail dialog"
-windows_tab[0]=$((tabs_end - 25))
-lqd_click "$detail" "${windows_tab[@]}"
-sleep 0.3
-lqd_click "$detail" "${check_box[@]}"
-lqd_click "$detail" "${account_field[@]}"
-xdotool type --delay 20 'LQTEST\admin'
-lqd_click "$detail" "${password_field[@]}"
-xdotool type --delay 20 'S3cret pw!'
-sleep 0.3
-[ -n "$shots" ] && lqd_shot_window "$detail" "$shots/detail-windows.png"
-lqd_click "$detail" "${ok[@]}"
-lqd_wait lqd_window_gone "$detail" || fail "OK did not close the detail dialog"
+lqd_mark_windows "$send" 'LQTEST\admin' 'S3cret pw!' "$shots/detail-windows.png"
 grep -qx 'id=WINPC' "$marks" && grep -qx 'account=LQTEST\\admin' "$marks" &&
     grep -qx "workgroup=$LQ_WORKGROUP" "$marks" || fail "the mark is not in $marks: $(cat "$marks" 2>&1)"
 stored=$(secret-tool lookup server Lanquill user 'windows/LQTEST\admin' 2>/dev/null)
