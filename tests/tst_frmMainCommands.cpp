@@ -313,10 +313,10 @@ private Q_SLOTS:
             QCOMPARE(send->ui().stxtCompName->text(), QStringLiteral("WG"));
             dialog->reject();
         };
-        const std::size_t asked = fake_->resolver.asked.size();
+        const std::size_t asked = fake_->resolver.askedFor("WG");
         QTest::mouseClick(list(0), Qt::LeftButton, {}, centreOf(list(0), 0));
         QTRY_COMPARE(mode, QStringLiteral("group"));
-        QCOMPARE(fake_->resolver.asked.size(), asked);
+        QCOMPARE(fake_->resolver.askedFor("WG"), asked);
 
         // Reloaded twice, the bar is made from the previous bar's pages: a click still opens
         // exactly one dialog, with no handler of an earlier load left on the item.

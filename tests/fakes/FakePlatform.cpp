@@ -29,6 +29,11 @@ std::optional<platform::HostEntry> FakeResolver::hostByName(const std::string& n
     return it->second;
 }
 
+std::size_t FakeResolver::askedFor(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count(asked.begin(), asked.end(), name));
+}
+
 void FakeResolver::hold(const std::string& name) {
     const std::lock_guard lock(mutex_);
     held_.insert(name);

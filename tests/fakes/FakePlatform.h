@@ -56,6 +56,9 @@ public:
     void release(const std::string& name);
     // Whether a lookup of `name` is waiting now.
     bool waiting(const std::string& name);
+    // How many lookups of `name` were asked so far (others may be asking on their threads: the
+    // window's caption looks up the host name beside everything else).
+    std::size_t askedFor(const std::string& name);
 
 private:
     // Lookups come from the threads that keep the GUI responsive, one beside another.
