@@ -42,19 +42,33 @@ std::string DetachedCommandRunner::programPath(const CommandLine& command) const
     return programDirectory_ + "/" + NetProgram;
 }
 
+namespace {
+
+// The argument vector of lanquill-net with `command`'s arguments, made before a fork: the
+// strings, and the pointers into them that exec takes.
+struct ArgumentVector {
+    explicit ArgumentVector(const CommandLine& command) : strings{NetProgram} {
+        strings.insert(strings.end(), command.arguments.begin(), command.arguments.end());
+        for (std::string& text : strings)
+            pointers.push_back(text.data());
+        pointers.push_back(nullptr);
+    }
+    ArgumentVector(const ArgumentVector&) = delete;
+    ArgumentVector& operator=(const ArgumentVector&) = delete;
+
+    std::vector<std::string> strings;
+    std::vector<char*> pointers;
+};
+
+} // namespace
+
 bool DetachedCommandRunner::start(const CommandLine& command) {
     const std::string path = programPath(command);
     if (path.empty())
         return false;
 
     // Everything the child needs is made before fork: after it only async-signal-safe calls.
-    std::vector<char*> argv;
-    std::string argv0 = NetProgram;
-    argv.push_back(argv0.data());
-    std::vector<std::string> arguments = command.arguments;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const ArgumentVector argv(command);
 
     // The grandchild reports a failed exec through this pipe; a successful exec closes it.
     int report[2];
@@ -78,7 +92,7 @@ bool DetachedCommandRunner::start(const CommandLine& command) {
         }
         // None of the program's own descriptors (X connection, sockets) pass to the command.
         ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-        ::execv(path.c_str(), argv.data());
+        ::execv(path.c_str(), argv.pointers.data());
         const int error = errno;
         [[maybe_unused]] const auto written = ::write(report[1], &error, sizeof error);
         ::_exit(127);
@@ -110,12 +124,7 @@ CommandResult DetachedCommandRunner::run(const CommandLine& command,
 
     // Everything the child needs is made before fork: the program has threads, so after it
     // only async-signal-safe calls.
-    std::vector<std::string> arguments = command.arguments;
-    std::string argv0 = NetProgram;
-    std::vector<char*> argv{argv0.data()};
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const ArgumentVector argv(command);
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string_view entry(*variable);
@@ -152,7 +161,7 @@ CommandResult DetachedCommandRunner::run(const CommandLine& command,
         }
         ::dup2(errors[1], STDERR_FILENO);
         ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-        ::execve(path.c_str(), argv.data(), envp.data());
+        ::execve(path.c_str(), argv.pointers.data(), envp.data());
         ::_exit(127);
     }
     ::close(errors[1]);
