@@ -189,18 +189,24 @@ lq_wait_ready() {
 # Ends every process of both namespaces by pid, then removes them and the temporary folder.
 lq_teardown() { lq_teardown_namespaces "$LQ_NS_PEER" "$LQ_NS_CLIENT"; }
 
+# Ends every process of namespace NS by pid: TERM twice, then KILL.
+lq_end_processes_of() {
+    local pids pass
+    for pass in TERM TERM KILL; do
+        pids=$(ip netns pids "$1" 2>/dev/null)
+        [ -z "$pids" ] && break
+        # shellcheck disable=SC2086
+        kill -"$pass" $pids 2>/dev/null
+        sleep 0.3
+    done
+}
+
 # The same for the namespaces given.
 lq_teardown_namespaces() {
-    local ns pids pass
+    local ns
     for ns in "$@"; do
         ip netns list 2>/dev/null | grep -qw "$ns" || continue
-        for pass in TERM TERM KILL; do
-            pids=$(ip netns pids "$ns" 2>/dev/null)
-            [ -z "$pids" ] && break
-            # shellcheck disable=SC2086
-            kill -"$pass" $pids 2>/dev/null
-            sleep 0.3
-        done
+        lq_end_processes_of "$ns"
         ip netns del "$ns" 2>/dev/null
         rm -rf "/etc/netns/$ns"
     done

@@ -132,13 +132,6 @@ lqw_start_impacket() {
 
 # Ends every process of the target namespace (smbd's helpers included), waits until 445 is free.
 lqw_stop_target() {
-    local pids pass
-    for pass in TERM TERM KILL; do
-        pids=$(ip netns pids "$LQ_NS_PEER" 2>/dev/null)
-        [ -z "$pids" ] && break
-        # shellcheck disable=SC2086
-        kill -"$pass" $pids 2>/dev/null
-        sleep 0.3
-    done
+    lq_end_processes_of "$LQ_NS_PEER"
     LQW_FAKE_PID=
 }
