@@ -28,6 +28,11 @@ bool RateWindow::take(TimePoint now, std::size_t limit) {
     return true;
 }
 
+std::size_t RateWindow::count(TimePoint now) const {
+    return static_cast<std::size_t>(std::count_if(
+        times_.begin(), times_.end(), [&](TimePoint time) { return now - time < Minute; }));
+}
+
 bool RateWindow::empty(TimePoint now) const {
     return times_.empty() || now - times_.back() >= Minute;
 }
@@ -64,6 +69,31 @@ bool Admission::senderAllowed(const Ipv4& sender) {
     logs_.log("off-link senders", Priority::Warning,
               "refusing messages from " + protocol::formatIpv4(sender) +
                   ": not on a local subnet (--allow-from or --allow-off-link allows it)");
+    return false;
+}
+
+std::size_t Admission::sessionsOpened(const Ipv4& sender) const {
+    const auto entry = sessionsBySender_.find(sender);
+    return entry == sessionsBySender_.end() ? 0 : entry->second.count(loop_.now());
+}
+
+bool Admission::sessionWithinRate(const Ipv4& sender) {
+    if (sessionsPerMinute() == 0)
+        return true;
+    const auto now = loop_.now();
+    if (pruneTimer_ == 0)
+        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
+    auto entry = sessionsBySender_.find(sender);
+    if (entry == sessionsBySender_.end()) {
+        if (tracked() >= MaxTracked)
+            return false;
+        entry = sessionsBySender_.emplace(sender, RateWindow{}).first;
+    }
+    if (entry->second.take(now, sessionsPerMinute()))
+        return true;
+    logs_.log("session rate", Priority::Warning,
+              "more than " + std::to_string(sessionsPerMinute()) + " sessions a minute from " +
+                  protocol::formatIpv4(sender) + ": refused");
     return false;
 }
 
@@ -117,7 +147,8 @@ void Admission::prune() {
     const auto now = loop_.now();
     std::erase_if(bySender_, [&](auto& entry) { return entry.second.window.empty(now); });
     std::erase_if(bySubnet_, [&](auto& entry) { return entry.second.empty(now); });
-    if (!bySender_.empty() || !bySubnet_.empty())
+    std::erase_if(sessionsBySender_, [&](auto& entry) { return entry.second.empty(now); });
+    if (!bySender_.empty() || !bySubnet_.empty() || !sessionsBySender_.empty())
         pruneTimer_ = loop_.after(Minute, [this] { prune(); });
 }
 

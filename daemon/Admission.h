@@ -23,6 +23,7 @@ public:
     bool take(TimePoint now, std::size_t limit);
     // Nothing came in the minute up to `now`.
     bool empty(TimePoint now) const;
+    std::size_t count(TimePoint now) const;
 
 private:
     void expire(TimePoint now);
@@ -61,10 +62,19 @@ public:
     bool admit(const Ipv4& sender, std::size_t textBytes, Channel channel);
     // On a local subnet, or off-link senders allowed; refusals logged at a bounded rate.
     bool senderAllowed(const Ipv4& sender);
+    // A new TCP 139 session from `sender` is within its rate; counts it.
+    bool sessionWithinRate(const Ipv4& sender);
+    // Sessions `sender` opened in the last minute.
+    std::size_t sessionsOpened(const Ipv4& sender) const;
+    // Twice a sender's messages a minute (a retry each), so that a host that opens session after
+    // session to push others' out is held to a pace no real sender comes near; 0: no limit.
+    std::size_t sessionsPerMinute() const { return 2 * rules_.messagesPerMinute; }
     // Whether a question from `sender` may be answered at all (node status, name queries):
     // an answer larger than the question must not go to forged off-link addresses.
     bool mayAnswer(const Ipv4& sender);
-    std::size_t tracked() const { return bySender_.size() + bySubnet_.size(); }
+    std::size_t tracked() const {
+        return bySender_.size() + bySubnet_.size() + sessionsBySender_.size();
+    }
 
 private:
     bool withinRates(const Ipv4& sender, Channel channel);
@@ -81,6 +91,7 @@ private:
     };
     std::map<Ipv4, Sender> bySender_;
     std::map<std::uint32_t, RateWindow> bySubnet_;
+    std::map<Ipv4, RateWindow> sessionsBySender_;
     EventLoop::TimerId pruneTimer_ = 0;
 };
 

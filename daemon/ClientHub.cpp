@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -55,13 +57,42 @@ namespace {
 
 constexpr auto AcceptPause = std::chrono::seconds(1);
 
-// A name an account of this computer has as its NetBIOS name.
-bool localAccount(const std::string& user) {
+// The range of uids that useradd gives to people, as login.defs sets it.
+std::pair<uid_t, uid_t> peoplesUids() {
+    static const auto range = [] {
+        std::pair<uid_t, uid_t> uids{1000, 60000};
+        std::ifstream defs("/etc/login.defs");
+        std::string key;
+        unsigned long value = 0;
+        for (std::string line; std::getline(defs, line);) {
+            std::istringstream words(line);
+            if (!(words >> key >> value))
+                continue;
+            if (key == "UID_MIN")
+                uids.first = static_cast<uid_t>(value);
+            else if (key == "UID_MAX")
+                uids.second = static_cast<uid_t>(value);
+        }
+        return uids;
+    }();
+    return range;
+}
+
+bool canHaveDesktopSession(const passwd& account) {
+    const auto [first, last] = peoplesUids();
+    const std::string_view shell = account.pw_shell ? account.pw_shell : "";
+    return account.pw_uid >= first && account.pw_uid <= last && !shell.ends_with("/nologin") &&
+           !shell.ends_with("/false");
+}
+
+// The account of this computer whose NetBIOS name `user` is, if any.
+Users::Account localAccount(const std::string& user) {
     ::setpwent();
-    bool found = false;
+    auto found = Users::Account::None;
     while (const passwd* account = ::getpwent())
         if (protocol::netbios::netbiosName(account->pw_name).value_or("") == user) {
-            found = true;
+            found =
+                canHaveDesktopSession(*account) ? Users::Account::Desktop : Users::Account::System;
             break;
         }
     ::endpwent();
@@ -314,7 +345,14 @@ void ClientHub::deliver(Client& client, const std::string& requestText) {
     message.from = oem::upperAscii(field(session::field::From));
     message.address = field(session::field::Address);
     const std::string user = oem::upperAscii(oem::fromUtf8(to).value_or(""));
-    if (!user.empty() && user != identity_.computer && known(user))
+    const auto recipient =
+        user.empty() || user == identity_.computer ? Account::None : account(user);
+    if (recipient == Account::System) {
+        delivery_.refuseForSystemAccount(message.address, nameText(user));
+        client.send(error(session::Refused));
+        return;
+    }
+    if (recipient == Account::Desktop)
         message.user = user;
     message.to = message.user.empty() ? nameText(identity_.computer) : to;
     message.text = oem::isUtf8(body) ? body : oem::toUtf8Lossy(body);
@@ -360,8 +398,8 @@ std::size_t ClientHub::queuedBytes() const {
     return bytes;
 }
 
-bool ClientHub::known(const std::string& user) const {
-    return connected(user) || localAccount(user);
+Users::Account ClientHub::account(const std::string& user) const {
+    return connected(user) ? Account::Desktop : localAccount(user);
 }
 
 std::vector<std::string> ClientHub::all() const {

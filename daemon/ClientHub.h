@@ -26,8 +26,12 @@ public:
     virtual ~Users() = default;
     // A session of the user said hello.
     virtual bool connected(const std::string& user) const = 0;
-    // Connected, or an account of this computer: a message for it is kept for its next session.
-    virtual bool known(const std::string& user) const = 0;
+    enum class Account {
+        None,    // no account of this computer: a message to it is for the computer
+        System,  // an account nobody logs in to a desktop with: nobody would read its messages
+        Desktop, // connected, or an account that can have a desktop session: kept for the next
+    };
+    virtual Account account(const std::string& user) const = 0;
     virtual std::vector<std::string> all() const = 0;
 };
 
@@ -58,7 +62,7 @@ public:
     void setStatus(std::string_view word, const std::string& reason);
 
     bool connected(const std::string& user) const override;
-    bool known(const std::string& user) const override;
+    Account account(const std::string& user) const override;
     std::vector<std::string> all() const override;
     std::size_t clientCount() const { return clients_.size(); }
     // Bytes waiting for sessions to read them, all sessions together.

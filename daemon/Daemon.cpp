@@ -97,6 +97,12 @@ struct Daemon::Services {
             hub.setStatus(session::Receiving, "");
     }
 
+    // A lanquilld that runs for months still lets old messages go.
+    void expireEvery(Clock::duration period) {
+        spool.expire();
+        loop.after(period, [this, period] { expireEvery(period); });
+    }
+
     // The spool's folder may become writable again (a disk made room, a mode put right).
     void checkSpoolEvery(Clock::duration period) {
         loop.after(period, [this, period] {
@@ -150,7 +156,7 @@ int Daemon::run() {
     });
     if (config.sessionSocket >= 0)
         s.browser.start();
-    s.spool.expire();
+    s.expireEvery(std::chrono::hours(1));
     log(Priority::Info,
         "receiving as " + nameText(config.computer) + " in workgroup " +
             nameText(config.workgroup) +

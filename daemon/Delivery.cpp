@@ -35,6 +35,13 @@ Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
                   "message from " + message.address + " dropped: " + *problem);
         return Result::Unusable;
     }
+    if (!message.user.empty() && spool_.waitingForUsers() >= roomForAbsentUsers()) {
+        logs_.log("spool full for absent users", Priority::Warning,
+                  "spool full for users without a session (" +
+                      std::to_string(roomForAbsentUsers()) + " messages wait): message from " +
+                      message.address + " to " + message.to + " refused");
+        return Result::Full;
+    }
     const std::size_t room = forgeableSender ? roomForDatagrams() : spool_.capacity();
     switch (spool_.store(message, room)) {
     case Spool::Stored::Full:
@@ -55,6 +62,12 @@ Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
     if (offer_)
         offer_(message);
     return Result::Stored;
+}
+
+void Delivery::refuseForSystemAccount(const std::string& address, const std::string& account) {
+    logs_.log("system account", Priority::Notice,
+              "message from " + address + " to " + account +
+                  " refused: no desktop session is ever opened for that account");
 }
 
 std::vector<Message> Delivery::pendingFor(const std::string& user) const {

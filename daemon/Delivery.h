@@ -24,6 +24,12 @@ public:
     std::size_t roomForDatagrams() const {
         return spool_.capacity() - spool_.capacity() * KeptForSessionsPercent / 100;
     }
+    // The part of the spool messages waiting for a user's next session may take: whoever sends
+    // them, the rest stays for the sessions there are.
+    static constexpr std::size_t ForAbsentUsersPercent = 20;
+    std::size_t roomForAbsentUsers() const {
+        return spool_.capacity() * ForAbsentUsersPercent / 100;
+    }
 
     Delivery(EventLoop& loop, Spool& spool);
 
@@ -35,6 +41,8 @@ public:
     enum class Result { Stored, Unusable, Full, Failed };
     // Checks, spools and offers the message.
     Result accept(Message message, bool forgeableSender);
+    // Says, at a bounded rate, that a message to an account with no desktop was refused.
+    void refuseForSystemAccount(const std::string& address, const std::string& account);
     // The spooled messages for `user`'s sessions (and those for every session), oldest first.
     std::vector<Message> pendingFor(const std::string& user) const;
     void acknowledge(const std::string& id) { spool_.remove(id); }

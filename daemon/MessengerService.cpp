@@ -59,6 +59,7 @@ struct MessengerService::Connection {
     std::size_t textBytes = 0;
     std::uint16_t groupId = 0;
     bool tooLong = false;
+    TimePoint lastActive{}; // arrival, the session request, or the last messenger request
 };
 
 MessengerService::MessengerService(EventLoop& loop, const Users& users, Admission& admission,
@@ -114,20 +115,51 @@ void MessengerService::refuse(int fd, std::uint8_t why) {
     ::close(fd);
 }
 
+void MessengerService::dropOne(const std::function<bool(const Connection&)>& among) {
+    // A real sender needs a slot for a moment and opens few: the host that opened the most
+    // sessions in the last minute gives way first, and of its sessions the one idle longest.
+    const auto rank = [&](const Connection& connection) {
+        return std::pair(admission_.sessionsOpened(connection.peer),
+                         TimePoint::max() - connection.lastActive);
+    };
+    auto dropped = connections_.end();
+    for (auto it = connections_.begin(); it != connections_.end(); ++it)
+        if (among(*it->second) &&
+            (dropped == connections_.end() || rank(*it->second) > rank(*dropped->second)))
+            dropped = it;
+    if (dropped != connections_.end())
+        connections_.erase(dropped);
+}
+
 void MessengerService::adopt(int fd, const Ipv4& peer, const Ipv4& local) {
-    const auto fromThere = static_cast<std::size_t>(
-        std::count_if(connections_.begin(), connections_.end(),
-                      [&](const auto& entry) { return entry.second->peer == peer; }));
-    if (connections_.size() >= MaxSessions || fromThere >= MaxSessionsPerAddress) {
+    if (!admission_.sessionWithinRate(peer)) {
         refuse(fd, smb::InsufficientResources);
         return;
     }
+    const auto count = [&](const std::function<bool(const Connection&)>& among) {
+        return static_cast<std::size_t>(
+            std::count_if(connections_.begin(), connections_.end(),
+                          [&](const auto& entry) { return among(*entry.second); }));
+    };
+    const auto sameAddress = [&](const Connection& other) { return other.peer == peer; };
+    const auto sameSubnet24 = [&](const Connection& other) {
+        return sameSubnet(other.peer, peer, 24);
+    };
+    if (count(sameAddress) >= MaxSessionsPerAddress) {
+        refuse(fd, smb::InsufficientResources);
+        return;
+    }
+    if (count(sameSubnet24) >= MaxSessionsPerSubnet)
+        dropOne(sameSubnet24);
+    else if (connections_.size() >= MaxSessions)
+        dropOne([](const Connection&) { return true; });
     auto connection = std::make_unique<Connection>();
     connection->peer = peer;
     connection->local = local;
+    connection->lastActive = loop_.now();
     Stream::Limits limits;
     limits.input = MaxFrame;
-    limits.idle = IdleLimit;
+    limits.idle = SessionRequestLimit;
     Connection* raw = connection.get();
     const std::uint64_t id = nextConnection_++;
     connection->stream = std::make_unique<Stream>(
@@ -151,8 +183,6 @@ void MessengerService::onInput(Connection& connection) {
             return;
         const Bytes frame(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*length));
         input.erase(0, *length);
-        if (frame[0] != smb::SessionKeepAlive)
-            stream.touch();
         if (!onFrame(connection, frame)) {
             stream.close();
             return;
@@ -186,6 +216,8 @@ bool MessengerService::onSessionRequest(Connection& connection, const Bytes& fra
     if (user && !computer)
         connection.calledUser = called.name;
     connection.state = State::InSession;
+    connection.lastActive = loop_.now();
+    connection.stream->setIdleLimit(IdleLimit);
     connection.stream->send(asText(smb::positiveSessionResponse()));
     return true;
 }
@@ -229,7 +261,14 @@ std::uint32_t MessengerService::store(const Connection& connection, const std::s
     std::string user = connection.calledUser;
     if (user.empty()) {
         const std::string upper = protocol::oem::upperAscii(to);
-        if (!upper.empty() && upper != identity_.computer && users_.known(upper))
+        const auto account = upper.empty() || upper == identity_.computer ? Users::Account::None
+                                                                          : users_.account(upper);
+        if (account == Users::Account::System) {
+            delivery_.refuseForSystemAccount(protocol::formatIpv4(connection.peer),
+                                             nameText(upper));
+            return smb::status::AccessDenied;
+        }
+        if (account == Users::Account::Desktop)
             user = upper;
     }
     switch (
@@ -250,6 +289,8 @@ std::uint32_t MessengerService::store(const Connection& connection, const std::s
 bool MessengerService::onMessengerRequest(Connection& connection,
                                           std::span<const std::uint8_t> request,
                                           const smb::MessengerRequest& message) {
+    connection.lastActive = loop_.now();
+    connection.stream->touch();
     const bool inBlock = connection.state == State::InMultiBlock;
     switch (message.command) {
     case smb::SendMessage: {

@@ -11,6 +11,7 @@
 #include "protocol/SmbMessage.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,10 +20,17 @@ namespace lanquill::daemon {
 
 class MessengerService {
 public:
+    // When every slot is taken, a new session takes the place of another (that of the host that
+    // opened the most of late, the one idle longest), so no set of hosts can hold them all: a real
+    // sender, who needs a slot for a moment, gets one.
     static constexpr std::size_t MaxSessions = 32;
-    // One host cannot hold every session: the rest stay for other senders.
+    // One host, or one /24, cannot take every slot: the rest stay for other senders.
     static constexpr std::size_t MaxSessionsPerAddress = 4;
-    // From the last complete request; keep-alives do not count.
+    static constexpr std::size_t MaxSessionsPerSubnet = 16;
+    // For the session request, which every sender sends at once.
+    static constexpr auto SessionRequestLimit = std::chrono::seconds(3);
+    // From the session request or the last messenger request; nothing else counts, as other
+    // requests cost a host nothing to repeat.
     static constexpr auto IdleLimit = std::chrono::seconds(10);
 
     enum class State {
@@ -57,6 +65,8 @@ private:
     std::uint32_t store(const Connection& connection, const std::string& from,
                         const std::string& to, std::span<const std::string> textBlocks);
     void refuse(int fd, std::uint8_t why);
+    // Drops one of the sessions `among` picks, to make room for a new one.
+    void dropOne(const std::function<bool(const Connection&)>& among);
     void reply(Connection& connection, const protocol::Bytes& smbReply);
 
     EventLoop& loop_;

@@ -42,6 +42,7 @@ Spool::Spool(fs::path folder, std::size_t capacity)
         if (entry.path().filename().string().starts_with(".tmp"))
             fs::remove(entry.path(), error); // an older lanquilld's temporary files
     files::removeStaleTemporaries(folder_.string(), "");
+    pending();
 }
 
 bool Spool::writable() const {
@@ -49,11 +50,7 @@ bool Spool::writable() const {
 }
 
 Spool::Stored Spool::store(Message& message, std::size_t room) {
-    std::error_code error;
-    std::size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder_, error))
-        count += entry.path().extension() == Extension;
-    if (count >= std::min(room, capacity_))
+    if (users_.size() >= std::min(room, capacity_))
         return Stored::Full;
     // Ids sort by arrival and stay unique across restarts: wall-clock nanoseconds, pid, counter.
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -73,19 +70,35 @@ Spool::Stored Spool::store(Message& message, std::size_t room) {
             "spool: cannot write " + final.string() + ": " + std::strerror(written.failure->error));
         return Stored::Failed;
     }
+    users_[message.id] = message.user;
+    waitingForUsers_ += !message.user.empty();
     return Stored::Yes;
+}
+
+void Spool::forget(const std::string& id) {
+    const auto entry = users_.find(id);
+    if (entry == users_.end())
+        return;
+    waitingForUsers_ -= !entry->second.empty();
+    users_.erase(entry);
 }
 
 void Spool::remove(const std::string& id) {
     // Ids come from clients: only a name this spool could have made is looked up.
     if (id.empty() || id.find_first_not_of("0123456789-") != std::string::npos)
         return;
-    if (::unlink((folder_ / (id + std::string(Extension))).c_str()) == 0)
+    if (::unlink((folder_ / (id + std::string(Extension))).c_str()) == 0) {
         files::syncFolder(folder_.string());
+        forget(id);
+    } else if (errno == ENOENT) {
+        forget(id);
+    }
 }
 
-std::vector<Message> Spool::pending() const {
+std::vector<Message> Spool::pending() {
     std::vector<Message> messages;
+    std::map<std::string, std::string> users;
+    std::size_t waitingForUsers = 0;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder_, error)) {
         if (entry.path().extension() != Extension)
@@ -93,10 +106,19 @@ std::vector<Message> Spool::pending() const {
         std::ifstream file(entry.path());
         std::stringstream text;
         text << file.rdbuf();
-        if (auto message = protocol::session::messageFromJson(text.str()))
+        auto message = protocol::session::messageFromJson(text.str());
+        std::string& user = users[entry.path().stem().string()];
+        if (message) {
+            user = message->user;
+            waitingForUsers += !user.empty();
             messages.push_back(std::move(*message));
-        else
+        } else {
             log(Priority::Warning, "spool: unreadable " + entry.path().string() + " left alone");
+        }
+    }
+    if (!error) {
+        users_ = std::move(users);
+        waitingForUsers_ = waitingForUsers;
     }
     std::sort(messages.begin(), messages.end(),
               [](const Message& a, const Message& b) { return a.id < b.id; });
@@ -112,6 +134,7 @@ std::size_t Spool::expire() {
             continue;
         if (fs::remove(entry.path(), error)) {
             ++removed;
+            forget(entry.path().stem().string());
             log(Priority::Notice, "spool: " + entry.path().filename().string() +
                                       " unacknowledged for 30 days, removed");
         }

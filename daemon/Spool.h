@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,21 +28,30 @@ public:
     std::size_t capacity() const { return capacity_; }
 
     enum class Stored { Yes, Full, Failed };
+    std::size_t size() const { return users_.size(); }
+    // Messages kept for one user's sessions rather than every session.
+    std::size_t waitingForUsers() const { return waitingForUsers_; }
     // Gives the message its id and time and writes it, when fewer than `room` messages wait.
     // Anything but Yes: the sender must be refused, not told "accepted".
     Stored store(Message& message, std::size_t room);
     // Whether the folder takes new files, as far as its mode tells.
     bool writable() const;
     void remove(const std::string& id);
-    // Every message waiting, oldest first.
-    std::vector<Message> pending() const;
+    // Every message waiting, oldest first, as the folder holds them now.
+    std::vector<Message> pending();
     // Removes messages older than MaxAge; returns how many.
     std::size_t expire();
 
 private:
+    void forget(const std::string& id);
+
     std::filesystem::path folder_;
     std::size_t capacity_;
     unsigned counter_ = 0;
+    // Each message file by id, with the user it waits for (empty: every session); unreadable
+    // files take room too.
+    std::map<std::string, std::string> users_;
+    std::size_t waitingForUsers_ = 0;
 };
 
 } // namespace lanquill::daemon

@@ -88,11 +88,21 @@ void Stream::touch() {
     if (limits_.idle == Clock::duration::zero())
         return;
     idleDeadline_ = loop_.now() + limits_.idle;
+    if (idleTimer_ != 0 && idleDeadline_ < armedFor_) {
+        loop_.cancel(idleTimer_);
+        idleTimer_ = 0;
+    }
     if (idleTimer_ == 0)
         armIdleTimer();
 }
 
+void Stream::setIdleLimit(Clock::duration idle) {
+    limits_.idle = idle;
+    touch();
+}
+
 void Stream::armIdleTimer() {
+    armedFor_ = idleDeadline_;
     idleTimer_ = loop_.at(idleDeadline_, [this] {
         idleTimer_ = 0;
         if (fd_ < 0)

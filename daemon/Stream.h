@@ -45,6 +45,8 @@ public:
     void send(std::string_view data);
     // Moves the idle deadline to now + the idle limit.
     void touch();
+    // A new idle limit, counted from now.
+    void setIdleLimit(Clock::duration idle);
     // Sends what the peer takes now, then closes.
     void close();
 
@@ -66,6 +68,7 @@ private:
     std::string output_;
     std::uint32_t interest_ = 0;
     TimePoint idleDeadline_{};
+    TimePoint armedFor_{};
     EventLoop::TimerId idleTimer_ = 0;
     EventLoop::TimerId closedCall_ = 0;
 };

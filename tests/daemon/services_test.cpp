@@ -223,23 +223,30 @@ TEST(MessengerService, TextInBlocksIsSpooledWholeAndEachBlockAccepted) {
     EXPECT_EQ(receiver.spool.pending().size(), 1u);
 }
 
-TEST(MessengerService, StalledSessionEndsAtItsDeadlineAndTrafficMovesIt) {
+TEST(MessengerService, OnlyMessengerRequestsKeepASessionOpen) {
     Receiver receiver;
-    Peer stalled, talking;
-    openSession(receiver, stalled);
+    Peer silent, negotiating, talking;
+    receiver.messenger.adopt(silent.connect(), Neighbour, LocalAddress);
+    openSession(receiver, negotiating);
     openSession(receiver, talking);
-    ASSERT_EQ(receiver.messenger.sessionCount(), 2u);
-    receiver.advance(MessengerService::IdleLimit - 1s);
-    talking.send(smb::sessionMessage(smb::negotiateRequest()));
-    receiver.settle();
-    talking.receive();
-    receiver.advance(2s);
+    receiver.advance(MessengerService::SessionRequestLimit + 1s);
     bool closed = false;
-    stalled.receive(&closed);
-    EXPECT_TRUE(closed) << "a session silent for longer than its limit stays open";
+    silent.receive(&closed);
+    EXPECT_TRUE(closed) << "a connection that never asked for a session stays open";
+
+    // NEGOTIATE and keep-alives cost a host nothing to repeat: they do not hold a session.
+    const std::uint8_t keepAlive[] = {smb::SessionKeepAlive, 0, 0, 0};
+    for (int second = 0; second < 5; ++second) {
+        negotiating.send(smb::sessionMessage(smb::negotiateRequest()));
+        negotiating.send(keepAlive);
+        receiver.advance(1s);
+    }
+    talking.send(smb::sessionMessage(smb::sendStartRequest("SENDER", "PC01")));
+    receiver.advance(2s);
+    negotiating.receive(&closed);
+    EXPECT_TRUE(closed) << "NEGOTIATE kept a session past its idle limit";
     talking.receive(&closed);
-    EXPECT_FALSE(closed) << "a session that spoke within its limit was dropped";
-    EXPECT_EQ(receiver.messenger.sessionCount(), 1u);
+    EXPECT_FALSE(closed) << "a session that sent a messenger request within its limit was dropped";
     receiver.advance(MessengerService::IdleLimit);
     talking.receive(&closed);
     EXPECT_TRUE(closed);
@@ -626,32 +633,99 @@ TEST(ClientHub, OneUserCannotTakeEverySessionSlot) {
     EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser + 1);
 }
 
-TEST(MessengerService, OneHostCannotHoldEverySessionWithKeepAlives) {
+TEST(MessengerService, HostsHoldingEverySlotMakeRoomForANewSender) {
     Receiver receiver;
-    std::vector<Peer> hog(MessengerService::MaxSessionsPerAddress + 1);
-    for (auto& peer : hog)
-        receiver.messenger.adopt(peer.connect(), Neighbour, LocalAddress);
-    EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessionsPerAddress);
-    const auto refusal = hog.back().receive();
-    ASSERT_EQ(refusal.size(), 5u);
-    EXPECT_EQ(static_cast<std::uint8_t>(refusal[4]), smb::InsufficientResources);
-    // Another host still gets in.
-    Peer other;
-    receiver.messenger.adopt(other.connect(), Ipv4{192, 168, 7, 30}, LocalAddress);
-    EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessionsPerAddress + 1);
-
-    // Keep-alives are no requests: a session that sends only them ends at its deadline.
-    hog[0].send(*smb::sessionRequest("*SMBSERVER", netbios::FileServer, "SENDER"));
-    receiver.settle();
-    ASSERT_EQ(static_cast<std::uint8_t>(hog[0].receive().at(0)), 0x82); // positive response
-    const std::uint8_t keepAlive[] = {smb::SessionKeepAlive, 0, 0, 0};
-    for (int second = 0; second <= 11; ++second) {
-        ::send(hog[0].fd, keepAlive, sizeof keepAlive, MSG_NOSIGNAL); // fails once it is closed
-        receiver.advance(1s);
+    const auto host = [](int subnet, int number) {
+        return Ipv4{192, 168, static_cast<std::uint8_t>(subnet), static_cast<std::uint8_t>(number)};
+    };
+    const auto refusal = [](Peer& peer) {
+        const auto answer = peer.receive();
+        return answer.size() == 5 ? static_cast<std::uint8_t>(answer[4]) : 0;
+    };
+    // Four hosts of each of two /24s take every slot, four sessions each, oldest first.
+    std::vector<Peer> held(MessengerService::MaxSessions);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        receiver.messenger.adopt(held[i].connect(), host(7 + int(i) / 16, 10 + int(i) / 4),
+                                 LocalAddress);
+        receiver.advance(10ms);
     }
+    ASSERT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessions);
+    Peer fifth;
+    receiver.messenger.adopt(fifth.connect(), host(7, 10), LocalAddress);
+    EXPECT_EQ(refusal(fifth), smb::InsufficientResources) << "one host took a fifth slot";
+
+    // A sender from elsewhere takes the place of the session idle longest...
+    Peer newcomer;
+    receiver.messenger.adopt(newcomer.connect(), host(9, 1), LocalAddress);
     bool closed = false;
-    hog[0].receive(&closed);
+    held[0].receive(&closed);
     EXPECT_TRUE(closed);
+    held[1].receive(&closed);
+    EXPECT_FALSE(closed);
+    newcomer.receive(&closed);
+    EXPECT_FALSE(closed);
+    // ...and one from a /24 that holds its share takes the place of that /24's idlest.
+    Peer neighbour;
+    receiver.messenger.adopt(neighbour.connect(), host(8, 99), LocalAddress);
+    held[16].receive(&closed);
+    EXPECT_TRUE(closed) << "the /24 at its share did not give way";
+    held[1].receive(&closed);
+    EXPECT_FALSE(closed) << "another /24 gave way for a /24 at its share";
+    EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessions);
+
+    // A host that opens session after session is held to a pace, and gives way first.
+    const Ipv4 cycling = host(7, 200);
+    for (std::size_t i = 1; i < receiver.admission.sessionsPerMinute(); ++i) {
+        receiver.settle(); // the last one has hung up
+        Peer peer;
+        receiver.messenger.adopt(peer.connect(), cycling, LocalAddress);
+        EXPECT_EQ(refusal(peer), 0) << "session " << i << " of a minute refused";
+    }
+    receiver.settle();
+    Peer last, fresh;
+    receiver.messenger.adopt(last.connect(), cycling, LocalAddress);
+    receiver.advance(1s);
+    receiver.messenger.adopt(fresh.connect(), host(9, 2), LocalAddress);
+    last.receive(&closed);
+    EXPECT_TRUE(closed) << "an idle session gave way before the busiest host's";
+    Peer over;
+    receiver.messenger.adopt(over.connect(), cycling, LocalAddress);
+    EXPECT_EQ(refusal(over), smb::InsufficientResources);
+}
+
+TEST(Delivery, SystemAccountsGetNoMessagesAndAbsentUsersAShare) {
+    Receiver receiver;
+    Peer sender;
+    openSession(receiver, sender);
+    for (const char* account : {"DAEMON", "NOBODY"})
+        sender.send(smb::sessionMessage(smb::sendMessageRequest("SENDER", account, "held?")));
+    receiver.settle();
+    const auto refused = replies(sender.receive());
+    ASSERT_EQ(refused.size(), 2u);
+    for (const auto& reply : refused)
+        EXPECT_EQ(reply.status, smb::status::AccessDenied);
+    EXPECT_EQ(receiver.spool.size(), 0u) << "a message nobody will read was kept";
+
+    const std::string text = "for later";
+    const auto accept = [&](const std::string& user) {
+        return receiver.delivery.accept(wireMessage(session::Direct, "SENDER", Neighbour,
+                                                    user.empty() ? "PC01" : user, {&text, 1}, user),
+                                        false);
+    };
+    for (std::size_t i = 0; i < receiver.delivery.roomForAbsentUsers(); ++i)
+        ASSERT_EQ(accept("ALICE"), Delivery::Result::Stored);
+    EXPECT_EQ(accept("BOB"), Delivery::Result::Full);
+    EXPECT_EQ(accept(""), Delivery::Result::Stored) << "no room left for every session";
+
+    // The count outlives a restart, and expiry gives the room back.
+    Spool again{receiver.folder.path / "spool", receiver.spool.capacity()};
+    EXPECT_EQ(again.waitingForUsers(), receiver.delivery.roomForAbsentUsers());
+    for (const auto& entry : std::filesystem::directory_iterator(receiver.folder.path / "spool"))
+        std::filesystem::last_write_time(
+            entry.path(), std::filesystem::file_time_type::clock::now() - Spool::MaxAge - 1h);
+    EXPECT_EQ(again.expire(), receiver.delivery.roomForAbsentUsers() + 1);
+    EXPECT_EQ(again.waitingForUsers(), 0u);
+    EXPECT_EQ(again.size(), 0u);
 }
 
 TEST(Delivery, ASpoolThatCannotBeWrittenIsSaidAndSoIsItsReturn) {
