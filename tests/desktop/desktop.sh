@@ -149,15 +149,8 @@ lqd_tray_icon() {
 
 lqd_is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
-# Waits up to 5 s for a condition command to succeed.
-lqd_wait() {
-    local i
-    for i in $(seq 1 50); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+# Waits up to 10 s for a condition command to succeed.
+lqd_wait() { lq_poll 10 "$@"; }
 
 lqd_count_windows_named() {
     xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l
@@ -192,7 +185,10 @@ lqd_window_named() {
 
 lqd_window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
+# xdotool's --sync waits for the pointer to move, for many seconds when it is already there: a
+# step beside the spot first makes the synced move one pixel long.
 lqd_click() {
+    xdotool mousemove --window "$1" $(($2 + 1)) "$3"
     xdotool mousemove --sync --window "$1" "$2" "$3" click "${4:-1}"
 }
 

@@ -34,10 +34,11 @@ xdotool key Num_Lock
 
 # F1 twice: one help window titled "Lanquill 2.0".
 focus_main() {
-    # A click on the first page button gives the window the keyboard focus; the window is
-    # raised first, so that an open help window over it does not take the click.
-    xdotool windowraise "$win"
-    xdotool mousemove --window "$win" 50 10 click 1
+    # The window manager activates the window (and says when it has), so that an open help
+    # window over it does not take the click; a click on the first page button then gives the
+    # bar the keyboard focus.
+    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowraise "$win"
+    lqd_click "$win" 50 10
     lqd_wait bash -c "[ \"\$(xdotool getwindowfocus)\" = $win ]" || echo "note: focus not confirmed"
 }
 # The help window belongs to the viewer program, which shows it a moment after the key.

@@ -44,13 +44,19 @@ lq_check() {
     fi
 }
 
-lq_wait_socket() {
-    for _ in $(seq 1 250); do
-        [ -S "$1" ] && return 0
-        sleep 0.02
+# Runs CMD every tenth of a second until it succeeds (0) or SECONDS have passed (its last
+# status). A deadline is a bound on a wait for an event, never the event: give it a wide margin.
+lq_poll() {
+    local seconds=$1 deadline
+    shift
+    deadline=$(($(date +%s%N) + seconds * 1000000000))
+    until "$@"; do
+        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
+        sleep 0.1
     done
-    return 1
 }
+
+lq_wait_socket() { lq_poll 20 test -S "$1"; }
 
 # ip netns exec execs CMD: LQ_DAEMON_PID is lanquilld itself (for signals).
 lq_start_lanquilld() {

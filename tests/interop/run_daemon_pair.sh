@@ -32,10 +32,13 @@ ip netns exec "$LQ_NS_CLIENT" systemd-socket-activate --datagram -l 0.0.0.0:137 
     setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all \
     "$LQ_TMP/lanquilld" --name LQA --workgroup "$LQ_WORKGROUP" 2>"$LQ_TMP/a.log" &
 activator=$!
+# Before B starts, nothing on the link sends: once the activator holds UDP 137, lanquilld must not
+# have been started (B's first broadcasts will start it).
+lq_poll 20 bash -c "ip netns exec $LQ_NS_CLIENT ss -lun | grep -q ':137 '"
+lq_check "A waits for traffic: no session socket yet" [ ! -S "$LQ_TMP/a/run/session.sock" ]
 lq_check "host B starts with --listen as root" lq_start_lanquilld "$LQ_NS_PEER" "$LQ_TMP/b/run" \
     "$LQ_TMP/b.log" env RUNTIME_DIRECTORY="$LQ_TMP/b/run" STATE_DIRECTORY="$LQ_TMP/b/state" \
     "$LQ_TMP/lanquilld" --listen --name LQB --workgroup "$LQ_WORKGROUP"
-lq_check "A waits for traffic: no session socket yet" [ ! -S "$LQ_TMP/a/run/session.sock" ]
 
 # One message: its own name <03> is what each session sees; $1 namespace, $2 socket, $3 sender
 # namespace, $4 target, $5 text.
@@ -58,7 +61,8 @@ lq_check "the message that woke it arrives" \
 lq_check "its status says receiving (TCP 139 was passed)" \
     bash -c "python3 '$here/session_client.py' '$LQ_TMP/a/run/session.sock' --count 1 --seconds 1 |
              grep -q '\"receiving\"'"
-sleep 1 # A's registrations (three broadcasts 250 ms apart) are through
+# A's registrations (three broadcasts 250 ms apart) are through once B finds A by name.
+lq_poll 20 ip netns exec "$LQ_NS_PEER" "$net" lookup LQA >/dev/null 2>&1
 lq_check "B to A by name" exchange "$LQ_NS_CLIENT" "$LQ_TMP/a/run/session.sock" "$LQ_NS_PEER" \
     LQA "你好 A"
 lq_check "A to B by name" exchange "$LQ_NS_PEER" "$LQ_TMP/b/run/session.sock" "$LQ_NS_CLIENT" \

@@ -28,7 +28,11 @@ start_peer() {
     # Not through lq_peer: $! must be the peer itself, so that it can be stopped by pid.
     ip netns exec "$LQ_NS_PEER" python3 "$here/hostile_peer.py" "$LQ_PEER_ADDR" "$@" &
     peer_pid=$!
-    sleep 0.5
+    lq_poll 20 peer_listening || echo "note: the hostile peer is not listening yet"
+}
+peer_listening() {
+    ip netns exec "$LQ_NS_PEER" ss -lnu | grep -q ":137 " &&
+        ip netns exec "$LQ_NS_PEER" ss -lnt | grep -q "$LQ_PEER_ADDR:139 "
 }
 
 # check NAME EXPECTED_STATUS PATTERN COMMAND...: COMMAND ends with EXPECTED_STATUS and its
