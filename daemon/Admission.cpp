@@ -106,39 +106,42 @@ bool Admission::withinRates(const Ipv4& sender, Channel channel) {
                   "message from " + protocol::formatIpv4(sender) + " refused: " + why);
         return false;
     };
-    if (channel == Channel::Datagram) {
-        // Forged sources cost nothing: the intake as a whole and each subnet have a ceiling, and
-        // the tables stop growing at their bound.
-        if (!datagrams_.take(now, rules_.datagramsPerMinute))
-            return refuse("more than " + std::to_string(rules_.datagramsPerMinute) +
-                          " datagram messages a minute in all");
-        auto subnet = bySubnet_.find(subnetOf(sender));
-        if (subnet == bySubnet_.end()) {
-            if (tracked() >= MaxTracked)
+    // The sender's own rate first: what one host sends over it must not use up the budgets that
+    // every host shares, nor their log lines.
+    if (rules_.messagesPerMinute != 0) {
+        auto entry = bySender_.find(sender);
+        if (entry == bySender_.end()) {
+            if (tracked() >= MaxTracked && channel == Channel::Datagram)
                 return refuse("too many senders at once");
-            subnet = bySubnet_.emplace(subnetOf(sender), RateWindow{}).first;
+            entry = bySender_.emplace(sender, Sender{}).first;
         }
-        if (!subnet->second.take(now, rules_.datagramsPerSubnetPerMinute))
-            return refuse("more than " + std::to_string(rules_.datagramsPerSubnetPerMinute) +
-                          " datagram messages a minute from its subnet");
+        Sender& known = entry->second;
+        if (!known.window.take(now, rules_.messagesPerMinute)) {
+            if (!std::exchange(known.refusalLogged, true))
+                log(Priority::Warning, "more than " + std::to_string(rules_.messagesPerMinute) +
+                                           " messages a minute from " +
+                                           protocol::formatIpv4(sender) +
+                                           ": refusing its messages for now");
+            return false;
+        }
+        known.refusalLogged = false;
     }
-    if (rules_.messagesPerMinute == 0)
+    if (channel != Channel::Datagram)
         return true;
-    auto entry = bySender_.find(sender);
-    if (entry == bySender_.end()) {
-        if (tracked() >= MaxTracked && channel == Channel::Datagram)
+    // Forged sources cost nothing: each subnet and the intake as a whole have a ceiling, and the
+    // tables stop growing at their bound.
+    auto subnet = bySubnet_.find(subnetOf(sender));
+    if (subnet == bySubnet_.end()) {
+        if (tracked() >= MaxTracked)
             return refuse("too many senders at once");
-        entry = bySender_.emplace(sender, Sender{}).first;
+        subnet = bySubnet_.emplace(subnetOf(sender), RateWindow{}).first;
     }
-    Sender& known = entry->second;
-    if (!known.window.take(now, rules_.messagesPerMinute)) {
-        if (!std::exchange(known.refusalLogged, true))
-            log(Priority::Warning, "more than " + std::to_string(rules_.messagesPerMinute) +
-                                       " messages a minute from " + protocol::formatIpv4(sender) +
-                                       ": refusing its messages for now");
-        return false;
-    }
-    known.refusalLogged = false;
+    if (!subnet->second.take(now, rules_.datagramsPerSubnetPerMinute))
+        return refuse("more than " + std::to_string(rules_.datagramsPerSubnetPerMinute) +
+                      " datagram messages a minute from its subnet");
+    if (!datagrams_.take(now, rules_.datagramsPerMinute))
+        return refuse("more than " + std::to_string(rules_.datagramsPerMinute) +
+                      " datagram messages a minute in all");
     return true;
 }
 

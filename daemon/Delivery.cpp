@@ -51,6 +51,7 @@ Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
                       message.address + " refused");
         return Result::Full;
     case Spool::Stored::Failed:
+        logs_.log("spool write", Priority::Error, "spool: " + spool_.lastFailure());
         setWritable(false);
         return Result::Failed;
     case Spool::Stored::Yes:

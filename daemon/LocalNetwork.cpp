@@ -25,7 +25,12 @@ LocalNetwork::LocalNetwork(EventLoop& loop, Source source)
 const std::vector<platform::Interface>& LocalNetwork::interfaces() {
     const auto now = loop_.now();
     if (interfaces_.empty() || now - read_ > RereadAfter) {
-        interfaces_ = source_();
+        // An empty list is what a failed read gives too (out of descriptors, say): the last list
+        // that named interfaces stands until one does again, so that senders do not all look
+        // off-link.
+        auto read = source_();
+        if (!read.empty())
+            interfaces_ = std::move(read);
         read_ = now;
     }
     return interfaces_;

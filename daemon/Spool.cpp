@@ -8,8 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +26,25 @@ std::string utcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
+}
+
+// A spooled message; nothing for what is no regular file of ours: a FIFO put in its place would
+// hang the read, a link could point anywhere.
+std::optional<Message> readRecord(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat status {};
+    std::string text;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= static_cast<off_t>(2 * protocol::session::LongestText)) {
+        char buffer[8192];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return protocol::session::messageFromJson(text);
 }
 
 } // namespace
@@ -66,8 +83,8 @@ Spool::Stored Spool::store(Message& message, std::size_t room) {
     const fs::path final = folder_ / (message.id + std::string(Extension));
     const auto written = files::replaceFile(final.string(), record, {});
     if (!written) {
-        log(Priority::Error,
-            "spool: cannot write " + final.string() + ": " + std::strerror(written.failure->error));
+        lastFailure_ =
+            "cannot write " + final.string() + ": " + std::strerror(written.failure->error);
         return Stored::Failed;
     }
     users_[message.id] = message.user;
@@ -103,10 +120,7 @@ std::vector<Message> Spool::pending() {
     for (const auto& entry : fs::directory_iterator(folder_, error)) {
         if (entry.path().extension() != Extension)
             continue;
-        std::ifstream file(entry.path());
-        std::stringstream text;
-        text << file.rdbuf();
-        auto message = protocol::session::messageFromJson(text.str());
+        auto message = readRecord(entry.path());
         std::string& user = users[entry.path().stem().string()];
         if (message) {
             user = message->user;

@@ -34,6 +34,8 @@ public:
     // Gives the message its id and time and writes it, when fewer than `room` messages wait.
     // Anything but Yes: the sender must be refused, not told "accepted".
     Stored store(Message& message, std::size_t room);
+    // Why the last store that Failed did, for the caller's log (which bounds its lines).
+    const std::string& lastFailure() const { return lastFailure_; }
     // Whether the folder takes new files, as far as its mode tells.
     bool writable() const;
     void remove(const std::string& id);
@@ -52,6 +54,7 @@ private:
     // files take room too.
     std::map<std::string, std::string> users_;
     std::size_t waitingForUsers_ = 0;
+    std::string lastFailure_;
 };
 
 } // namespace lanquill::daemon

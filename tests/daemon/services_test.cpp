@@ -557,6 +557,23 @@ TEST(DatagramService, AForgedFloodLeavesRoomForSessionsAndKeepsNothingUnusable) 
     EXPECT_EQ(answer[0].status, smb::status::Success);
 }
 
+TEST(DatagramService, OneChattyHostLeavesItsSubnetsBudgetToTheOthers) {
+    Receiver receiver;
+    // Two datagrams a second for a minute: the host's own rate refuses most of them...
+    for (int i = 0; i < 118; ++i) {
+        receiver.datagrams.onDatagram(
+            datagramFrom(Neighbour, "CHATTY", "chat " + std::to_string(i)), Neighbour);
+        receiver.advance(500ms);
+    }
+    ASSERT_EQ(receiver.spool.size(), 20u);
+    // ...and those refused take nothing from what its subnet's other hosts may send.
+    for (std::uint8_t host = 100; host < 110; ++host) {
+        const Ipv4 other{192, 168, 7, host};
+        receiver.datagrams.onDatagram(datagramFrom(other, "OTHER", "to all"), other);
+    }
+    EXPECT_EQ(receiver.spool.size(), 30u);
+}
+
 TEST(ClientHub, ASessionDropsOnlyWhatItWasOfferedAndNobodyElsesMessages) {
     Receiver receiver;
     const std::string text = "for the daemon account";
@@ -748,11 +765,34 @@ TEST(Delivery, ASpoolThatCannotBeWrittenIsSaidAndSoIsItsReturn) {
     EXPECT_EQ(accept(), Delivery::Result::Failed);
     EXPECT_FALSE(receiver.delivery.writable());
     EXPECT_EQ(changes, 1);
+    // A thousand refused while it stays so are a few log lines, not a thousand.
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 1000; ++i)
+        accept();
+    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_LE(std::count(logged.begin(), logged.end(), '\n'), 12) << logged.substr(0, 300);
     std::filesystem::remove(spool);
     std::filesystem::create_directory(spool);
     EXPECT_EQ(accept(), Delivery::Result::Stored);
     EXPECT_TRUE(receiver.delivery.writable());
     EXPECT_EQ(changes, 2);
+
+    // What is no message file of the spool's own is never read: a FIFO would hang the read.
+    ASSERT_EQ(::mkfifo((spool / "01-fifo.msg").c_str(), 0600), 0);
+    Spool again{spool, receiver.spool.capacity()};
+    EXPECT_EQ(again.pending().size(), 1u);
+}
+
+TEST(LocalNetwork, AFailedReadKeepsTheLastInterfaces) {
+    TimePoint now = Clock::now();
+    EventLoop loop{[&] { return now; }};
+    bool failing = false;
+    LocalNetwork network{
+        loop, [&] { return failing ? std::vector<platform::Interface>{} : interfaces(); }};
+    EXPECT_TRUE(network.onLink(Neighbour));
+    failing = true; // out of descriptors, say
+    now += 1min;
+    EXPECT_TRUE(network.onLink(Neighbour)) << "every sender looks off-link";
 }
 
 } // namespace
