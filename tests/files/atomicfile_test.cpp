@@ -52,7 +52,8 @@ bool replaceKilledAt(const fs::path& target, const std::string& data, int stopAt
 }
 
 TEST(AtomicFile, AReplaceKilledAtAnyStepLeavesTheOldFileOrTheNewOne) {
-    const fs::path folder = fs::temp_directory_path() / ("atomicfile-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("atomicfile-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const fs::path target = folder / "config.xml";
     const std::string before(200000, 'o'), after(300000, 'n'); // more than one write may take
