@@ -59,19 +59,15 @@ private Q_SLOTS:
             QCOMPARE(fake.resolver.asked, std::vector<std::string>{"pc-07"});
     }
 
-    void theFixedTexts() {
+    // The name stands out: bold italic, larger than the dialog's text, and still fits.
+    void theProductNameStandsOut() {
         fakes::FakePlatform fake;
         dialogs::TAboutBox about(fake.platform(), nullptr);
-        QCOMPARE(about.windowTitle(), QStringLiteral("About"));
         const auto* product = about.findChild<QLabel*>("ProductName");
-        QCOMPARE(product->text(), QStringLiteral("Lanquill"));
-        // The name stands out: bold italic, larger than the dialog's text, and still fits.
         const QFontInfo shown(product->font());
         QVERIFY(shown.bold() && shown.italic());
         QVERIFY(shown.pixelSize() > QFontInfo(about.font()).pixelSize());
         QVERIFY(QFontMetrics(product->font()).height() <= product->height() + 2);
-        QCOMPARE(about.findChild<QLabel*>("Label3")->text(), QStringLiteral("Version     1.0"));
-        QCOMPARE(about.findChild<QPushButton*>("Button1")->text(), QStringLiteral("OK"));
     }
 
     void enterEscAndTheButtonCloseTheBox_data() {
