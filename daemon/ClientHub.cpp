@@ -112,6 +112,8 @@ ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
 
 ClientHub::~ClientHub() {
     loop_.cancel(acceptPause_);
+    for (const auto& [user, timer] : leaving_)
+        loop_.cancel(timer);
     delivery_.setOffer(nullptr);
     clients_.clear();
     if (listener_ >= 0) {
@@ -209,8 +211,13 @@ void ClientHub::closed(std::uint64_t id) {
         return;
     const std::string user = it->second->helloed ? it->second->user : "";
     clients_.erase(it);
-    if (!user.empty() && !connected(user) && lastSession_)
-        lastSession_(user);
+    if (user.empty() || connected(user) || leaving_.contains(user))
+        return;
+    leaving_[user] = loop_.after(NameKeptAfterLastSession, [this, user] {
+        leaving_.erase(user);
+        if (!connected(user) && lastSession_)
+            lastSession_(user);
+    });
 }
 
 void ClientHub::onInput(Client& client) {
@@ -256,7 +263,17 @@ bool ClientHub::onLine(Client& client, const std::string& line) {
 }
 
 void ClientHub::hello(Client& client) {
-    const bool first = !client.user.empty() && !connected(client.user);
+    // A session that has ended but is not yet cleared away still holds the name.
+    bool first = !client.user.empty() &&
+                 std::none_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
+                     return entry.second.get() != &client && entry.second->helloed &&
+                            entry.second->user == client.user;
+                 });
+    if (const auto leaving = leaving_.find(client.user); first && leaving != leaving_.end()) {
+        loop_.cancel(leaving->second); // the name is still ours
+        leaving_.erase(leaving);
+        first = false;
+    }
     client.helloed = true;
     client.send(json{{session::Hello, 1},
                      {session::Computer, nameText(identity_.computer)},

@@ -46,6 +46,7 @@ public:
     static constexpr std::size_t MaxClients = 64;
     // Offers stop while this much waits for the session to read.
     static constexpr std::size_t OfferBacklog = 64 * 1024;
+    static constexpr auto NameKeptAfterLastSession = std::chrono::seconds(5);
 
     // A user's first session came (register its name) or its last one went (release it).
     using UserEvent = std::function<void(const std::string& user)>;
@@ -95,6 +96,9 @@ private:
     EventLoop::TimerId acceptPause_ = 0;
     UserEvent firstSession_;
     UserEvent lastSession_;
+    // Users whose last session went moments ago: their name is kept a little, so that a session
+    // that comes and goes (a restart, or a local user cycling connections) costs no broadcasts.
+    std::map<std::string, EventLoop::TimerId> leaving_;
 };
 
 } // namespace lanquill::daemon

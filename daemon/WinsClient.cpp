@@ -5,6 +5,7 @@
 #include "protocol/Addresses.h"
 
 #include <algorithm>
+#include <sys/random.h>
 
 namespace lanquill::daemon {
 
@@ -20,6 +21,14 @@ constexpr auto RoundInterval = std::chrono::seconds(60);
 constexpr std::uint32_t LongestWack = 30;
 // A granted time to live below this is taken as this, so that refreshes stay few.
 constexpr std::uint32_t ShortestTtl = 10;
+// The unicast requests' ids come from no counter: every host sees the ids of our broadcasts, and
+// one that could foresee these could forge the server's refusal and take our names.
+std::uint16_t unforeseeableId() {
+    std::uint16_t id = 0;
+    if (::getrandom(&id, sizeof id, 0) != sizeof id)
+        id = platform::nextTransactionId();
+    return id;
+}
 } // namespace
 
 WinsClient::WinsClient(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
@@ -43,8 +52,7 @@ void WinsClient::registerName(const std::string& name, std::uint8_t suffix) {
         entries_, [&](const Entry& entry) { return entry.name == name && entry.suffix == suffix; });
     if (known != entries_.end())
         return;
-    entries_.push_back(
-        {name, suffix, State::Registering, platform::nextTransactionId(), 0, loop_.now(), {}});
+    entries_.push_back({name, suffix, State::Registering, unforeseeableId(), 0, loop_.now(), {}});
     schedule();
 }
 
@@ -55,8 +63,8 @@ void WinsClient::releaseName(const std::string& name, std::uint8_t suffix) {
         return;
     // Sent once: the server lets an unreleased name expire with its time to live anyway.
     if (const auto address = ownAddress())
-        if (const auto packet = netbios::nameReleaseRequest(platform::nextTransactionId(), name,
-                                                            suffix, false, *address, true))
+        if (const auto packet =
+                netbios::nameReleaseRequest(unforeseeableId(), name, suffix, false, *address, true))
             socket_.sendTo(server_, port_, *packet);
     entries_.erase(known);
     schedule();
@@ -137,14 +145,14 @@ void WinsClient::tick() {
             // Half the time to live is over: refresh, under a new transaction id.
             entry.state = State::Refreshing;
             entry.sent = 0;
-            entry.transactionId = platform::nextTransactionId();
+            entry.transactionId = unforeseeableId();
         }
         if (entry.sent >= Attempts) {
             // No answer: start the round again later, as a registration (the server may have
             // lost the name along with its database).
             entry.state = State::Registering;
             entry.sent = 0;
-            entry.transactionId = platform::nextTransactionId();
+            entry.transactionId = unforeseeableId();
             entry.next = now + RoundInterval;
             continue;
         }

@@ -415,6 +415,7 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
         return wins.onResponse(reply);
     };
 
+    const auto counter = platform::nextTransactionId(); // what our broadcasts show
     wins.registerName("PC01", netbios::Workstation);
     receiver.settle();
     auto packets = received();
@@ -462,6 +463,9 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     ASSERT_EQ(packets.size(), 1u);
     ASSERT_TRUE(answer(packets[0], 0xAD86, 0));
     EXPECT_EQ(refused, std::vector<std::string>{"USER"});
+    EXPECT_FALSE(registration.transactionId == std::uint16_t(counter + 1) &&
+                 packets[0].transactionId == std::uint16_t(platform::nextTransactionId() - 1))
+        << "the server's refusal could be forged: its request's id follows our broadcasts'";
     EXPECT_FALSE(wins.registered("USER", netbios::Messenger));
 
     wins.stop();
@@ -648,6 +652,24 @@ TEST(ClientHub, OneUserCannotTakeEverySessionSlot) {
     Peer someoneElse;
     receiver.hub.adopt(someoneElse.connect(), 4243);
     EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser + 1);
+}
+
+TEST(ClientHub, SessionsThatComeAndGoCostOneRegistration) {
+    Receiver receiver;
+    int registered = 0, released = 0;
+    receiver.hub.onUserEvents([&](const std::string&) { ++registered; },
+                              [&](const std::string&) { ++released; });
+    for (int i = 0; i < 200; ++i) {
+        Peer session;
+        receiver.hub.adopt(session.connect(), ::getuid());
+        session.send(std::string(R"({"hello":1})") + "\n");
+        receiver.settle();
+    } // each hangs up as the next comes
+    receiver.settle();
+    EXPECT_EQ(registered, 1);
+    EXPECT_EQ(released, 0);
+    receiver.advance(ClientHub::NameKeptAfterLastSession + 1s);
+    EXPECT_EQ(released, 1);
 }
 
 TEST(MessengerService, HostsHoldingEverySlotMakeRoomForANewSender) {
