@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -211,8 +212,13 @@ int runWindowsSend(int argc, char** argv) {
     }
 
     auto account = platform::parseAccount(*user);
-    if (const char* password = std::getenv("PASSWD"); password != nullptr) {
+    // A process that holds a password leaves no core file, and keeps no copy of it in the
+    // environment that its children inherit and /proc shows.
+    ::prctl(PR_SET_DUMPABLE, 0);
+    if (char* password = std::getenv("PASSWD"); password != nullptr) {
         account.password = password;
+        std::memset(password, 0, std::strlen(password));
+        ::unsetenv("PASSWD");
     } else if (auto kept = platform::keyringPassword("Lanquill", "windows/" + *user)) {
         // Where the desktop program keeps it: the account exactly as typed.
         account.password = std::move(*kept);

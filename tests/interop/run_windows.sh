@@ -174,7 +174,14 @@ lq_check "smbd: --session 7, which the computer lacks: 'no such session'" \
 send unknown "$LQW_PASSWORD" --user "$LQW_USER" LQNOBODY unknown
 lq_check "a name nobody answers: 'not known on the network'" \
     failed unknown LQNOBODY "the computer is not known on the network"
-send dead "$LQW_PASSWORD" --user "$LQW_USER" "$LQ_DEAD_ADDR" dead
+# While it waits, no process of the send keeps the password in the environment /proc shows.
+send dead "$LQW_PASSWORD" --user "$LQW_USER" "$LQ_DEAD_ADDR" dead &
+sender=$!
+sending() { ip netns pids "$LQ_NS_CLIENT" | xargs -r -I{} cat /proc/{}/comm 2>/dev/null | grep -q lanquill-net; }
+lq_poll 10 sending
+held=$(ip netns pids "$LQ_NS_CLIENT" | xargs -r -I{} grep -lF "PASSWD=$LQW_PASSWORD" /proc/{}/environ 2>/dev/null | wc -l)
+wait "$sender"
+lq_check "a send that waits holds the password in no environment ($held processes did)" [ "$held" = 0 ]
 echo "     (the dead address took $(cat "$LQ_TMP/dead.ms") ms; the deadline is 10 s)"
 lq_check "a dead address: exit 1, cannot connect or no answer within 10 seconds" bash -c '
     [ "$1" = "lanquill-net: $2: cannot connect to the computer (TCP 445)" ] ||
