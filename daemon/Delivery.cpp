@@ -30,6 +30,7 @@ Delivery::Delivery(EventLoop& loop, Spool& spool) : spool_(spool), logs_(loop, 1
 Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
     message.id = "-";
     message.time = "-";
+    message.datagram = forgeableSender;
     if (const auto problem = protocol::session::unusable(message)) {
         logs_.log("unusable messages", Priority::Notice,
                   "message from " + message.address + " dropped: " + *problem);

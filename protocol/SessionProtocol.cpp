@@ -13,10 +13,14 @@ using nlohmann::json;
 namespace {
 
 json offerObject(const Message& message) {
-    return {{field::Id, message.id},           {field::Time, message.time},
-            {field::Kind, message.kind},       {field::From, message.from},
-            {field::Address, message.address}, {field::To, message.to},
-            {field::Text, message.text}};
+    json object = {{field::Id, message.id},           {field::Time, message.time},
+                   {field::Kind, message.kind},       {field::From, message.from},
+                   {field::Address, message.address}, {field::To, message.to},
+                   {field::Text, message.text}};
+    // Only where it is true, so that the lines of session-borne messages read as before.
+    if (message.datagram)
+        object[field::Datagram] = true;
+    return object;
 }
 
 std::string dump(const json& object) {
@@ -81,6 +85,8 @@ std::optional<Message> messageFromJson(std::string_view text) {
     take(field::To, message.to);
     take(field::Text, message.text);
     take(field::User, message.user);
+    if (const auto it = object.find(field::Datagram); it != object.end() && it->is_boolean())
+        message.datagram = it->get<bool>();
     if (message.id.empty())
         return std::nullopt;
     return message;

@@ -25,6 +25,8 @@ inline constexpr std::string_view Deliver = "deliver"; // {"deliver":{from,addre
 inline constexpr std::string_view Computer = "computer"; // in the hello answer
 inline constexpr std::string_view Workgroup = "workgroup";
 inline constexpr std::string_view User = "user";
+// true when the message came in a datagram, whose source address any host can forge
+inline constexpr std::string_view Datagram = "datagram";
 inline constexpr std::string_view Status = "status";
 inline constexpr std::string_view Reason = "reason";
 inline constexpr std::string_view Error = "error";
@@ -57,6 +59,8 @@ inline constexpr std::string_view Address = "address";
 inline constexpr std::string_view To = "to";
 inline constexpr std::string_view Text = "text";
 inline constexpr std::string_view User = "user";
+// true when the message came in a datagram, whose source address any host can forge
+inline constexpr std::string_view Datagram = "datagram";
 } // namespace field
 
 // Kind words.
@@ -83,6 +87,7 @@ struct Message {
     std::string to;
     std::string text;
     std::string user; // the NetBIOS user name it is for; empty: every session
+    bool datagram = false;
 };
 
 // Why no client could use the message (an empty or over-long field, text that is not UTF-8),
