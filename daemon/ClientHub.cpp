@@ -319,18 +319,18 @@ void ClientHub::offerMore(Client& client) {
     if (!client.helloed || client.caughtUp || client.offering || !client.stream->open())
         return;
     client.offering = true;
-    for (const auto& message : delivery_.pendingFor(client.user)) {
-        if (!client.lastOffered.empty() && message.id <= client.lastOffered)
-            continue;
+    bool full = false;
+    delivery_.eachPendingAfter(client.lastOffered, client.user, [&](const Message& message) {
         if (client.stream->backlog() >= OfferBacklog) {
-            client.offering = false;
-            return; // more when it has read these
+            full = true; // more when it has read these
+            return false;
         }
         client.offered.insert(message.id);
         client.lastOffered = message.id;
         client.sendLine(session::offerLine(message));
-    }
-    client.caughtUp = true;
+        return true;
+    });
+    client.caughtUp = !full;
     client.offering = false;
 }
 

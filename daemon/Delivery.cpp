@@ -72,14 +72,6 @@ void Delivery::refuseForSystemAccount(const std::string& address, const std::str
                   " refused: no desktop session is ever opened for that account");
 }
 
-std::vector<Message> Delivery::pendingFor(const std::string& user) const {
-    std::vector<Message> messages = spool_.pending();
-    std::erase_if(messages, [&](const Message& message) {
-        return !message.user.empty() && message.user != user;
-    });
-    return messages;
-}
-
 void Delivery::checkWritable() {
     setWritable(spool_.writable());
 }

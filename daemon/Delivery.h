@@ -43,8 +43,12 @@ public:
     Result accept(Message message, bool forgeableSender);
     // Says, at a bounded rate, that a message to an account with no desktop was refused.
     void refuseForSystemAccount(const std::string& address, const std::string& account);
-    // The spooled messages for `user`'s sessions (and those for every session), oldest first.
-    std::vector<Message> pendingFor(const std::string& user) const;
+    // The spooled messages after id `after` for `user`'s sessions (and those for every
+    // session), oldest first, each to `take` until it returns false.
+    void eachPendingAfter(const std::string& after, const std::string& user,
+                          const std::function<bool(const Message&)>& take) const {
+        spool_.eachWaitingAfter(after, user, take);
+    }
     void acknowledge(const std::string& id) { spool_.remove(id); }
     // False since a write to the spool failed, until one succeeds or the folder takes files
     // again.

@@ -139,6 +139,22 @@ std::vector<Message> Spool::pending() {
     return messages;
 }
 
+void Spool::eachWaitingAfter(const std::string& after, const std::string& user,
+                             const std::function<bool(const Message&)>& take) const {
+    for (auto it = users_.upper_bound(after); it != users_.end(); ++it) {
+        if (!it->second.empty() && it->second != user)
+            continue;
+        const fs::path path = folder_ / (it->first + std::string(Extension));
+        const auto message = readRecord(path);
+        if (!message) {
+            log(Priority::Warning, "spool: unreadable " + path.string() + " left alone");
+            continue;
+        }
+        if (!take(*message))
+            return;
+    }
+}
+
 std::size_t Spool::expire() {
     std::size_t removed = 0;
     std::error_code error;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,8 +40,13 @@ public:
     // Whether the folder takes new files, as far as its mode tells.
     bool writable() const;
     void remove(const std::string& id);
-    // Every message waiting, oldest first, as the folder holds them now.
+    // Every message waiting, oldest first, as the folder holds them now (the index rebuilt).
     std::vector<Message> pending();
+    // Reads, oldest first, the messages after id `after` that wait for `user`'s sessions or
+    // every session, passing each to `take` until it returns false. Only those files are
+    // read: a session that drains slowly costs one read of each message, not of the spool.
+    void eachWaitingAfter(const std::string& after, const std::string& user,
+                          const std::function<bool(const Message&)>& take) const;
     // Removes messages older than MaxAge; returns how many.
     std::size_t expire();
 
