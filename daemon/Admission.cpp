@@ -51,7 +51,7 @@ bool Admission::admit(const Ipv4& sender, std::size_t textBytes, Channel channel
     return senderAllowed(sender) && withinRates(sender, channel);
 }
 
-bool Admission::mayAnswer(const Ipv4& sender) {
+bool Admission::local(const Ipv4& sender) {
     if (rules_.allowOffLink || network_.onLink(sender))
         return true;
     const auto within = [&](const Network& network) {
@@ -63,8 +63,35 @@ bool Admission::mayAnswer(const Ipv4& sender) {
            (rules_.routedLan && std::ranges::any_of(PrivateRanges, within));
 }
 
+bool Admission::mayAnswer(const Ipv4& sender) {
+    if (network_.onLink(sender))
+        return true;
+    if (!local(sender))
+        return false;
+    // An off-link source proves nothing (no ARP stands behind it): answers there, each larger
+    // than its question, get a budget per source and one in all, so that forged sources cannot
+    // aim a stream of them at a third host.
+    const auto now = loop_.now();
+    if (pruneTimer_ == 0)
+        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
+    auto entry = answersBySender_.find(sender);
+    if (entry == answersBySender_.end()) {
+        if (tracked() >= MaxTracked)
+            return false;
+        entry = answersBySender_.emplace(sender, RateWindow{}).first;
+    }
+    if (!entry->second.take(now, OffLinkAnswersPerSenderPerMinute) ||
+        !offLinkAnswers_.take(now, OffLinkAnswersPerMinute)) {
+        logs_.log("off-link answers", Priority::Notice,
+                  "not answering " + protocol::formatIpv4(sender) +
+                      ": answers to other subnets are over their rate");
+        return false;
+    }
+    return true;
+}
+
 bool Admission::senderAllowed(const Ipv4& sender) {
-    if (mayAnswer(sender))
+    if (local(sender))
         return true;
     logs_.log("off-link senders", Priority::Warning,
               "refusing messages from " + protocol::formatIpv4(sender) +
@@ -151,7 +178,8 @@ void Admission::prune() {
     std::erase_if(bySender_, [&](auto& entry) { return entry.second.window.empty(now); });
     std::erase_if(bySubnet_, [&](auto& entry) { return entry.second.empty(now); });
     std::erase_if(sessionsBySender_, [&](auto& entry) { return entry.second.empty(now); });
-    if (!bySender_.empty() || !bySubnet_.empty() || !sessionsBySender_.empty())
+    std::erase_if(answersBySender_, [&](auto& entry) { return entry.second.empty(now); });
+    if (tracked() != 0)
         pruneTimer_ = loop_.after(Minute, [this] { prune(); });
 }
 

@@ -69,14 +69,20 @@ public:
     // Twice a sender's messages a minute (a retry each), so that a host that opens session after
     // session to push others' out is held to a pace no real sender comes near; 0: no limit.
     std::size_t sessionsPerMinute() const { return 2 * rules_.messagesPerMinute; }
-    // Whether a question from `sender` may be answered at all (node status, name queries):
-    // an answer larger than the question must not go to forged off-link addresses.
+    // Whether a question from `sender` may be answered now (node status, name queries): on a
+    // local subnet always; from the other subnets of a routed LAN within a rate, since an
+    // answer larger than the question must not stream to forged off-link addresses.
+    static constexpr std::size_t OffLinkAnswersPerSenderPerMinute = 30;
+    static constexpr std::size_t OffLinkAnswersPerMinute = 120;
     bool mayAnswer(const Ipv4& sender);
     std::size_t tracked() const {
-        return bySender_.size() + bySubnet_.size() + sessionsBySender_.size();
+        return bySender_.size() + bySubnet_.size() + sessionsBySender_.size() +
+               answersBySender_.size();
     }
 
 private:
+    // On a local subnet, or in the networks taken as the LAN (routed, --allow-from).
+    bool local(const Ipv4& sender);
     bool withinRates(const Ipv4& sender, Channel channel);
     void prune();
 
@@ -92,6 +98,8 @@ private:
     std::map<Ipv4, Sender> bySender_;
     std::map<std::uint32_t, RateWindow> bySubnet_;
     std::map<Ipv4, RateWindow> sessionsBySender_;
+    std::map<Ipv4, RateWindow> answersBySender_;
+    RateWindow offLinkAnswers_;
     EventLoop::TimerId pruneTimer_ = 0;
 };
 

@@ -23,6 +23,33 @@ Message wireMessage(std::string_view kind, const std::string& oemFrom, const pro
     return message;
 }
 
+namespace {
+
+// Windows user names run to 20 characters, and smbclient sends the user's as the sender; past
+// that, or with a line break or another control character, the name is no computer's or user's
+// and is there to push the sender's address out of sight.
+constexpr std::size_t LongestSenderName = 20;
+
+std::optional<std::string> senderNameProblem(std::string_view name) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        const auto third = i + 2 < name.size() ? static_cast<unsigned char>(name[i + 2]) : 0;
+        const bool c1 = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
+        const bool separator = byte == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9);
+        if (byte < 0x20 || byte == 0x7F || c1 || separator)
+            return "the sender name holds a control character";
+        characters += (byte & 0xC0) != 0x80;
+    }
+    if (characters > LongestSenderName)
+        return "the sender name is longer than " + std::to_string(LongestSenderName) +
+               " characters";
+    return std::nullopt;
+}
+
+} // namespace
+
 Delivery::Delivery(EventLoop& loop, Spool& spool) : spool_(spool), logs_(loop, 10) {
     checkWritable();
 }
@@ -31,7 +58,10 @@ Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
     message.id = "-";
     message.time = "-";
     message.datagram = forgeableSender;
-    if (const auto problem = protocol::session::unusable(message)) {
+    auto problem = protocol::session::unusable(message);
+    if (!problem)
+        problem = senderNameProblem(message.from);
+    if (problem) {
         logs_.log("unusable messages", Priority::Notice,
                   "message from " + message.address + " dropped: " + *problem);
         return Result::Unusable;

@@ -502,13 +502,14 @@ TEST(Log, WireTextCannotStartALineOrAnEscape) {
 protocol::Bytes datagramFrom(const Ipv4& source, const std::string& from, const std::string& text) {
     protocol::mailslot::Source origin;
     origin.address = source;
-    origin.name = from.empty() ? "X" : from;
+    // The datagram's own source name is bounded; the name in its text is what senders forge.
+    origin.name = from.empty() || from.size() > 15 ? "X" : from;
     std::string data = from;
     data += '\0';
     data += "PC01";
     data += '\0';
     data += text;
-    return *protocol::mailslot::messengerDatagram(origin, "PC01", data);
+    return protocol::mailslot::messengerDatagram(origin, "PC01", data).value();
 }
 
 TEST(DatagramService, AForgedFloodLeavesRoomForSessionsAndKeepsNothingUnusable) {
@@ -517,6 +518,13 @@ TEST(DatagramService, AForgedFloodLeavesRoomForSessionsAndKeepsNothingUnusable) 
     receiver.datagrams.onDatagram(datagramFrom(Neighbour, "", "no sender name"), Neighbour);
     receiver.datagrams.onDatagram(datagramFrom(LocalAddress, "SELF", "our own broadcast"),
                                   LocalAddress);
+    // Names no computer or user can have, there to push the sender's address out of sight: 40
+    // ideographic spaces (CP936 A1 A1), a line break.
+    std::string padded = "BOSS";
+    for (int i = 0; i < 40; ++i)
+        padded += "\xA1\xA1";
+    for (const std::string& name : {padded, std::string("BOSS\r\n(192.168.7.1)")})
+        receiver.datagrams.onDatagram(datagramFrom(Neighbour, name, "hidden address"), Neighbour);
     EXPECT_EQ(receiver.spool.pending().size(), 0u);
 
     // 1,000 well-formed datagrams from 50 forged on-link addresses in a few seconds: the intake
@@ -576,6 +584,23 @@ TEST(DatagramService, OneChattyHostLeavesItsSubnetsBudgetToTheOthers) {
         receiver.datagrams.onDatagram(datagramFrom(other, "OTHER", "to all"), other);
     }
     EXPECT_EQ(receiver.spool.size(), 30u);
+}
+
+TEST(Admission, ForgedRoutedSourcesGetABoundedStreamOfAnswers) {
+    Receiver receiver;
+    Admission routed{receiver.loop, receiver.network, {.routedLan = true}};
+    // 50 forged sources in the routed LAN's ranges, 20 questions each in a minute.
+    const auto answered = [&] {
+        int count = 0;
+        for (int i = 0; i < 1000; ++i)
+            count += routed.mayAnswer(Ipv4{10, 9, static_cast<std::uint8_t>(i % 50), 7});
+        return count;
+    };
+    EXPECT_EQ(answered(), int(Admission::OffLinkAnswersPerMinute));
+    EXPECT_TRUE(routed.mayAnswer(Neighbour)) << "the own subnet lost its answers";
+    EXPECT_FALSE(routed.mayAnswer(Ipv4{8, 8, 8, 8}));
+    receiver.advance(61s);
+    EXPECT_EQ(answered(), int(Admission::OffLinkAnswersPerMinute));
 }
 
 TEST(ClientHub, ASessionDropsOnlyWhatItWasOfferedAndNobodyElsesMessages) {
