@@ -32,12 +32,15 @@ NameService::NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetw
               {identity_.computer, netbios::Messenger, false, own, false}};
     if (identity_.winsServer) {
         wins_.emplace(loop_, socket_, network_, *identity_.winsServer);
-        wins_->onRefused([this](const std::string& name, std::uint8_t suffix) {
-            markLost(name, suffix,
-                     "name " + nameText(name) +
-                         " is held by another computer, says the WINS "
-                         "server: not answering for it");
-        });
+        wins_->onRefused(
+            [this](const std::string& name, std::uint8_t suffix) {
+                markLost(name, suffix,
+                         "name " + nameText(name) +
+                             " is held by another computer, says the WINS server: not answering "
+                             "for it",
+                         LostTo::WinsServer);
+            },
+            [this](const std::string& name, std::uint8_t suffix) { markRegained(name, suffix); });
     }
 }
 
@@ -64,6 +67,7 @@ void NameService::registerUser(const std::string& user) {
 }
 
 void NameService::releaseUser(const std::string& user) {
+    lostUsers_.erase(user); // its next session registers it anew
     release(user, netbios::Messenger, false);
 }
 
@@ -129,7 +133,8 @@ void NameService::answerNodeStatus(const netbios::NamePacket& packet, const Arri
         if (!owned.lost)
             table.push_back({owned.name, owned.suffix, owned.group, 0});
     for (const auto& user : users_.all())
-        table.push_back({user, netbios::Messenger, false, 0});
+        if (!lostUsers_.contains(user))
+            table.push_back({user, netbios::Messenger, false, 0});
     const auto reply = netbios::nodeStatusResponse(packet.transactionId, table,
                                                    arrival ? arrival->hardwareAddress
                                                            : std::array<std::uint8_t, 6>{});
@@ -170,23 +175,43 @@ void NameService::onDefended(const netbios::NamePacket& packet, const Ipv4& defe
             continue;
         markLost(pending.name, pending.suffix,
                  "name " + nameText(pending.name) + " is held by " +
-                     protocol::formatIpv4(defender) + ": not answering for it");
+                     protocol::formatIpv4(defender) + ": not answering for it",
+                 LostTo::Broadcast);
     }
     std::erase_if(registrations_, [&](const PendingRegistration& pending) {
         return pending.transactionId == packet.transactionId;
     });
 }
 
-void NameService::markLost(const std::string& name, std::uint8_t suffix, const std::string& why) {
+void NameService::markLost(const std::string& name, std::uint8_t suffix, const std::string& why,
+                           LostTo lostTo) {
     log(Priority::Error, why);
     bool machineName = false;
     for (auto& owned : names_)
         if (owned.name == name && owned.suffix == suffix)
             machineName = owned.lost = true;
-    if (machineName && wins_)
+    if (!machineName && suffix == netbios::Messenger)
+        lostUsers_.insert(name);
+    // Defended on the subnet: given up. The WINS server asks again later by itself.
+    if (lostTo == LostTo::Broadcast && wins_)
         wins_->releaseName(name, suffix);
     if (machineName && lost_)
         lost_(why);
+}
+
+void NameService::markRegained(const std::string& name, std::uint8_t suffix) {
+    log(Priority::Notice, "the WINS server now grants " + nameText(name) + ": answering for it");
+    lostUsers_.erase(name);
+    bool machineName = false;
+    for (auto& owned : names_)
+        if (owned.name == name && owned.suffix == suffix) {
+            machineName = true;
+            owned.lost = false;
+        }
+    if (!machineName || !lost_)
+        return;
+    if (std::none_of(names_.begin(), names_.end(), [](const OwnedName& o) { return o.lost; }))
+        lost_("");
 }
 
 // The name we answer for NAME<suffix>, if any: a machine name still ours, or a user's <03>.
@@ -196,7 +221,8 @@ NameService::answeredName(const netbios::DecodedName& asked) const {
         if (owned.answered && !owned.lost && owned.name == asked.name &&
             owned.suffix == asked.suffix)
             return owned;
-    if (asked.suffix == netbios::Messenger && users_.connected(asked.name))
+    if (asked.suffix == netbios::Messenger && users_.connected(asked.name) &&
+        !lostUsers_.contains(asked.name))
         return OwnedName{asked.name, netbios::Messenger, false, true, false};
     return std::nullopt;
 }

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,8 @@ public:
     NameService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
                 Admission& admission, const Users& users, Identity identity);
 
-    // Called when another host defended one of our names.
+    // Called when another host defended one of the computer's names, and when the WINS server
+    // granted one it had refused (`why` empty once none is lost).
     void onNameLost(std::function<void(const std::string& why)> lost) { lost_ = std::move(lost); }
 
     // Starts registering the names we answer for.
@@ -75,7 +77,10 @@ private:
     void defend(const protocol::netbios::NamePacket& packet,
                 const platform::UdpSocket::Arrived& from, const Ipv4& local);
     void onDefended(const protocol::netbios::NamePacket& packet, const Ipv4& defender);
-    void markLost(const std::string& name, std::uint8_t suffix, const std::string& why);
+    enum class LostTo { Broadcast, WinsServer };
+    void markLost(const std::string& name, std::uint8_t suffix, const std::string& why,
+                  LostTo lostTo);
+    void markRegained(const std::string& name, std::uint8_t suffix);
     std::optional<OwnedName> answeredName(const protocol::netbios::DecodedName& asked) const;
     void queueRegistration(const std::string& name, std::uint8_t suffix, bool group);
     void release(const std::string& name, std::uint8_t suffix, bool group);
@@ -93,6 +98,7 @@ private:
     std::function<void(const std::string&)> lost_;
     Identity identity_;
     std::vector<OwnedName> names_;
+    std::set<std::string> lostUsers_; // users' <03> names another host holds
     std::deque<PendingRegistration> registrations_;
     std::optional<WinsClient> wins_;
     EventLoop::TimerId tick_ = 0;

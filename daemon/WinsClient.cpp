@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <sys/random.h>
+#include <utility>
 
 namespace lanquill::daemon {
 
@@ -52,7 +53,12 @@ void WinsClient::registerName(const std::string& name, std::uint8_t suffix) {
         entries_, [&](const Entry& entry) { return entry.name == name && entry.suffix == suffix; });
     if (known != entries_.end())
         return;
-    entries_.push_back({name, suffix, State::Registering, unforeseeableId(), 0, loop_.now(), {}});
+    Entry entry;
+    entry.name = name;
+    entry.suffix = suffix;
+    entry.transactionId = unforeseeableId();
+    entry.next = loop_.now();
+    entries_.push_back(entry);
     schedule();
 }
 
@@ -61,8 +67,9 @@ void WinsClient::releaseName(const std::string& name, std::uint8_t suffix) {
         entries_, [&](const Entry& entry) { return entry.name == name && entry.suffix == suffix; });
     if (known == entries_.end())
         return;
-    // Sent once: the server lets an unreleased name expire with its time to live anyway.
-    if (const auto address = ownAddress())
+    // Sent once: the server lets an unreleased name expire with its time to live anyway. A
+    // refused name is another computer's there: nothing of ours to release.
+    if (const auto address = known->state == State::Refused ? std::nullopt : ownAddress())
         if (const auto packet =
                 netbios::nameReleaseRequest(unforeseeableId(), name, suffix, false, *address, true))
             socket_.sendTo(server_, port_, *packet);
@@ -81,7 +88,8 @@ void WinsClient::stop() {
 
 bool WinsClient::registered(const std::string& name, std::uint8_t suffix) const {
     return std::ranges::any_of(entries_, [&](const Entry& entry) {
-        return entry.name == name && entry.suffix == suffix && entry.state != State::Registering;
+        return entry.name == name && entry.suffix == suffix &&
+               (entry.state == State::Registered || entry.state == State::Refreshing);
     });
 }
 
@@ -105,34 +113,61 @@ bool WinsClient::onResponse(const netbios::NamePacket& packet) {
         return candidate.transactionId == packet.transactionId &&
                candidate.name == packet.name.name && candidate.suffix == packet.name.suffix;
     });
-    if (entry == entries_.end() || entry->state == State::Registered)
+    // Only an answer to a request in flight counts: a refusal for a name we are not asking for
+    // now is somebody's forgery.
+    if (entry == entries_.end() ||
+        (entry->state != State::Registering && entry->state != State::Refreshing))
         return false;
     const auto now = loop_.now();
+    const std::string server = protocol::formatIpv4(server_);
     if (packet.opcode == netbios::NameOpcode::WaitForAcknowledgement) {
-        entry->sent = 0;
-        entry->next = now + std::chrono::seconds(std::min(packet.ttl, LongestWack) + 1);
+        if (++entry->waits > LongestWaits) {
+            // A server (or an impostor) that only ever asks us to wait must not keep the name
+            // unregistered without a word.
+            if (!std::exchange(entry->waitsLogged, true))
+                log(Priority::Warning, "the WINS server " + server + " keeps asking to wait for " +
+                                           nameText(entry->name) +
+                                           ": not registered there yet, asking again each minute");
+            startRound(*entry, now + RoundInterval);
+        } else {
+            entry->sent = 0;
+            entry->next = now + std::chrono::seconds(std::min(packet.ttl, LongestWack) + 1);
+        }
     } else if (packet.opcode != netbios::NameOpcode::Registration &&
                packet.opcode != netbios::NameOpcode::Refresh) {
         return false;
     } else if (packet.rcode == 0) {
         if (entry->state == State::Registering)
-            log(Priority::Info, "registered " + nameText(entry->name) + " with the WINS server " +
-                                    protocol::formatIpv4(server_));
+            log(Priority::Info,
+                "registered " + nameText(entry->name) + " with the WINS server " + server);
         entry->state = State::Registered;
         entry->sent = 0;
+        entry->waits = 0;
+        entry->waitsLogged = false;
         entry->next = now + std::chrono::seconds(std::max(packet.ttl, ShortestTtl) / 2);
+        if (std::exchange(entry->refused, false) && registeredAfterRefusal_)
+            registeredAfterRefusal_(entry->name, entry->suffix);
     } else {
-        log(Priority::Error, "the WINS server " + protocol::formatIpv4(server_) + " refuses " +
-                                 nameText(entry->name) + " (error " + std::to_string(packet.rcode) +
-                                 "): another computer holds it");
-        const std::string name = entry->name;
-        const std::uint8_t suffix = entry->suffix;
-        entries_.erase(entry);
-        if (refused_)
-            refused_(name, suffix);
+        const bool first = !std::exchange(entry->refused, true);
+        log(first ? Priority::Error : Priority::Notice,
+            "the WINS server " + server + " refuses " + nameText(entry->name) + " (error " +
+                std::to_string(packet.rcode) + "): another computer holds it; asking again in " +
+                std::to_string(RefusedRetryInterval.count()) + " minutes");
+        startRound(*entry, now + RefusedRetryInterval);
+        entry->state = State::Refused;
+        if (first && refused_)
+            refused_(entry->name, entry->suffix);
     }
     schedule();
     return true;
+}
+
+void WinsClient::startRound(Entry& entry, TimePoint at) {
+    entry.state = State::Registering;
+    entry.sent = 0;
+    entry.waits = 0;
+    entry.transactionId = unforeseeableId();
+    entry.next = at;
 }
 
 void WinsClient::tick() {
@@ -146,14 +181,13 @@ void WinsClient::tick() {
             entry.state = State::Refreshing;
             entry.sent = 0;
             entry.transactionId = unforeseeableId();
+        } else if (entry.state == State::Refused) {
+            startRound(entry, now); // perhaps its holder has gone
         }
         if (entry.sent >= Attempts) {
             // No answer: start the round again later, as a registration (the server may have
             // lost the name along with its database).
-            entry.state = State::Registering;
-            entry.sent = 0;
-            entry.transactionId = unforeseeableId();
-            entry.next = now + RoundInterval;
+            startRound(entry, now + RoundInterval);
             continue;
         }
         send(entry);

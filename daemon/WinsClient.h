@@ -24,10 +24,16 @@ public:
                const Ipv4& server, std::uint16_t port = protocol::netbios::NameServicePort);
 
     const Ipv4& server() const { return server_; }
-    // Called when the server refuses a name because another computer holds it.
-    void onRefused(std::function<void(const std::string& name, std::uint8_t suffix)> refused) {
+    using NameEvent = std::function<void(const std::string& name, std::uint8_t suffix)>;
+    // Called when the server refuses a name because another computer holds it; the name is
+    // asked for again every RefusedRetryInterval, and `registered` is called if it is granted.
+    void onRefused(NameEvent refused, NameEvent registered) {
         refused_ = std::move(refused);
+        registeredAfterRefusal_ = std::move(registered);
     }
+    static constexpr auto RefusedRetryInterval = std::chrono::minutes(10);
+    // WAIT FOR ACKNOWLEDGEMENTs taken in one round before it counts as unanswered.
+    static constexpr int LongestWaits = 3;
 
     void registerName(const std::string& name, std::uint8_t suffix);
     void releaseName(const std::string& name, std::uint8_t suffix);
@@ -39,20 +45,24 @@ public:
     bool registered(const std::string& name, std::uint8_t suffix) const;
 
 private:
-    enum class State { Registering, Registered, Refreshing };
+    enum class State { Registering, Registered, Refreshing, Refused };
     struct Entry {
         std::string name; // OEM
         std::uint8_t suffix = 0;
         State state = State::Registering;
         std::uint16_t transactionId = 0;
-        int sent = 0;     // requests of this round without an answer
-        TimePoint next{}; // when to send (again)
-        Ipv4 address{};   // the address registered
+        int sent = 0;             // requests of this round without an answer
+        int waits = 0;            // WACKs in this round
+        bool refused = false;     // since the server last refused it, until it grants it
+        bool waitsLogged = false; // said that the server keeps us waiting, until it answers
+        TimePoint next{};         // when to send (again)
+        Ipv4 address{};           // the address registered
     };
 
     void send(Entry& entry);
     void schedule();
     void tick();
+    void startRound(Entry& entry, TimePoint at);
     std::optional<Ipv4> ownAddress();
 
     EventLoop& loop_;
@@ -60,7 +70,8 @@ private:
     LocalNetwork& network_;
     Ipv4 server_;
     std::uint16_t port_;
-    std::function<void(const std::string&, std::uint8_t)> refused_;
+    NameEvent refused_;
+    NameEvent registeredAfterRefusal_;
     std::vector<Entry> entries_;
     EventLoop::TimerId timer_ = 0;
 };

@@ -379,12 +379,27 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     ASSERT_TRUE(found);
     EXPECT_EQ(found->rcode, 0);
     EXPECT_EQ(found->address, LoopbackInterface);
+
+    // A user's name that another host defends is that host's: no longer answered for.
+    Peer session;
+    receiver.hub.adopt(session.connect(), ::getuid());
+    session.send(std::string(R"({"hello":1})") + "\n");
+    receiver.settle();
+    ASSERT_EQ(receiver.hub.all().size(), 1u);
+    const std::string user = receiver.hub.all().front();
+    ASSERT_TRUE(ask(*netbios::nameQueryRequest(0x2001, user, netbios::Messenger)));
+    const auto registration = static_cast<std::uint16_t>(platform::nextTransactionId() + 1);
+    names.registerUser(user);
+    EXPECT_FALSE(ask(*netbios::negativeRegistrationResponse(registration, user, netbios::Messenger,
+                                                            Ipv4{192, 168, 7, 99})));
+    EXPECT_FALSE(ask(*netbios::nameQueryRequest(0x2002, user, netbios::Messenger)))
+        << "a name another host holds is still answered";
 }
 
 // The WINS side of our names on the test's clock: a WACK holds the request back for the time
 // the server asks, a granted name is refreshed at half its time to live, a silent server gets
-// three tries and then a new round a minute later, a refusal gives the name up, and stop
-// releases what is left.
+// three tries and then a new round a minute later, a refused name is asked for again later, and
+// stop releases what is left.
 TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     Receiver receiver;
     platform::UdpSocket client;
@@ -393,8 +408,9 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     ASSERT_TRUE(server.open(0));
     const Ipv4 loopback{127, 0, 0, 1};
     WinsClient wins{receiver.loop, client, receiver.network, loopback, server.localPort()};
-    std::vector<std::string> refused;
-    wins.onRefused([&](const std::string& name, std::uint8_t) { refused.push_back(name); });
+    std::vector<std::string> refused, granted;
+    wins.onRefused([&](const std::string& name, std::uint8_t) { refused.push_back(name); },
+                   [&](const std::string& name, std::uint8_t) { granted.push_back(name); });
 
     // What the server has received since the last look: opcode and flags of each request.
     const auto received = [&] {
@@ -456,7 +472,7 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Registration);
 
-    // Another name, refused (ACT_ERR): given up, and not released later.
+    // Another name, refused (ACT_ERR): not ours, until the server grants it ten minutes later.
     wins.registerName("USER", netbios::Messenger);
     receiver.settle();
     packets = received();
@@ -467,13 +483,49 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
                  packets[0].transactionId == std::uint16_t(platform::nextTransactionId() - 1))
         << "the server's refusal could be forged: its request's id follows our broadcasts'";
     EXPECT_FALSE(wins.registered("USER", netbios::Messenger));
+    EXPECT_FALSE(answer(packets[0], 0xAD86, 0)) << "a refusal with no request in flight taken";
+    const auto requestsFor = [&](const std::string& name, netbios::NameOpcode opcode) {
+        auto all = received();
+        std::erase_if(all,
+                      [&](const auto& p) { return p.name.name != name || p.opcode != opcode; });
+        return all;
+    };
+    receiver.advance(WinsClient::RefusedRetryInterval - 2s);
+    EXPECT_TRUE(requestsFor("USER", netbios::NameOpcode::Registration).empty());
+    receiver.advance(3s);
+    packets = requestsFor("USER", netbios::NameOpcode::Registration);
+    ASSERT_EQ(packets.size(), 1u) << "a refused name was never asked for again";
+    ASSERT_TRUE(answer(packets[0], 0xAD80, 300));
+    EXPECT_EQ(granted, std::vector<std::string>{"USER"});
+
+    // A server that answers only "wait": a few waits, then the round counts as unanswered.
+    wins.registerName("WAITED", netbios::Messenger);
+    receiver.settle();
+    for (int i = 0; i <= WinsClient::LongestWaits; ++i) {
+        packets = requestsFor("WAITED", netbios::NameOpcode::Registration);
+        ASSERT_EQ(packets.size(), 1u) << "wait " << i;
+        ASSERT_TRUE(answer(packets[0], 0xB800, 30));
+        receiver.advance(31s);
+    }
+    EXPECT_TRUE(requestsFor("WAITED", netbios::NameOpcode::Registration).empty());
+    receiver.advance(60s);
+    EXPECT_EQ(requestsFor("WAITED", netbios::NameOpcode::Registration).size(), 1u);
+    // Refused now: at stop it is not released, the others are.
+    wins.registerName("OTHER", netbios::Messenger);
+    receiver.settle();
+    packets = requestsFor("OTHER", netbios::NameOpcode::Registration);
+    ASSERT_EQ(packets.size(), 1u);
+    ASSERT_TRUE(answer(packets[0], 0xAD86, 0));
 
     wins.stop();
     packets = received();
-    ASSERT_EQ(packets.size(), 1u) << "only PC01 is released";
-    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Release);
-    EXPECT_EQ(packets[0].name.name, "PC01");
-    EXPECT_FALSE(packets[0].broadcast);
+    std::erase_if(packets, [](const auto& p) { return p.opcode != netbios::NameOpcode::Release; });
+    std::set<std::string> released;
+    for (const auto& packet : packets) {
+        EXPECT_FALSE(packet.broadcast);
+        released.insert(packet.name.name);
+    }
+    EXPECT_EQ(released, (std::set<std::string>{"PC01", "USER", "WAITED"}));
     receiver.advance(120s);
     EXPECT_TRUE(received().empty()) << "nothing is sent after stop";
 }
