@@ -72,8 +72,8 @@ QString receiverText(const inbox::ReceiverStatus& status) {
 
 } // namespace
 
-Sender attribute(const contacts::XmlDocument& book, const QString& claimed,
-                 const QString& address) {
+Sender attribute(const contacts::XmlDocument& book, const QString& claimed, const QString& address,
+                 bool datagram) {
     const std::string name = claimed.toStdString();
     const std::string at = address.toStdString();
     const std::optional<protocol::Ipv4> from = protocol::parseIpv4(at);
@@ -94,25 +94,21 @@ Sender attribute(const contacts::XmlDocument& book, const QString& claimed,
             const std::optional<protocol::Ipv4> there = protocol::parseIpv4(ipAddress);
             const bool sameAddress =
                 !ipAddress.empty() && (from && there ? *from == *there : ipAddress == at);
-            if (!sameAddress || !(named || contacts::idsMatch(computerName, name) ||
-                                  (!userName.empty() && contacts::idsMatch(userName, name))))
+            if (datagram || !sameAddress ||
+                !(named || contacts::idsMatch(computerName, name) ||
+                  (!userName.empty() && contacts::idsMatch(userName, name))))
                 continue;
             const QString user = QString::fromStdString(userName.empty() ? id : userName);
             sender.entry = BookEntry{group, id, userName};
-            sender.shown =
-                user + QStringLiteral(" (") + QString::fromStdString(group) + QStringLiteral(")");
+            sender.view = {dialogs::displayName(user), QString::fromStdString(group), true};
             sender.conversation = QString::fromStdString(id);
             return sender;
         }
     }
-    if (address.isEmpty()) {
-        // Only rows kept before messages carried their address (lanquilld always gives one).
-        sender.shown = claimed;
-        sender.conversation = claimed;
-    } else {
-        sender.shown = claimed + QStringLiteral(" (") + address + QStringLiteral(")");
-        sender.conversation = address;
-    }
+    sender.view = {dialogs::displayName(claimed), address, false};
+    // Only rows kept before messages carried their address (lanquilld always gives one) file
+    // under the name.
+    sender.conversation = address.isEmpty() ? claimed : address;
     return sender;
 }
 
@@ -229,7 +225,7 @@ void Inbox::start() {
     // that a claimed name never slips into a contact's conversation.
     connection_ = std::make_unique<inbox::SessionConnection>([this](const inbox::Message& m) {
         inbox::Message filed = m;
-        filed.peer = attribute(form_.XMLDoc(), claimedName(m), m.address).conversation;
+        filed.peer = attribute(form_.XMLDoc(), claimedName(m), m.address, m.datagram).conversation;
         return keep(filed);
     });
     connect(connection_.get(), &inbox::SessionConnection::arrived, this,
@@ -294,7 +290,8 @@ void Inbox::alert(const inbox::Message& message) {
     // One notification for a sender's burst, counting it, and one sound: twenty messages in a
     // second would otherwise fill the screen.
     const QString from =
-        attribute(form_.XMLDoc(), claimedName(message), message.address).conversation;
+        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram)
+            .conversation;
     Burst& burst = bursts_[from];
     if (burst.count == 0 || burst.last.hasExpired(BurstGapMs)) {
         ++burst.serial;
@@ -306,9 +303,9 @@ void Inbox::alert(const inbox::Message& message) {
     const dialogs::SenderView sender = describe(message);
     const QString summary =
         burst.count > 1
-            ? sender.text + QCoreApplication::translate("lanquill::app::Inbox", "（%n 条消息）",
-                                                        nullptr, burst.count)
-            : sender.text;
+            ? sender.text() + QCoreApplication::translate("lanquill::app::Inbox", "（%n 条消息）",
+                                                          nullptr, burst.count)
+            : sender.text();
     platform_.notifications->notify(
         summary, message.text,
         [inbox = QPointer<Inbox>(this), first = burst.firstId] {
@@ -355,14 +352,17 @@ void Inbox::sent(const inbox::Message& message) {
 }
 
 dialogs::SenderView Inbox::describe(const inbox::Message& message) const {
-    const Sender sender = attribute(form_.XMLDoc(), claimedName(message), message.address);
+    Sender sender =
+        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram);
     // Adding a sender whose name is already a computer of the book would give that id twice; the
     // contact's details are where its address is put right.
-    return {sender.shown, sender.entry.has_value() || sender.nameInBook};
+    sender.view.inBook = sender.entry.has_value() || sender.nameInBook;
+    return sender.view;
 }
 
 void Inbox::reply(const inbox::Message& message) {
-    const Sender sender = attribute(form_.XMLDoc(), claimedName(message), message.address);
+    const Sender sender =
+        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram);
     if (sender.entry)
         form_.openSendDialog(QString::fromStdString(sender.entry->group),
                              QString::fromStdString(sender.entry->computer), message.address);

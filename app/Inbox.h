@@ -34,16 +34,18 @@ struct BookEntry {
 };
 
 // Who a received message is from, as far as this computer can tell. A sender's name is only a
-// claim (any host can put any name in a datagram or an SMB request); the address it came from is
-// what the receiver saw. The book vouches for a sender when one of its computers has that address
-// and the claimed name is the computer's id, computer name or user name (ids fold a..z to A..Z).
+// claim (any host can put any name in a datagram or an SMB request); the address a session came
+// from is what the receiver saw. The book vouches for a sender when one of its computers has that
+// address and the claimed name is the computer's id, computer name or user name (ids fold a..z to
+// A..Z). A datagram's source address is written by its sender: it vouches for nobody.
 struct Sender {
     std::optional<BookEntry> entry; // the computer that vouches for the sender
-    QString shown;                  // the book's user name and workgroup, else name (address)
+    dialogs::SenderView view;       // as the windows and notifications show it
     QString conversation;           // the history's key: the computer's id, else the address
     bool nameInBook = false;        // the claimed name is a computer id of the book
 };
-Sender attribute(const contacts::XmlDocument& book, const QString& claimed, const QString& address);
+Sender attribute(const contacts::XmlDocument& book, const QString& claimed, const QString& address,
+                 bool datagram = false);
 
 class Inbox : public QObject {
     Q_OBJECT

@@ -22,6 +22,45 @@ QString kindText(inbox::Kind kind) {
                : QCoreApplication::translate("lanquill::dialogs::TdlgMessage", "个人消息");
 }
 
+QString displayName(const QString& name) {
+    QString shown;
+    shown.reserve(name.size());
+    bool space = false;
+    for (const QChar c : name) {
+        if (c.isSpace()) {
+            space = true;
+            continue;
+        }
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            continue;
+        if (space && !shown.isEmpty())
+            shown += u' ';
+        space = false;
+        shown += c;
+    }
+    return shown;
+}
+
+QString SenderView::text(qsizetype longestName) const {
+    QString cut = name;
+    if (cut.size() > longestName) {
+        qsizetype keep = std::max<qsizetype>(longestName - 1, 0);
+        if (keep > 0 && cut.at(keep - 1).isHighSurrogate())
+            --keep; // never half a character
+        cut = cut.left(keep) + QChar(0x2026);
+    }
+    if (vouched)
+        return cut + QStringLiteral(" (") + where + u')';
+    // The mark comes first and the address last, around whatever the sender wrote: no name can
+    // take the form of the book's "user (workgroup)" or hide where the message came from.
+    return where.isEmpty()
+               ? QCoreApplication::translate("lanquill::dialogs::TdlgMessage", "未核实：%1")
+                     .arg(cut)
+               : QCoreApplication::translate("lanquill::dialogs::TdlgMessage", "未核实：%1 (%2)")
+                     .arg(cut, where);
+}
+
 TdlgMessage::TdlgMessage(Describe describe, QWidget* owner)
     : QDialog(owner), describe_(std::move(describe)), ui_(std::make_unique<Ui::dlgMessage>()) {
     ui_->setupUi(this);
@@ -159,7 +198,15 @@ void TdlgMessage::display(int index) {
     current_ = index;
     const inbox::Message& m = messages_[std::size_t(index)];
     const SenderView sender = describe_(m);
-    ui_->stSender->setText(sender.text);
+    // The line as long as the field takes, the name cut first.
+    const QLabel& field = *ui_->stSender;
+    const int room = field.contentsRect().width() - 2 * field.margin() - field.indent();
+    QString line = sender.text(sender.name.size());
+    for (qsizetype longest = sender.name.size() - 1;
+         longest > 0 && field.fontMetrics().horizontalAdvance(line) > room; --longest)
+        line = sender.text(longest);
+    ui_->stSender->setText(line);
+    ui_->stSender->setToolTip(sender.name);
     ui_->stTime->setText(m.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     ui_->stKind->setText(kindText(m.kind));
     // Plain text: whatever the sender typed, markup included, shows as typed.

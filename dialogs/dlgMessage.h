@@ -17,10 +17,22 @@ class dlgMessage;
 
 namespace lanquill::dialogs {
 
-// The sender as shown: the book's entry when there is one, else the NetBIOS name and address.
+// A name a sender gave, as it may be shown: control and format characters (bidirectional
+// overrides among them) dropped, every run of white space (line breaks, ideographic spaces) one
+// space. Whatever a sender writes then stays on one line and cannot push what follows it away.
+QString displayName(const QString& name);
+
+// The sender as shown: the book's user name and workgroup when the book vouches for it, else the
+// name it gave, marked as not checked, and the address it came from.
 struct SenderView {
-    QString text;
+    QString name;  // as displayName() gives it
+    QString where; // vouched: the workgroup; else the address (empty in rows kept without one)
+    bool vouched = false;
     bool inBook = false;
+    // The sender's line with the name cut to `longestName` characters: what follows the name
+    // (the workgroup or the address) is never cut.
+    QString text(qsizetype longestName = LongestName) const;
+    static constexpr qsizetype LongestName = 32;
 };
 
 // The window steps through the messages of the session that wait to be read, oldest first,

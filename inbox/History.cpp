@@ -46,11 +46,16 @@ const std::vector<std::vector<const char*>> Migrations = {
         "ALTER TABLE messages ADD COLUMN sender TEXT NOT NULL DEFAULT ''",
         "UPDATE messages SET sender = peer WHERE direction = 0",
     },
+    {
+        // Whether a received message came in a datagram, whose source address proves nothing.
+        // Rows from before came in sessions or were kept without telling; they stay as they were.
+        "ALTER TABLE messages ADD COLUMN datagram INTEGER NOT NULL DEFAULT 0",
+    },
 };
 
 const char* const Columns =
-    "SELECT id, direction, kind, peer, address, recipient, time, text, delivered, unread, sender "
-    "FROM messages ";
+    "SELECT id, direction, kind, peer, address, recipient, time, text, delivered, unread, sender, "
+    "datagram FROM messages ";
 
 QString nextConnectionName() {
     static QAtomicInt counter;
@@ -95,6 +100,7 @@ std::vector<Message> readMessages(QSqlQuery& query) {
         m.delivered = query.value(8).toInt() != 0;
         m.unread = query.value(9).toInt() != 0;
         m.sender = query.value(10).toString();
+        m.datagram = query.value(11).toInt() != 0;
         messages.push_back(std::move(m));
     }
     return messages;
@@ -248,15 +254,15 @@ bool History::add(const Message& m) {
                    return run(db,
                               QStringLiteral(
                                   "INSERT INTO messages (id, direction, kind, peer, address, "
-                                  "recipient, time, text, delivered, unread, sender) "
-                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                  "recipient, time, text, delivered, unread, sender, datagram) "
+                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                                   // Only a second copy of an id is passed over; any other refusal
                                   // is an error, never a message silently dropped.
                                   "ON CONFLICT (id) DO NOTHING"),
                               {m.id, static_cast<int>(m.direction), kindName(m.kind),
                                peerKey(m.peer), notNull(m.address), notNull(m.to),
                                m.time.toMSecsSinceEpoch(), notNull(m.text), m.delivered ? 1 : 0,
-                               m.unread ? 1 : 0, notNull(m.sender)})
+                               m.unread ? 1 : 0, notNull(m.sender), m.datagram ? 1 : 0})
                        .numRowsAffected();
                }) > 0;
 }

@@ -40,7 +40,7 @@ struct Conversation {
 class History {
 public:
     // The version this program writes; older databases are brought up to it step by step.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     // Opens or creates the database at `path`. A file that is not a sound database of ours (or
     // one from a newer program) is moved aside and a new one started; outcome() tells. Throws

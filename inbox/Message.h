@@ -21,6 +21,9 @@ struct Message {
     QString text;
     bool delivered = true; // a sent message the receiver accepted (received ones: always)
     bool unread = false;
+    // A received message that came in a datagram: its source address is whatever the sender
+    // wrote into the packet, so the address vouches for nobody either.
+    bool datagram = false;
 };
 
 QString kindName(Kind kind); // "direct", "workgroup": the words of the session socket

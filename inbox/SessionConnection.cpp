@@ -66,6 +66,13 @@ std::optional<Message> parseMessageLine(const QJsonObject& line, QString& proble
         problem = QStringLiteral("unknown kind \"%1\"").arg(kind);
         return std::nullopt;
     }
+    // Absent in lines from a lanquilld that did not tell datagrams apart: those came in sessions.
+    const QJsonValue datagram = line.value(word(field::Datagram));
+    if (!datagram.isUndefined() && !datagram.isBool()) {
+        problem = QStringLiteral("field \"%1\" is not true or false").arg(word(field::Datagram));
+        return std::nullopt;
+    }
+    m.datagram = datagram.toBool(false);
     m.sender = m.peer;
     m.direction = Direction::Received;
     m.delivered = true;

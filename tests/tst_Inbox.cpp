@@ -124,7 +124,7 @@ private Q_SLOTS:
         QTRY_COMPARE(inbox_->unreadCount(), 2);
         QVERIFY(fake_->tray.tip.contains(QStringLiteral("2 条未读消息")));
         QCOMPARE(fake_->notifications.raised.size(), std::size_t(3));
-        QCOMPARE(fake_->notifications.raised[2].summary, QStringLiteral("BOSS (10.6.6.6)"));
+        QCOMPARE(fake_->notifications.raised[2].summary, QStringLiteral("未核实：BOSS (10.6.6.6)"));
         QCOMPARE(fake_->notifications.raised[1].body,
                  QStringLiteral("<b>not bold</b> & <i>raw</i>"));
 
@@ -136,9 +136,9 @@ private Q_SLOTS:
             bool addVisible;
         } shown[] = {
             {0, "ann (WG)", "lunch?", false},
-            {1, "STRANGER (10.9.9.9)", "<b>not bold</b> & <i>raw</i>", true},
+            {1, "未核实：STRANGER (10.9.9.9)", "<b>not bold</b> & <i>raw</i>", true},
             // Adding it would give BOSS twice: the contact's details are the place to fix.
-            {2, "BOSS (10.6.6.6)", "pay me", false},
+            {2, "未核实：BOSS (10.6.6.6)", "pay me", false},
         };
         for (const auto& s : shown) {
             if (window.current() != s.index)
@@ -362,6 +362,23 @@ private Q_SLOTS:
         }
     }
 
+    // The sender's field cuts a name too long for it, never the address after it.
+    void senderFieldKeepsTheAddress() {
+        dialogs::TdlgMessage window(
+            [](const inbox::Message&) {
+                return dialogs::SenderView{QString(60, u'W'), QStringLiteral("10.6.6.6")};
+            },
+            nullptr);
+        inbox::Message message;
+        message.id = QStringLiteral("m1");
+        window.append(message);
+        const QLabel& field = *window.ui().stSender;
+        QVERIFY2(field.text().endsWith(QStringLiteral("W\u2026 (10.6.6.6)")),
+                 qPrintable(field.text()));
+        QVERIFY(field.fontMetrics().horizontalAdvance(field.text()) <=
+                field.contentsRect().width());
+    }
+
     // Claimed name x address x the book's computers -> what the windows show and where the
     // history files it. Book: PC01 (user ann, WG) at 10.0.0.1; BOSS (computer name BOSS-PC, user
     // 老板, RTWG) at 10.0.0.2; NOADDR (user bob) without an address.
@@ -371,43 +388,58 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("conversation");
         QTest::addColumn<bool>("vouched");
+        QTest::addColumn<bool>("datagram");
         const auto row = [](const char* name, const char* claimed, const char* address,
-                            const char* shown, const char* conversation, bool vouched) {
+                            const char* shown, const char* conversation, bool vouched,
+                            bool datagram = false) {
             QTest::newRow(name) << QString::fromUtf8(claimed) << QString::fromUtf8(address)
                                 << QString::fromUtf8(shown) << QString::fromUtf8(conversation)
-                                << vouched;
+                                << vouched << datagram;
         };
         row("id at its address", "PC01", "10.0.0.1", "ann (WG)", "PC01", true);
         row("id folded", "pc01", "10.0.0.1", "ann (WG)", "PC01", true);
         row("user name, as smbclient sends it", "ANN", "10.0.0.1", "ann (WG)", "PC01", true);
         row("computer name beside the id", "BOSS-PC", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
         row("Chinese user name", "老板", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
-        row("contact's id from elsewhere", "BOSS", "10.6.6.6", "BOSS (10.6.6.6)", "10.6.6.6",
-            false);
-        row("contact's user name from elsewhere", "老板", "10.6.6.6", "老板 (10.6.6.6)", "10.6.6.6",
-            false);
-        row("another name from a contact's address", "MALLORY", "10.0.0.1", "MALLORY (10.0.0.1)",
-            "10.0.0.1", false);
+        row("contact's id from elsewhere", "BOSS", "10.6.6.6", "未核实：BOSS (10.6.6.6)",
+            "10.6.6.6", false);
+        row("contact's user name from elsewhere", "老板", "10.6.6.6", "未核实：老板 (10.6.6.6)",
+            "10.6.6.6", false);
+        row("another name from a contact's address", "MALLORY", "10.0.0.1",
+            "未核实：MALLORY (10.0.0.1)", "10.0.0.1", false);
         row("an anonymous message from a contact's computer", "Lanquill", "10.0.0.1",
-            "Lanquill (10.0.0.1)", "10.0.0.1", false);
+            "未核实：Lanquill (10.0.0.1)", "10.0.0.1", false);
         row("another contact's name from a contact's address", "BOSS", "10.0.0.1",
-            "BOSS (10.0.0.1)", "10.0.0.1", false);
-        row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "老闆 (10.0.0.2)",
+            "未核实：BOSS (10.0.0.1)", "10.0.0.1", false);
+        row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "未核实：老闆 (10.0.0.2)",
             "10.0.0.2", false);
-        row("computer without an address", "NOADDR", "10.0.0.7", "NOADDR (10.0.0.7)", "10.0.0.7",
+        row("computer without an address", "NOADDR", "10.0.0.7", "未核实：NOADDR (10.0.0.7)",
+            "10.0.0.7", false);
+        row("nobody the book knows", "STRANGER", "10.9.9.9", "未核实：STRANGER (10.9.9.9)",
+            "10.9.9.9", false);
+        // What a claim cannot do: push the address away, take the book's form, or be vouched for
+        // by an address that a datagram's sender wrote.
+        row("ideographic spaces and a line break", "老板\u3000\u3000\u3000\u3000\n(RTWG)",
+            "10.6.6.6", "未核实：老板 (RTWG) (10.6.6.6)", "10.6.6.6", false);
+        row("full-width brackets, a direction override", "老板（RTWG）\u202e", "10.6.6.6",
+            "未核实：老板（RTWG） (10.6.6.6)", "10.6.6.6", false);
+        row("a long name, cut before the address", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA",
+            "10.6.6.6", "未核实：AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\u2026 (10.6.6.6)", "10.6.6.6",
             false);
-        row("nobody the book knows", "STRANGER", "10.9.9.9", "STRANGER (10.9.9.9)", "10.9.9.9",
-            false);
+        row("a datagram from a contact's address", "PC01", "10.0.0.1", "未核实：PC01 (10.0.0.1)",
+            "10.0.0.1", false, true);
     }
+
     void attribution() {
         QFETCH(QString, claimed);
         QFETCH(QString, address);
         QFETCH(QString, shown);
         QFETCH(QString, conversation);
         QFETCH(bool, vouched);
+        QFETCH(bool, datagram);
         start();
-        const app::Sender sender = app::attribute(form_->XMLDoc(), claimed, address);
-        QCOMPARE(sender.shown, shown);
+        const app::Sender sender = app::attribute(form_->XMLDoc(), claimed, address, datagram);
+        QCOMPARE(sender.view.text(), shown);
         QCOMPARE(sender.conversation, conversation);
         QCOMPARE(sender.entry.has_value(), vouched);
     }

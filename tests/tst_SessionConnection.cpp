@@ -104,7 +104,8 @@ void tst_SessionConnection::storedThenAcknowledgedOnce() {
 
     client->write(messageLine(QStringLiteral("m1"), QStringLiteral("你好 <b>bold</b>")));
     client->write(messageLine(QStringLiteral("m1"), QStringLiteral("你好 <b>bold</b>")));
-    client->write(messageLine(QStringLiteral("m2"), QStringLiteral("second")));
+    client->write(messageLine(QStringLiteral("m2"), QStringLiteral("second"))
+                      .replace("{", R"({"datagram":true,)"));
     for (const char* id : {"m1", "m1", "m2"}) {
         QCOMPARE(FakeReceiver::lineFrom(client), ack(QString::fromLatin1(id)));
         if (storedWhenAcked < 0)
@@ -117,6 +118,8 @@ void tst_SessionConnection::storedThenAcknowledgedOnce() {
     QCOMPARE(kept[0].text, QStringLiteral("你好 <b>bold</b>"));
     QCOMPARE(kept[0].address, QStringLiteral("10.0.0.2"));
     QVERIFY(kept[0].unread);
+    // Whether it came in a datagram, kept for whenever it is shown again.
+    QCOMPARE(std::pair(kept[0].datagram, kept[1].datagram), std::pair(false, true));
     QCOMPARE(problems.count(), 0);
 }
 
@@ -139,6 +142,8 @@ void tst_SessionConnection::badLinesRefused_data() {
     QTest::newRow("no address: nothing to know the sender by")
         << messageLine(QStringLiteral("a"), QStringLiteral("x"))
                .replace(R"("address":"10.0.0.2",)", "");
+    QTest::newRow("datagram neither true nor false")
+        << messageLine(QStringLiteral("d"), QStringLiteral("x")).replace("{", R"({"datagram":1,)");
     QTest::newRow("over-long sender")
         << messageLine(QStringLiteral("s"), QStringLiteral("x"), QString(65, QLatin1Char('A')));
     QTest::newRow("over-long text")

@@ -622,6 +622,14 @@
         <source>个人消息</source>
         <translation>Personal</translation>
     </message>
+    <message>
+        <source>未核实：%1</source>
+        <translation>Unverified: %1</translation>
+    </message>
+    <message>
+        <source>未核实：%1 (%2)</source>
+        <translation>Unverified: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>lanquill::dialogs::TdlgSendMessage</name>

@@ -130,7 +130,7 @@ lqd_wait bash -c "[ \$(wc -l <'$notified') -ge 2 ]" || fail "no second notificat
 sleep 0.5
 lqd_shot_window "$msg" "$LQ_TMP/claimed.png"
 [ -n "$shots" ] && cp "$LQ_TMP/claimed.png" "$shots/inbox-claimed-name.png"
-$py - "$notified" "BOSS ($LQ_PEER_ADDR)" <<'PY' || fail "wrong sender for the claim: $(tail -n 1 "$notified")"
+$py - "$notified" "未核实：BOSS ($LQ_PEER_ADDR)" <<'PY' || fail "wrong sender for the claim: $(tail -n 1 "$notified")"
 import json, sys
 call = json.loads(open(sys.argv[1], encoding="utf-8").readlines()[1])
 assert call["summary"] == sys.argv[2], call
@@ -149,7 +149,7 @@ grep -qxF "1|$LQ_PEER_ADDR|who are you|0" <<<"$(history_rows)" ||
     fail "the reply is not filed beside the claim: $(history_rows)"
 lqd_click "$msg" 305 214
 lqd_wait lqd_window_gone "$msg" || fail "关闭 did not close the message window"
-echo "PASS: a contact's name from another address shows as 'BOSS ($LQ_PEER_ADDR)', files under the address, and 回复 goes there"
+echo "PASS: a contact's name from another address shows as '未核实：BOSS ($LQ_PEER_ADDR)', files under the address, and 回复 goes there"
 
 # --- 50 messages from the peer while the program is killed ---
 flood_count() {
