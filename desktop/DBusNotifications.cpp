@@ -18,6 +18,19 @@ QDBusMessage call(const QString& method) {
     return QDBusMessage::createMethodCall(Service, Path, Interface, method);
 }
 
+// A text as a notification can carry it whole: a D-Bus string ends at a NUL, and servers show
+// other control characters as they please. Each becomes a visible U+FFFD; line breaks (also
+// Windows' CR LF) and tabs stay.
+QString carried(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\n' && u != u'\t') || (u >= 0x7F && u <= 0x9F))
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
 } // namespace
 
 DBusNotifications::DBusNotifications() {
@@ -91,9 +104,12 @@ void DBusNotifications::send(const Pending& notification, uint replaces) {
         hints.insert(QStringLiteral("sound-name"), QString::fromLatin1(SoundName));
     else if (replaces != 0)
         hints.insert(QStringLiteral("suppress-sound"), true);
+    // The summary is plain text for every server. The body is read as markup by a server that
+    // says so (GNOME Shell, Plasma, xfce4-notifyd do): escaped there, what the sender typed shows
+    // as typed and no link or image of theirs is made; a server that does not shows it as it is.
+    const QString body = carried(notification.body);
     message << QString::fromLatin1(AppName) << replaces << QStringLiteral("lanquill")
-            << notification.summary
-            << (markup ? notification.body.toHtmlEscaped() : notification.body)
+            << carried(notification.summary) << (markup ? body.toHtmlEscaped() : body)
             << QStringList{QStringLiteral("default"), tr("打开")} << hints << int(-1);
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);

@@ -50,11 +50,15 @@ private Q_SLOTS:
     void notifyCall_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("expectedBody");
-        const QString typed = QStringLiteral("<b>午饭</b> & \"you\"");
         QTest::newRow("server reads markup")
             << QStringList{QStringLiteral("--markup"), QStringLiteral("--invoke")}
-            << QStringLiteral("&lt;b&gt;午饭&lt;/b&gt; &amp; &quot;you&quot;");
-        QTest::newRow("plain-text server") << QStringList{QStringLiteral("--invoke")} << typed;
+            << QStringLiteral("&lt;b&gt;午饭&lt;/b&gt; &lt;a href=&quot;http://x.test/&quot;&gt;x"
+                              "&lt;/a&gt; &lt;img src=&quot;file:///etc/hostname&quot;&gt; &amp; "
+                              "&quot;you&quot;\uFFFDthe rest\nline 2\ttab");
+        QTest::newRow("plain-text server")
+            << QStringList{QStringLiteral("--invoke")}
+            << QStringLiteral("<b>午饭</b> <a href=\"http://x.test/\">x</a> <img "
+                              "src=\"file:///etc/hostname\"> & \"you\"\uFFFDthe rest\nline 2\ttab");
     }
 
     void notifyCall() {
@@ -67,7 +71,11 @@ private Q_SLOTS:
 
         DBusNotifications notifications;
         int opened = 0;
-        notifications.notify(QStringLiteral("ann (WG)"), QStringLiteral("<b>午饭</b> & \"you\""),
+        // Markup, and a NUL that would end the text on the bus, and Windows' line break.
+        notifications.notify(QStringLiteral("ann (WG)"),
+                             QStringLiteral("<b>午饭</b> <a href=\"http://x.test/\">x</a> <img "
+                                            "src=\"file:///etc/hostname\"> & \"you\"\0the "
+                                            "rest\r\nline 2\ttab"),
                              [&] { ++opened; }, {});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
         QFile file(out);
