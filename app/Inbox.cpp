@@ -235,8 +235,7 @@ void Inbox::start() {
     connect(connection_.get(), &inbox::SessionConnection::problem, this,
             [](const QString& text) { qWarning("inbox: %s", qPrintable(text)); });
     // Messages left unread when the program last ended wait in the window again.
-    for (const inbox::Message& m : history_->unread())
-        messageWindow_->append(m);
+    messageWindow_->append(history_->unread());
     connection_->start();
     updateTray();
 }

@@ -92,13 +92,21 @@ TdlgMessage::TdlgMessage(Describe describe, QWidget* owner)
 TdlgMessage::~TdlgMessage() = default;
 
 void TdlgMessage::append(const inbox::Message& message) {
+    append(std::vector<inbox::Message>{message});
+}
+
+void TdlgMessage::append(std::vector<inbox::Message> messages) {
     // lanquilld offers again what was not acknowledged; the window holds each message once.
-    for (const inbox::Message& held : messages_) {
-        if (held.id == message.id)
-            return;
+    const std::size_t before = messages_.size();
+    for (inbox::Message& message : messages) {
+        if (held_.contains(message.id))
+            continue;
+        held_.insert(message.id);
+        messages_.push_back(std::move(message));
+        seen_.push_back(false);
     }
-    messages_.push_back(message);
-    seen_.push_back(false);
+    if (messages_.size() == before)
+        return;
     if (!isVisible()) {
         display(firstWaiting());
         placeClearOf(QApplication::activeModalWidget());
@@ -187,9 +195,17 @@ void TdlgMessage::keepOnly(const QSet<QString>& unread) {
     }
     messages_ = std::move(messages);
     seen_ = std::move(seen);
+    rememberHeld();
     current_ = current;
     if (current_ >= 0)
         display(current_);
+}
+
+void TdlgMessage::rememberHeld() {
+    held_.clear();
+    held_.reserve(static_cast<qsizetype>(messages_.size()));
+    for (const inbox::Message& m : messages_)
+        held_.insert(m.id);
 }
 
 void TdlgMessage::display(int index) {
@@ -290,6 +306,7 @@ void TdlgMessage::closeWindow() {
     }
     messages_ = std::move(waiting);
     seen_.assign(messages_.size(), false);
+    rememberHeld();
     current_ = -1;
 }
 

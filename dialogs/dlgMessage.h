@@ -51,6 +51,9 @@ public:
     // brings the window forward without taking the keyboard focus from whatever the user is
     // typing in. A window that was closed opens at the oldest message waiting.
     void append(const inbox::Message& message);
+    // The same for many at once (those left unread last time): one look at the sender and one
+    // showing, however many they are.
+    void append(std::vector<inbox::Message> messages);
     // Shows the message of that id (from a notification), taking the focus as a click does;
     // false when the window does not hold it.
     bool showMessage(const QString& id);
@@ -82,6 +85,7 @@ protected:
 
 private:
     void display(int index);
+    void rememberHeld();
     void updateSteps();
     int firstWaiting() const;
     // The current message is read once the window is on screen with it.
@@ -94,6 +98,7 @@ private:
     Describe describe_;
     std::unique_ptr<Ui::dlgMessage> ui_;
     std::vector<inbox::Message> messages_;
+    QSet<QString> held_; // the ids of messages_
     std::vector<bool> seen_;
     int current_ = -1;
     int memoHeight_ = 0;
