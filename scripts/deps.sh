@@ -4,7 +4,7 @@
 # policy-rc.d that refuses every service start stays in place for the install.
 set -euo pipefail
 
-BUILD_PKGS=(cmake g++ make pkg-config clang-format
+BUILD_PKGS=(cmake g++ make pkg-config clang-format lld
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev qt6-tools-dev qt6-l10n-tools
   libxml2-dev libsmbclient-dev libxcb1-dev libxcb-keysyms1-dev libchm-dev fp-utils
   libbenchmark-dev libgtest-dev nlohmann-json3-dev dpkg-dev libsystemd-dev qtkeychain-qt6-dev)
