@@ -235,7 +235,14 @@ void Inbox::start() {
     connect(connection_.get(), &inbox::SessionConnection::problem, this,
             [](const QString& text) { qWarning("inbox: %s", qPrintable(text)); });
     // Messages left unread when the program last ended wait in the window again.
-    messageWindow_->append(history_->unread());
+    messageWindow_->setTextSource([this](const QString& id) {
+        try {
+            return history_->text(id);
+        } catch (const inbox::HistoryError& error) {
+            return tr("无法读取消息记录：") + error.reason();
+        }
+    });
+    messageWindow_->append(history_->unreadWithoutText(), true);
     connection_->start();
     updateTray();
 }
@@ -333,7 +340,7 @@ void Inbox::read(const inbox::Message& message) {
 void Inbox::readInHistory() {
     updateTray();
     QSet<QString> unread;
-    for (const inbox::Message& m : history_->unread())
+    for (const inbox::Message& m : history_->unreadWithoutText())
         unread.insert(m.id);
     messageWindow_->keepOnly(unread);
 }

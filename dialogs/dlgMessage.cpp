@@ -95,13 +95,15 @@ void TdlgMessage::append(const inbox::Message& message) {
     append(std::vector<inbox::Message>{message});
 }
 
-void TdlgMessage::append(std::vector<inbox::Message> messages) {
+void TdlgMessage::append(std::vector<inbox::Message> messages, bool textLater) {
     // lanquilld offers again what was not acknowledged; the window holds each message once.
     const std::size_t before = messages_.size();
     for (inbox::Message& message : messages) {
         if (held_.contains(message.id))
             continue;
         held_.insert(message.id);
+        if (textLater)
+            textLater_.insert(message.id);
         messages_.push_back(std::move(message));
         seen_.push_back(false);
     }
@@ -206,6 +208,7 @@ void TdlgMessage::rememberHeld() {
     held_.reserve(static_cast<qsizetype>(messages_.size()));
     for (const inbox::Message& m : messages_)
         held_.insert(m.id);
+    textLater_.intersect(held_);
 }
 
 void TdlgMessage::display(int index) {
@@ -226,7 +229,7 @@ void TdlgMessage::display(int index) {
     ui_->stTime->setText(m.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     ui_->stKind->setText(kindText(m.kind));
     // Plain text: whatever the sender typed, markup included, shows as typed.
-    ui_->Memo1->setPlainText(m.text);
+    ui_->Memo1->setPlainText(textLater_.contains(m.id) && textSource_ ? textSource_(m.id) : m.text);
     ui_->btnAddToBook->setVisible(!sender.inBook);
     noteShown();
     updateSteps();

@@ -52,8 +52,12 @@ public:
     // typing in. A window that was closed opens at the oldest message waiting.
     void append(const inbox::Message& message);
     // The same for many at once (those left unread last time): one look at the sender and one
-    // showing, however many they are.
-    void append(std::vector<inbox::Message> messages);
+    // showing, however many they are. With `textLater` their texts are not in them: the text
+    // source gives each when it is shown.
+    void append(std::vector<inbox::Message> messages, bool textLater = false);
+    void setTextSource(std::function<QString(const QString& id)> source) {
+        textSource_ = std::move(source);
+    }
     // Shows the message of that id (from a notification), taking the focus as a click does;
     // false when the window does not hold it.
     bool showMessage(const QString& id);
@@ -98,7 +102,9 @@ private:
     Describe describe_;
     std::unique_ptr<Ui::dlgMessage> ui_;
     std::vector<inbox::Message> messages_;
-    QSet<QString> held_; // the ids of messages_
+    QSet<QString> held_;      // the ids of messages_
+    QSet<QString> textLater_; // those whose text the source gives
+    std::function<QString(const QString& id)> textSource_;
     std::vector<bool> seen_;
     int current_ = -1;
     int memoHeight_ = 0;

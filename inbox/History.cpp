@@ -56,6 +56,9 @@ const std::vector<std::vector<const char*>> Migrations = {
 const char* const Columns =
     "SELECT id, direction, kind, peer, address, recipient, time, text, delivered, unread, sender, "
     "datagram FROM messages ";
+const char* const ColumnsWithoutText =
+    "SELECT id, direction, kind, peer, address, recipient, time, '', delivered, unread, sender, "
+    "datagram FROM messages ";
 
 QString nextConnectionName() {
     static QAtomicInt counter;
@@ -296,11 +299,17 @@ std::vector<Message> History::search(const QString& word) const {
     return readMessages(query);
 }
 
-std::vector<Message> History::unread() const {
-    QSqlQuery query =
-        run(QSqlDatabase::database(connection_),
-            QString::fromLatin1(Columns) + QStringLiteral("WHERE unread = 1 ORDER BY time, rowid"));
+std::vector<Message> History::unreadWithoutText() const {
+    QSqlQuery query = run(QSqlDatabase::database(connection_),
+                          QString::fromLatin1(ColumnsWithoutText) +
+                              QStringLiteral("WHERE unread = 1 ORDER BY time, rowid"));
     return readMessages(query);
+}
+
+QString History::text(const QString& id) const {
+    QSqlQuery query = run(QSqlDatabase::database(connection_),
+                          QStringLiteral("SELECT text FROM messages WHERE id = ?"), {id});
+    return query.next() ? query.value(0).toString() : QString();
 }
 
 int History::unreadCount() const {

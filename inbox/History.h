@@ -63,7 +63,10 @@ public:
     std::vector<Conversation> conversations() const;              // the latest first
     std::vector<Message> conversation(const QString& peer) const; // in time order
     std::vector<Message> search(const QString& word) const;       // in time order
-    std::vector<Message> unread() const;                          // in time order
+    // The unread messages in time order, without their texts, which text() gives one at a
+    // time: all of a flood's texts would take more memory than the rest of the program.
+    std::vector<Message> unreadWithoutText() const;
+    QString text(const QString& id) const; // empty for an id not kept
     int unreadCount() const;
     void markRead(const QString& id);
     // Deletes every message with `peer`; returns how many went.

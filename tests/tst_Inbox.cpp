@@ -362,6 +362,34 @@ private Q_SLOTS:
         }
     }
 
+    // Messages left unread last time wait in the window again, their texts read from the history
+    // as they come on screen; one that came in a datagram from a contact's address is still not
+    // the contact's.
+    void unreadFromLastTimeWait() {
+        {
+            inbox::History history(path("history.sqlite"));
+            for (const bool datagram : {true, false}) {
+                inbox::Message m;
+                m.id = datagram ? QStringLiteral("old1") : QStringLiteral("old2");
+                m.sender = m.peer = QStringLiteral("PC01");
+                m.address = QStringLiteral("10.0.0.1");
+                m.time = QDateTime::fromSecsSinceEpoch(datagram ? 1 : 2, Qt::UTC);
+                m.text = QStringLiteral("text of ") + m.id;
+                m.unread = true;
+                m.datagram = datagram;
+                QVERIFY(history.add(m));
+            }
+        }
+        start();
+        auto& ui = inbox_->messageWindow().ui();
+        QCOMPARE(inbox_->messageWindow().count(), 2);
+        QCOMPARE(ui.stSender->text() + ui.Memo1->toPlainText(),
+                 QStringLiteral("未核实：PC01 (10.0.0.1)text of old1"));
+        ui.btnNext->click();
+        QCOMPARE(ui.stSender->text() + ui.Memo1->toPlainText(),
+                 QStringLiteral("ann (WG)text of old2"));
+    }
+
     // The sender's field cuts a name too long for it, never the address after it.
     void senderFieldKeepsTheAddress() {
         dialogs::TdlgMessage window(

@@ -462,6 +462,10 @@
             <numerusform> (%n messages)</numerusform>
         </translation>
     </message>
+    <message>
+        <source>无法读取消息记录：</source>
+        <translation>Cannot read the message history: </translation>
+    </message>
 </context>
 <context>
     <name>lanquill::app::TMainForm</name>
