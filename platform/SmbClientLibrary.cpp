@@ -37,12 +37,28 @@ SmbClientLibrary* load() {
         bind(handle, "smbc_getFunctionOpen", l.getFunctionOpen) &&
         bind(handle, "smbc_getFunctionRead", l.getFunctionRead) &&
         bind(handle, "smbc_getFunctionWrite", l.getFunctionWrite) &&
-        bind(handle, "smbc_getFunctionClose", l.getFunctionClose);
+        bind(handle, "smbc_getFunctionClose", l.getFunctionClose) &&
+        bind(handle, "smbc_setLogCallback", l.setLogCallback);
     // The library stays loaded for the rest of the run: its contexts may outlive any caller.
     return complete ? &library : nullptr;
 }
 
+void discardMessage(void*, int, const char*) {}
+
 } // namespace
+
+SMBCCTX* SmbClientLibrary::newQuietContext() const {
+    SMBCCTX* ctx = new_context();
+    if (ctx == nullptr)
+        return nullptr;
+    // The callback is the library's one log for the whole process, and it must be in place
+    // before the context starts. Standard error stays the fallback, as standard output carries
+    // what `lanquill-net view` lists.
+    setLogCallback(ctx, nullptr, discardMessage);
+    setDebug(ctx, 0);
+    setOptionDebugToStderr(ctx, true);
+    return ctx;
+}
 
 const SmbClientLibrary* SmbClientLibrary::get() {
     static const SmbClientLibrary* library = load();

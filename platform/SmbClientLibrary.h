@@ -3,7 +3,13 @@
 // the program and of every `lanquill-net send` fast.
 #pragma once
 
+// Found through pkg-config's flags in platform/, under Debian's own folder elsewhere (the
+// tests of platform/ get no flags of its dependencies).
+#if __has_include(<libsmbclient.h>)
 #include <libsmbclient.h>
+#else
+#include <samba-4.0/libsmbclient.h>
+#endif
 
 namespace lanquill::platform {
 
@@ -30,6 +36,12 @@ struct SmbClientLibrary {
     decltype(&::smbc_getFunctionRead) getFunctionRead;
     decltype(&::smbc_getFunctionWrite) getFunctionWrite;
     decltype(&::smbc_getFunctionClose) getFunctionClose;
+    decltype(&::smbc_setLogCallback) setLogCallback;
+
+    // A new context (nullptr when none can be made) whose library messages reach nobody: even
+    // at debug level 0 the library writes its own diagnostics, hex dumps of SMB signatures
+    // among them, where the user reads only this program's words.
+    SMBCCTX* newQuietContext() const;
 
     // The loaded library, or nullptr when it (or one of its functions) is not there.
     static const SmbClientLibrary* get();

@@ -192,13 +192,9 @@ namespace {
 // A browse context of its own for each listing: a listing given up at its deadline goes on in
 // its thread with its context, and nothing else ever touches that context.
 SMBCCTX* newBrowseContext(const SmbClientLibrary& smbc) {
-    SMBCCTX* ctx = smbc.new_context();
+    SMBCCTX* ctx = smbc.newQuietContext();
     if (ctx == nullptr)
         return nullptr;
-    // Only the library's errors are logged, and to standard error: its default is standard
-    // output, where `lanquill-net view` prints the names it lists.
-    smbc.setDebug(ctx, 0);
-    smbc.setOptionDebugToStderr(ctx, true);
     smbc.setTimeout(ctx, BrowseTimeoutMs);
     smbc.setUser(ctx, "guest");
     smbc.setOptionUseKerberos(ctx, false);

@@ -148,8 +148,10 @@ private:
 template <class T, class Parse>
 std::optional<T> answer(const RpcChannel::Reply& reply, Parse parse, WindowsOutcome& outcome,
                         const char* call) {
+    // Not a timeout: the child's SMB timeout is the parent's whole deadline, and the parent
+    // ends the child when that passes. A pipe that fails before has broken off.
     if (reply.kind == RpcChannel::Reply::Broken) {
-        outcome.error = WindowsError::Timeout;
+        outcome.error = WindowsError::ConnectionLost;
         return std::nullopt;
     }
     if (reply.kind == RpcChannel::Reply::Faulted) {
@@ -218,7 +220,7 @@ std::optional<WindowsOutcome> sendThroughSession(MessagePipe& pipe, const Window
     bool broken = false;
     const auto ack = channel.bind(contexts, broken);
     if (broken)
-        return failure(WindowsError::Timeout);
+        return failure(WindowsError::ConnectionLost);
     if (!ack) {
         notes.push_back("the bind was refused");
         return std::nullopt;
@@ -291,7 +293,7 @@ WindowsOutcome sendThroughIcaApi(MessagePipe& pipe, const WindowsMessage& messag
     bool broken = false;
     const auto ack = channel.bind(contexts, broken);
     if (broken)
-        return failure(WindowsError::Timeout);
+        return failure(WindowsError::ConnectionLost);
     const auto context =
         ack ? dcerpc::acceptedContext(*ack, contexts, termsrv::IcaApi) : std::nullopt;
     if (!context)
@@ -461,11 +463,9 @@ public:
 
 private:
     bool start() {
-        ctx_ = smbc_.new_context();
+        ctx_ = smbc_.newQuietContext();
         if (ctx_ == nullptr)
             return false;
-        smbc_.setDebug(ctx_, 0);
-        smbc_.setOptionDebugToStderr(ctx_, true);
         smbc_.setTimeout(ctx_, timeoutMs_);
         smbc_.setPort(ctx_, port_);
         smbc_.setOptionUseKerberos(ctx_, false);
@@ -586,6 +586,26 @@ bool parseReport(const std::string& report, WindowsOutcome& outcome, bool& conne
 
 } // namespace
 
+WindowsOutcome childOutcome(const std::string& report, int waitStatus) {
+    WindowsOutcome outcome;
+    bool connected = false;
+    if (parseReport(report, outcome, connected))
+        return outcome;
+    // A child that dies in the SMB library (a crash, the out-of-memory killer) or is killed from
+    // outside says nothing: that is the sender's failure, not the computer's silence.
+    if (WIFSIGNALED(waitStatus)) {
+        outcome.error = WindowsError::SenderKilled;
+        outcome.code = static_cast<std::uint32_t>(WTERMSIG(waitStatus));
+    } else {
+        outcome.error = WindowsError::SenderFailed;
+        outcome.code =
+            WIFEXITED(waitStatus) ? static_cast<std::uint32_t>(WEXITSTATUS(waitStatus)) : 0;
+    }
+    outcome.notes.push_back(connected ? "the SMB client ended without an answer after connecting"
+                                      : "the SMB client ended without an answer");
+    return outcome;
+}
+
 WindowsOutcome WindowsMessenger::send(const std::string& computer, const WindowsAccount& account,
                                       const WindowsMessage& message) {
     const auto deadline = Clock::now() + options_.deadline;
@@ -626,7 +646,6 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
 
     WindowsOutcome outcome;
     bool connected = false;
-    bool complete = false;
     std::string report;
     bool ended = false; // the child closed its end: the report is whole
     std::optional<WindowsError> stopped;
@@ -664,8 +683,8 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    complete = parseReport(report, outcome, connected);
     if (stopped) {
+        parseReport(report, outcome, connected);
         // A deadline that passed before the first pipe opened is the connection's.
         outcome.error = *stopped == WindowsError::Timeout && !connected
                             ? WindowsError::CannotConnect
@@ -673,11 +692,7 @@ WindowsOutcome WindowsMessenger::send(const std::string& computer, const Windows
         outcome.code = 0;
         return outcome;
     }
-    if (!complete) {
-        outcome.error = connected ? WindowsError::Timeout : WindowsError::CannotConnect;
-        outcome.notes.push_back("the SMB client ended without an answer");
-    }
-    return outcome;
+    return childOutcome(report, status);
 }
 
 } // namespace lanquill::platform

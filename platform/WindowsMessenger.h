@@ -32,7 +32,10 @@ enum class WindowsError {
     Fault,   // any other fault or failing status, in `code`
     Timeout, // no answer within the deadline
     Cancelled,
-    BadText, // the title or text is not UTF-8
+    BadText,        // the title or text is not UTF-8
+    ConnectionLost, // the pipe broke off in the middle of a call
+    SenderKilled,   // the sending child died of the signal in `code`
+    SenderFailed,   // the sending child ended without an answer; its exit status in `code`
 };
 
 struct WindowsOutcome {
@@ -74,6 +77,10 @@ struct WindowsMessage {
 // The calls of one send, over pipes from `opener`: the session lookup, then the message box
 // through TermSrvSession, or through IcaApi where the target does not offer it.
 WindowsOutcome deliverToWindows(PipeOpener& opener, const WindowsMessage& message);
+
+// What the sending child reported (`report`, its lines as written) and how it ended
+// (`waitStatus`, as waitpid gives it), for a child that was neither cancelled nor timed out.
+WindowsOutcome childOutcome(const std::string& report, int waitStatus);
 
 // The account a send logs on with. The password stays in memory; it is never logged.
 struct WindowsAccount {

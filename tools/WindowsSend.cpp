@@ -129,6 +129,18 @@ std::string reasonText(const platform::WindowsOutcome& outcome) {
         return say("the send was cancelled");
     case E::BadText:
         return say("the name or text holds characters that cannot be sent");
+    case E::ConnectionLost:
+        return say("the connection to the computer broke off before it answered");
+    case E::SenderKilled:
+    case E::SenderFailed: {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      outcome.error == E::SenderKilled
+                          ? say("the sending process failed (killed by signal %u)")
+                          : say("the sending process failed (exit status %u)"),
+                      static_cast<unsigned>(outcome.code));
+        return text;
+    }
     case E::Fault:
         break;
     }

@@ -1,14 +1,19 @@
 // The calls of a message to a Windows desktop against a target in memory that answers through
 // the codecs' answering side: the session lookup, the fallback to IcaApi, fragments both ways,
 // and each refusal a target can give, told apart as the user is told.
+#include "platform/SmbClientLibrary.h"
 #include "platform/WindowsMessenger.h"
 #include "protocol/DceRpc.h"
 #include "protocol/TermSrv.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <deque>
+#include <fcntl.h>
 #include <map>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lanquill;
 using namespace lanquill::platform;
@@ -246,7 +251,7 @@ TEST(WindowsMessenger, DeliversWhereTheTargetLetsItAndSaysWhyNotElsewhere) {
         {"access fault", with([](Target& t) { t.showFault = dcerpc::FaultAccessDenied; }),
          std::nullopt, WindowsError::AccessDenied, dcerpc::FaultAccessDenied, 0, false, 1},
         {"hangs up", with([](Target& t) { t.hangUpOnShow = true; }), std::nullopt,
-         WindowsError::Timeout, 0, 0, false, 1},
+         WindowsError::ConnectionLost, 0, 0, false, 1},
     };
     for (const auto& c : cases) {
         Target target = c.target;
@@ -315,4 +320,50 @@ TEST(WindowsMessenger, AccountNames) {
         EXPECT_EQ(account.domain, c.domain) << c.typed;
         EXPECT_EQ(account.user, c.user) << c.typed;
     }
+}
+
+// How the sending child ended, when neither the deadline nor a cancellation stopped it: its
+// report if it wrote one, else its own failure, never the computer's silence.
+TEST(WindowsMessenger, AChildThatDiesSaysSo) {
+    const auto done = childOutcome("connected\nresult 0 0 2 0\n", W_EXITCODE(0, 0));
+    EXPECT_EQ(done.error, WindowsError::None);
+    EXPECT_EQ(done.session, 2U);
+    const auto crashed = childOutcome("connected\n", W_EXITCODE(0, SIGSEGV));
+    EXPECT_EQ(crashed.error, WindowsError::SenderKilled);
+    EXPECT_EQ(crashed.code, unsigned{SIGSEGV});
+    const auto failed = childOutcome("", W_EXITCODE(3, 0));
+    EXPECT_EQ(failed.error, WindowsError::SenderFailed);
+    EXPECT_EQ(failed.code, 3U);
+}
+
+// libsmbclient's own messages reach neither standard output nor standard error, at whatever
+// level the library is made to talk: here a connection to a closed port of loopback, in a child
+// (the library's start and its log are the process's).
+TEST(SmbClientLibrary, ItsMessagesStayOffTheTerminal) {
+    const SmbClientLibrary* smbc = SmbClientLibrary::get();
+    if (smbc == nullptr)
+        GTEST_SKIP() << "libsmbclient.so.0 cannot be loaded";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(out[1], STDERR_FILENO);
+        SMBCCTX* ctx = smbc->newQuietContext();
+        smbc->setDebug(ctx, 3);
+        smbc->setPort(ctx, 1);
+        if (smbc->init_context(ctx) == nullptr)
+            ::_exit(2);
+        smbc->getFunctionOpen(ctx)(ctx, "smb://127.0.0.1/IPC$/x", O_RDWR, 0);
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(got));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(said, "");
 }
