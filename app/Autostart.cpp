@@ -49,6 +49,18 @@ QString execArgument(const QString& argument) {
     return entryString(quoted + u'"');
 }
 
+// The Exec line that starts `program`. GLib (gnome-session, and whatever else reads autostart
+// through GIO) looks for the program under the Exec line's spelling before it expands field
+// codes, so a path written with %% is looked for literally, not found, and the entry is skipped
+// as one whose program is missing. Such a path goes to a shell as an argument instead: the shell
+// is found, and the path reaches it with its %% expanded.
+QString execLine(const QString& program) {
+    if (!program.contains(u'%'))
+        return execArgument(program);
+    return QStringLiteral("/bin/sh -c ") + execArgument(QStringLiteral("exec \"$0\"")) + u' ' +
+           execArgument(program);
+}
+
 } // namespace
 
 QString autostartPath() {
@@ -71,7 +83,7 @@ QString autostartEntry(const QString& program, const QString& directory) {
                           "Path=%2\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(execArgument(program), entryString(directory));
+        .arg(execLine(program), entryString(directory));
 }
 
 void setAutostart(bool enabled, const QString& program, const QString& directory) {

@@ -346,8 +346,14 @@ private Q_SLOTS:
         row("plain", "/usr/bin/lanquill", "/home/ann/lq", "/usr/bin/lanquill", "/home/ann/lq");
         row("blank and Chinese", "/opt/my apps/lanquill", "/home/ann/通讯录",
             "\"/opt/my apps/lanquill\"", "/home/ann/通讯录");
-        row("quote, dollar, percent, backslash", "/tmp/a\"$b%c\\d/lanquill", "/tmp/x\\y",
-            "\"/tmp/a\\\\\"\\\\$b%%c\\\\\\\\d/lanquill\"", "/tmp/x\\\\y");
+        row("quote, dollar, backslash", "/tmp/a\"$b\\d/lanquill", "/tmp/x\\y",
+            "\"/tmp/a\\\\\"\\\\$b\\\\\\\\d/lanquill\"", "/tmp/x\\\\y");
+        // GLib looks for the program under the Exec line's spelling, %% and all, and skips an
+        // entry whose program it cannot find: a path with % goes to the shell as an argument.
+        row("percent, blank and quote in the directory", "/opt/50% off/it's/lanquill",
+            "/opt/50% off",
+            "/bin/sh -c \"exec \\\\\"\\\\$0\\\\\"\" \"/opt/50%% off/it's/lanquill\"",
+            "/opt/50% off");
     }
 
     void autostartEntryEscapesPaths() {
