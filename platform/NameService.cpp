@@ -132,7 +132,8 @@ std::optional<std::uint16_t> transactionIdOf(std::span<const std::uint8_t> packe
 } // namespace
 
 std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names,
-                                                   const std::optional<Ipv4>& winsServer) {
+                                                   const std::optional<Ipv4>& winsServer,
+                                                   bool broadcast) {
     const std::size_t count = names.size();
     std::vector<std::optional<HostEntry>> resolved(count);
     std::vector<bool> valid(count), decided(count, false), systemDone(count, false);
@@ -153,7 +154,8 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
         bool serverSaidNo = false;
     };
     std::vector<Query> queries;
-    const auto targets = broadcastAddresses();
+    const auto broadcasts = broadcastAddresses();
+    const auto targets = broadcast ? broadcasts : std::vector<Ipv4>{};
     UdpSocket socket;
     const bool canBroadcast = !targets.empty();
     if ((canBroadcast || winsServer) && socket.open() &&
@@ -257,7 +259,7 @@ std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string
             // there: such addresses are dropped, and an answer left without any is no answer.
             std::erase_if(*addresses, [&](const Ipv4& address) {
                 return !protocol::isHostAddress(address) ||
-                       std::find(targets.begin(), targets.end(), address) != targets.end();
+                       std::find(broadcasts.begin(), broadcasts.end(), address) != broadcasts.end();
             });
             if (addresses->empty())
                 continue;
@@ -300,12 +302,12 @@ std::string ownNetbiosName() {
 RealResolver::RealResolver() : RealResolver(configuredWinsServer()) {}
 
 std::optional<HostEntry> RealResolver::hostByName(const std::string& name) {
-    return resolveNames({name}, winsServer_).front();
+    return resolveNames({name}, winsServer_, broadcast_).front();
 }
 
 std::vector<std::optional<HostEntry>>
 RealResolver::hostsByName(const std::vector<std::string>& names) {
-    return resolveNames(names, winsServer_);
+    return resolveNames(names, winsServer_, broadcast_);
 }
 
 std::optional<HostEntry> RealResolver::hostByAddress(const Ipv4& address) {

@@ -25,9 +25,11 @@ std::optional<protocol::netbios::NodeStatus> queryNodeStatus(const Ipv4& address
 // in hand. NetBIOS without a WINS server (node type B): broadcast NAME QUERY REQUESTs, three
 // tries 500 ms apart. With one (node type H): unicast queries to the server at 0 and 250 ms,
 // then two broadcast tries from 500 ms on, or at once for the names the server does not know.
-// Answers in the order of `names`; bounded by 1.5 s however many names there are.
+// Answers in the order of `names`; bounded by 1.5 s however many names there are. Without
+// `broadcast`, NetBIOS asks the server only (no server: nothing but the system resolver).
 std::vector<std::optional<HostEntry>> resolveNames(const std::vector<std::string>& names,
-                                                   const std::optional<Ipv4>& winsServer);
+                                                   const std::optional<Ipv4>& winsServer,
+                                                   bool broadcast = true);
 
 // This computer's NetBIOS name, OEM bytes: the host name without domain, upper case, cut to
 // 15 bytes on a character boundary. Never empty.
@@ -40,6 +42,10 @@ public:
     // Exactly this WINS server, or none.
     explicit RealResolver(std::optional<Ipv4> winsServer) : winsServer_(winsServer) {}
     const std::optional<Ipv4>& winsServer() const { return winsServer_; }
+    // Whether names are also asked by broadcast (node type H), or of the server alone (P):
+    // for computers beyond the routers, where any host on our own network could answer a
+    // broadcast for a name that is not its own.
+    void setBroadcast(bool broadcast) { broadcast_ = broadcast; }
     std::optional<HostEntry> hostByName(const std::string& name) override;
     std::vector<std::optional<HostEntry>>
     hostsByName(const std::vector<std::string>& names) override;
@@ -47,6 +53,7 @@ public:
 
 private:
     std::optional<Ipv4> winsServer_;
+    bool broadcast_ = true;
 };
 
 } // namespace lanquill::platform

@@ -117,6 +117,9 @@ constexpr std::uint32_t NetworkError = 2136;      // NERR_NetworkError
 constexpr std::uint32_t BadTransactConfig = 2141; // server refused the SMB dialect
 constexpr std::uint32_t MessageRejected = 2277;   // receiver answered a non-zero status
 constexpr std::uint32_t BufferTooSmall = 2123;    // NERR_BufTooSmall: name or text too long
+// ERROR_REQ_NOT_ACCEP: the receiver has no session to spare (NetBIOS refusal 0x83); it may take
+// the message later.
+constexpr std::uint32_t ReceiverBusy = 71;
 } // namespace messenger
 
 // A directed pop-up message, as NetMessageBufferSend delivers it.

@@ -167,7 +167,7 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
         sender = *oemFrom;
     }
 
-    const auto deadline = Clock::now() + options_.sendTimeout;
+    const auto deadline = std::min(Clock::now() + options_.sendTimeout, options_.until);
 
     // Where to, and under which name the receiver knows itself.
     Ipv4 address{};
@@ -212,8 +212,11 @@ std::uint32_t SmbMessenger::send(const std::string& to, const std::string& from,
     const auto session = answer ? smb::parseSessionReply(*answer) : std::nullopt;
     if (!session || session->answer == smb::SessionAnswer::Other)
         return code::NetworkError;
+    // Out of session slots is no statement about the name: the same computer may take the
+    // message a moment later.
     if (session->answer == smb::SessionAnswer::Negative)
-        return code::NameNotFound;
+        return session->errorCode == smb::InsufficientResources ? code::ReceiverBusy
+                                                                : code::NameNotFound;
 
     // Samba delivers a SEND_MESSAGE only after a negotiation; it costs one round trip.
     const auto negotiated = exchange(connection, smb::negotiateRequest(), deadline);

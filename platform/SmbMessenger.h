@@ -20,6 +20,8 @@ public:
         // The whole send, from the first question to the last answer, however many blocks the
         // text takes: a peer answering just in time at every step cannot hold it longer.
         std::chrono::milliseconds sendTimeout{10000};
+        // And no send goes on past this, however much of its own time is left.
+        std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max();
     };
 
     // Names that are not dotted addresses are resolved through `resolver`.

@@ -99,8 +99,9 @@ private Q_SLOTS:
         QVERIFY(!reverse->officialName.empty());
     }
 
-    // The members beyond the broadcast's networks, each computer once; failures counted, not
-    // stopping the rest; the cap counted as not reached.
+    // The members beyond the broadcast's networks, each computer once, and only inside the
+    // LAN's networks whatever the name server says; failures counted, not stopping the rest,
+    // each said per name; the cap counted as not reached.
     void groupDeliveryReachesEachRemoteComputerOnce() {
         fakes::FakeResolver resolver;
         resolver.byName["LOCAL"] = HostEntry{"local", {{10, 0, 0, 5}}};
@@ -108,6 +109,12 @@ private Q_SLOTS:
         resolver.byName["FAR-ALIAS"] = HostEntry{"far", {{10, 1, 0, 5}}};
         resolver.byName["REFUSES"] = HostEntry{"refuses", {{10, 2, 0, 9}}};
         resolver.byName["LINK"] = HostEntry{"link", {{10, 3, 0, 2}}};
+        // What a hostile name server may answer: the first address inside the LAN is taken.
+        resolver.byName["ABROAD"] = HostEntry{"abroad", {{203, 0, 113, 5}}};
+        resolver.byName["SPLIT"] = HostEntry{"split", {{198, 51, 100, 1}, {10, 9, 0, 1}}};
+        resolver.byName["LOOP"] = HostEntry{"loop", {{127, 0, 0, 1}}};
+        resolver.byName["GROUP"] = HostEntry{"group", {{224, 0, 0, 251}}};
+        resolver.byName["LINKCAST"] = HostEntry{"linkcast", {{10, 3, 0, 255}}};
         resolver.byName["OVERCAP"] = HostEntry{"overcap", {{10, 4, 0, 1}}};
         std::vector<platform::Interface> interfaces(2);
         interfaces[0].address = {10, 0, 0, 1};
@@ -138,34 +145,113 @@ private Q_SLOTS:
         std::mutex mutex;
         std::vector<std::pair<std::string, Ipv4>> sent;
         net::GroupDeliveryOptions options;
-        options.cap = 6;
+        options.cap = 11;
         options.startsPerSecond = 1000;
-        const auto members = net::distinctMembers(
-            {"LOCAL", "me", "FAR", "far", "FAR-ALIAS", "GONE", "REFUSES", "LINK", "OVERCAP"}, "ME");
+        const auto members = net::distinctMembers({"LOCAL", "me", "FAR", "far", "FAR-ALIAS", "GONE",
+                                                   "REFUSES", "LINK", "ABROAD", "SPLIT", "LOOP",
+                                                   "GROUP", "LINKCAST", "OVERCAP"},
+                                                  "ME");
         QCOMPARE(members, (std::vector<std::string>{"LOCAL", "FAR", "FAR-ALIAS", "GONE", "REFUSES",
-                                                    "LINK", "OVERCAP"}));
+                                                    "LINK", "ABROAD", "SPLIT", "LOOP", "GROUP",
+                                                    "LINKCAST", "OVERCAP"}));
+        // With a WINS server the private range around us counts; a public server adds its /24.
+        const auto lan = net::lanNetworks(interfaces, Ipv4{10, 0, 0, 2});
+        QCOMPARE(lan, (std::vector<net::Network>{
+                          {{10, 0, 0, 0}, 24}, {{10, 3, 0, 0}, 24}, {{10, 0, 0, 0}, 8}}));
+        QCOMPARE(net::lanNetworks(interfaces, Ipv4{198, 51, 100, 7}).back(),
+                 (net::Network{{198, 51, 100, 0}, 24}));
         const auto result = net::deliverToMembers(
-            members, "ME", "hello", resolver, interfaces,
-            [&](platform::Resolver& known) {
+            members, "ME", "hello", resolver, interfaces, lan,
+            [&](platform::Resolver& known, net::GroupClock::time_point) {
                 return std::make_unique<Recording>(known, mutex, sent);
             },
             options);
         std::sort(sent.begin(), sent.end());
-        const std::vector<std::pair<std::string, Ipv4>> expected{
-            {"FAR", {10, 1, 0, 5}}, {"LINK", {10, 3, 0, 2}}, {"REFUSES", {10, 2, 0, 9}}};
+        const std::vector<std::pair<std::string, Ipv4>> expected{{"FAR", {10, 1, 0, 5}},
+                                                                 {"LINK", {10, 3, 0, 2}},
+                                                                 {"REFUSES", {10, 2, 0, 9}},
+                                                                 {"SPLIT", {10, 9, 0, 1}}};
         QCOMPARE(sent, expected);
-        QCOMPARE(result.delivered, std::size_t{2});
-        QCOMPARE(result.local, std::size_t{2});      // LOCAL, and FAR again as FAR-ALIAS
-        QCOMPARE(result.notReached, std::size_t{3}); // GONE, REFUSES, OVERCAP over the cap
-        auto failures = result.failures;
-        std::sort(failures.begin(), failures.end());
-        const std::vector<std::pair<std::string, std::uint32_t>> reasons{
-            {"GONE", platform::messenger::NameNotFound},
-            {"REFUSES", platform::messenger::MessageRejected}};
-        QCOMPARE(failures, reasons);
+        QCOMPARE(result.delivered, std::size_t{3});
+        QCOMPARE(result.local, std::size_t{2}); // LOCAL, and FAR again as FAR-ALIAS
+        using Why = net::GroupMiss::Why;
+        const std::vector<net::GroupMiss> missed{
+            {"GONE", Why::NotFound, platform::messenger::NameNotFound, {}},
+            {"REFUSES", Why::SendFailed, platform::messenger::MessageRejected, {}},
+            {"ABROAD", Why::OutsideLan, 0, {203, 0, 113, 5}},
+            {"LOOP", Why::OutsideLan, 0, {127, 0, 0, 1}},
+            {"GROUP", Why::OutsideLan, 0, {224, 0, 0, 251}},
+            {"LINKCAST", Why::OutsideLan, 0, {10, 3, 0, 255}},
+            {"OVERCAP", Why::OverCap, 0, {}}};
+        QCOMPARE(result.missed, missed);
         // The broadcast networks: the same net under any host part, not the next one.
         QVERIFY(net::onBroadcastNetwork({10, 0, 0, 254}, interfaces));
         QVERIFY(!net::onBroadcastNetwork({10, 0, 1, 1}, interfaces));
+    }
+
+    // On a clock the test moves: lookups in batches of 25 a second, sends 25 a second, nothing
+    // started that could not end in the delivery's time; what was left is said per name.
+    void groupDeliveryIsPacedAndEndsInTime() {
+        using namespace std::chrono_literals;
+        using Time = net::GroupClock::time_point;
+        // One sender (`inFlight`), and it starts after the lookups: the clock is never read
+        // from two threads at once.
+        Time now{};
+        std::vector<std::pair<Time, std::size_t>> batches;
+        struct Moved : platform::Resolver {
+            std::function<void(std::size_t)> record;
+            std::optional<HostEntry> hostByName(const std::string& name) override {
+                if (!name.starts_with("PC"))
+                    return std::nullopt;
+                return HostEntry{name, {{10, 9, 0, std::uint8_t(std::stoi(name.substr(2)))}}};
+            }
+            std::optional<HostEntry> hostByAddress(const Ipv4&) override { return std::nullopt; }
+            std::vector<std::optional<HostEntry>>
+            hostsByName(const std::vector<std::string>& names) override {
+                record(names.size());
+                return Resolver::hostsByName(names);
+            }
+        } moved;
+        moved.record = [&](std::size_t names) { batches.emplace_back(now, names); };
+        net::GroupDeliveryOptions options;
+        options.inFlight = 1;
+        options.now = [&] { return now; };
+        options.sleepUntil = [&](Time to) { now = std::max(now, to); };
+        const std::vector<platform::Interface> interfaces{{{10, 0, 0, 1}, 24, {}, 0, {}}};
+        const auto deliver = [&](const char* prefix, int count, std::chrono::seconds time) {
+            std::vector<std::string> names;
+            for (int i = 1; i <= count; ++i)
+                names.push_back(prefix + std::to_string(i));
+            options.until = now + time;
+            const auto result = net::deliverToMembers(
+                names, {}, "x", moved, interfaces, net::lanNetworks(interfaces, Ipv4{10, 0, 0, 2}),
+                [&](platform::Resolver&, Time until) {
+                    // A messenger that outlived the delivery would send on: it gets none.
+                    return until == options.until ? std::make_unique<fakes::FakeMessenger>()
+                                                  : std::unique_ptr<fakes::FakeMessenger>();
+                },
+                options);
+            std::map<net::GroupMiss::Why, int> why;
+            for (const auto& miss : result.missed)
+                ++why[miss.why];
+            return std::pair{result.delivered, why};
+        };
+        using Why = net::GroupMiss::Why;
+        // 600 names nobody knows, 10 s: nine batches (a tenth could not end in time), the next
+        // 275 never asked, the last 100 over the cap.
+        const auto nobody = deliver("NOBODY", 600, 10s);
+        QCOMPARE(
+            nobody.second,
+            (std::map<Why, int>{{Why::NotFound, 225}, {Why::OverCap, 100}, {Why::OutOfTime, 275}}));
+        // 100 computers beyond the routers, 5 s: four batches, then two seconds of sends at 25
+        // a second.
+        const auto reached = deliver("PC", 100, 5s);
+        QCOMPARE(reached.first, std::size_t{50});
+        QCOMPARE(reached.second, (std::map<Why, int>{{Why::OutOfTime, 50}}));
+        QCOMPARE(batches.size(), std::size_t{9 + 4});
+        for (std::size_t i = 0; i < batches.size(); ++i)
+            QVERIFY(batches[i].second == 25 &&
+                    (i == 0 || batches[i].first - batches[i - 1].first >= 1s));
     }
 };
 

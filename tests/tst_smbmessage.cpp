@@ -29,6 +29,7 @@ namespace {
 class ScriptedReceiver {
 public:
     bool negativeSession = false;
+    std::uint8_t refusal = smb::CalledNameNotPresent; // the error code of the negative answer
     bool hangUpAfterSession = false;
     bool silent = false;                     // never answers the first SMB
     std::uint16_t dialect = 0;               // answer to NEGOTIATE
@@ -97,7 +98,7 @@ private:
         const int fd = ::accept(listener_, nullptr, nullptr);
         if (auto request = readPacket(fd)) {
             sessionRequest = *request;
-            write(fd, negativeSession ? Bytes{0x83, 0, 0, 1, 0x82} : Bytes{0x82, 0, 0, 0});
+            write(fd, negativeSession ? Bytes{0x83, 0, 0, 1, refusal} : Bytes{0x82, 0, 0, 0});
             if (!negativeSession && !hangUpAfterSession) {
                 while (auto packet = readPacket(fd)) {
                     Bytes smbPacket(packet->begin() + 4, packet->end());
@@ -206,12 +207,15 @@ private Q_SLOTS:
 
     void receiverAnswersBecomeResults() {
         lanquill::fakes::FakeResolver resolver;
-        {
+        for (const auto& [refusal, result] :
+             {std::pair{smb::CalledNameNotPresent, code::NameNotFound},
+              std::pair{smb::InsufficientResources, code::ReceiverBusy}}) {
             ScriptedReceiver receiver;
             receiver.negativeSession = true;
+            receiver.refusal = refusal;
             receiver.start();
             QCOMPARE(SmbMessenger(resolver, loopback(receiver.port)).send("127.0.0.1", {}, "x"),
-                     code::NameNotFound);
+                     result);
         }
         {
             ScriptedReceiver receiver;

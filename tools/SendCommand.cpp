@@ -5,11 +5,13 @@
 #include "platform/NameService.h"
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
+#include "protocol/Addresses.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
 #include "tools/WinsOption.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,10 @@ namespace lanquill::tools {
 namespace {
 
 constexpr std::string_view DomainOption = "/domain:";
+
+// A workgroup message is over within this, the browse list, the lookups and every directed
+// copy included: 500 members at the pace of the sends take about half of it.
+constexpr std::chrono::seconds GroupSendTime{120};
 
 // Words after the target form the text, joined by single blanks; lanquill itself passes the
 // whole text as one argument.
@@ -86,13 +92,48 @@ int takeMembers(int argc, char** argv, int first, std::vector<std::string>& memb
 // The members to reach beyond the routers: the caller's, then the browse list's (the domain
 // master browser merges every subnet's list into it).
 std::vector<std::string> workgroupMembers(const std::string& workgroup,
-                                          std::vector<std::string> members) {
+                                          std::vector<std::string> members,
+                                          std::chrono::steady_clock::time_point until) {
     platform::SmbNetworkEnumerator network;
-    const auto listing = network.browseListOf(workgroup)->waitUntil(
-        std::chrono::steady_clock::now() + platform::SmbNetworkEnumerator::BrowseDeadline);
+    const auto listing = network.browseListOf(workgroup)->waitUntil(std::min(
+        until, std::chrono::steady_clock::now() + platform::SmbNetworkEnumerator::BrowseDeadline));
     if (listing)
         members.insert(members.end(), listing->begin(), listing->end());
     return net::distinctMembers(members, platform::ownNetbiosName());
+}
+
+// One line per member the directed copies did not reach, saying why.
+void reportMissed(const std::vector<net::GroupMiss>& missed,
+                  const net::GroupDeliveryOptions& options) {
+    using Why = net::GroupMiss::Why;
+    for (const net::GroupMiss& miss : missed) {
+        const char* name = miss.name.c_str();
+        switch (miss.why) {
+        case Why::NotFound:
+        case Why::SendFailed:
+            std::fprintf(stderr, say("lanquill-net: %s: %s (error %u)\n"), name,
+                         messengerResultText(miss.code).c_str(), miss.code);
+            break;
+        case Why::OutsideLan:
+            std::fprintf(stderr,
+                         say("lanquill-net: %s: not sent: its name was answered with %s, an "
+                             "address outside this LAN's networks\n"),
+                         name, protocol::formatIpv4(miss.address).c_str());
+            break;
+        case Why::OverCap:
+            std::fprintf(stderr,
+                         say("lanquill-net: %s: not sent: only the first %zu members on other "
+                             "networks are sent to\n"),
+                         name, options.cap);
+            break;
+        case Why::OutOfTime:
+            std::fprintf(stderr,
+                         say("lanquill-net: %s: not sent: the %lld seconds for the workgroup "
+                             "message were over\n"),
+                         name, static_cast<long long>(GroupSendTime.count()));
+            break;
+        }
+    }
 }
 
 } // namespace
@@ -114,6 +155,9 @@ std::string messengerResultText(std::uint32_t code) {
         return say("the recipient refused the message");
     case m::BufferTooSmall:
         return say("the name or text is too long");
+    case m::ReceiverBusy:
+        return say("the recipient is busy and refused the connection for lack of resources; "
+                   "try again later");
     default:
         return say("error ") + std::to_string(code);
     }
@@ -163,6 +207,7 @@ int runSend(int argc, char** argv) {
             std::fputs(say("lanquill-net: that cannot be a workgroup name\n"), stderr);
             return usageSend();
         }
+        const auto until = std::chrono::steady_clock::now() + GroupSendTime;
         platform::MailslotSender sender;
         const auto result = sender.send(workgroup, {}, text);
         if (result != platform::MailslotSender::Result::Sent) {
@@ -179,24 +224,32 @@ int runSend(int argc, char** argv) {
         auto resolver = commandResolver();
         if (!resolver.winsServer())
             return ExitOk;
+        // The broadcast has reached every computer on our networks: a name answered by
+        // broadcast could only be one of them, or someone claiming to be a computer elsewhere.
+        resolver.setBroadcast(false);
+        const auto interfaces = platform::upInterfaces();
+        net::GroupDeliveryOptions options;
+        options.until = until;
         const auto reached = net::deliverToMembers(
-            workgroupMembers(workgroup, std::move(members)), {}, text, resolver,
-            platform::upInterfaces(), [](platform::Resolver& known) {
-                return std::make_unique<platform::SmbMessenger>(known);
-            });
+            workgroupMembers(workgroup, std::move(members), until), {}, text, resolver, interfaces,
+            net::lanNetworks(interfaces, resolver.winsServer()),
+            [](platform::Resolver& known, std::chrono::steady_clock::time_point end) {
+                platform::SmbMessenger::Options sends;
+                sends.until = end;
+                return std::make_unique<platform::SmbMessenger>(known, sends);
+            },
+            options);
         if (reached.delivered > 0)
             std::printf(say("The message was delivered to %zu computer(s) of workgroup %s on "
                             "other networks.\n"),
                         reached.delivered, workgroup.c_str());
         // The broadcast went out, which is what the exit status has always reported.
-        for (const auto& [name, code] : reached.failures)
-            std::fprintf(stderr, say("lanquill-net: %s: %s (error %u)\n"), name.c_str(),
-                         messengerResultText(code).c_str(), code);
-        if (reached.notReached > 0)
+        reportMissed(reached.missed, options);
+        if (!reached.missed.empty())
             std::fprintf(stderr,
                          say("lanquill-net: %zu member(s) of workgroup %s on other networks were "
                              "not reached\n"),
-                         reached.notReached, workgroup.c_str());
+                         reached.missed.size(), workgroup.c_str());
         return ExitOk;
     }
     // The option without its workgroup is no computer name.
