@@ -46,6 +46,9 @@ QString sendFailureReason(std::uint32_t code) {
     case m::MessageRejected:
         return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
                                            "接收方拒绝了这条消息。");
+    case m::ReceiverBusy:
+        return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
+                                           "接收方正忙，请稍后再试。");
     case m::BadTransactConfig:
         return QCoreApplication::translate("lanquill::dialogs::TdlgSendMessage",
                                            "接收方不接收信使消息。");

@@ -646,6 +646,10 @@
         <translation>The recipient did not answer.</translation>
     </message>
     <message>
+        <source>接收方正忙，请稍后再试。</source>
+        <translation>The recipient is busy; try again later.</translation>
+    </message>
+    <message>
         <source>接收方拒绝了这条消息。</source>
         <translation>The recipient refused the message.</translation>
     </message>
