@@ -13,7 +13,6 @@
 
 using namespace lanquill;
 using namespace lanquill::protocol;
-namespace ne = platform::netenum;
 
 namespace {
 
@@ -135,31 +134,6 @@ private Q_SLOTS:
         QVERIFY(users.Execute());
         QCOMPARE(QString::fromStdString(users.Server()), workgroup_);
         QVERIFY(names(users.Names()).contains(peer_));
-    }
-
-    void handlesOfTheRealEnumerator() {
-        platform::SmbNetworkEnumerator network;
-        platform::NetworkEnumerator::Handle top = 0;
-        QCOMPARE(network.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, nullptr, top),
-                 ne::NoError);
-        std::vector<platform::NetResource> batch;
-        QCOMPARE(network.read(top, batch), ne::NoError);
-        QCOMPARE(batch.size(), std::size_t{1});
-        const platform::NetResource provider = batch[0];
-        QCOMPARE(network.read(top, batch), ne::NoMoreItems);
-        QCOMPARE(network.close(top), ne::NoError);
-        platform::NetworkEnumerator::Handle groups = 0;
-        QCOMPARE(
-            network.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, &provider, groups),
-            ne::NoError);
-        QCOMPARE(network.read(groups, batch), ne::NoError);
-        bool found = false;
-        for (const auto& entry : batch)
-            found = found || (QString::fromStdString(entry.remoteName) == workgroup_ &&
-                              entry.displayType == ne::DisplayDomain);
-        QVERIFY(found);
-        QCOMPARE(network.close(groups), ne::NoError);
-        QCOMPARE(network.close(groups), ne::InvalidHandle);
     }
 
     void viewCommand() {
