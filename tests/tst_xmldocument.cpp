@@ -107,31 +107,19 @@ void TestXmlDocument::treeAsLoaded() {
     XmlDocument doc;
     QCOMPARE(doc.load(testsupport::testDataPath("books/indented.xml")).kind,
              LoadOutcome::Kind::Loaded);
+    // The ids, fields and texts of this book are what tst_xmlfile's operations read; here, what
+    // they cannot see: ids missing or empty, the list's ends, and empty fields.
     const XmlNodeList groups = doc.documentElement().childNodes();
     QCOMPARE(groups.length(), 5);
-    QCOMPARE(groups.item(0).getAttribute("id"), std::string("WorkGroup")); // case as stored
-    QCOMPARE(groups.item(1).getAttribute("id"), std::string(""));
     QVERIFY(groups.item(1).hasAttribute("id"));
     QVERIFY(!groups.item(2).hasAttribute("id")); // no id at all reads as an empty id
     QCOMPARE(groups.item(2).getAttribute("id"), std::string(""));
     QCOMPARE(groups.item(2).childNodes().length(), 0);
-    QCOMPARE(groups.item(3).getAttribute("id"), std::string("Lab"));
-    QCOMPARE(groups.item(4).getAttribute("id"), std::string("WORKGROUP"));
     QVERIFY(!groups.item(5));
     QVERIFY(!groups.item(-1));
     QVERIFY(doc.documentElement().lastChild() == groups.item(4));
-
-    const XmlNodeList computers = groups.item(0).childNodes();
-    QCOMPARE(computers.length(), 2);
-    QCOMPARE(computers.item(1).getAttribute("id"), std::string("pc02"));
-    const XmlNodeList fields = computers.item(0).childNodes();
-    QCOMPARE(fields.length(), 4);
-    QCOMPARE(fields.item(0).nodeName(), std::string("ComputerName"));
-    QCOMPARE(fields.item(3).text(), std::string("front desk"));
     // An empty field has no children at all, not a whitespace text.
-    QCOMPARE(computers.item(1).childNodes().item(1).text(), std::string(""));
-    QCOMPARE(groups.item(4).childNodes().item(0).childNodes().item(3).text(),
-             std::string("a <b> & c"));
+    QCOMPARE(groups.item(0).childNodes().item(1).childNodes().item(1).text(), std::string(""));
 
     // The empty root.
     QCOMPARE(doc.load(testsupport::testDataPath("books/empty_root.xml")).kind,
