@@ -18,34 +18,23 @@ struct Field {
     Bytes wire;
 };
 
+// A field of one codec: its writer and reader, a value and the bytes it is on the wire.
+template <typename T>
+Field field(const char* name, ByteWriter& (ByteWriter::*write)(T), T (ByteReader::*read)(), T value,
+            Bytes wire) {
+    return {name, [=](ByteWriter& w) { (w.*write)(value); },
+            [=](ByteReader& r) { return std::uint64_t{(r.*read)()}; }, value, std::move(wire)};
+}
+
 std::vector<Field> fields() {
+    using W = ByteWriter;
+    using R = ByteReader;
     return {
-        {"u8",
-         [](ByteWriter& w) { w.u8(0xA5); },
-         [](ByteReader& r) { return r.u8(); },
-         0xA5,
-         {0xA5}},
-        {"u16be",
-         [](ByteWriter& w) { w.u16be(0x1234); },
-         [](ByteReader& r) { return r.u16be(); },
-         0x1234,
-         {0x12, 0x34}},
-        {"u16le",
-         [](ByteWriter& w) { w.u16le(0x1234); },
-         [](ByteReader& r) { return r.u16le(); },
-         0x1234,
-         {0x34, 0x12}},
-        {"u32be",
-         [](ByteWriter& w) { w.u32be(0x89ABCDEF); },
-         [](ByteReader& r) { return r.u32be(); },
-         0x89ABCDEF,
-         {0x89, 0xAB, 0xCD, 0xEF}},
-        {"u32le",
-         [](ByteWriter& w) { w.u32le(0x89ABCDEF); },
-         [](ByteReader& r) { return r.u32le(); },
-         0x89ABCDEF,
-         {0xEF, 0xCD, 0xAB, 0x89}},
-    };
+        field<std::uint8_t>("u8", &W::u8, &R::u8, 0xA5, {0xA5}),
+        field<std::uint16_t>("u16be", &W::u16be, &R::u16be, 0x1234, {0x12, 0x34}),
+        field<std::uint16_t>("u16le", &W::u16le, &R::u16le, 0x1234, {0x34, 0x12}),
+        field<std::uint32_t>("u32be", &W::u32be, &R::u32be, 0x89ABCDEF, {0x89, 0xAB, 0xCD, 0xEF}),
+        field<std::uint32_t>("u32le", &W::u32le, &R::u32le, 0x89ABCDEF, {0xEF, 0xCD, 0xAB, 0x89})};
 }
 
 } // namespace

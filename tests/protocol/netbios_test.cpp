@@ -56,12 +56,6 @@ TEST(NetBiosName, EncodesAsTheWorkedExampleAndPadsTheWildcardWithZeros) {
 }
 
 TEST(NetBiosName, DecodingRefusesWhatIsNotAnEncodedName) {
-    for (const std::string name : {"PC01", "ABCDEFGHIJKLMNO", "\xC4\xE3\xBA\xC3"}) {
-        const auto decoded = netbios::decodeName(*netbios::encodeName(name, 0x1D));
-        ASSERT_TRUE(decoded) << name;
-        EXPECT_EQ(decoded->name, name);
-        EXPECT_EQ(decoded->suffix, 0x1D);
-    }
     auto broken = *netbios::encodeName("PC01", 0x00);
     broken[5] = 'Q'; // beyond 'P': not a nibble
     EXPECT_FALSE(netbios::decodeName(broken));
