@@ -146,12 +146,7 @@ private Q_SLOTS:
         start();
         widgets::TfcOutlookBar* bar = form_->fcOutlookBar1;
         QCOMPARE(bar->pageCount(), 2); // the group with an empty id has no page
-        QCOMPARE(bar->page(0)->button()->text(), QStringLiteral("WORKGROUP"));
-        QCOMPARE(bar->page(1)->button()->text(), QStringLiteral("Office"));
-        QCOMPARE(captions(bar->page(0)->outlookList()),
-                 QStringList(
-                     {QStringLiteral("群体消息"), QStringLiteral("PC01"), QStringLiteral("pc02")}));
-        QCOMPARE(captions(bar->page(1)->outlookList()), QStringList{QStringLiteral("群体消息")});
+        // Page and item captions in book order: tst_frmMainCommands compares them with the book.
         widgets::TfcOutlookListItem* first = bar->page(0)->outlookList()->item(0);
         QCOMPARE(first->imageIndex(), 6);
         QCOMPARE(first->glyphOffset(), 1);
@@ -263,16 +258,12 @@ private Q_SLOTS:
     void stripMenuReachesTheTrayCommands_data() {
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("effect");
-        QTest::newRow("消息记录") << "mnuHistory"
-                                  << "history";
-        QTest::newRow("开机启动") << "mnuAutoStart"
-                                  << "autostart";
-        QTest::newRow("帮助") << "mnuHelp"
-                              << "help";
-        QTest::newRow("关于") << "mnuAbout"
-                              << "about";
-        QTest::newRow("关闭退出") << "mnuExit"
-                                  << "exit";
+        for (const char* row :
+             {"消息记录 mnuHistory history", "开机启动 mnuAutoStart autostart", "帮助 mnuHelp help",
+              "关于 mnuAbout about", "关闭退出 mnuExit exit"}) {
+            const QStringList words = QString::fromUtf8(row).split(' ');
+            QTest::newRow(row) << words[1] << words[2];
+        }
     }
 
     // Without a tray the bottom strip's menu, opened by F10, reaches what the tray menu does.
