@@ -194,32 +194,6 @@ private Q_SLOTS:
         QVERIFY2(window.errors.isEmpty(), qPrintable(window.errors.join('\n')));
     }
 
-    void probeDecodesTheNmbdReply() {
-        app::resetMainModule(); // a fresh record: no reply decoded yet
-        QVERIFY(!window.form->nodeStatus().NbReplyReceived);
-        const auto before = rawNodeStatusReply(peerAddress.toStdString());
-        QVERIFY(window.form->SendUDPData(peerAddress.toStdString()));
-        QVERIFY(
-            QTest::qWaitFor([this] { return window.form->nodeStatus().NbReplyReceived; }, 3000));
-        const auto afterwards = rawNodeStatusReply(peerAddress.toStdString());
-        // The peer may turn master browser in between; then the program's reply is not known.
-        if (before != afterwards)
-            QSKIP("the peer's name table changed during the query (master browser election)");
-        // 193 bytes and 5 names in nmbd's first 20 seconds, 229 and 7 once it is master.
-        const auto expected = expectedFor(before, peerName);
-        QVERIFY2(expected,
-                 qPrintable(QString("unknown nmbd reply of %1 bytes").arg(before.size())));
-        qInfo("nmbd replied with %zu bytes, %d names", before.size(), int(before[56]));
-
-        const net::NodeStatusResults& r = window.form->nodeStatus();
-        QCOMPARE(QString::fromStdString(r.NbWorkstationName), expected->workstation);
-        QCOMPARE(QString::fromStdString(r.NbBrowserGroup), expected->browserGroup);
-        QCOMPARE(QString::fromStdString(r.NbCurrentUser), expected->currentUser);
-        QCOMPARE(QString::fromStdString(r.NbExtraName), expected->extraName);
-        QCOMPARE(QString::fromStdString(r.NbMacAddress), QString()); // nmbd sends zeros
-        QCOMPARE(QString::fromStdString(r.NbReplyFrom), peerAddress);
-    }
-
     void invalidAddressSendsNothing() {
         QVERIFY(!window.form->SendUDPData("10.0.0"));
         QVERIFY(!window.form->SendUDPData("peer"));
