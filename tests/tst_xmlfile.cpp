@@ -348,28 +348,18 @@ void TestXmlFile::computerInGroup_data() {
     QTest::addColumn<QString>("group");
     QTest::addColumn<QString>("computer");
     QTest::addColumn<QString>("stored"); // "-" for none
-    QTest::newRow("exact") << "WorkGroup"
-                           << "PC01"
-                           << "PC01";
-    QTest::newRow("computer in another case") << "WorkGroup"
-                                              << "PC02"
-                                              << "pc02";
-    QTest::newRow("group in another case") << "workgroup"
-                                           << "pc01"
-                                           << "PC01";
+    const auto row = [](const char* name, const char* group, const char* computer,
+                        const char* stored) {
+        QTest::newRow(name) << QString(group) << QString(computer) << QString(stored);
+    };
+    row("exact", "WorkGroup", "PC01", "PC01");
+    row("computer in another case", "WorkGroup", "PC02", "pc02");
+    row("group in another case", "workgroup", "pc01", "PC01");
     // A group of exactly the id given is the one AddComputer adds to, before a case twin.
-    QTest::newRow("exact group twin") << "WORKGROUP"
-                                      << "pc03"
-                                      << "PC03";
-    QTest::newRow("only in the case twin group") << "WorkGroup"
-                                                 << "PC03"
-                                                 << "-";
-    QTest::newRow("empty group") << "Lab"
-                                 << "PC01"
-                                 << "-";
-    QTest::newRow("no such group") << "Nowhere"
-                                   << "PC01"
-                                   << "-";
+    row("exact group twin", "WORKGROUP", "pc03", "PC03");
+    row("only in the case twin group", "WorkGroup", "PC03", "-");
+    row("empty group", "Lab", "PC01", "-");
+    row("no such group", "Nowhere", "PC01", "-");
 }
 
 // Whether adding would make a second entry of a computer, and which entry it would be.
