@@ -147,20 +147,18 @@ private Q_SLOTS:
     void messengerDeliversText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("from");
-        QTest::newRow("ascii") << "Hello from Lanquill"
-                               << "";
-        QTest::newRow("chinese") << QString::fromUtf8("你好，今晚开会吗？") << "";
-        QTest::newRow("lines") << "first line\r\nsecond line\r\nthird"
-                               << "Lanquill";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("shell characters") << "$(touch /tmp/x); `id` | & > \" ' *"
-                                          << "";
-        QTest::newRow("1000 ascii, several blocks")
-            << QString(1000, 'x').replace(127, 1, "Z") << "";
-        QTest::newRow("1000 chinese, two bytes each")
-            << QString::fromUtf8("汉").repeated(1000) << QString::fromUtf8("张三");
+        const auto row = [](const char* name, const QString& text, const char* from = "") {
+            QTest::newRow(name) << text << QString::fromUtf8(from);
+        };
+        row("ascii", "Hello from Lanquill");
+        row("chinese", QString::fromUtf8("你好，今晚开会吗？"));
+        row("lines", "first line\r\nsecond line\r\nthird", "Lanquill");
+        row("empty", "");
+        row("shell characters", "$(touch /tmp/x); `id` | & > \" ' *");
+        row("1000 ascii, several blocks", QString(1000, 'x').replace(127, 1, "Z"));
+        row("1000 chinese, two bytes each", QString::fromUtf8("汉").repeated(1000), "张三");
     }
+
     void messengerDeliversText() {
         QFETCH(QString, text);
         QFETCH(QString, from);

@@ -82,25 +82,13 @@ struct RequestCase {
 TEST(SmbRequest, BuildsParseBack) {
     const std::string block(smb::MaxBlock, 'z');
     const Bytes fullBlock = bytesOf(std::string("\x01\x80\x00", 3) + block);
+    const Bytes negotiate = bytesOf({"\x02NT LM 0.12\0", 12});
+    const Bytes message = bytesOf({"\x04ME\0\x04PC01\0\x01\x02\0hi", 15});
+    const Bytes start = bytesOf({"\4ABCDEFGHIJKLMNO\0\4B\0", 20});
     const RequestCase cases[] = {
-        {"negotiate",
-         smb::negotiateRequest(),
-         smb::Negotiate,
-         {},
-         bytesOf({"\x02NT LM 0.12\0", 12})},
-        {"send message",
-         smb::sendMessageRequest("ME", "PC01", "hi"),
-         smb::SendMessage,
-         {},
-         bytesOf({"\x04ME\0\x04PC01\0\x01\x02\0hi", 15})},
-        {"send start",
-         smb::sendStartRequest("ABCDEFGHIJKLMNO", "B"),
-         smb::SendStart,
-         {},
-         bytesOf({"\x04"
-                  "ABCDEFGHIJKLMNO\0\x04"
-                  "B\0",
-                  20})},
+        {"negotiate", smb::negotiateRequest(), smb::Negotiate, {}, negotiate},
+        {"message", smb::sendMessageRequest("ME", "PC01", "hi"), smb::SendMessage, {}, message},
+        {"send start", smb::sendStartRequest("ABCDEFGHIJKLMNO", "B"), smb::SendStart, {}, start},
         {"send text", smb::sendTextRequest(0xBEEF, block), smb::SendText, {0xBEEF}, fullBlock},
         {"send end", smb::sendEndRequest(7), smb::SendEnd, {7}, {}},
     };
