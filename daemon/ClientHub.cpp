@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <pwd.h>
-#include <sstream>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,7 +27,8 @@ using nlohmann::json;
 struct ClientHub::Client {
     std::unique_ptr<Stream> stream;
     uid_t uid = 0;
-    std::string user; // NetBIOS user name (OEM), empty when the account name cannot be one
+    // NetBIOS user name (OEM) from hello on, empty when the account name cannot be one.
+    std::string user;
     bool helloed = false;
     bool deliverer = false; // may hand in messages (root, smbd's guest account, ourselves)
     // Ids offered and not yet acknowledged; ids sort by arrival, so the last one offered says
@@ -51,60 +50,14 @@ json error(std::string_view why) {
     return json{{session::Error, why}};
 }
 
-} // namespace
-
-namespace {
-
 constexpr auto AcceptPause = std::chrono::seconds(1);
-
-// The range of uids that useradd gives to people, as login.defs sets it.
-std::pair<uid_t, uid_t> peoplesUids() {
-    static const auto range = [] {
-        std::pair<uid_t, uid_t> uids{1000, 60000};
-        std::ifstream defs("/etc/login.defs");
-        std::string key;
-        unsigned long value = 0;
-        for (std::string line; std::getline(defs, line);) {
-            std::istringstream words(line);
-            if (!(words >> key >> value))
-                continue;
-            if (key == "UID_MIN")
-                uids.first = static_cast<uid_t>(value);
-            else if (key == "UID_MAX")
-                uids.second = static_cast<uid_t>(value);
-        }
-        return uids;
-    }();
-    return range;
-}
-
-bool canHaveDesktopSession(const passwd& account) {
-    const auto [first, last] = peoplesUids();
-    const std::string_view shell = account.pw_shell ? account.pw_shell : "";
-    return account.pw_uid >= first && account.pw_uid <= last && !shell.ends_with("/nologin") &&
-           !shell.ends_with("/false");
-}
-
-// The account of this computer whose NetBIOS name `user` is, if any.
-Users::Account localAccount(const std::string& user) {
-    ::setpwent();
-    auto found = Users::Account::None;
-    while (const passwd* account = ::getpwent())
-        if (protocol::netbios::netbiosName(account->pw_name).value_or("") == user) {
-            found =
-                canHaveDesktopSession(*account) ? Users::Account::Desktop : Users::Account::System;
-            break;
-        }
-    ::endpwent();
-    return found;
-}
 
 } // namespace
 
 ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
-                     HubIdentity identity)
+                     HubIdentity identity, Accounts::Source accounts)
     : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)),
-      status_(session::Receiving) {
+      status_(session::Receiving), accounts_(loop, std::move(accounts)) {
     if (const passwd* guest = ::getpwnam("nobody"))
         guestUid_ = guest->pw_uid;
     delivery_.setOffer([this](const Message& message) { offer(message); });
@@ -188,8 +141,6 @@ void ClientHub::adopt(int fd, uid_t uid) {
     auto client = std::make_unique<Client>();
     client->uid = uid;
     client->deliverer = uid == 0 || uid == guestUid_ || uid == ::getuid();
-    if (const passwd* account = ::getpwuid(uid))
-        client->user = protocol::netbios::netbiosName(account->pw_name).value_or("");
     Stream::Limits limits;
     limits.input = session::LongestClientLine;
     limits.pauseReading = OfferBacklog;
@@ -263,6 +214,10 @@ bool ClientHub::onLine(Client& client, const std::string& line) {
 }
 
 void ClientHub::hello(Client& client) {
+    // Looked up here, not when a client connects: lanquill-deliver connects for every message smbd
+    // hands in, and needs no name.
+    if (const passwd* account = ::getpwuid(client.uid))
+        client.user = protocol::netbios::netbiosName(account->pw_name).value_or("");
     // A session that has ended but is not yet cleared away still holds the name.
     bool first = !client.user.empty() &&
                  std::none_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
@@ -416,7 +371,7 @@ std::size_t ClientHub::queuedBytes() const {
 }
 
 Users::Account ClientHub::account(const std::string& user) const {
-    return connected(user) ? Account::Desktop : localAccount(user);
+    return connected(user) ? Account::Desktop : accounts_.find(user);
 }
 
 std::vector<std::string> ClientHub::all() const {

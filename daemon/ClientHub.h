@@ -4,10 +4,12 @@
 // offers go out as fast as the session reads them, never piling up in lanquilld.
 #pragma once
 
+#include "daemon/Accounts.h"
 #include "daemon/Admission.h"
 #include "daemon/Delivery.h"
 #include "daemon/EventLoop.h"
 #include "daemon/Stream.h"
+#include "daemon/Users.h"
 
 #include <filesystem>
 #include <functional>
@@ -19,21 +21,6 @@
 #include <vector>
 
 namespace lanquill::daemon {
-
-// The desktop users of this computer, by NetBIOS user name.
-class Users {
-public:
-    virtual ~Users() = default;
-    // A session of the user said hello.
-    virtual bool connected(const std::string& user) const = 0;
-    enum class Account {
-        None,    // no account of this computer: a message to it is for the computer
-        System,  // an account nobody logs in to a desktop with: nobody would read its messages
-        Desktop, // connected, or an account that can have a desktop session: kept for the next
-    };
-    virtual Account account(const std::string& user) const = 0;
-    virtual std::vector<std::string> all() const = 0;
-};
 
 struct HubIdentity {
     std::string computer;  // OEM
@@ -51,7 +38,9 @@ public:
     // A user's first session came (register its name) or its last one went (release it).
     using UserEvent = std::function<void(const std::string& user)>;
 
-    ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission, HubIdentity identity);
+    // `accounts` walks the accounts of this computer, off the loop.
+    ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission, HubIdentity identity,
+              Accounts::Source accounts = &Accounts::everyAccount);
     ~ClientHub() override;
 
     // Listens on `path` (made anew, mode 0666: every desktop user connects).
@@ -65,6 +54,8 @@ public:
     bool connected(const std::string& user) const override;
     Account account(const std::string& user) const override;
     std::vector<std::string> all() const override;
+    // Whether the first walk of the accounts is in.
+    bool accountsKnown() const { return accounts_.known(); }
     std::size_t clientCount() const { return clients_.size(); }
     // Bytes waiting for sessions to read them, all sessions together.
     std::size_t queuedBytes() const;
@@ -91,6 +82,7 @@ private:
     int listener_ = -1;
     std::filesystem::path path_;
     uid_t guestUid_ = static_cast<uid_t>(-1);
+    mutable Accounts accounts_; // a lookup that misses may start a walk
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_; // by arrival
     std::uint64_t nextClient_ = 1;
     EventLoop::TimerId acceptPause_ = 0;

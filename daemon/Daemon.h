@@ -1,7 +1,8 @@
 // lanquilld: small services on one event loop. The name service (UDP 137), the datagram service
 // (UDP 138), the messenger service (TCP 139), and the client hub (the session socket that hands
 // messages to desktop sessions) share admission (who may send) and delivery (spool, then
-// hand-out). Single-threaded; every socket is non-blocking.
+// hand-out). One thread runs them all, and every socket is non-blocking; only the walk of the
+// accounts runs on a worker (Accounts.h), as a directory can take seconds to answer.
 #pragma once
 
 #include "daemon/EventLoop.h"

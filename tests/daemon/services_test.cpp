@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <net/if.h>
 #include <poll.h>
@@ -27,6 +28,7 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lanquill::daemon {
@@ -79,10 +81,18 @@ struct Receiver {
     platform::UdpSocket unusedSocket;
     Delivery delivery{loop, spool};
     Admission admission{loop, network, {false, 20}};
-    ClientHub hub{loop, delivery, admission, {"PC01", "WORKGROUP"}};
+    ClientHub hub;
     MessengerService messenger{loop, hub, admission, delivery, {"PC01"}};
     DatagramService datagrams{loop,     unusedSocket,         network, hub, admission,
                               delivery, {"PC01", "WORKGROUP"}};
+
+    // With this computer's accounts, read before the test goes on.
+    Receiver() : Receiver(&Accounts::everyAccount) {
+        for (int i = 0; i < 600 && !hub.accountsKnown(); ++i)
+            loop.turn(100ms);
+    }
+    explicit Receiver(Accounts::Source accounts)
+        : hub{loop, delivery, admission, {"PC01", "WORKGROUP"}, std::move(accounts)} {}
 
     void settle() {
         for (int i = 0; i < 20; ++i)
@@ -851,6 +861,53 @@ TEST(Delivery, SystemAccountsGetNoMessagesAndAbsentUsersAShare) {
     EXPECT_EQ(again.expire(), receiver.delivery.roomForAbsentUsers() + 1);
     EXPECT_EQ(again.waitingForUsers(), 0u);
     EXPECT_EQ(again.size(), 0u);
+}
+
+// A directory that answers only once the test lets it: the messages before are answered and
+// kept; after, they follow the accounts. A walk on the loop fails instead of hanging the test.
+TEST(Delivery, MessagesDoNotWaitForASlowDirectoryAndFollowItOnceRead) {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool answer = false;
+    const auto loopThread = std::this_thread::get_id();
+    Receiver receiver{[&](const std::function<void(const passwd&)>& each) {
+        if (std::this_thread::get_id() == loopThread) {
+            ADD_FAILURE() << "the loop waits on the directory";
+            return;
+        }
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return answer; });
+        char daemon[] = "daemon", alice[] = "alice", nologin[] = "/usr/sbin/nologin",
+             bash[] = "/bin/bash";
+        each(passwd{daemon, nullptr, 1, 1, nullptr, nullptr, nologin});
+        each(passwd{alice, nullptr, 1000, 1000, nullptr, nullptr, bash});
+    }};
+    Peer sender, session;
+    openSession(receiver, sender);
+    const auto send = [&](const char* to) {
+        sender.send(smb::sessionMessage(smb::sendMessageRequest("SENDER", to, "hi")));
+        receiver.settle();
+        const auto answers = replies(sender.receive());
+        return answers.empty() ? ~0u : answers.back().status;
+    };
+    EXPECT_EQ(send("DAEMON"), smb::status::Success) << "refused while the directory is slow";
+    receiver.hub.adopt(session.connect(), ::getuid());
+    session.send(std::string(R"({"hello":1})") + "\n");
+    receiver.settle();
+    EXPECT_FALSE(lines(session.receive()).empty()) << "a session waited for the directory";
+    {
+        const std::lock_guard lock(mutex);
+        answer = true;
+    }
+    released.notify_all();
+    for (int i = 0; i < 600 && !receiver.hub.accountsKnown(); ++i)
+        receiver.loop.turn(100ms);
+    EXPECT_EQ(send("DAEMON"), smb::status::AccessDenied);
+    EXPECT_EQ(send("ALICE"), smb::status::Success);
+    const auto kept = receiver.spool.pending();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].user, "DAEMON");
+    EXPECT_EQ(kept[1].user, "ALICE") << "a desktop account's message not kept for it";
 }
 
 TEST(Delivery, ASpoolThatCannotBeWrittenIsSaidAndSoIsItsReturn) {
