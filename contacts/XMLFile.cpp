@@ -1,5 +1,7 @@
 #include "contacts/XMLFile.h"
 
+#include "contacts/ContactBook.h"
+
 #include "protocol/OemCodePage.h"
 
 namespace lanquill::contacts {
@@ -25,30 +27,20 @@ bool sameId(std::string_view a, std::string_view b) {
 }
 constexpr IdRule kIdRules[] = {sameId, idsMatch};
 
-// The search shared by the operations: the first computer, in document order, whose id matches
-// in a group whose id matches; a later group of the same id is searched when an earlier one
-// holds no such computer. An exact pair of ids wins over a folded one.
+// The search shared by the operations, from the book's index (ContactBook::findComputer has the
+// rules): walking the book for each lookup made anything that looks up every computer, as
+// attributing a message did, take seconds with a large book.
 Match findComputer(const XmlDocument& doc, const std::string& GroupId,
                    const std::string& ComputerId) {
-    const XmlNodeList groups = doc.documentElement().childNodes();
-    const int groupCount = groups.length();
-    for (IdRule rule : kIdRules) {
-        for (int g = 0; g < groupCount; ++g) {
-            const XmlNode group = groups.item(g);
-            if (!rule(group.getAttribute("id"), GroupId))
-                continue;
-            const XmlNodeList computers = group.childNodes();
-            const int computerCount = computers.length();
-            for (int c = 0; c < computerCount; ++c) {
-                const XmlNode computer = computers.item(c);
-                if (rule(computer.getAttribute("id"), ComputerId))
-                    return {group, computer};
-            }
-        }
-    }
-    return {};
+    const ContactBook& book = doc.model();
+    const std::optional<BookPlace> place = book.findComputer(GroupId, ComputerId);
+    if (!place)
+        return {};
+    return {book.groupNode(place->group), book.computerNode(*place)};
 }
 
+// The editors' searches walk the groups: they run between appends, and each append would make
+// the index be built again. A book has far fewer groups than computers.
 XmlNode findGroup(const XmlDocument& doc, const std::string& GroupId) {
     const XmlNodeList groups = doc.documentElement().childNodes();
     const int groupCount = groups.length();
@@ -153,22 +145,19 @@ bool DeleteGroup(XmlDocument& doc, const std::string& GroupId) {
 bool GetComputerInfo(const XmlDocument& doc, const std::string& GroupId,
                      const std::string& ComputerId, std::string& ComputerName,
                      std::string& UserName, std::string& IpAddress, std::string& Memo) {
-    const XmlNode computer = findComputer(doc, GroupId, ComputerId).computer;
-    if (!computer)
+    const ContactBook& book = doc.model();
+    const std::optional<BookPlace> place = book.findComputer(GroupId, ComputerId);
+    if (!place)
         return false;
-    const XmlNodeList fields = computer.childNodes();
-    for (int i = 0; i < fields.length(); ++i) {
-        const XmlNode field = fields.item(i);
-        const std::string name = field.nodeName();
-        if (name == "ComputerName")
-            ComputerName = field.text();
-        else if (name == "UserName")
-            UserName = field.text();
-        else if (name == "IpAddress")
-            IpAddress = field.text();
-        else if (name == "Memo")
-            Memo = field.text();
-    }
+    const BookComputer& computer = book.computer(*place);
+    if (computer.computerName)
+        ComputerName = *computer.computerName;
+    if (computer.userName)
+        UserName = *computer.userName;
+    if (computer.ipAddress)
+        IpAddress = *computer.ipAddress;
+    if (computer.memo)
+        Memo = *computer.memo;
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "contacts/XmlDocument.h"
 
+#include "contacts/ContactBook.h"
+
 #include "files/AtomicFile.h"
 
 #include <libxml/SAX2.h>
@@ -10,6 +12,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -350,6 +353,24 @@ XmlNode XmlNodeList::item(int index) const {
     return XmlNode(nodes_[static_cast<std::size_t>(index)]);
 }
 
+namespace {
+
+// Generations are unique across the documents of the process, so that a generation remembered
+// of one document is never taken for that of another made later in its place.
+std::uint64_t nextGeneration() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+} // namespace
+
+// Every change of the tree goes through a node; its document notes it, so that the book's model
+// is read again before its next use.
+void XmlNode::noteChange(const _xmlNode* n) {
+    if (n != nullptr && n->doc != nullptr && n->doc->_private != nullptr)
+        static_cast<XmlDocument*>(n->doc->_private)->generation_ = nextGeneration();
+}
+
 xmlNode* XmlNode::checked() const {
     if (node_ == nullptr)
         throw XmlError("Use of a null XML node");
@@ -393,6 +414,7 @@ void XmlNode::setAttribute(const std::string& name, const std::string& value) {
     checkName(name, "Attribute name");
     checkValue(value, "The value of attribute \"" + name + "\"");
     // No namespace handling: the book's attributes are plain names.
+    noteChange(n);
     if (xmlSetNsProp(n, nullptr, X(name.c_str()), X(value.c_str())) == nullptr)
         throw XmlError("Cannot set attribute \"" + name + "\" (out of memory)");
 }
@@ -405,6 +427,7 @@ XmlNode XmlNode::appendChild(XmlNode child) {
     for (xmlNode* a = parent; a != nullptr; a = a->parent)
         if (a == c)
             throw XmlError("appendChild: a node cannot be appended inside itself");
+    noteChange(parent);
     const bool wasOrphan = c->parent == nullptr;
     xmlUnlinkNode(c);
     xmlAddChild(parent, c);
@@ -420,6 +443,7 @@ void XmlNode::removeChild(XmlNode child) {
     xmlNode* c = child.checked();
     if (c->parent != parent)
         throw XmlError("removeChild: the node is not a child of this node");
+    noteChange(parent);
     xmlUnlinkNode(c);
     xmlFreeNode(c);
 }
@@ -436,6 +460,7 @@ void XmlNode::setText(const std::string& text) {
     xmlNode* t = xmlNewDocTextLen(n->doc, X(text.c_str()), static_cast<int>(text.size()));
     if (t == nullptr)
         throw XmlError("Cannot set the text (out of memory)");
+    noteChange(n);
     while (xmlNode* c = n->children) {
         xmlUnlinkNode(c);
         xmlFreeNode(c);
@@ -485,6 +510,16 @@ void XmlDocument::reset(xmlDoc* doc) {
     }
     doc->_private = this;
     doc_ = doc;
+    generation_ = nextGeneration();
+}
+
+const ContactBook& XmlDocument::model() const {
+    if (!model_ || modelGeneration_ != generation_) {
+        model_.reset(); // the old one's handles may name freed elements
+        model_ = std::make_unique<ContactBook>(*this);
+        modelGeneration_ = generation_;
+    }
+    return *model_;
 }
 
 XmlNode XmlDocument::documentElement() const {

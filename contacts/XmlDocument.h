@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,7 @@ inline constexpr std::size_t kMaxBookFileBytes = 32 * 1024 * 1024;
 inline constexpr int kMaxAttributesPerElement = 32;
 
 class XmlNode;
+class ContactBook;
 
 // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
 // characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
@@ -89,6 +91,7 @@ private:
     friend class XmlNodeList;
     explicit XmlNode(_xmlNode* node) : node_(node) {}
     _xmlNode* checked() const;
+    static void noteChange(const _xmlNode* node);
     _xmlNode* node_ = nullptr;
 };
 
@@ -136,6 +139,16 @@ public:
     // (where the whole file was read) content hash.
     bool changedOnDisk(const std::string& path) const;
 
+    // Changes with every change of the document: load() and every change made through one of
+    // its nodes (an attribute or text set, a child appended or removed). No two documents of the
+    // process ever have the same generation.
+    std::uint64_t generation() const { return generation_; }
+
+    // The book as values with its indexes (contacts/ContactBook.h), read out of the document on
+    // the first call after a change and kept until the next change. Like the document itself,
+    // for one thread at a time.
+    const ContactBook& model() const;
+
 private:
     friend class XmlNode;
 
@@ -160,6 +173,9 @@ private:
     std::vector<_xmlNode*> orphans_; // created but never linked into the tree
     std::string unreadablePath_;     // a file that did not load and is not yet kept aside
     std::size_t maxFileBytes_ = kMaxBookFileBytes;
+    std::uint64_t generation_ = 0;
+    mutable std::unique_ptr<ContactBook> model_;
+    mutable std::uint64_t modelGeneration_ = 0;
 };
 
 } // namespace lanquill::contacts
