@@ -2,10 +2,10 @@
 
 #include "app/frmMain.h"
 #include "contacts/BookEdit.h"
+#include "contacts/ContactBook.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgHistory.h"
-#include "protocol/Addresses.h"
 #include "widgets/Artwork.h"
 
 #include <QAction>
@@ -75,33 +75,27 @@ QString receiverText(const inbox::ReceiverStatus& status) {
 Sender attribute(const contacts::XmlDocument& book, const QString& claimed, const QString& address,
                  bool datagram) {
     const std::string name = claimed.toStdString();
-    const std::string at = address.toStdString();
-    const std::optional<protocol::Ipv4> from = protocol::parseIpv4(at);
+    const contacts::ContactBook& model = book.model();
+    // Only computers with the sender's address can vouch (usually none or one): a computer
+    // without an address in the book vouches for nobody, its name alone being what any host can
+    // claim, and a hand-written address counts as the same address when it reads as the same
+    // four numbers. The book is searched in document order, so the first computer that vouches
+    // is the one taken.
     Sender sender;
-    const contacts::XmlNodeList groups = book.documentElement().childNodes();
-    for (int g = 0; g < groups.length(); ++g) {
-        const std::string group = groups.item(g).getAttribute("id");
-        const contacts::XmlNodeList computers = groups.item(g).childNodes();
-        for (int c = 0; c < computers.length(); ++c) {
-            const std::string id = computers.item(c).getAttribute("id");
-            std::string computerName = id, userName, ipAddress, memo;
-            contacts::GetComputerInfo(book, group, id, computerName, userName, ipAddress, memo);
-            const bool named = contacts::idsMatch(id, name);
-            sender.nameInBook = sender.nameInBook || named;
-            // A computer without an address in the book vouches for nobody: its name alone is
-            // what any host can claim. A hand-written address counts as the same address when
-            // it reads as the same four numbers.
-            const std::optional<protocol::Ipv4> there = protocol::parseIpv4(ipAddress);
-            const bool sameAddress =
-                !ipAddress.empty() && (from && there ? *from == *there : ipAddress == at);
-            if (datagram || !sameAddress ||
-                !(named || contacts::idsMatch(computerName, name) ||
+    sender.nameInBook = model.firstWithId(name).has_value();
+    if (!datagram) {
+        for (const contacts::BookPlace place : model.atAddress(address.toStdString())) {
+            const contacts::BookComputer& computer = model.computer(place);
+            const std::string computerName = computer.computerName.value_or(computer.id);
+            const std::string userName = computer.userName.value_or(std::string());
+            if (!(contacts::idsMatch(computer.id, name) || contacts::idsMatch(computerName, name) ||
                   (!userName.empty() && contacts::idsMatch(userName, name))))
                 continue;
-            const QString user = QString::fromStdString(userName.empty() ? id : userName);
-            sender.entry = BookEntry{group, id, userName};
+            const std::string& group = model.group(place.group).id;
+            const QString user = QString::fromStdString(userName.empty() ? computer.id : userName);
+            sender.entry = BookEntry{group, computer.id, userName};
             sender.view = {dialogs::displayName(user), QString::fromStdString(group), true};
-            sender.conversation = QString::fromStdString(id);
+            sender.conversation = QString::fromStdString(computer.id);
             return sender;
         }
     }
@@ -225,7 +219,7 @@ void Inbox::start() {
     // that a claimed name never slips into a contact's conversation.
     connection_ = std::make_unique<inbox::SessionConnection>([this](const inbox::Message& m) {
         inbox::Message filed = m;
-        filed.peer = attribute(form_.XMLDoc(), claimedName(m), m.address, m.datagram).conversation;
+        filed.peer = senderOf(m).conversation;
         return keep(filed);
     });
     connect(connection_.get(), &inbox::SessionConnection::arrived, this,
@@ -283,21 +277,21 @@ void Inbox::updateTray() {
 }
 
 void Inbox::arrived(const inbox::Message& message) {
+    // As filed a moment ago; the window may attribute another message it shows meanwhile.
+    const Sender sender = senderOf(message);
     messageWindow_->append(message);
-    alert(message);
+    alert(message, sender);
     updateTray();
     if (historyWindow_)
         historyWindow_->reload();
 }
 
-void Inbox::alert(const inbox::Message& message) {
+void Inbox::alert(const inbox::Message& message, const Sender& attributed) {
     if (!alertsOn())
         return;
     // One notification for a sender's burst, counting it, and one sound: twenty messages in a
     // second would otherwise fill the screen.
-    const QString from =
-        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram)
-            .conversation;
+    const QString& from = attributed.conversation;
     Burst& burst = bursts_[from];
     if (burst.count == 0 || burst.last.hasExpired(BurstGapMs)) {
         ++burst.serial;
@@ -306,7 +300,7 @@ void Inbox::alert(const inbox::Message& message) {
     }
     ++burst.count;
     burst.last.start();
-    const dialogs::SenderView sender = describe(message);
+    const dialogs::SenderView sender = shown(attributed);
     const QString summary =
         burst.count > 1
             ? sender.text() + QCoreApplication::translate("lanquill::app::Inbox", "（%n 条消息）",
@@ -357,18 +351,38 @@ void Inbox::sent(const inbox::Message& message) {
         historyWindow_->reload();
 }
 
-dialogs::SenderView Inbox::describe(const inbox::Message& message) const {
-    Sender sender =
-        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram);
+const Sender& Inbox::senderOf(const inbox::Message& message) const {
+    const contacts::XmlDocument& book = form_.XMLDoc();
+    const QString claimed = claimedName(message);
+    const bool same = attributed_ && attributed_->id == message.id &&
+                      attributed_->claimed == claimed && attributed_->address == message.address &&
+                      attributed_->datagram == message.datagram && attributed_->book == &book &&
+                      attributed_->generation == book.generation();
+    if (!same)
+        attributed_ = Attributed{message.id,
+                                 claimed,
+                                 message.address,
+                                 message.datagram,
+                                 &book,
+                                 book.generation(),
+                                 attribute(book, claimed, message.address, message.datagram)};
+    return attributed_->sender;
+}
+
+dialogs::SenderView Inbox::shown(const Sender& sender) {
+    dialogs::SenderView view = sender.view;
     // Adding a sender whose name is already a computer of the book would give that id twice; the
     // contact's details are where its address is put right.
-    sender.view.inBook = sender.entry.has_value() || sender.nameInBook;
-    return sender.view;
+    view.inBook = sender.entry.has_value() || sender.nameInBook;
+    return view;
+}
+
+dialogs::SenderView Inbox::describe(const inbox::Message& message) const {
+    return shown(senderOf(message));
 }
 
 void Inbox::reply(const inbox::Message& message) {
-    const Sender sender =
-        attribute(form_.XMLDoc(), claimedName(message), message.address, message.datagram);
+    const Sender sender = senderOf(message);
     if (sender.entry)
         form_.openSendDialog(QString::fromStdString(sender.entry->group),
                              QString::fromStdString(sender.entry->computer), message.address);

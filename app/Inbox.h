@@ -88,11 +88,16 @@ private:
     void addToBook(const inbox::Message& message);
     void read(const inbox::Message& message);
     void readInHistory();
-    void alert(const inbox::Message& message);
+    void alert(const inbox::Message& message, const Sender& attributed);
     void openMessage(const QString& id);
     void updateTray();
     // Stores a message; the tray says so while the history cannot be written.
     bool keep(const inbox::Message& message);
+    // Who sent `message`. The filing, the message window and the notification of one arrival
+    // ask in turn; the answer is kept for the latest message asked about while the book stays
+    // as it was, so that a message is attributed once.
+    const Sender& senderOf(const inbox::Message& message) const;
+    static dialogs::SenderView shown(const Sender& sender);
     dialogs::SenderView describe(const inbox::Message& message) const;
     void report(const QString& text);
 
@@ -114,6 +119,14 @@ private:
     std::unique_ptr<inbox::SessionConnection> connection_;
     std::unique_ptr<dialogs::TdlgMessage> messageWindow_;
     QPointer<dialogs::TdlgHistory> historyWindow_;
+    struct Attributed {
+        QString id, claimed, address;
+        bool datagram = false;
+        const contacts::XmlDocument* book = nullptr;
+        std::uint64_t generation = 0;
+        Sender sender;
+    };
+    mutable std::optional<Attributed> attributed_;
     QString lastReported_;
     QString historyProblem_; // why the last write to the history failed; empty once one succeeds
 };

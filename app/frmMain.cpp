@@ -3,6 +3,7 @@
 #include "app/Autostart.h"
 #include "app/GroupPresence.h"
 #include "contacts/BookEdit.h"
+#include "contacts/ContactBook.h"
 #include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "net/LocalHost.h"
@@ -413,6 +414,9 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     const contacts::LoadOutcome outcome = document->load(path);
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
         platform_.messages->show(this, fromStd(outcome.message));
+    // The book's indexes are read now, while the user waits for the book anyway, rather than
+    // when the first message arrives (a tenth of a second with 100,000 computers).
+    document->model();
 
     // However the load ends, an empty bar says how to fill it.
     const auto hint = qScopeGuard([this] { updateEmptyBarHint(); });

@@ -4,6 +4,7 @@
 // status, sent messages, a history that cannot be written, and a damaged history put aside.
 #include "app/Inbox.h"
 #include "app/frmMain.h"
+#include "contacts/XMLFile.h"
 #include "desktop/ErrorReport.h"
 #include "dialogs/dlgDetail.h"
 #include "dialogs/dlgMessage.h"
@@ -456,6 +457,19 @@ private Q_SLOTS:
         QCOMPARE(sender.view.text(), shown);
         QCOMPARE(sender.conversation, conversation);
         QCOMPARE(sender.entry.has_value(), vouched);
+    }
+
+    // The book's indexes follow its edits: a contact given a new address vouches from there only.
+    void attributionFollowsTheBook() {
+        start();
+        contacts::XmlDocument& book = form_->XMLDoc();
+        QVERIFY(app::attribute(book, QStringLiteral("BOSS"), QStringLiteral("10.0.0.2")).entry);
+        QVERIFY(contacts::SetComputerInfo(book, form_->ConfigPath(), "RTWG", "boss", "老板",
+                                          "10.0.0.9", ""));
+        QVERIFY(!app::attribute(book, QStringLiteral("BOSS"), QStringLiteral("10.0.0.2")).entry);
+        QCOMPARE(
+            app::attribute(book, QStringLiteral("老板"), QStringLiteral("10.0.0.9")).view.text(),
+            QStringLiteral("老板 (RTWG)"));
     }
 
     // A history that cannot be written (another program holds it locked) stops receiving: the
