@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <pwd.h>
@@ -58,8 +59,12 @@ ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
                      HubIdentity identity, Accounts::Source accounts)
     : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)),
       status_(session::Receiving), accounts_(loop, std::move(accounts)) {
-    if (const passwd* guest = ::getpwnam("nobody"))
-        guestUid_ = guest->pw_uid;
+    // The reentrant forms: the accounts' worker may be walking getpwent on its thread meanwhile.
+    passwd guest{};
+    passwd* found = nullptr;
+    std::array<char, 16384> buffer{};
+    if (::getpwnam_r("nobody", &guest, buffer.data(), buffer.size(), &found) == 0 && found)
+        guestUid_ = guest.pw_uid;
     delivery_.setOffer([this](const Message& message) { offer(message); });
 }
 
@@ -216,8 +221,11 @@ bool ClientHub::onLine(Client& client, const std::string& line) {
 void ClientHub::hello(Client& client) {
     // Looked up here, not when a client connects: lanquill-deliver connects for every message smbd
     // hands in, and needs no name.
-    if (const passwd* account = ::getpwuid(client.uid))
-        client.user = protocol::netbios::netbiosName(account->pw_name).value_or("");
+    passwd account{};
+    passwd* found = nullptr;
+    std::array<char, 16384> buffer{};
+    if (::getpwuid_r(client.uid, &account, buffer.data(), buffer.size(), &found) == 0 && found)
+        client.user = protocol::netbios::netbiosName(account.pw_name).value_or("");
     // A session that has ended but is not yet cleared away still holds the name.
     bool first = !client.user.empty() &&
                  std::none_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
