@@ -63,6 +63,18 @@ bool Admission::local(const Ipv4& sender) {
            (rules_.routedLan && std::ranges::any_of(PrivateRanges, within));
 }
 
+RateWindow* Admission::trackedWindow(std::map<Ipv4, RateWindow>& table, const Ipv4& sender) {
+    if (pruneTimer_ == 0)
+        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
+    auto entry = table.find(sender);
+    if (entry == table.end()) {
+        if (tracked() >= MaxTracked)
+            return nullptr;
+        entry = table.emplace(sender, RateWindow{}).first;
+    }
+    return &entry->second;
+}
+
 bool Admission::mayAnswer(const Ipv4& sender) {
     if (network_.onLink(sender))
         return true;
@@ -72,15 +84,10 @@ bool Admission::mayAnswer(const Ipv4& sender) {
     // than its question, get a budget per source and one in all, so that forged sources cannot
     // aim a stream of them at a third host.
     const auto now = loop_.now();
-    if (pruneTimer_ == 0)
-        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
-    auto entry = answersBySender_.find(sender);
-    if (entry == answersBySender_.end()) {
-        if (tracked() >= MaxTracked)
-            return false;
-        entry = answersBySender_.emplace(sender, RateWindow{}).first;
-    }
-    if (!entry->second.take(now, OffLinkAnswersPerSenderPerMinute) ||
+    RateWindow* window = trackedWindow(answersBySender_, sender);
+    if (!window)
+        return false;
+    if (!window->take(now, OffLinkAnswersPerSenderPerMinute) ||
         !offLinkAnswers_.take(now, OffLinkAnswersPerMinute)) {
         logs_.log("off-link answers", Priority::Notice,
                   "not answering " + protocol::formatIpv4(sender) +
@@ -107,16 +114,10 @@ std::size_t Admission::sessionsOpened(const Ipv4& sender) const {
 bool Admission::sessionWithinRate(const Ipv4& sender) {
     if (sessionsPerMinute() == 0)
         return true;
-    const auto now = loop_.now();
-    if (pruneTimer_ == 0)
-        pruneTimer_ = loop_.after(Minute, [this] { prune(); });
-    auto entry = sessionsBySender_.find(sender);
-    if (entry == sessionsBySender_.end()) {
-        if (tracked() >= MaxTracked)
-            return false;
-        entry = sessionsBySender_.emplace(sender, RateWindow{}).first;
-    }
-    if (entry->second.take(now, sessionsPerMinute()))
+    RateWindow* window = trackedWindow(sessionsBySender_, sender);
+    if (!window)
+        return false;
+    if (window->take(loop_.now(), sessionsPerMinute()))
         return true;
     logs_.log("session rate", Priority::Warning,
               "more than " + std::to_string(sessionsPerMinute()) + " sessions a minute from " +

@@ -84,6 +84,8 @@ private:
     // On a local subnet, or in the networks taken as the LAN (routed, --allow-from).
     bool local(const Ipv4& sender);
     bool withinRates(const Ipv4& sender, Channel channel);
+    // `sender`'s window in `table` (the prune timer armed); nullptr once the tables are full.
+    RateWindow* trackedWindow(std::map<Ipv4, RateWindow>& table, const Ipv4& sender);
     void prune();
 
     EventLoop& loop_;
