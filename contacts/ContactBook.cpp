@@ -2,11 +2,14 @@
 
 #include "contacts/XMLFile.h"
 #include "protocol/Addresses.h"
+#include "protocol/Hash.h"
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
 
 namespace lanquill::contacts {
+
+namespace fnv1a = protocol::fnv1a;
 
 namespace {
 
@@ -15,20 +18,12 @@ std::uint32_t addressKey(const protocol::Ipv4& address) {
            std::uint32_t{address[2]} << 8 | std::uint32_t{address[3]};
 }
 
-// FNV-1a over the bytes, a..z taken as A..Z when folding.
-constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
-constexpr std::uint64_t kHashPrime = 0x100000001b3ULL;
-std::uint64_t hashBytes(std::uint64_t hash, std::string_view bytes, bool fold) {
-    for (const char c : bytes)
-        hash = (hash ^ static_cast<unsigned char>(fold ? protocol::oem::upperAscii(c) : c)) *
-               kHashPrime;
-    return hash;
-}
-
 std::size_t hashIds(std::string_view group, std::string_view computer, bool fold) {
     // The group's length goes in too, so that ("AB", "C") and ("A", "BC") differ.
-    const std::uint64_t hash = (hashBytes(kHashStart, group, fold) ^ group.size()) * kHashPrime;
-    return static_cast<std::size_t>(hashBytes(hash, computer, fold));
+    const auto upper = [fold](char c) { return fold ? protocol::oem::upperAscii(c) : c; };
+    std::uint64_t hash = fnv1a::add(fnv1a::Start, group, upper);
+    hash = (hash ^ group.size()) * fnv1a::Prime;
+    return static_cast<std::size_t>(fnv1a::add(hash, computer, upper));
 }
 
 } // namespace
@@ -43,7 +38,8 @@ std::size_t ContactBook::FoldedHash::operator()(const Ids& ids) const {
     return hashIds(ids.group, ids.computer, true);
 }
 std::size_t ContactBook::FoldedHash::operator()(std::string_view id) const {
-    return static_cast<std::size_t>(hashBytes(kHashStart, id, true));
+    return static_cast<std::size_t>(
+        fnv1a::add(fnv1a::Start, id, [](char c) { return protocol::oem::upperAscii(c); }));
 }
 bool ContactBook::FoldedEqual::operator()(const Ids& a, const Ids& b) const {
     return idsMatch(a.group, b.group) && idsMatch(a.computer, b.computer);

@@ -3,6 +3,7 @@
 #include "contacts/ContactBook.h"
 
 #include "files/AtomicFile.h"
+#include "protocol/Hash.h"
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -29,6 +30,8 @@
 
 namespace lanquill::contacts {
 
+namespace fnv1a = protocol::fnv1a;
+
 namespace {
 
 const xmlChar* X(const char* s) {
@@ -44,14 +47,6 @@ std::string takeXmlString(xmlChar* s) {
     std::string out(C(s));
     xmlFree(s);
     return out;
-}
-
-// FNV-1a: enough to tell one saved book from another.
-constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
-std::uint64_t hashBytes(std::uint64_t hash, const char* bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ULL;
-    return hash;
 }
 
 std::string errnoText(int err) {
@@ -277,7 +272,7 @@ struct BoundedFileReader {
     std::size_t limit; // the whole budget, for the message
     xmlParserCtxtPtr parser;
     std::string error;
-    std::uint64_t hash = kHashStart;
+    std::uint64_t hash = fnv1a::Start;
 
     // libxml2 checks an element's attributes for duplicates only once it has all of them, at a
     // cost that grows with the square of their number; the element handler comes later still.
@@ -311,7 +306,8 @@ struct BoundedFileReader {
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
-            self.hash = hashBytes(self.hash, buffer, static_cast<std::size_t>(got));
+            self.hash =
+                fnv1a::add(self.hash, std::string_view(buffer, static_cast<std::size_t>(got)));
             return static_cast<int>(got);
         }
     }
@@ -659,7 +655,7 @@ bool XmlDocument::changedOnDisk(const std::string& path) const {
     if (!disk_->hashed)
         return false;
     // Same size and time can still hide a rewrite (a file system with coarse times).
-    std::uint64_t hash = kHashStart;
+    std::uint64_t hash = fnv1a::Start;
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t got = ::read(f.fd, buffer, sizeof buffer);
@@ -669,7 +665,7 @@ bool XmlDocument::changedOnDisk(const std::string& path) const {
             return true;
         if (got == 0)
             return hash != disk_->hash;
-        hash = hashBytes(hash, buffer, static_cast<std::size_t>(got));
+        hash = fnv1a::add(hash, std::string_view(buffer, static_cast<std::size_t>(got)));
     }
 }
 
@@ -807,7 +803,8 @@ void XmlDocument::save(const std::string& path) {
     }
     if (unreadablePath_ == path)
         unreadablePath_.clear();
-    noteDiskState(path, result.replaced->written, true, hashBytes(kHashStart, data, size));
+    noteDiskState(path, result.replaced->written, true,
+                  fnv1a::add(fnv1a::Start, std::string_view(data, size)));
 }
 
 } // namespace lanquill::contacts

@@ -1,5 +1,6 @@
 #include "daemon/DatagramService.h"
 
+#include "protocol/Hash.h"
 #include "protocol/Mailslot.h"
 #include "protocol/NetBios.h"
 #include "protocol/SessionProtocol.h"
@@ -10,6 +11,7 @@ namespace lanquill::daemon {
 
 namespace netbios = protocol::netbios;
 namespace session = protocol::session;
+namespace fnv1a = protocol::fnv1a;
 
 namespace {
 constexpr std::size_t ReadsPerWake = 256;
@@ -62,11 +64,7 @@ void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4&
 }
 
 bool DatagramService::seenBefore(std::span<const std::uint8_t> data, const Ipv4& from) {
-    std::uint64_t hash = 1469598103934665603ULL; // FNV-1a over the datagram and its sender
-    for (const auto byte : data)
-        hash = (hash ^ byte) * 1099511628211ULL;
-    for (const auto byte : from)
-        hash = (hash ^ byte) * 1099511628211ULL;
+    const std::uint64_t hash = fnv1a::add(fnv1a::add(fnv1a::Start, data), from);
     const auto now = loop_.now();
     while (!recent_.empty() &&
            (now - recent_.front().first > DuplicateWindow || recent_.size() >= MaxRemembered)) {
