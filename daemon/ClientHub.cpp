@@ -324,16 +324,13 @@ void ClientHub::deliver(Client& client, const std::string& requestText) {
     message.kind = session::Direct;
     message.from = oem::upperAscii(field(session::field::From));
     message.address = field(session::field::Address);
-    const std::string user = oem::upperAscii(oem::fromUtf8(to).value_or(""));
     const auto recipient =
-        user.empty() || user == identity_.computer ? Account::None : account(user);
-    if (recipient == Account::System) {
-        delivery_.refuseForSystemAccount(message.address, nameText(user));
+        delivery_.recipient(oem::fromUtf8(to).value_or(""), Addressed::InMessage, message.address);
+    if (recipient.verdict == Recipient::Verdict::SystemAccount) {
         client.send(error(session::Refused));
         return;
     }
-    if (recipient == Account::Desktop)
-        message.user = user;
+    message.user = recipient.user;
     message.to = message.user.empty() ? nameText(identity_.computer) : to;
     message.text = oem::isUtf8(body) ? body : oem::toUtf8Lossy(body);
     switch (delivery_.accept(message, false)) {

@@ -56,21 +56,16 @@ struct Daemon::Services {
     platform::UdpSocket nameSocket;
     platform::UdpSocket datagramSocket;
     Spool spool;
-    Delivery delivery{loop, spool};
+    Delivery delivery{loop, spool, hub, config.computer};
     Admission admission{loop, network, admissionRules(config)};
     ClientHub hub{loop, delivery, admission, {config.computer, config.workgroup}};
     NameService names{
         loop,    nameSocket,
         network, admission,
         hub,     {config.computer, config.workgroup, config.sessionSocket >= 0, config.winsServer}};
-    DatagramService datagrams{loop,
-                              datagramSocket,
-                              network,
-                              hub,
-                              admission,
-                              delivery,
-                              {config.computer, config.workgroup}};
-    MessengerService messenger{loop, hub, admission, delivery, {config.computer}};
+    DatagramService datagrams{loop,      datagramSocket, network,
+                              admission, delivery,       {config.workgroup}};
+    MessengerService messenger{loop, admission, delivery, {config.computer}};
     BrowserAnnouncer browser{
         loop,
         network,

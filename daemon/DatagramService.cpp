@@ -18,10 +18,10 @@ constexpr std::size_t ReadsPerWake = 256;
 }
 
 DatagramService::DatagramService(EventLoop& loop, platform::UdpSocket& socket,
-                                 LocalNetwork& network, const Users& users, Admission& admission,
-                                 Delivery& delivery, Identity identity)
-    : loop_(loop), socket_(socket), network_(network), users_(users), admission_(admission),
-      delivery_(delivery), identity_(std::move(identity)) {}
+                                 LocalNetwork& network, Admission& admission, Delivery& delivery,
+                                 Identity identity)
+    : loop_(loop), socket_(socket), network_(network), admission_(admission), delivery_(delivery),
+      identity_(std::move(identity)) {}
 
 void DatagramService::onReadable() {
     socket_.receiveEachArrived(ReadsPerWake, [this](std::span<const std::uint8_t> data,
@@ -45,13 +45,12 @@ void DatagramService::onDatagram(std::span<const std::uint8_t> data, const Ipv4&
     if (message->destinationName == identity_.workgroup &&
         message->destinationSuffix == netbios::Workstation) {
         kind = session::WorkgroupKind;
-    } else if (message->destinationName == identity_.computer) {
-        kind = session::Direct;
-    } else if (users_.connected(message->destinationName)) {
-        kind = session::Direct;
-        user = message->destinationName;
     } else {
-        return;
+        const auto recipient = delivery_.recipient(message->destinationName, Addressed::ByName);
+        if (recipient.verdict == Recipient::Verdict::NotOurs)
+            return;
+        kind = session::Direct;
+        user = recipient.user;
     }
     if (seenBefore(data, from) ||
         !admission_.admit(from, message->text.size(), Admission::Channel::Datagram))

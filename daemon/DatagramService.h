@@ -23,7 +23,6 @@ namespace lanquill::daemon {
 class DatagramService {
 public:
     struct Identity {
-        std::string computer;  // OEM
         std::string workgroup; // OEM
     };
     static constexpr auto DuplicateWindow = std::chrono::seconds(30);
@@ -32,8 +31,7 @@ public:
     static constexpr std::size_t MaxRemembered = 8192;
 
     DatagramService(EventLoop& loop, platform::UdpSocket& socket, LocalNetwork& network,
-                    const Users& users, Admission& admission, Delivery& delivery,
-                    Identity identity);
+                    Admission& admission, Delivery& delivery, Identity identity);
 
     // Datagrams that are no messenger message (browser announcements, say) go here.
     using OtherDatagram = std::function<void(std::span<const std::uint8_t>, const Ipv4& from)>;
@@ -48,7 +46,6 @@ private:
     EventLoop& loop_;
     platform::UdpSocket& socket_;
     LocalNetwork& network_;
-    const Users& users_;
     Admission& admission_;
     Delivery& delivery_;
     Identity identity_;

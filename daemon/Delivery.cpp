@@ -50,8 +50,36 @@ std::optional<std::string> senderNameProblem(std::string_view name) {
 
 } // namespace
 
-Delivery::Delivery(EventLoop& loop, Spool& spool) : spool_(spool), logs_(loop, 10) {
+Delivery::Delivery(EventLoop& loop, Spool& spool, const Users& users, std::string computer)
+    : spool_(spool), users_(users), computer_(std::move(computer)), logs_(loop, 10) {
     checkWritable();
+}
+
+Recipient Delivery::recipient(const std::string& name, Addressed how, const std::string& sender) {
+    using Verdict = Recipient::Verdict;
+    if (how == Addressed::ByName) {
+        if (name == computer_)
+            return {Verdict::Computer, {}};
+        if (users_.connected(name))
+            return {Verdict::User, name};
+        return {Verdict::NotOurs, {}};
+    }
+    const std::string upper = protocol::oem::upperAscii(name);
+    if (upper.empty() || upper == computer_)
+        return {Verdict::Computer, {}};
+    switch (users_.account(upper)) {
+    case Users::Account::System:
+        logs_.log("system account", Priority::Notice,
+                  "message from " + sender + " to " + nameText(upper) +
+                      " refused: no desktop session is ever opened for that account");
+        return {Verdict::SystemAccount, {}};
+    case Users::Account::Desktop:
+        // A user of this computer who has no session now gets it in the next one.
+        return {Verdict::User, upper};
+    case Users::Account::None:
+        break;
+    }
+    return {Verdict::Computer, {}};
 }
 
 Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
@@ -94,12 +122,6 @@ Delivery::Result Delivery::accept(Message message, bool forgeableSender) {
     if (offer_)
         offer_(message);
     return Result::Stored;
-}
-
-void Delivery::refuseForSystemAccount(const std::string& address, const std::string& account) {
-    logs_.log("system account", Priority::Notice,
-              "message from " + address + " to " + account +
-                  " refused: no desktop session is ever opened for that account");
 }
 
 void Delivery::checkWritable() {

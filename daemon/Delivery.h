@@ -7,6 +7,7 @@
 #include "daemon/EventLoop.h"
 #include "daemon/Log.h"
 #include "daemon/Spool.h"
+#include "daemon/Users.h"
 #include "protocol/Bytes.h"
 
 #include <functional>
@@ -14,6 +15,27 @@
 #include <string>
 
 namespace lanquill::daemon {
+
+// How the name a message is for reached this computer.
+enum class Addressed {
+    // Called on the wire (a datagram's destination, a session's called name): every host hears
+    // it, and it is ours only as this computer's name or a connected user's.
+    ByName,
+    // Inside a message that already reached this computer (an SMB send, smbd's hand-in), in any
+    // case: a name that is no account's means the computer.
+    InMessage,
+};
+
+// Whom a message is for; each door turns a refusal into its own wire answer.
+struct Recipient {
+    enum class Verdict {
+        Computer,      // every session
+        User,          // `user`'s sessions: the ones there are, or the next one
+        SystemAccount, // refused: no desktop session is ever opened for that account
+        NotOurs,       // no name of this computer: not answered
+    } verdict = Verdict::Computer;
+    std::string user; // OEM, with User
+};
 
 class Delivery {
 public:
@@ -31,7 +53,13 @@ public:
         return spool_.capacity() * ForAbsentUsersPercent / 100;
     }
 
-    Delivery(EventLoop& loop, Spool& spool);
+    // `users` is asked only once messages come, so it may be made after this (the client hub,
+    // which needs the delivery first).
+    Delivery(EventLoop& loop, Spool& spool, const Users& users, std::string computer);
+
+    // The one intake rule: who a message to `name` (OEM) is for, at every door. `sender` names
+    // the sender in the log of a refusal.
+    Recipient recipient(const std::string& name, Addressed how, const std::string& sender = {});
 
     // Where stored messages go out: the client hub.
     void setOffer(Offer offer) { offer_ = std::move(offer); }
@@ -41,8 +69,6 @@ public:
     enum class Result { Stored, Unusable, Full, Failed };
     // Checks, spools and offers the message.
     Result accept(Message message, bool forgeableSender);
-    // Says, at a bounded rate, that a message to an account with no desktop was refused.
-    void refuseForSystemAccount(const std::string& address, const std::string& account);
     // The spooled messages after id `after` for `user`'s sessions (and those for every
     // session), oldest first, each to `take` until it returns false.
     void eachPendingAfter(const std::string& after, const std::string& user,
@@ -59,6 +85,8 @@ private:
     void setWritable(bool writable);
 
     Spool& spool_;
+    const Users& users_;
+    std::string computer_; // OEM
     Offer offer_;
     Changed writableChanged_;
     LogLimiter logs_;

@@ -62,10 +62,9 @@ struct MessengerService::Connection {
     TimePoint lastActive{}; // arrival, the session request, or the last messenger request
 };
 
-MessengerService::MessengerService(EventLoop& loop, const Users& users, Admission& admission,
-                                   Delivery& delivery, Identity identity)
-    : loop_(loop), users_(users), admission_(admission), delivery_(delivery),
-      identity_(std::move(identity)) {}
+MessengerService::MessengerService(EventLoop& loop, Admission& admission, Delivery& delivery,
+                                   Identity identity)
+    : loop_(loop), admission_(admission), delivery_(delivery), identity_(std::move(identity)) {}
 
 MessengerService::~MessengerService() {
     loop_.cancel(acceptPause_);
@@ -206,15 +205,14 @@ bool MessengerService::onSessionRequest(Connection& connection, const Bytes& fra
     if (!request)
         return false;
     const auto& called = request->called;
-    const bool anyServer = called.name == AnyServer;
-    const bool computer = called.name == identity_.computer && called.suffix == netbios::Messenger;
-    const bool user = called.suffix == netbios::Messenger && users_.connected(called.name);
-    if (!anyServer && !computer && !user) {
+    const auto recipient = called.suffix == netbios::Messenger
+                               ? delivery_.recipient(called.name, Addressed::ByName)
+                               : Recipient{Recipient::Verdict::NotOurs, {}};
+    if (called.name != AnyServer && recipient.verdict == Recipient::Verdict::NotOurs) {
         connection.stream->send(asText(smb::negativeSessionResponse(smb::CalledNameNotPresent)));
         return false;
     }
-    if (user && !computer)
-        connection.calledUser = called.name;
+    connection.calledUser = recipient.user;
     connection.state = State::InSession;
     connection.lastActive = loop_.now();
     connection.stream->setIdleLimit(IdleLimit);
@@ -257,19 +255,14 @@ std::uint32_t MessengerService::store(const Connection& connection, const std::s
         bytes += block.size();
     if (!admission_.admit(connection.peer, bytes, Admission::Channel::Session))
         return smb::status::AccessDenied;
-    // A message to a user of this computer who has no session now is kept for the next one.
+    // A session called to a user's name is for that user, whatever its messages say.
     std::string user = connection.calledUser;
     if (user.empty()) {
-        const std::string upper = protocol::oem::upperAscii(to);
-        const auto account = upper.empty() || upper == identity_.computer ? Users::Account::None
-                                                                          : users_.account(upper);
-        if (account == Users::Account::System) {
-            delivery_.refuseForSystemAccount(protocol::formatIpv4(connection.peer),
-                                             nameText(upper));
+        const auto recipient =
+            delivery_.recipient(to, Addressed::InMessage, protocol::formatIpv4(connection.peer));
+        if (recipient.verdict == Recipient::Verdict::SystemAccount)
             return smb::status::AccessDenied;
-        }
-        if (account == Users::Account::Desktop)
-            user = upper;
+        user = recipient.user;
     }
     switch (
         delivery_.accept(wireMessage(protocol::session::Direct, from, connection.peer,

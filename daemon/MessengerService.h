@@ -43,8 +43,7 @@ public:
         std::string computer; // OEM
     };
 
-    MessengerService(EventLoop& loop, const Users& users, Admission& admission, Delivery& delivery,
-                     Identity identity);
+    MessengerService(EventLoop& loop, Admission& admission, Delivery& delivery, Identity identity);
     ~MessengerService();
 
     // Accepts from the listening TCP 139 socket.
@@ -70,7 +69,6 @@ private:
     void reply(Connection& connection, const protocol::Bytes& smbReply);
 
     EventLoop& loop_;
-    const Users& users_;
     Admission& admission_;
     Delivery& delivery_;
     Identity identity_;

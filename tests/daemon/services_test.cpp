@@ -79,12 +79,11 @@ struct Receiver {
     TemporaryFolder folder;
     Spool spool{folder.path / "spool", 100}; // small: every store is synced to disk
     platform::UdpSocket unusedSocket;
-    Delivery delivery{loop, spool};
+    Delivery delivery{loop, spool, hub, "PC01"};
     Admission admission{loop, network, {false, 20}};
     ClientHub hub;
-    MessengerService messenger{loop, hub, admission, delivery, {"PC01"}};
-    DatagramService datagrams{loop,     unusedSocket,         network, hub, admission,
-                              delivery, {"PC01", "WORKGROUP"}};
+    MessengerService messenger{loop, admission, delivery, {"PC01"}};
+    DatagramService datagrams{loop, unusedSocket, network, admission, delivery, {"WORKGROUP"}};
 
     // With this computer's accounts, read before the test goes on.
     Receiver() : Receiver(&Accounts::everyAccount) {
