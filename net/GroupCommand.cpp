@@ -1,6 +1,6 @@
 #include "net/GroupCommand.h"
 
-#include "platform/SmbNetworkEnumerator.h"
+#include "protocol/NetBios.h"
 
 namespace lanquill::net {
 
@@ -9,7 +9,7 @@ platform::CommandLine groupSendCommand(const std::string& workgroup, const std::
     platform::CommandLine command{"net", {"send", "/domain:" + workgroup}};
     for (const std::string& member : members) {
         // A name no computer can have would make the command refuse the whole message.
-        if (!platform::SmbNetworkEnumerator::isValidNetBiosName(member))
+        if (!protocol::netbios::isNetbiosName(member, protocol::netbios::NameUse::Peer))
             continue;
         command.arguments.push_back("--member");
         command.arguments.push_back(member);

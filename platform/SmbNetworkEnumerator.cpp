@@ -1,6 +1,7 @@
 #include "platform/SmbNetworkEnumerator.h"
 
 #include "platform/SmbClientLibrary.h"
+#include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 namespace lanquill::platform {
 
+namespace netbios = protocol::netbios;
 namespace oem = protocol::oem;
 
 namespace {
@@ -48,18 +50,6 @@ NetResource entry(std::uint32_t displayType, std::string remoteName, std::string
 
 } // namespace
 
-bool SmbNetworkEnumerator::isValidNetBiosName(const std::string& name) {
-    if (name.empty())
-        return false;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || std::strchr("\\/:*?\"<>|", c) != nullptr)
-            return false;
-    }
-    const auto oemName = oem::fromUtf8(name);
-    return oemName && !oemName->empty() && oemName->size() <= 15;
-}
-
 std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint32_t,
                                          const NetResource* container, Handle& handle) {
     const std::lock_guard lock(mutex_);
@@ -79,7 +69,7 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
     } else if (container->displayType == netenum::DisplayServer ||
                container->displayType == netenum::DisplayDomain) {
         const std::string& group = container->remoteName;
-        if (!isValidNetBiosName(group))
+        if (!netbios::isNetbiosName(group, netbios::NameUse::Peer))
             return netenum::BadNetName;
         std::vector<std::string> computers;
         if (auto browsed = browseOrSweep(browseComputers(group))) {
@@ -182,7 +172,7 @@ void BrowseListing::finish(bool ok, std::vector<std::string> names) {
         return;
     }
     std::erase_if(names, [](const std::string& name) {
-        return !SmbNetworkEnumerator::isValidNetBiosName(name);
+        return !netbios::isNetbiosName(name, netbios::NameUse::Peer);
     });
     deliver(std::move(names));
 }

@@ -58,11 +58,6 @@ public:
     std::uint32_t read(Handle handle, std::vector<NetResource>& entries) override;
     std::uint32_t close(Handle handle) override;
 
-    // True when `name` can name a workgroup or computer: 1 to 15 bytes in the OEM code page, no
-    // control characters and none of \ / : * ? " < > | (what Windows refuses in a computer name;
-    // @ # % and the like are allowed).
-    static bool isValidNetBiosName(const std::string& name);
-
     // The browse list of `workgroup` alone, without the sweep: a workgroup message asks it for
     // the members beyond the routers, where a sweep does not reach.
     std::shared_ptr<BrowseListing> browseListOf(const std::string& workgroup) {

@@ -221,9 +221,13 @@ std::optional<std::string> hostNameToNetbiosName(std::string_view hostName) {
     return oemName;
 }
 
-std::optional<std::string> netbiosName(std::string_view name) {
-    if (name.empty() || name.find_first_of(".*") != std::string_view::npos)
+std::optional<std::string> netbiosName(std::string_view name, NameUse use) {
+    constexpr std::string_view Refused = "\\/:*?\"<>|";
+    if (name.find_first_not_of(' ') == std::string_view::npos ||
+        name.find_first_of(Refused) != std::string_view::npos ||
+        (use == NameUse::Host && name.find('.') != std::string_view::npos))
         return std::nullopt;
+    // C1 controls need no test of their own: the code page has none of them.
     for (const char c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             return std::nullopt;
@@ -231,6 +235,10 @@ std::optional<std::string> netbiosName(std::string_view name) {
     if (!oemName || oemName->size() > MaxNameLength)
         return std::nullopt;
     return oemName;
+}
+
+bool isNetbiosName(std::string_view name, NameUse use) {
+    return netbiosName(name, use).has_value();
 }
 
 namespace {

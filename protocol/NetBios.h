@@ -108,9 +108,26 @@ std::string computerName(std::string_view hostName);
 // when nothing of it can be a name.
 std::optional<std::string> hostNameToNetbiosName(std::string_view hostName);
 
-// The OEM form of `name` (UTF-8) when it can be a NetBIOS name: not empty, no dot, no '*', no
-// control characters, at most 15 bytes in the OEM code page; upper-cased. Nullopt otherwise.
-std::optional<std::string> netbiosName(std::string_view name);
+// What a name is for. Every NetBIOS name is 1 to 15 bytes in the OEM code page, not blanks alone
+// (blanks pad it on the wire, where it would arrive empty), and holds no control character and
+// none of \ / : * ? " < > |: Windows refuses those in a name, '*' is the node-status wildcard,
+// and the rest would change what a UNC path, an smb:// address or an smbclient argument made
+// from the name means.
+enum class NameUse {
+    // A name this computer takes, or looks up as a host's: no dot either. Windows refuses a dot
+    // in a computer name, and its resolver takes a dotted name for a DNS one, never asking NetBIOS.
+    Host,
+    // A name someone on the LAN already has, or one typed to reach them: a workgroup, a computer
+    // in a browse list, a messenger recipient. A dot is valid on the wire, and such names exist.
+    Peer,
+};
+
+// The OEM form of `name` (UTF-8), upper-cased, when it can be a NetBIOS name for `use`; nullopt
+// otherwise.
+std::optional<std::string> netbiosName(std::string_view name, NameUse use = NameUse::Host);
+
+// Whether `name` (UTF-8) can be a NetBIOS name for `use`, whatever its case.
+bool isNetbiosName(std::string_view name, NameUse use = NameUse::Host);
 
 // A name from the wire for showing in a window: control bytes and blanks fold to one blank,
 // leading and trailing blanks go (NetBIOS pads with blanks), the OEM bytes become UTF-8.

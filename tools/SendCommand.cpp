@@ -6,6 +6,7 @@
 #include "platform/SmbMessenger.h"
 #include "platform/SmbNetworkEnumerator.h"
 #include "protocol/Addresses.h"
+#include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
@@ -79,7 +80,7 @@ int takeMembers(int argc, char** argv, int first, std::vector<std::string>& memb
         } else {
             break;
         }
-        if (!platform::SmbNetworkEnumerator::isValidNetBiosName(name)) {
+        if (!protocol::netbios::isNetbiosName(name, protocol::netbios::NameUse::Peer)) {
             std::fprintf(stderr, say("lanquill-net: \"%s\" cannot be a computer name\n"),
                          protocol::oem::printable(name).c_str());
             return -1;
@@ -203,7 +204,7 @@ int runSend(int argc, char** argv) {
         const std::string workgroup = target.substr(DomainOption.size());
         // "*", a second option or a control character is no workgroup: the broadcast would go
         // to a group nobody meant, or carry an escape sequence to every receiver's screen.
-        if (!platform::SmbNetworkEnumerator::isValidNetBiosName(workgroup)) {
+        if (!protocol::netbios::isNetbiosName(workgroup, protocol::netbios::NameUse::Peer)) {
             std::fputs(say("lanquill-net: that cannot be a workgroup name\n"), stderr);
             return usageSend();
         }

@@ -3,6 +3,7 @@
 #include "net/NetUsers.h"
 #include "platform/LocalSystem.h"
 #include "platform/SmbNetworkEnumerator.h"
+#include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
 #include "tools/Commands.h"
 #include "tools/Texts.h"
@@ -54,7 +55,7 @@ int runListing(int argc, char** argv) {
         const std::string_view option = argv[2];
         if (startsWithIgnoringCase(option, "/domain:")) {
             workgroup = option.substr(std::strlen("/domain:"));
-            if (!platform::SmbNetworkEnumerator::isValidNetBiosName(workgroup)) {
+            if (!protocol::netbios::isNetbiosName(workgroup, protocol::netbios::NameUse::Peer)) {
                 std::fprintf(stderr, say("lanquill-net: \"%s\" cannot be a workgroup name\n"),
                              workgroup.c_str());
                 return ExitUsage;

@@ -200,7 +200,7 @@ int runWindowsSend(int argc, char** argv) {
         return usageWindows();
     const std::string computer = argv[at];
     if (!protocol::parseIpv4(computer) &&
-        !platform::SmbNetworkEnumerator::isValidNetBiosName(computer)) {
+        !protocol::netbios::isNetbiosName(computer, protocol::netbios::NameUse::Peer)) {
         std::fprintf(stderr, say("lanquill-net: \"%s\" cannot be a computer name\n"),
                      protocol::oem::printable(computer).c_str());
         return usageWindows();

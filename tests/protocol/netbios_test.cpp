@@ -251,19 +251,33 @@ TEST(NodeStatus, HandBuiltReplyWithUnitIdAndGroupName) {
 struct NameCase {
     const char* utf8;
     std::optional<std::string> oem; // nullopt: no NetBIOS name
+    netbios::NameUse use = netbios::NameUse::Host;
 };
 
 TEST(NetBiosName, FromUserText) {
+    constexpr auto Peer = netbios::NameUse::Peer;
     const NameCase cases[] = {
         {"pc-07", "PC-07"},
         {"办公室", oem::fromUtf8("办公室")},
         {"", std::nullopt},
         {"host.example.com", std::nullopt}, // a DNS name, not a NetBIOS one
-        {"*", std::nullopt},
+        {"pc.lan", std::nullopt},
+        {"file.srv", "FILE.SRV", Peer}, // a server's or workgroup's name on the LAN
+        {"*", std::nullopt, Peer},
+        {"ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO"},
         {"ABCDEFGHIJKLMNOP", std::nullopt},
         {"八个汉字八个汉字", std::nullopt}, // 16 OEM bytes
         {"tab\there", std::nullopt},
+        {"del\x7f", std::nullopt, Peer},
+        {"my pc", "MY PC", Peer},
+        {"   ", std::nullopt, Peer}, // empty once on the wire
+        {"a\\b", std::nullopt, Peer},
+        {"a/b", std::nullopt, Peer},
+        {"a|b", std::nullopt, Peer},
+        {"a?b", std::nullopt, Peer},
+        {"@#%'", "@#%'", Peer},
+        {"ő", std::nullopt, Peer}, // not in the code page
     };
     for (const auto& c : cases)
-        EXPECT_EQ(netbios::netbiosName(c.utf8), c.oem) << c.utf8;
+        EXPECT_EQ(netbios::netbiosName(c.utf8, c.use), c.oem) << c.utf8;
 }
