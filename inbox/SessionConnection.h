@@ -7,7 +7,6 @@
 #include "protocol/SessionProtocol.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QLocalSocket>
 #include <QObject>
 #include <QTimer>
@@ -37,10 +36,10 @@ struct ReceiverStatus {
 // The first line this program sends on every connection.
 QByteArray helloLine();
 
-// A message line of lanquilld as a received message, or nullopt with `problem` set when the
-// line lacks a field, has one of the wrong type or one too long. Its peer and sender are the name
-// the sender gave; where it is filed is for the inbox to decide.
-std::optional<Message> parseMessageLine(const QJsonObject& line, QString& problem);
+// A message line of lanquilld as a received message, or nullopt with `problem` set when the line
+// breaks the session protocol's rules for one (session::messageFromJson). Its peer and sender are
+// the name the sender gave; where it is filed is for the inbox to decide.
+std::optional<Message> parseMessageLine(const QByteArray& line, QString& problem);
 
 class SessionConnection : public QObject {
     Q_OBJECT

@@ -91,14 +91,21 @@ struct Message {
 };
 
 // Why no client could use the message (an empty or over-long field, text that is not UTF-8),
-// in words for a log; nullopt when it is fine. The same bounds a client holds lines to.
+// in words for a log; nullopt when it is fine. The same bounds a client holds lines to. The
+// address is required: it is what a sender is known by, and a message without one cannot be
+// attributed.
 std::optional<std::string> unusable(const Message& message);
 
 // The line a client is offered (without "user" and the newline).
 std::string offerLine(const Message& message);
 // The spool's form: the offer with "user".
 std::string spoolRecord(const Message& message);
-// A spool record or an offer back as a message; nullopt without an id.
-std::optional<Message> messageFromJson(std::string_view text);
+// A spool record or an offer line back as a message, read by lanquilld and its clients alike: a
+// JSON object whose fields, where present, are strings ("datagram" true or false); id, time,
+// kind, from and address present; every field within the bounds of unusable(); kind one of the
+// kind words; time a UTC time as lanquilld writes it ("2026-12-08T10:00:00Z", also read with
+// milliseconds or a "+01:00" zone). Fields it does not know are passed over. Nullopt
+// otherwise, with why in words in `problem` when one is given.
+std::optional<Message> messageFromJson(std::string_view text, std::string* problem = nullptr);
 
 } // namespace lanquill::protocol::session
