@@ -51,14 +51,23 @@ json error(std::string_view why) {
     return json{{session::Error, why}};
 }
 
-constexpr auto AcceptPause = std::chrono::seconds(1);
-
 } // namespace
 
 ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
                      HubIdentity identity, Accounts::Source accounts)
     : loop_(loop), delivery_(delivery), admission_(admission), identity_(std::move(identity)),
-      status_(session::Receiving), accounts_(loop, std::move(accounts)) {
+      status_(session::Receiving),
+      listener_(loop, "session socket",
+                [this](int fd, const sockaddr_storage&) {
+                    ucred credentials{};
+                    socklen_t length = sizeof credentials;
+                    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+                        ::close(fd);
+                        return;
+                    }
+                    adopt(fd, credentials.uid);
+                }),
+      accounts_(loop, std::move(accounts)) {
     // The reentrant forms: the accounts' worker may be walking getpwent on its thread meanwhile.
     passwd guest{};
     passwd* found = nullptr;
@@ -69,14 +78,13 @@ ClientHub::ClientHub(EventLoop& loop, Delivery& delivery, Admission& admission,
 }
 
 ClientHub::~ClientHub() {
-    loop_.cancel(acceptPause_);
+    listener_.stop();
     for (const auto& [user, timer] : leaving_)
         loop_.cancel(timer);
     delivery_.setOffer(nullptr);
     clients_.clear();
-    if (listener_ >= 0) {
-        loop_.unwatch(listener_);
-        ::close(listener_);
+    if (socket_ >= 0) {
+        ::close(socket_);
         ::unlink(path_.c_str());
     }
 }
@@ -95,42 +103,15 @@ void ClientHub::listen(const std::filesystem::path& path) {
     std::error_code ignored;
     std::filesystem::create_directories(path.parent_path(), ignored);
     ::unlink(path.c_str());
-    listener_ = checked(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
-                        "socket(AF_UNIX)");
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0)
+    socket_ = checked(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+                      "socket(AF_UNIX)");
+    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket_, 16) != 0)
         throw std::runtime_error("cannot listen on " + path.string() + ": " + std::strerror(errno));
     path_ = path;
     // Every desktop user connects; SO_PEERCRED tells who.
     checked(::chmod(path.c_str(), 0666), "chmod(session socket)");
-    loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptClients(); });
-}
-
-void ClientHub::acceptClients() {
-    for (;;) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
-            // Out of descriptors: the waiting connection would wake the loop again at once.
-            // Stop listening for a moment instead of spinning.
-            log(Priority::Warning, std::string("session socket: ") + std::strerror(errno) +
-                                       ": not accepting for a second");
-            loop_.unwatch(listener_);
-            acceptPause_ = loop_.after(AcceptPause, [this] {
-                acceptPause_ = 0;
-                loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptClients(); });
-            });
-            return;
-        }
-        if (fd < 0)
-            return;
-        ucred credentials{};
-        socklen_t length = sizeof credentials;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-            ::close(fd);
-            continue;
-        }
-        adopt(fd, credentials.uid);
-    }
+    listener_.listen(socket_);
 }
 
 void ClientHub::adopt(int fd, uid_t uid) {

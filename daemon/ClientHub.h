@@ -8,6 +8,7 @@
 #include "daemon/Admission.h"
 #include "daemon/Delivery.h"
 #include "daemon/EventLoop.h"
+#include "daemon/Listener.h"
 #include "daemon/Stream.h"
 #include "daemon/Users.h"
 
@@ -62,7 +63,6 @@ public:
 
 private:
     struct Client;
-    void acceptClients();
     void onInput(Client& client);
     bool onLine(Client& client, const std::string& line);
     void hello(Client& client);
@@ -79,13 +79,13 @@ private:
     HubIdentity identity_;
     std::string status_;
     std::string statusReason_;
-    int listener_ = -1;
+    int socket_ = -1; // listening on path_
     std::filesystem::path path_;
+    Listener listener_;
     uid_t guestUid_ = static_cast<uid_t>(-1);
     mutable Accounts accounts_; // a lookup that misses may start a walk
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_; // by arrival
     std::uint64_t nextClient_ = 1;
-    EventLoop::TimerId acceptPause_ = 0;
     UserEvent firstSession_;
     UserEvent lastSession_;
     // Users whose last session went moments ago: their name is kept a little, so that a session

@@ -64,48 +64,24 @@ struct MessengerService::Connection {
 
 MessengerService::MessengerService(EventLoop& loop, Admission& admission, Delivery& delivery,
                                    Identity identity)
-    : loop_(loop), admission_(admission), delivery_(delivery), identity_(std::move(identity)) {}
+    : loop_(loop), admission_(admission), delivery_(delivery), identity_(std::move(identity)),
+      listener_(loop, "TCP 139", [this](int fd, const sockaddr_storage& peer) {
+          sockaddr_in local{};
+          socklen_t length = sizeof local;
+          if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+              ::close(fd);
+              return;
+          }
+          adopt(fd, addressOf(reinterpret_cast<const sockaddr_in&>(peer)), addressOf(local));
+      }) {}
 
 MessengerService::~MessengerService() {
-    loop_.cancel(acceptPause_);
+    listener_.stop();
     connections_.clear();
-    if (listener_ >= 0)
-        loop_.unwatch(listener_);
 }
 
 void MessengerService::listen(int listener) {
-    setNonBlocking(listener);
-    listener_ = listener;
-    loop_.watch(listener, EPOLLIN, [this](std::uint32_t) { acceptConnections(); });
-}
-
-void MessengerService::acceptConnections() {
-    for (;;) {
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
-                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
-            // Out of descriptors: pause rather than be woken for the same connection at once.
-            log(Priority::Warning,
-                std::string("TCP 139: ") + std::strerror(errno) + ": not accepting for a second");
-            loop_.unwatch(listener_);
-            acceptPause_ = loop_.after(std::chrono::seconds(1), [this] {
-                acceptPause_ = 0;
-                loop_.watch(listener_, EPOLLIN, [this](std::uint32_t) { acceptConnections(); });
-            });
-            return;
-        }
-        if (fd < 0)
-            return;
-        sockaddr_in local{};
-        length = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-            ::close(fd);
-            continue;
-        }
-        adopt(fd, addressOf(peer), addressOf(local));
-    }
+    listener_.listen(listener);
 }
 
 void MessengerService::refuse(int fd, std::uint8_t why) {

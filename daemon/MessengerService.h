@@ -7,6 +7,7 @@
 #include "daemon/ClientHub.h"
 #include "daemon/Delivery.h"
 #include "daemon/EventLoop.h"
+#include "daemon/Listener.h"
 #include "daemon/Stream.h"
 #include "protocol/SmbMessage.h"
 
@@ -54,7 +55,6 @@ public:
 
 private:
     struct Connection;
-    void acceptConnections();
     void onInput(Connection& connection);
     bool onFrame(Connection& connection, const protocol::Bytes& frame);
     bool onSessionRequest(Connection& connection, const protocol::Bytes& frame);
@@ -72,8 +72,7 @@ private:
     Admission& admission_;
     Delivery& delivery_;
     Identity identity_;
-    int listener_ = -1;
-    EventLoop::TimerId acceptPause_ = 0;
+    Listener listener_;
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_; // by arrival
     std::uint64_t nextConnection_ = 1;
     std::uint16_t nextGroupId_ = 1;

@@ -13,6 +13,7 @@
 // command before it answers the sender (its `&` is escaped, not a shell's), so a hand-in that
 // cannot be made now is queued and retried by a child that smbd does not wait for.
 #include "files/AtomicFile.h"
+#include "files/Wait.h"
 #include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
 #include "protocol/OemCodePage.h"
@@ -244,13 +245,12 @@ std::optional<std::string> readLine(int fd) {
             return line.substr(0, end);
         if (line.size() > session::LongestServerLine)
             return std::nullopt;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd entry{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) <= 0)
+        if (!files::waitUntil(fd, POLLIN, deadline))
             return std::nullopt;
         char buffer[4096];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             return std::nullopt;
         line.append(buffer, static_cast<std::size_t>(n));

@@ -5,11 +5,13 @@
 #include "daemon/DatagramService.h"
 #include "daemon/Delivery.h"
 #include "daemon/EventLoop.h"
+#include "daemon/Listener.h"
 #include "daemon/LocalNetwork.h"
 #include "daemon/MessengerService.h"
 #include "daemon/NameService.h"
 #include "daemon/Spool.h"
 #include "daemon/WinsClient.h"
+#include "files/Wait.h"
 #include "protocol/Mailslot.h"
 #include "protocol/NetBios.h"
 #include "protocol/SessionProtocol.h"
@@ -21,13 +23,16 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <net/if.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -747,6 +752,64 @@ TEST(ClientHub, OneUserCannotTakeEverySessionSlot) {
     Peer someoneElse;
     receiver.hub.adopt(someoneElse.connect(), 4243);
     EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser + 1);
+}
+
+// Out of descriptors, a listener pauses instead of being woken for the same connection at once,
+// and takes it after the pause.
+TEST(Listener, OutOfDescriptorsItPausesAndThenAccepts) {
+    TimePoint now = Clock::now();
+    EventLoop loop{[&] { return now; }};
+    TemporaryFolder folder;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, (folder.path / "socket").c_str());
+    const auto where = reinterpret_cast<const sockaddr*>(&address);
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listening, where, sizeof address) | ::listen(listening, 4), 0);
+    int accepted = 0;
+    Listener listener{loop, "test socket", [&](int fd, const sockaddr_storage&) {
+                          ++accepted;
+                          ::close(fd);
+                      }};
+    listener.listen(listening);
+    Peer client;
+    client.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(client.fd, where, sizeof address), 0);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    const rlimit full{static_cast<rlim_t>(lowestFree), limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &full), 0);
+    loop.turn(0ms);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_FALSE(loop.watching(listening)) << "woken again at once for what it cannot take";
+    now += Listener::PauseWhenOutOfDescriptors;
+    loop.turn(0ms);
+    loop.turn(0ms);
+    EXPECT_EQ(accepted, 1);
+    ::close(listening);
+}
+
+// A signal does not end a wait before its deadline: lanquill-deliver gives lanquilld its whole
+// time to answer.
+TEST(Wait, ASignalDoesNotEndTheWaitBeforeItsDeadline) {
+    struct sigaction quiet {
+    }, before{};
+    quiet.sa_handler = [](int) {}; // without SA_RESTART: poll fails with EINTR
+    ASSERT_EQ(::sigaction(SIGALRM, &quiet, &before), 0);
+    Peer silent;
+    const int other = silent.connect();
+    const auto start = Clock::now();
+    std::thread interrupt([waiting = ::pthread_self()] {
+        std::this_thread::sleep_for(20ms);
+        ::pthread_kill(waiting, SIGALRM);
+    });
+    EXPECT_FALSE(files::waitUntil(silent.fd, POLLIN, start + 200ms));
+    EXPECT_GE(Clock::now() - start, 200ms);
+    interrupt.join();
+    ::sigaction(SIGALRM, &before, nullptr);
+    ::close(other);
 }
 
 TEST(ClientHub, SessionsThatComeAndGoCostOneRegistration) {
