@@ -1,7 +1,6 @@
 #include "contacts/BookEdit.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -22,14 +21,12 @@ public:
                 : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".lock";
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd_ < 0)
-            throw XmlError("无法修改通讯录 " + path + "：无法打开锁文件 " + lockPath + "（" +
-                           std::strerror(errno) + "）");
+            throw failure(BookError::CannotOpenLock, path, lockPath, errno);
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 const int err = errno;
                 ::close(fd_);
-                throw XmlError("无法修改通讯录 " + path + "：无法锁定锁文件 " + lockPath + "（" +
-                               std::strerror(err) + "）");
+                throw failure(BookError::CannotLock, path, lockPath, err);
             }
         }
     }
@@ -38,6 +35,17 @@ public:
     BookLock& operator=(const BookLock&) = delete;
 
 private:
+    static XmlError failure(BookError code, const std::string& path, const std::string& lockPath,
+                            int error) {
+        BookFailure failure;
+        failure.action = BookAction::Edit;
+        failure.code = code;
+        failure.error = error;
+        failure.path = path;
+        failure.detail = lockPath;
+        return XmlError(std::move(failure));
+    }
+
     int fd_ = -1;
 };
 
@@ -50,7 +58,7 @@ bool editBook(XmlDocument& doc, const std::string& path,
     if (reread) {
         const LoadOutcome outcome = doc.load(path);
         if (outcome.kind == LoadOutcome::Kind::Unreadable)
-            throw XmlError(outcome.message);
+            throw XmlError(outcome.failure);
     }
     try {
         edit(doc);

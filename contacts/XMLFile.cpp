@@ -6,10 +6,15 @@
 
 namespace lanquill::contacts {
 
-void checkLength(const std::string& value, std::size_t limit, const char* what) {
-    if (value.size() > limit)
-        throw XmlError(std::string(what) + "太长（" + std::to_string(value.size()) +
-                       " 字节，最多 " + std::to_string(limit) + " 字节）");
+void checkLength(const std::string& value, std::size_t limit, BookField field) {
+    if (value.size() > limit) {
+        BookFailure failure;
+        failure.code = BookError::ValueTooLong;
+        failure.field = field;
+        failure.size = value.size();
+        failure.limit = limit;
+        throw XmlError(std::move(failure));
+    }
 }
 
 namespace {
@@ -164,16 +169,16 @@ bool GetComputerInfo(const XmlDocument& doc, const std::string& GroupId,
 bool SetComputerInfo(XmlDocument& doc, const std::string& ConfigPath, const std::string& GroupId,
                      const std::string& ComputerId, const std::string& UserName,
                      const std::string& IpAddress, const std::string& Memo) {
-    checkLength(ComputerId, kMaxIdBytes, "机器名");
-    checkLength(UserName, kMaxFieldBytes, "用户名");
-    checkLength(IpAddress, kMaxFieldBytes, "IP地址");
-    checkLength(Memo, kMaxMemoBytes, "说明");
+    checkLength(ComputerId, kMaxIdBytes, BookField::ComputerName);
+    checkLength(UserName, kMaxFieldBytes, BookField::UserName);
+    checkLength(IpAddress, kMaxFieldBytes, BookField::IpAddress);
+    checkLength(Memo, kMaxMemoBytes, BookField::Memo);
     // Every value is checked before the first field changes: a refused one leaves the book as
     // it was.
-    checkXmlValue(ComputerId, "机器名");
-    checkXmlValue(UserName, "用户名");
-    checkXmlValue(IpAddress, "IP地址");
-    checkXmlValue(Memo, "说明");
+    checkXmlValue(ComputerId, BookField::ComputerName);
+    checkXmlValue(UserName, BookField::UserName);
+    checkXmlValue(IpAddress, BookField::IpAddress);
+    checkXmlValue(Memo, BookField::Memo);
     XmlNode computer = findComputer(doc, GroupId, ComputerId).computer;
     if (!computer)
         return false;
@@ -197,12 +202,12 @@ bool SetComputerInfo(XmlDocument& doc, const std::string& ConfigPath, const std:
 void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string& ComputerId,
                  const std::string& ComputerName, const std::string& UserName,
                  const std::string& IpAddress, const std::string& Memo) {
-    checkLength(GroupId, kMaxIdBytes, "工作组名");
-    checkLength(ComputerId, kMaxIdBytes, "机器名");
-    checkLength(ComputerName, kMaxFieldBytes, "机器名");
-    checkLength(UserName, kMaxFieldBytes, "用户名");
-    checkLength(IpAddress, kMaxFieldBytes, "IP地址");
-    checkLength(Memo, kMaxMemoBytes, "说明");
+    checkLength(GroupId, kMaxIdBytes, BookField::GroupName);
+    checkLength(ComputerId, kMaxIdBytes, BookField::ComputerName);
+    checkLength(ComputerName, kMaxFieldBytes, BookField::ComputerName);
+    checkLength(UserName, kMaxFieldBytes, BookField::UserName);
+    checkLength(IpAddress, kMaxFieldBytes, BookField::IpAddress);
+    checkLength(Memo, kMaxMemoBytes, BookField::Memo);
 
     // Build the whole computer before linking anything, so that a refused value leaves the
     // book as it was (the unlinked elements are freed with the document).
@@ -221,7 +226,7 @@ void AddComputer(XmlDocument& doc, const std::string& GroupId, const std::string
 }
 
 XmlNode AddGroup(XmlDocument& doc, const std::string& GroupId) {
-    checkLength(GroupId, kMaxIdBytes, "工作组名");
+    checkLength(GroupId, kMaxIdBytes, BookField::GroupName);
     XmlNode group = findGroup(doc, GroupId);
     if (!group) {
         group = doc.createElement("group");

@@ -18,8 +18,8 @@ inline constexpr std::size_t kMaxIdBytes = 255;
 inline constexpr std::size_t kMaxFieldBytes = 255;      // ComputerName, UserName, IpAddress
 inline constexpr std::size_t kMaxMemoBytes = 64 * 1024; // Memo
 
-// Throws XmlError naming `what` when `value` is longer than `limit` bytes.
-void checkLength(const std::string& value, std::size_t limit, const char* what);
+// Throws XmlError naming `field` when `value` is longer than `limit` bytes.
+void checkLength(const std::string& value, std::size_t limit, BookField field);
 
 // Ids compare after folding a..z to A..Z; every other byte compares exactly. UTF-8 multi-byte
 // characters never contain bytes below 0x80, so only ASCII letters are ever folded and two

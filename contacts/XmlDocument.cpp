@@ -93,12 +93,24 @@ void installEntityLoaderOnce() {
     });
 }
 
+XmlError refused(BookError code, BookField field, const std::string& attribute,
+                 std::uint64_t size = 0, std::uint64_t limit = 0) {
+    BookFailure failure;
+    failure.code = code;
+    failure.field = field;
+    failure.detail = attribute;
+    failure.size = size;
+    failure.limit = limit;
+    return XmlError(std::move(failure));
+}
+
 // Checks a value we are asked to store: it must be UTF-8 and hold only characters XML 1.0 can
-// carry, or the file we write would not load again and the whole book would be lost.
-void checkValue(const std::string& value, const std::string& what) {
+// carry, or the file we write would not load again and the whole book would be lost. `attribute`
+// names the attribute when `field` is BookField::Attribute.
+void checkValue(const std::string& value, BookField field, const std::string& attribute = {}) {
     if (value.size() > kMaxXmlValueBytes)
-        throw XmlError(what + " is too long (" + std::to_string(value.size()) + " bytes; at most " +
-                       std::to_string(kMaxXmlValueBytes) + ")");
+        throw refused(BookError::ValueTooLong, field, attribute, value.size(), kMaxXmlValueBytes);
+    const auto notUtf8 = [&] { return refused(BookError::ValueNotUtf8, field, attribute); };
     const auto* p = reinterpret_cast<const unsigned char*>(value.data());
     const std::size_t n = value.size();
     std::size_t i = 0;
@@ -119,27 +131,23 @@ void checkValue(const std::string& value, const std::string& what) {
             cp = c & 0x07;
             len = 4;
         } else {
-            throw XmlError(what + " is not valid UTF-8 text");
+            throw notUtf8();
         }
         if (i + len > n)
-            throw XmlError(what + " is not valid UTF-8 text");
+            throw notUtf8();
         for (std::size_t k = 1; k < len; ++k) {
             if ((p[i + k] & 0xC0) != 0x80)
-                throw XmlError(what + " is not valid UTF-8 text");
+                throw notUtf8();
             cp = (cp << 6) | (p[i + k] & 0x3F);
         }
         const bool overlong =
             (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
         if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            throw XmlError(what + " is not valid UTF-8 text");
+            throw notUtf8();
         const bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
                              (cp >= 0xE000 && cp <= 0xFFFD) || cp >= 0x10000;
         if (!allowed)
-            throw XmlError(what + " holds a character that XML cannot store (U+" + [cp] {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(cp));
-                return std::string(buf);
-            }() + ")");
+            throw refused(BookError::ValueBadCharacter, field, attribute, cp);
         i += len;
     }
 }
@@ -182,19 +190,16 @@ std::string trimmed(std::string s) {
 // What the parse reports back to us: the first real error, and whether a DOCTYPE was met.
 struct ParseState {
     bool sawDoctype = false;
+    bool tooManyAttributes = false;
     int errorLine = 0;
     std::string error;
 };
 
-std::string tooManyAttributes() {
-    return "有元素带有超过 " + std::to_string(kMaxAttributesPerElement) +
-           " 个属性，通讯录不会有这样的元素";
-}
-
 void onStructuredError(void* userData, xmlErrorPtr err) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
     auto* state = static_cast<ParseState*>(ctxt->_private);
-    if (state == nullptr || err == nullptr || err->level < XML_ERR_ERROR || !state->error.empty())
+    if (state == nullptr || err == nullptr || err->level < XML_ERR_ERROR || !state->error.empty() ||
+        state->tooManyAttributes)
         return;
     state->errorLine = err->line;
     state->error = trimmed(err->message ? err->message : "unknown parse error");
@@ -231,9 +236,9 @@ void onStartElement(void* userData, const xmlChar* localName, const xmlChar* pre
     if (attributeCount + namespaceCount > kMaxAttributesPerElement) {
         auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
         auto* state = static_cast<ParseState*>(ctxt->_private);
-        if (state != nullptr && state->error.empty()) {
+        if (state != nullptr && state->error.empty() && !state->tooManyAttributes) {
             state->errorLine = xmlSAX2GetLineNumber(ctxt);
-            state->error = tooManyAttributes();
+            state->tooManyAttributes = true;
         }
         xmlStopParser(ctxt);
         return;
@@ -271,7 +276,7 @@ struct BoundedFileReader {
     std::size_t budget;
     std::size_t limit; // the whole budget, for the message
     xmlParserCtxtPtr parser;
-    std::string error;
+    std::optional<BookFailure> failure; // what stopped the reading; path and action unset
     std::uint64_t hash = fnv1a::Start;
 
     // libxml2 checks an element's attributes for duplicates only once it has all of them, at a
@@ -284,10 +289,17 @@ struct BoundedFileReader {
                parser->nsNr > 2 * kMaxAttributesPerElement;
     }
 
+    void stop(BookError code, int error, std::uint64_t bound) {
+        failure.emplace();
+        failure->code = code;
+        failure->error = error;
+        failure->limit = bound;
+    }
+
     static int read(void* context, char* buffer, int length) {
         auto& self = *static_cast<BoundedFileReader*>(context);
         if (self.parserHoldsTooManyAttributes()) {
-            self.error = tooManyAttributes();
+            self.stop(BookError::TooManyAttributes, 0, kMaxAttributesPerElement);
             return -1;
         }
         for (;;) {
@@ -298,11 +310,11 @@ struct BoundedFileReader {
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
-                self.error = "无法读取文件（" + errnoText(errno) + "）";
+                self.stop(BookError::CannotRead, errno, 0);
                 return -1;
             }
             if (static_cast<std::size_t>(got) > self.budget) {
-                self.error = "文件太大（通讯录最多 " + std::to_string(self.limit) + " 字节）";
+                self.stop(BookError::FileTooLarge, 0, self.limit);
                 return -1;
             }
             self.budget -= static_cast<std::size_t>(got);
@@ -335,10 +347,150 @@ std::string baseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+BookFailure saveFailure(const std::string& path, BookError code, int error = 0,
+                        const std::string& detail = {}) {
+    BookFailure failure;
+    failure.action = BookAction::Save;
+    failure.code = code;
+    failure.error = error;
+    failure.path = path;
+    failure.detail = detail;
+    return failure;
+}
+
+std::string fieldName(const BookFailure& f) {
+    switch (f.field) {
+    case BookField::GroupName:
+        return "工作组名";
+    case BookField::ComputerName:
+        return "机器名";
+    case BookField::UserName:
+        return "用户名";
+    case BookField::IpAddress:
+        return "IP地址";
+    case BookField::Memo:
+        return "说明";
+    case BookField::Attribute:
+        return "属性“" + f.detail + "”的值";
+    case BookField::None:
+    case BookField::Text:
+        break;
+    }
+    return "文本";
+}
+
+// The reason after the book's name; the desktop's sentences (desktop/ErrorReport.cpp) are these
+// same texts through its translation.
+std::string reasonOf(const BookFailure& f) {
+    const std::string why = "（" + errnoText(f.error) + "）";
+    const std::string size = std::to_string(f.size), limit = std::to_string(f.limit);
+    switch (f.code) {
+    case BookError::Internal:
+        break;
+    case BookError::CannotOpen:
+        return "无法打开文件" + why;
+    case BookError::CannotRead:
+        return "无法读取文件" + why;
+    case BookError::NotRegularFile:
+        return "不是普通文件";
+    case BookError::FileTooLarge:
+        if (f.size == 0)
+            return "文件太大（通讯录最多 " + limit + " 字节）";
+        return "文件太大（" + size + " 字节，通讯录最多 " + limit + " 字节）";
+    case BookError::EmptyFile:
+        return "文件是空的";
+    case BookError::OutOfMemory:
+        return "内存不足";
+    case BookError::TooManyAttributes:
+        return "有元素带有超过 " + limit + " 个属性，通讯录不会有这样的元素";
+    case BookError::Doctype:
+        return "通讯录中不允许文档类型声明（DOCTYPE）";
+    case BookError::WrongEncoding:
+        if (f.detail.empty())
+            return "文本不符合文件声明的编码";
+        return "文本不符合文件声明的编码（" + f.detail + "）";
+    case BookError::NotParsed:
+        return f.detail;
+    case BookError::NotWellFormed:
+        return "文件不是格式正确的 XML";
+    case BookError::NoRootElement:
+        return "文件中没有根元素";
+    case BookError::TooManyLinks:
+        return "符号链接层数太多";
+    case BookError::CannotReadLink:
+        return "无法读取符号链接" + why;
+    case BookError::NotAFileName:
+        return "不是文件名";
+    case BookError::ReadOnlyFile:
+        return "文件是只读的";
+    case BookError::NotWritable:
+        return "文件不可写" + why;
+    case BookError::CannotCheckFile:
+        return errnoText(f.error);
+    case BookError::FolderUnusable:
+        return "文件夹 " + f.detail + " 无法使用" + why;
+    case BookError::NotAFolder:
+        return f.detail + " 不是文件夹";
+    case BookError::ReadOnlyFolder:
+        return "文件夹 " + f.detail + " 是只读的";
+    case BookError::EncodingUnavailable:
+        return "无法以编码 " + f.detail + " 写入";
+    case BookError::EncodingCannotHold:
+        return "文档无法以编码 " + f.detail + " 写出";
+    case BookError::BookTooLarge:
+        return "通讯录太大（" + size + " 字节，通讯录最多 " + limit +
+               " 字节）。什么也没有改动；请删除一些计算机或缩短备注";
+    case BookError::CannotSetAside:
+        return "无法将那里无法读取的文件另存" + why;
+    case BookError::TooManySetAside:
+        return "另存的无法读取的副本太多";
+    case BookError::CannotCreateTemporary:
+        return "无法在 " + f.detail + " 中创建临时文件" + why;
+    case BookError::CannotSetMode:
+        return "无法设置文件权限" + why;
+    case BookError::CannotReplace:
+        return "无法替换文件" + why;
+    case BookError::WriteFailed:
+        return "写入失败" + why;
+    case BookError::CannotOpenLock:
+        return "无法打开锁文件 " + f.detail + why;
+    case BookError::CannotLock:
+        return "无法锁定锁文件 " + f.detail + why;
+    case BookError::ValueTooLong:
+        return fieldName(f) + "太长（" + size + " 字节，最多 " + limit + " 字节）";
+    case BookError::ValueNotUtf8:
+        return fieldName(f) + "不是有效的 UTF-8 文本";
+    case BookError::ValueBadCharacter: {
+        char character[16];
+        std::snprintf(character, sizeof character, "%04X", static_cast<unsigned>(f.size));
+        return fieldName(f) + "含有 XML 无法保存的字符（U+" + character + "）";
+    }
+    }
+    return "内部错误";
+}
+
 } // namespace
 
-void checkXmlValue(const std::string& value, const std::string& what) {
-    checkValue(value, what);
+std::string describe(const BookFailure& failure) {
+    const std::string reason = reasonOf(failure);
+    switch (failure.action) {
+    case BookAction::Read:
+        if (failure.line > 0)
+            return "无法读取通讯录 " + failure.path + "，第 " + std::to_string(failure.line) +
+                   " 行：" + reason;
+        return "无法读取通讯录 " + failure.path + "：" + reason;
+    case BookAction::Save:
+        return "无法保存通讯录 " + failure.path + "：" + reason;
+    case BookAction::Edit:
+        return "无法修改通讯录 " + failure.path + "：" + reason;
+    case BookAction::Store:
+        break;
+    }
+    return reason;
+}
+
+void checkXmlValue(const std::string& value, BookField field) {
+    checkValue(value, field);
 }
 
 // ---- XmlNodeList / XmlNode ----------------------------------------------------------------
@@ -408,7 +560,7 @@ std::string XmlNode::getAttribute(const std::string& name) const {
 void XmlNode::setAttribute(const std::string& name, const std::string& value) {
     xmlNode* n = checked();
     checkName(name, "Attribute name");
-    checkValue(value, "The value of attribute \"" + name + "\"");
+    checkValue(value, BookField::Attribute, name);
     // No namespace handling: the book's attributes are plain names.
     noteChange(n);
     if (xmlSetNsProp(n, nullptr, X(name.c_str()), X(value.c_str())) == nullptr)
@@ -452,7 +604,7 @@ std::string XmlNode::text() const {
 
 void XmlNode::setText(const std::string& text) {
     xmlNode* n = checked();
-    checkValue(text, "The text");
+    checkValue(text, BookField::Text);
     xmlNode* t = xmlNewDocTextLen(n->doc, X(text.c_str()), static_cast<int>(text.size()));
     if (t == nullptr)
         throw XmlError("Cannot set the text (out of memory)");
@@ -541,9 +693,19 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     disk_.reset();
     reset(nullptr);
 
-    auto unreadable = [&](const std::string& reason) {
+    auto unreadableAt = [&](int line, BookFailure failure) {
         unreadablePath_ = path;
-        return LoadOutcome{LoadOutcome::Kind::Unreadable, "无法读取通讯录 " + path + "：" + reason};
+        failure.action = BookAction::Read;
+        failure.path = path;
+        failure.line = line;
+        std::string message = describe(failure);
+        return LoadOutcome{LoadOutcome::Kind::Unreadable, std::move(failure), std::move(message)};
+    };
+    auto unreadable = [&](BookError code, int error = 0) {
+        BookFailure failure;
+        failure.code = code;
+        failure.error = error;
+        return unreadableAt(0, std::move(failure));
     };
 
     // O_NONBLOCK: a FIFO put in the book's place must not hang us in open().
@@ -552,27 +714,31 @@ LoadOutcome XmlDocument::load(const std::string& path) {
         const int err = errno;
         if (err == ENOENT) {
             disk_ = DiskState{path, false};
-            return {LoadOutcome::Kind::Missing, {}};
+            return {LoadOutcome::Kind::Missing, {}, {}};
         }
-        return unreadable("无法打开文件（" + errnoText(err) + "）");
+        return unreadable(BookError::CannotOpen, err);
     }
     struct stat st {};
     if (::fstat(f.fd, &st) != 0)
-        return unreadable("无法读取文件（" + errnoText(errno) + "）");
+        return unreadable(BookError::CannotRead, errno);
     noteDiskState(path, st, false, 0);
     if (!S_ISREG(st.st_mode))
-        return unreadable("不是普通文件");
-    if (static_cast<unsigned long long>(st.st_size) > maxFileBytes_)
-        return unreadable("文件太大（" + std::to_string(st.st_size) + " 字节，通讯录最多 " +
-                          std::to_string(maxFileBytes_) + " 字节）");
+        return unreadable(BookError::NotRegularFile);
+    if (static_cast<unsigned long long>(st.st_size) > maxFileBytes_) {
+        BookFailure failure;
+        failure.code = BookError::FileTooLarge;
+        failure.size = static_cast<std::uint64_t>(st.st_size);
+        failure.limit = maxFileBytes_;
+        return unreadableAt(0, std::move(failure));
+    }
 
     if (st.st_size == 0)
-        return unreadable("文件是空的");
+        return unreadable(BookError::EmptyFile);
 
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
                                                                     xmlFreeParserCtxt);
     if (!ctxt || ctxt->sax == nullptr)
-        return unreadable("内存不足");
+        return unreadable(BookError::OutOfMemory);
     ParseState state;
     ctxt->_private = &state;
     ctxt->sax->internalSubset = onInternalSubset;
@@ -596,36 +762,38 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), BoundedFileReader::read, nullptr, &reader, path.c_str(),
                                 nullptr, options);
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> owned(doc, xmlFreeDoc);
-    if (!reader.error.empty())
-        return unreadable(reader.error);
+    if (reader.failure)
+        return unreadableAt(0, std::move(*reader.failure));
 
-    auto withLine = [&](int line, const std::string& reason) {
-        unreadablePath_ = path;
-        return LoadOutcome{LoadOutcome::Kind::Unreadable, "无法读取通讯录 " + path + "，第 " +
-                                                              std::to_string(std::max(line, 1)) +
-                                                              " 行：" + reason};
+    auto withLine = [&](int line, BookError code, std::string detail = {}) {
+        BookFailure failure;
+        failure.code = code;
+        failure.detail = std::move(detail);
+        if (code == BookError::TooManyAttributes)
+            failure.limit = kMaxAttributesPerElement;
+        return unreadableAt(std::max(line, 1), std::move(failure));
     };
     if (state.sawDoctype)
-        return withLine(state.errorLine, "通讯录中不允许文档类型声明（DOCTYPE）");
-    if (conversionFailed && (!state.error.empty() || !ctxt->wellFormed))
-        return withLine(
-            state.errorLine,
-            "文本不符合文件声明的编码" +
-                (ctxt->encoding ? "（" + std::string(C(ctxt->encoding)) + "）" : std::string()));
+        return withLine(state.errorLine, BookError::Doctype);
+    if (conversionFailed && (!state.error.empty() || state.tooManyAttributes || !ctxt->wellFormed))
+        return withLine(state.errorLine, BookError::WrongEncoding,
+                        ctxt->encoding ? C(ctxt->encoding) : "");
+    if (state.tooManyAttributes)
+        return withLine(state.errorLine, BookError::TooManyAttributes);
     if (!state.error.empty())
-        return withLine(state.errorLine, state.error);
+        return withLine(state.errorLine, BookError::NotParsed, state.error);
     if (!owned || !ctxt->wellFormed)
-        return withLine(ctxt->input ? ctxt->input->line : 1, "文件不是格式正确的 XML");
+        return withLine(ctxt->input ? ctxt->input->line : 1, BookError::NotWellFormed);
     xmlNode* root = xmlDocGetRootElement(owned.get());
     if (root == nullptr)
-        return withLine(1, "文件中没有根元素");
+        return withLine(1, BookError::NoRootElement);
 
     // The DTD node (none: refused above) and anything else libxml2 keeps besides the tree are
     // written back as they were; comments around the root survive a save.
     reset(owned.release());
     disk_->hashed = true; // the parser has read the file to its end
     disk_->hash = reader.hash;
-    return {LoadOutcome::Kind::Loaded, {}};
+    return {LoadOutcome::Kind::Loaded, {}, {}};
 }
 
 void XmlDocument::noteDiskState(const std::string& path, const struct stat& st, bool hashed,
@@ -694,15 +862,14 @@ void XmlDocument::moveAsideUnreadable(const std::string& file) {
             if (::rename(file.c_str(), aside.c_str()) == 0)
                 return;
         }
-        throw XmlError("无法保存通讯录 " + file + "：无法将那里无法读取的文件另存（" +
-                       errnoText(err) + "）");
+        throw XmlError(saveFailure(file, BookError::CannotSetAside, err));
     }
-    throw XmlError("无法保存通讯录 " + file + "：另存的无法读取的副本太多");
+    throw XmlError(saveFailure(file, BookError::TooManySetAside));
 }
 
 void XmlDocument::save(const std::string& path) {
-    auto fail = [&](const std::string& reason) {
-        return XmlError("无法保存通讯录 " + path + "：" + reason);
+    auto fail = [&](BookError code, int error = 0, const std::string& detail = {}) {
+        return XmlError(saveFailure(path, code, error, detail));
     };
     // A book that is a link (to a shared folder, say) stays one: the save replaces the file the
     // link leads to, from a temporary file beside that file.
@@ -712,11 +879,11 @@ void XmlDocument::save(const std::string& path) {
         if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             break;
         if (hops == 40)
-            throw fail("符号链接层数太多");
+            throw fail(BookError::TooManyLinks);
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlink(file.c_str(), target.data(), target.size());
         if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
-            throw fail("无法读取符号链接（" + errnoText(n < 0 ? errno : ENAMETOOLONG) + "）");
+            throw fail(BookError::CannotReadLink, n < 0 ? errno : ENAMETOOLONG);
         target.resize(static_cast<std::size_t>(n));
         file = target.front() == '/' ? target : dirOf(file) + "/" + target;
     }
@@ -724,52 +891,54 @@ void XmlDocument::save(const std::string& path) {
     const std::string base = baseOf(file);
 
     if (base.empty() || base == "." || base == "..")
-        throw fail("不是文件名");
+        throw fail(BookError::NotAFileName);
 
     // We run as root in places, where access() says yes to everything: the mode bits decide.
     struct stat target {};
     const bool exists = ::stat(file.c_str(), &target) == 0;
     if (exists) {
         if (!S_ISREG(target.st_mode))
-            throw fail("不是普通文件");
+            throw fail(BookError::NotRegularFile);
         if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            throw fail("文件是只读的");
+            throw fail(BookError::ReadOnlyFile);
         if (::access(file.c_str(), W_OK) != 0)
-            throw fail("文件不可写（" + errnoText(errno) + "）");
+            throw fail(BookError::NotWritable, errno);
     } else if (errno != ENOENT) {
-        throw fail(errnoText(errno));
+        throw fail(BookError::CannotCheckFile, errno);
     }
     struct stat folder {};
     if (::stat(dir.c_str(), &folder) != 0)
-        throw fail("文件夹 " + dir + " 无法使用（" + errnoText(errno) + "）");
+        throw fail(BookError::FolderUnusable, errno, dir);
     if (!S_ISDIR(folder.st_mode))
-        throw fail(dir + " 不是文件夹");
+        throw fail(BookError::NotAFolder, 0, dir);
     if ((folder.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(dir.c_str(), W_OK) != 0)
-        throw fail("文件夹 " + dir + " 是只读的");
+        throw fail(BookError::ReadOnlyFolder, 0, dir);
 
     // Serialise first: nothing touches the disk when the document cannot be written.
     const std::string enc = encoding();
     const bool declaration = doc_->standalone != -1;
     std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), xmlBufferFree);
     if (!buffer)
-        throw fail("内存不足");
+        throw fail(BookError::OutOfMemory);
     int options = XML_SAVE_FORMAT;
     if (!declaration)
         options |= XML_SAVE_NO_DECL;
     xmlSaveCtxtPtr sctx = xmlSaveToBuffer(buffer.get(), enc.c_str(), options);
     if (sctx == nullptr)
-        throw fail("无法以编码 " + enc + " 写入");
+        throw fail(BookError::EncodingUnavailable, 0, enc);
     const long saved = xmlSaveDoc(sctx, doc_);
     const int closed = xmlSaveClose(sctx);
     if (saved < 0 || closed < 0)
-        throw fail("文档无法以编码 " + enc + " 写出");
+        throw fail(BookError::EncodingCannotHold, 0, enc);
     const char* data = C(xmlBufferContent(buffer.get()));
     const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer.get()));
     // A file that load() would refuse would cost the whole book at the next start.
-    if (size > maxFileBytes_)
-        throw fail("通讯录太大（" + std::to_string(size) + " 字节，通讯录最多 " +
-                   std::to_string(maxFileBytes_) +
-                   " 字节）。什么也没有改动；请删除一些计算机或缩短备注");
+    if (size > maxFileBytes_) {
+        BookFailure failure = saveFailure(path, BookError::BookTooLarge);
+        failure.size = size;
+        failure.limit = maxFileBytes_;
+        throw XmlError(std::move(failure));
+    }
 
     if (!unreadablePath_.empty() && unreadablePath_ == path)
         moveAsideUnreadable(file);
@@ -787,18 +956,18 @@ void XmlDocument::save(const std::string& path) {
     }
     const auto result = files::replaceFile(file, std::string_view(data, size), replace);
     if (result.failure) {
-        const std::string why = errnoText(result.failure->error);
+        const int why = result.failure->error;
         switch (result.failure->step) {
         case files::ReplaceStep::CreateTemporary:
-            throw fail("无法在 " + dir + " 中创建临时文件（" + why + "）");
+            throw fail(BookError::CannotCreateTemporary, why, dir);
         case files::ReplaceStep::SetMode:
-            throw fail("无法设置文件权限（" + why + "）");
+            throw fail(BookError::CannotSetMode, why);
         case files::ReplaceStep::Rename:
-            throw fail("无法替换文件（" + why + "）");
+            throw fail(BookError::CannotReplace, why);
         case files::ReplaceStep::Write:
         case files::ReplaceStep::Sync:
         case files::ReplaceStep::Close:
-            throw fail("写入失败（" + why + "）");
+            throw fail(BookError::WriteFailed, why);
         }
     }
     if (unreadablePath_ == path)

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // libxml2's own types, declared here so that users of the book need not include libxml2.
@@ -19,9 +20,84 @@ struct stat;
 
 namespace lanquill::contacts {
 
+// What went wrong with the book, as a value: the desktop words it in the user's language
+// (desktop/ErrorReport.h), and describe() gives the program's own Chinese wording for callers
+// that show no window.
+enum class BookError {
+    Internal, // a misuse of a node or an invalid XML name: a fault of the program, worded in what()
+    // Reading (BookAction::Read): `error` is the errno where there is one.
+    CannotOpen,
+    CannotRead,
+    NotRegularFile, // reading or saving
+    FileTooLarge,   // `size` (0 when it grew while read) over `limit`
+    EmptyFile,
+    OutOfMemory,       // reading or saving
+    TooManyAttributes, // `limit` attributes per element
+    Doctype,
+    WrongEncoding, // `detail`: the encoding the file declares, or empty
+    NotParsed,     // `detail`: libxml2's own account
+    NotWellFormed,
+    NoRootElement,
+    // Saving (BookAction::Save). `detail` is the folder or the encoding where one is named.
+    TooManyLinks,
+    CannotReadLink,
+    NotAFileName,
+    ReadOnlyFile,
+    NotWritable,
+    CannotCheckFile,
+    FolderUnusable,
+    NotAFolder,
+    ReadOnlyFolder,
+    EncodingUnavailable,
+    EncodingCannotHold,
+    BookTooLarge,   // `size` over `limit`; nothing was changed
+    CannotSetAside, // the unreadable file found at load could not be kept aside
+    TooManySetAside,
+    CannotCreateTemporary,
+    CannotSetMode,
+    CannotReplace,
+    WriteFailed,
+    // Editing (BookAction::Edit): `detail` is the lock file.
+    CannotOpenLock,
+    CannotLock,
+    // A value refused before anything changed (BookAction::Store), naming its `field`.
+    ValueTooLong, // `size` over `limit`
+    ValueNotUtf8,
+    ValueBadCharacter, // `size` is the character
+};
+
+// What the book was being used for; the sentence begins with it.
+enum class BookAction { Read, Save, Edit, Store };
+
+// The value a refused text was meant for. Attribute and Text are the document's own checks, for
+// a value no field check saw first; `detail` names the attribute.
+enum class BookField { None, GroupName, ComputerName, UserName, IpAddress, Memo, Attribute, Text };
+
+struct BookFailure {
+    BookAction action = BookAction::Store;
+    BookError code = BookError::Internal;
+    int error = 0;    // the errno, 0 when there is none
+    std::string path; // the book
+    std::string detail;
+    std::uint64_t size = 0, limit = 0;
+    int line = 0; // the line of a file that does not parse; 0 when the failure has none
+    BookField field = BookField::None;
+};
+
+// The program's own (Chinese) sentence for a failure; what() and LoadOutcome::message give it.
+std::string describe(const BookFailure& failure);
+
 // Any failure of the document: a refused value, a misuse of a node, a failed save.
 class XmlError : public std::runtime_error {
-    using runtime_error::runtime_error;
+public:
+    explicit XmlError(const std::string& fault) : runtime_error(fault) {}
+    explicit XmlError(BookFailure failure)
+        : runtime_error(describe(failure)), failure_(std::move(failure)) {}
+    // Code Internal for a fault of the program.
+    const BookFailure& failure() const { return failure_; }
+
+private:
+    BookFailure failure_;
 };
 
 // Longest attribute value or text the document accepts. Far above anything the book holds, and
@@ -39,8 +115,8 @@ class XmlNode;
 class ContactBook;
 
 // Throws XmlError unless `value` can be stored as text or attribute value: valid UTF-8, only
-// characters XML 1.0 allows, at most kMaxXmlValueBytes. `what` names the value in the message.
-void checkXmlValue(const std::string& value, const std::string& what);
+// characters XML 1.0 allows, at most kMaxXmlValueBytes. `field` names the value in the message.
+void checkXmlValue(const std::string& value, BookField field);
 
 // The element children of a node, taken when childNodes() was called (later changes to the
 // node do not show in it). Zero-based, in document order.
@@ -97,8 +173,9 @@ private:
 
 struct LoadOutcome {
     enum class Kind { Loaded, Missing, Unreadable } kind = Kind::Loaded;
-    // For Unreadable: "<path>, line <n>: <reason>" for a file that does not parse, or
-    // "<path>: <reason>" for one that cannot be read at all.
+    // For Unreadable: why, with the line of a file that does not parse.
+    BookFailure failure;
+    // describe(failure) for Unreadable: "<path>, line <n>: <reason>" or "<path>: <reason>".
     std::string message;
 };
 

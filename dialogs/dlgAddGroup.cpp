@@ -159,9 +159,9 @@ void TdlgAddNewGroup::AddNewGroup(const std::string& GroupName) {
         if (line->checkState() == Qt::Checked)
             ticked.push_back(line->text().toStdString());
     }
-    contacts::checkLength(GroupName, contacts::kMaxIdBytes, "工作组名");
+    contacts::checkLength(GroupName, contacts::kMaxIdBytes, contacts::BookField::GroupName);
     for (const std::string& name : ticked)
-        contacts::checkLength(name, contacts::kMaxIdBytes, "机器名");
+        contacts::checkLength(name, contacts::kMaxIdBytes, contacts::BookField::ComputerName);
     // The names are resolved before the book is locked: a lookup may take seconds.
     platform::Resolver& resolver = *main_.platform().resolver;
     const std::vector<net::Lookup> addresses =
