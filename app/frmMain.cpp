@@ -413,7 +413,7 @@ void TMainForm::LoadXMLFile(const std::string& path) {
     document = std::make_unique<contacts::XmlDocument>();
     const contacts::LoadOutcome outcome = document->load(path);
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
-        platform_.messages->show(this, fromStd(outcome.message));
+        platform_.messages->show(this, desktop::bookErrorText(outcome.failure));
     // The book's indexes are read now, while the user waits for the book anyway, rather than
     // when the first message arrives (a tenth of a second with 100,000 computers).
     document->model();

@@ -9,12 +9,19 @@
 #include <functional>
 #include <utility>
 
+namespace lanquill::contacts {
+struct BookFailure;
+}
+
 namespace lanquill::desktop {
+
+// A failure of the contact book in the user's language (the Chinese is the book's own wording).
+QString bookErrorText(const contacts::BookFailure& failure);
 
 // Where reports go; the application sets a message box, tests set a recorder.
 void setErrorSink(std::function<void(const QString& text)> sink);
 
-// The text shown for an exception.
+// The text shown for an exception: for the contact book's, its bookErrorText.
 QString errorText(const std::exception_ptr& error);
 
 // Reports the exception being handled; call only from a catch block.

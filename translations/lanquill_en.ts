@@ -535,6 +535,197 @@
     </message>
 </context>
 <context>
+    <name>lanquill::desktop::BookTexts</name>
+    <message>
+        <source>工作组名</source>
+        <translation>The workgroup name</translation>
+    </message>
+    <message>
+        <source>机器名</source>
+        <translation>The computer name</translation>
+    </message>
+    <message>
+        <source>用户名</source>
+        <translation>The user name</translation>
+    </message>
+    <message>
+        <source>IP地址</source>
+        <translation>The IP address</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>The note</translation>
+    </message>
+    <message>
+        <source>属性“%1”的值</source>
+        <translation>The value of attribute &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>The text</translation>
+    </message>
+    <message>
+        <source>无法打开文件（%1）</source>
+        <translation>cannot open the file (%1)</translation>
+    </message>
+    <message>
+        <source>无法读取文件（%1）</source>
+        <translation>cannot read the file (%1)</translation>
+    </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>文件太大（通讯录最多 %1 字节）</source>
+        <translation>the file is too large (a contact book is at most %1 bytes)</translation>
+    </message>
+    <message>
+        <source>文件太大（%1 字节，通讯录最多 %2 字节）</source>
+        <translation>the file is too large (%1 bytes; a contact book is at most %2 bytes)</translation>
+    </message>
+    <message>
+        <source>文件是空的</source>
+        <translation>the file is empty</translation>
+    </message>
+    <message>
+        <source>内存不足</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>有元素带有超过 %1 个属性，通讯录不会有这样的元素</source>
+        <translation>an element has more than %1 attributes, which no contact book has</translation>
+    </message>
+    <message>
+        <source>通讯录中不允许文档类型声明（DOCTYPE）</source>
+        <translation>a contact book may not hold a document type declaration (DOCTYPE)</translation>
+    </message>
+    <message>
+        <source>文本不符合文件声明的编码</source>
+        <translation>the text does not match the encoding the file declares</translation>
+    </message>
+    <message>
+        <source>文本不符合文件声明的编码（%1）</source>
+        <translation>the text does not match the encoding the file declares (%1)</translation>
+    </message>
+    <message>
+        <source>文件不是格式正确的 XML</source>
+        <translation>the file is not well-formed XML</translation>
+    </message>
+    <message>
+        <source>文件中没有根元素</source>
+        <translation>the file has no root element</translation>
+    </message>
+    <message>
+        <source>符号链接层数太多</source>
+        <translation>too many levels of symbolic links</translation>
+    </message>
+    <message>
+        <source>无法读取符号链接（%1）</source>
+        <translation>cannot read the symbolic link (%1)</translation>
+    </message>
+    <message>
+        <source>不是文件名</source>
+        <translation>not a file name</translation>
+    </message>
+    <message>
+        <source>文件是只读的</source>
+        <translation>the file is read-only</translation>
+    </message>
+    <message>
+        <source>文件不可写（%1）</source>
+        <translation>the file is not writable (%1)</translation>
+    </message>
+    <message>
+        <source>文件夹 %1 无法使用（%2）</source>
+        <translation>the folder %1 cannot be used (%2)</translation>
+    </message>
+    <message>
+        <source>%1 不是文件夹</source>
+        <translation>%1 is not a folder</translation>
+    </message>
+    <message>
+        <source>文件夹 %1 是只读的</source>
+        <translation>the folder %1 is read-only</translation>
+    </message>
+    <message>
+        <source>无法以编码 %1 写入</source>
+        <translation>cannot write in the encoding %1</translation>
+    </message>
+    <message>
+        <source>文档无法以编码 %1 写出</source>
+        <translation>the book cannot be written in the encoding %1</translation>
+    </message>
+    <message>
+        <source>通讯录太大（%1 字节，通讯录最多 %2 字节）。什么也没有改动；请删除一些计算机或缩短备注</source>
+        <translation>the contact book is too large (%1 bytes; a contact book is at most %2 bytes). Nothing was changed; delete some computers or shorten notes</translation>
+    </message>
+    <message>
+        <source>无法将那里无法读取的文件另存（%1）</source>
+        <translation>cannot keep aside the unreadable file that is there (%1)</translation>
+    </message>
+    <message>
+        <source>另存的无法读取的副本太多</source>
+        <translation>too many unreadable copies are kept aside already</translation>
+    </message>
+    <message>
+        <source>无法在 %1 中创建临时文件（%2）</source>
+        <translation>cannot create a temporary file in %1 (%2)</translation>
+    </message>
+    <message>
+        <source>无法设置文件权限（%1）</source>
+        <translation>cannot set the file&apos;s permissions (%1)</translation>
+    </message>
+    <message>
+        <source>无法替换文件（%1）</source>
+        <translation>cannot replace the file (%1)</translation>
+    </message>
+    <message>
+        <source>写入失败（%1）</source>
+        <translation>writing failed (%1)</translation>
+    </message>
+    <message>
+        <source>无法打开锁文件 %1（%2）</source>
+        <translation>cannot open the lock file %1 (%2)</translation>
+    </message>
+    <message>
+        <source>无法锁定锁文件 %1（%2）</source>
+        <translation>cannot lock the lock file %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1太长（%2 字节，最多 %3 字节）</source>
+        <translation>%1 is too long (%2 bytes; at most %3)</translation>
+    </message>
+    <message>
+        <source>%1不是有效的 UTF-8 文本</source>
+        <translation>%1 is not valid UTF-8 text</translation>
+    </message>
+    <message>
+        <source>%1含有 XML 无法保存的字符（U+%2）</source>
+        <translation>%1 holds a character that XML cannot store (U+%2)</translation>
+    </message>
+    <message>
+        <source>内部错误</source>
+        <translation>internal error</translation>
+    </message>
+    <message>
+        <source>无法读取通讯录 %1，第 %2 行：%3</source>
+        <translation>Cannot read the contact book %1, line %2: %3</translation>
+    </message>
+    <message>
+        <source>无法读取通讯录 %1：%2</source>
+        <translation>Cannot read the contact book %1: %2</translation>
+    </message>
+    <message>
+        <source>无法保存通讯录 %1：%2</source>
+        <translation>Cannot save the contact book %1: %2</translation>
+    </message>
+    <message>
+        <source>无法修改通讯录 %1：%2</source>
+        <translation>Cannot change the contact book %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>lanquill::desktop::DBusNotifications</name>
     <message>
         <source>打开</source>
