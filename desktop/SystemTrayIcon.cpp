@@ -181,6 +181,13 @@ bool SystemTrayIcon::eventFilter(QObject* watched, QEvent* event) {
                                   Qt::QueuedConnection);
         return QObject::eventFilter(watched, event);
     }
+    if (watched == docked_ && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        // A right click soon after another is a double click, which Qt's X11 icon takes for
+        // no click at all: it would open no menu.
+        activated(QSystemTrayIcon::Context);
+        return true;
+    }
     if (awaitingRightRelease_ && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         awaitingRightRelease_ = false;

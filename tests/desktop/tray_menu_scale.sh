@@ -3,7 +3,8 @@
 # HiDPI screen): a right click on the tray icon opens the tray menu on the screen at the pointer,
 # and a click on its first item, 打开窗口, brings the minimised main window back. With a dialog
 # open over the main window, the icon keeps working: a left click brings the minimised dialog
-# back, and a right click opens the menu.
+# back, and a right click opens the menu. The last right click comes soon after the one before
+# (often within the double-click interval), as a user's second try would.
 # Usage: tray_menu_scale.sh BIN_DIR [SCREENSHOT_DIR]
 . "$(dirname "$0")/scenario.sh" "$@"
 lqd_begin
