@@ -43,11 +43,6 @@ using desktop::reported;
 
 namespace {
 
-MainModule*& moduleInstance() {
-    static MainModule* instance = new MainModule;
-    return instance;
-}
-
 std::string toStd(const QString& text) {
     return text.toStdString();
 }
@@ -82,15 +77,6 @@ void addGroupItem(widgets::TfcOutlookList& list, const QString& text, int image)
 }
 
 } // namespace
-
-MainModule& mainModule() {
-    return *moduleInstance();
-}
-
-void resetMainModule() {
-    delete moduleInstance();
-    moduleInstance() = new MainModule;
-}
 
 TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     : QWidget(parent), platform_(platform), ui_(std::make_unique<Ui::frmMain>()) {
@@ -323,16 +309,15 @@ void TMainForm::updateEmptyBarHint() {
 // ---- start-up --------------------------------------------------------------------------------
 
 void TMainForm::FormCreate(std::function<void()> beforeAsking) {
-    MainModule& module = mainModule();
     if (CreateIconInSystemBar())
         HideAppTaskButton();
     RegisterMyHotKey();
-    module.AppDir = platform_.system->currentDirectory();
+    AppDir = platform_.system->currentDirectory();
     captionFromHostName();
-    module.ConfigPath = module.AppDir + "/config.xml";
+    book_.setPath(AppDir + "/config.xml");
     beforeAsking_ = std::move(beforeAsking);
     const auto once = qScopeGuard([this] { beforeAsking_ = nullptr; });
-    LoadXMLFile(module.ConfigPath);
+    LoadXMLFile(ConfigPath());
     UDPPortListen();
 }
 
@@ -391,32 +376,22 @@ void TMainForm::UDPPortListen() {
 // ---- the contact book -----------------------------------------------------------------------
 
 contacts::XmlDocument& TMainForm::XMLDoc() {
-    auto& doc = mainModule().XMLDoc;
-    if (!doc)
-        doc = std::make_unique<contacts::XmlDocument>();
-    return *doc;
+    return book_.document();
 }
 
 const std::string& TMainForm::ConfigPath() const {
-    return mainModule().ConfigPath;
+    return book_.path();
 }
 
 const net::NodeStatusResults& TMainForm::nodeStatus() const {
-    return mainModule().NodeStatus;
+    return NodeStatus;
 }
 
 void TMainForm::LoadXMLFile(const std::string& path) {
     fcOutlookBar1->clearPages();
-    // The previous book goes first: loading never fails outright (an unreadable file gives an
-    // empty book), and two large books need not be held at once.
-    auto& document = mainModule().XMLDoc;
-    document = std::make_unique<contacts::XmlDocument>();
-    const contacts::LoadOutcome outcome = document->load(path);
+    const contacts::LoadOutcome outcome = book_.load(path);
     if (outcome.kind == contacts::LoadOutcome::Kind::Unreadable)
         platform_.messages->show(this, desktop::bookErrorText(outcome.failure));
-    // The book's indexes are read now, while the user waits for the book anyway, rather than
-    // when the first message arrives (a tenth of a second with 100,000 computers).
-    document->model();
 
     // However the load ends, an empty bar says how to fill it.
     const auto hint = qScopeGuard([this] { updateEmptyBarHint(); });
@@ -591,7 +566,7 @@ void TMainForm::ReadUDPData() {
     if (n <= 0)
         return;
     net::handleDatagram(std::span(buffer.data(), static_cast<std::size_t>(n)),
-                        protocol::formatIpv4(from), mainModule().NodeStatus);
+                        protocol::formatIpv4(from), NodeStatus);
     Q_EMIT nodeStatusDecoded();
 }
 
@@ -627,7 +602,7 @@ void TMainForm::mnuReActiveClick() {
 
 void TMainForm::mnuHelpClick() {
     platform_.help->closeWindowTitled(QString::fromLatin1(HelpWindowTitle));
-    platform_.help->open(helpFilePath(mainModule().AppDir));
+    platform_.help->open(helpFilePath(AppDir));
 }
 
 void TMainForm::mnuExitClick() {
@@ -637,7 +612,7 @@ void TMainForm::mnuExitClick() {
 void TMainForm::mnuAutoStartClick(bool checked) {
     // The check mark shows the entry as it is, also when writing or removing it failed.
     const auto showState = qScopeGuard([this] { mnuAutoStart->setChecked(autostartEnabled()); });
-    setAutostart(checked, QCoreApplication::applicationFilePath(), fromStd(mainModule().AppDir));
+    setAutostart(checked, QCoreApplication::applicationFilePath(), fromStd(AppDir));
 }
 
 void TMainForm::Label1Click() {

@@ -3,6 +3,7 @@
 // the node-status socket and shutdown.
 #pragma once
 
+#include "app/BookOwner.h"
 #include "contacts/XmlDocument.h"
 #include "desktop/Desktop.h"
 #include "dialogs/MainWindowServices.h"
@@ -38,16 +39,6 @@ class TfcOutlookListItem;
 namespace lanquill::app {
 
 class GroupPresence;
-
-// The module-level values of the main window's module, alive for the whole run.
-struct MainModule {
-    std::string AppDir;
-    std::string ConfigPath;
-    std::unique_ptr<contacts::XmlDocument> XMLDoc;
-    net::NodeStatusResults NodeStatus;
-};
-MainModule& mainModule();
-void resetMainModule(); // for tests
 
 inline constexpr std::uint16_t ProbePort = 6767;
 inline constexpr std::uint16_t NetBiosNamePort = 137;
@@ -145,6 +136,8 @@ public:
     void ReadUDPData();
 
     std::uint16_t hotKeyAtom() const { return HotKeyAtom; }
+    // The program directory FormCreate took: the book is kept there, and the help looked for.
+    const std::string& appDir() const { return AppDir; }
     // The presence marks of the page on show; null without a prober.
     GroupPresence* groupPresence() const { return presence_.get(); }
     bool logoRaised() const;
@@ -194,6 +187,9 @@ private:
 
     const desktop::Platform& platform_;
     std::unique_ptr<Ui::frmMain> ui_;
+    std::string AppDir;
+    BookOwner book_;
+    net::NodeStatusResults NodeStatus;
     std::uint16_t HotKeyAtom = 0;
     platform::Ipv4 PeerAddr{};
     bool closing_ = false;

@@ -138,9 +138,6 @@ inline void showWindowWithBook(benchmark::State& state) {
     const desktop::Platform layers = inert.platform();
     double rss = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        app::resetMainModule();
-        state.ResumeTiming();
         auto form = std::make_unique<app::TMainForm>(layers);
         form->LoadXMLFile(path);
         form->show();

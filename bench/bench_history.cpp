@@ -127,7 +127,6 @@ void BM_StartWithUnread(benchmark::State& state) {
     int held = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        app::resetMainModule();
         auto form = std::make_unique<app::TMainForm>(layers);
         form->LoadXMLFile(book);
         state.ResumeTiming();

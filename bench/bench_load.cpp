@@ -53,7 +53,6 @@ void BM_LoadXMLFile(benchmark::State& state) {
     const std::string& path = bookOfRow(state);
     InertPlatform inert;
     const desktop::Platform layers = inert.platform();
-    app::resetMainModule();
     app::TMainForm form(layers);
     form.show();
     for (auto _ : state) {
@@ -78,7 +77,6 @@ void BM_FirstLoadXMLFile(benchmark::State& state) {
     const desktop::Platform layers = inert.platform();
     for (auto _ : state) {
         state.PauseTiming();
-        app::resetMainModule();
         auto form = std::make_unique<app::TMainForm>(layers);
         form->show();
         QCoreApplication::sendPostedEvents();
@@ -121,7 +119,6 @@ void BM_PresenceRefresh200(benchmark::State& state) {
     std::size_t refreshes = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        app::resetMainModule();
         auto form = std::make_unique<app::TMainForm>(layers);
         form->LoadXMLFile(path);
         state.ResumeTiming();

@@ -1,5 +1,5 @@
-// What the dialogs use of the main window's module: the contact book, its path, the probe and
-// the platform layers. The main window implements it; tests hand down their own.
+// What the dialogs use of the main window: the contact book, its path, the probe and the platform
+// layers. The main window implements it; tests hand down their own.
 #pragma once
 
 #include "contacts/XmlDocument.h"

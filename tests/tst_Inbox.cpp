@@ -90,7 +90,6 @@ private:
 
 private Q_SLOTS:
     void init() {
-        app::resetMainModule();
         fake_ = std::make_unique<fakes::FakePlatform>();
         desktop::setErrorSink([this](const QString& text) { fake_->messages.show(nullptr, text); });
         qputenv("LANQUILL_SESSION_SOCKET", path("session.sock").toUtf8());

@@ -78,8 +78,8 @@ private Q_SLOTS:
         QCOMPARE(fake_->log, expected);
         QTRY_VERIFY(!form_->captionPending());
         QCOMPARE(form_->windowTitle(), QStringLiteral("pc-07.lan"));
-        QCOMPARE(app::mainModule().AppDir, dir_.path().toStdString());
-        QCOMPARE(app::mainModule().ConfigPath, configPath().toStdString());
+        QCOMPARE(form_->appDir(), dir_.path().toStdString());
+        QCOMPARE(form_->ConfigPath(), configPath().toStdString());
         QCOMPARE(fake_->tray.tip, QStringLiteral("Lanquill"));
         const auto& hotKey = fake_->hotKeys.registered.at(form_->hotKeyAtom());
         QCOMPARE(hotKey.key, int(Qt::Key_Z));
@@ -135,7 +135,7 @@ private Q_SLOTS:
         QVERIFY(
             fake_->messages.shown.front().startsWith(QStringLiteral("System Error.  Code: 2.")));
         QCOMPARE(form_->windowTitle(), QString());
-        QVERIFY(app::mainModule().ConfigPath.empty());
+        QVERIFY(form_->ConfigPath().empty());
         QCOMPARE(form_->fcOutlookBar1->pageCount(), 0);
         QVERIFY(!fake_->socket.isOpen());
         QCOMPARE(indexOf(fake_->log, "socket.open"), fake_->log.size());

@@ -62,7 +62,6 @@ public:
 
         previousDirectory_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(programDir.path()));
-        app::resetMainModule();
         real = std::make_unique<desktop::RealPlatform>();
         form = std::make_unique<app::TMainForm>(real->platform());
         connect(form.get(), &app::TMainForm::dialogOpened, this,

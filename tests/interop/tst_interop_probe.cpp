@@ -153,7 +153,7 @@ private Q_SLOTS:
                          .toUtf8());
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(QString::fromStdString(app::mainModule().AppDir), window.programDir.path());
+        QCOMPARE(QString::fromStdString(window.form->appDir()), window.programDir.path());
     }
 
     void cleanupTestCase() {

@@ -16,7 +16,6 @@ QByteArray MainFormFixture::configBytes() const {
 void MainFormFixture::resetFixture() {
     QVERIFY(dir_.isValid());
     QFile::remove(configPath());
-    app::resetMainModule();
     fake_ = std::make_unique<FakePlatform>();
     onDialog_ = nullptr;
     dialogsSeen_.clear();

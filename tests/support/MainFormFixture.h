@@ -26,8 +26,7 @@ protected:
     QString configPath() const { return dir_.filePath(QStringLiteral("config.xml")); }
     QByteArray configBytes() const; // config.xml as it is on disk
 
-    // Before each test: no book, fresh fakes and main module, errors shown on the fake message
-    // box.
+    // Before each test: no book, fresh fakes, errors shown on the fake message box.
     void resetFixture();
     // Writes `book` as config.xml (a null book writes none) and creates the window.
     void createForm(const QByteArray& book);
