@@ -21,10 +21,9 @@ constexpr Ipv4 LabBroadcast{10, 255, 255, 255};
 
 // Two interfaces that broadcast, and a point-to-point link that cannot.
 std::vector<platform::Interface> interfaces() {
-    platform::Interface lan{Lan, 24, LanBroadcast, 2, {}};
-    platform::Interface lab{Lab, 8, LabBroadcast, 3, {}};
-    platform::Interface tunnel{{172, 31, 0, 1}, 32, std::nullopt, 4, {}};
-    return {lan, lab, tunnel};
+    return {{Lan, 24, LanBroadcast, 2, {}},
+            {Lab, 8, LabBroadcast, 3, {}},
+            {{172, 31, 0, 1}, 32, std::nullopt, 4, {}}};
 }
 
 struct Sent {

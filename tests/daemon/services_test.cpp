@@ -42,39 +42,106 @@ namespace {
 namespace smb = protocol::smb;
 namespace netbios = protocol::netbios;
 namespace session = protocol::session;
+namespace status = protocol::smb::status;
 using nlohmann::json;
 using namespace std::chrono_literals;
+using Statuses = std::vector<std::uint32_t>;
 
 constexpr Ipv4 LocalAddress{192, 168, 7, 1};
 constexpr Ipv4 Neighbour{192, 168, 7, 20};
+constexpr Ipv4 Loopback{127, 0, 0, 1};
 // The name service's tests answer on loopback, from an address of it that is not the asker's.
 constexpr Ipv4 LoopbackInterface{127, 0, 0, 3};
+constexpr std::string_view Hello = "{\"hello\":1}\n";
 
 // This host as the services see it: a LAN they are on, and loopback standing in for the
 // interface that name service questions arrive on.
 std::vector<platform::Interface> interfaces() {
-    platform::Interface lan;
-    lan.address = LocalAddress;
-    lan.prefixLength = 16;
-    platform::Interface loopback;
-    loopback.address = LoopbackInterface;
-    loopback.prefixLength = 8;
-    loopback.index = ::if_nametoindex("lo");
-    return {lan, loopback};
+    return {{LocalAddress, 16, std::nullopt, 0, {}},
+            {LoopbackInterface, 8, std::nullopt, ::if_nametoindex("lo"), {}}};
+}
+
+std::span<const std::uint8_t> bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 struct TemporaryFolder {
-    std::filesystem::path path;
-    TemporaryFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lanquilld-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "lanquilld-XXXXXX").string();
+    std::filesystem::path path = ::mkdtemp(pattern.data());
     ~TemporaryFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
 };
+
+// One end of a socketpair for the test, the other handed to a service.
+struct Peer {
+    int fd = -1;
+    Peer() = default;
+    Peer(Peer&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    ~Peer() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int connect() {
+        int ends[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends), 0);
+        fd = ends[0];
+        return ends[1];
+    }
+    void send(std::span<const std::uint8_t> data) {
+        ASSERT_EQ(::send(fd, data.data(), data.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(data.size()));
+    }
+    void send(std::string_view text) { send(bytes(text)); }
+    // What has arrived; `closed` tells whether the service hung up.
+    std::string receive(bool* closed = nullptr) {
+        std::string got;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            got.append(buffer, static_cast<std::size_t>(n));
+        if (closed)
+            *closed = n == 0;
+        return got;
+    }
+    bool hungUp() {
+        bool closed = false;
+        receive(&closed);
+        return closed;
+    }
+};
+
+// The SMB replies in a run of session messages.
+std::vector<smb::Reply> replies(const std::string& stream) {
+    std::vector<smb::Reply> out;
+    for (auto rest = bytes(stream); rest.size() >= 4;) {
+        const auto length = smb::sessionPacketLength(rest);
+        if (!length || *length > rest.size())
+            break;
+        if (rest[0] == smb::SessionMessageType)
+            if (const auto reply = smb::parseReply(rest.subspan(4, *length - 4)))
+                out.push_back(*reply);
+        rest = rest.subspan(*length);
+    }
+    return out;
+}
+
+Statuses statuses(const std::vector<smb::Reply>& replies) {
+    Statuses out(replies.size());
+    std::ranges::transform(replies, out.begin(), &smb::Reply::status);
+    return out;
+}
+
+std::vector<json> lines(const std::string& stream) {
+    std::vector<json> out;
+    std::size_t start = 0, end;
+    while ((end = stream.find('\n', start)) != std::string::npos) {
+        out.push_back(json::parse(stream.substr(start, end - start), nullptr, false));
+        start = end + 1;
+    }
+    return out;
+}
 
 // Everything a service needs, wired as lanquilld wires it, on a clock the test moves.
 struct Receiver {
@@ -91,13 +158,14 @@ struct Receiver {
     DatagramService datagrams{loop, unusedSocket, network, admission, delivery, {"WORKGROUP"}};
 
     // With this computer's accounts, read before the test goes on.
-    Receiver() : Receiver(&Accounts::everyAccount) {
-        for (int i = 0; i < 600 && !hub.accountsKnown(); ++i)
-            loop.turn(100ms);
-    }
+    Receiver() : Receiver(&Accounts::everyAccount) { waitForAccounts(); }
     explicit Receiver(Accounts::Source accounts)
         : hub{loop, delivery, admission, {"PC01", "WORKGROUP"}, std::move(accounts)} {}
 
+    void waitForAccounts() {
+        for (int i = 0; i < 600 && !hub.accountsKnown(); ++i)
+            loop.turn(100ms);
+    }
     void settle() {
         for (int i = 0; i < 20; ++i)
             loop.turn(0ms);
@@ -106,102 +174,70 @@ struct Receiver {
         now += by;
         settle();
     }
+    // A message from the wire to this computer, or to `user` of it.
+    Delivery::Result store(const std::string& text, const std::string& user = "",
+                           const std::string& from = "SENDER", bool forgeableSender = false) {
+        return delivery.accept(wireMessage(session::Direct, from, Neighbour,
+                                           user.empty() ? "PC01" : user, {&text, 1}, user),
+                               forgeableSender);
+    }
+    void open(Peer& peer, Ipv4 from = Neighbour) {
+        messenger.adopt(peer.connect(), from, LocalAddress);
+    }
+    // Each request in a session message of its own, all sent before the service reads any.
+    std::vector<smb::Reply> exchange(Peer& peer, const std::vector<protocol::Bytes>& requests) {
+        for (const auto& request : requests)
+            peer.send(smb::sessionMessage(request));
+        settle();
+        return replies(peer.receive());
+    }
+    std::optional<smb::SessionReply> requestSession(Peer& peer, std::string_view called,
+                                                    std::uint8_t suffix) {
+        open(peer);
+        peer.send(*smb::sessionRequest(called, suffix, "SENDER"));
+        settle();
+        return smb::parseSessionReply(bytes(peer.receive()));
+    }
+    // A session opened on *SMBSERVER, as senders open theirs.
+    Peer session() {
+        Peer peer;
+        EXPECT_EQ(requestSession(peer, "*SMBSERVER", netbios::FileServer)->answer,
+                  smb::SessionAnswer::Positive);
+        return peer;
+    }
+    void say(Peer& client, std::string_view line) {
+        client.send(line);
+        settle();
+    }
+    // A client of `uid` that has said hello.
+    Peer client(uid_t uid = ::getuid()) {
+        Peer client;
+        hub.adopt(client.connect(), uid);
+        say(client, Hello);
+        return client;
+    }
+    void ack(Peer& client, const json& id) { say(client, json{{session::Ack, id}}.dump() + "\n"); }
+    // A datagram as a forged sender makes it.
+    void hear(const Ipv4& source, const std::string& from, const std::string& text) {
+        // The datagram's own source name is bounded; the name in its text is what senders forge.
+        const protocol::mailslot::Source origin{
+            .address = source, .name = from.empty() || from.size() > 15 ? "X" : from};
+        const std::string data = from + '\0' + "PC01" + '\0' + text;
+        datagrams.onDatagram(protocol::mailslot::messengerDatagram(origin, "PC01", data).value(),
+                             source);
+    }
 };
-
-// One end of a socketpair for the test, the other handed to a service.
-struct Peer {
-    int fd = -1;
-    ~Peer() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int connect() {
-        int ends[2];
-        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends), 0);
-        fd = ends[0];
-        return ends[1];
-    }
-    void send(std::span<const std::uint8_t> bytes) {
-        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    void send(std::string_view text) {
-        send({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    }
-    // What has arrived; `closed` tells whether the service hung up.
-    std::string receive(bool* closed = nullptr) {
-        std::string got;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0) {
-                got.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (closed)
-                *closed = n == 0;
-            return got;
-        }
-    }
-};
-
-// The SMB replies in a run of session messages.
-std::vector<smb::Reply> replies(const std::string& stream) {
-    std::vector<smb::Reply> out;
-    std::span<const std::uint8_t> rest(reinterpret_cast<const std::uint8_t*>(stream.data()),
-                                       stream.size());
-    while (rest.size() >= 4) {
-        const auto length = smb::sessionPacketLength(rest);
-        if (!length || *length > rest.size())
-            break;
-        if (rest[0] == smb::SessionMessageType)
-            if (const auto reply = smb::parseReply(rest.subspan(4, *length - 4)))
-                out.push_back(*reply);
-        rest = rest.subspan(*length);
-    }
-    return out;
-}
-
-std::vector<json> lines(const std::string& stream) {
-    std::vector<json> out;
-    std::size_t start = 0, end;
-    while ((end = stream.find('\n', start)) != std::string::npos) {
-        out.push_back(json::parse(stream.substr(start, end - start), nullptr, false));
-        start = end + 1;
-    }
-    return out;
-}
-
-// A session opened on *SMBSERVER and negotiated.
-void openSession(Receiver& receiver, Peer& peer) {
-    receiver.messenger.adopt(peer.connect(), Neighbour, LocalAddress);
-    peer.send(*smb::sessionRequest("*SMBSERVER", netbios::FileServer, "SENDER"));
-    receiver.settle();
-    const auto answer = peer.receive();
-    ASSERT_EQ(smb::parseSessionReply(
-                  {reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()})
-                  ->answer,
-              smb::SessionAnswer::Positive);
-}
 
 TEST(MessengerService, TextInBlocksIsSpooledWholeAndEachBlockAccepted) {
     Receiver receiver;
-    Peer peer;
-    openSession(receiver, peer);
-    peer.send(smb::sessionMessage(smb::sendStartRequest("SENDER", "PC01")));
-    receiver.settle();
-    const auto start = replies(peer.receive());
-    ASSERT_EQ(start.size(), 1u);
-    ASSERT_EQ(start[0].status, smb::status::Success);
+    auto peer = receiver.session();
+    const auto start = receiver.exchange(peer, {smb::sendStartRequest("SENDER", "PC01")});
+    ASSERT_EQ(statuses(start), Statuses{status::Success});
     const auto group = smb::groupId(start[0]);
-    peer.send(smb::sessionMessage(smb::sendTextRequest(group, "first half, ")));
-    peer.send(smb::sessionMessage(smb::sendTextRequest(group, "second half")));
-    peer.send(smb::sessionMessage(smb::sendEndRequest(group)));
-    receiver.settle();
-    const auto rest = replies(peer.receive());
-    ASSERT_EQ(rest.size(), 3u);
-    for (const auto& reply : rest)
-        EXPECT_EQ(reply.status, smb::status::Success);
+    EXPECT_EQ(statuses(receiver.exchange(peer, {smb::sendTextRequest(group, "first half, "),
+                                                smb::sendTextRequest(group, "second half"),
+                                                smb::sendEndRequest(group)})),
+              Statuses(3, status::Success));
     const auto spooled = receiver.spool.pending();
     ASSERT_EQ(spooled.size(), 1u);
     EXPECT_EQ(spooled[0].text, "first half, second half");
@@ -210,43 +246,32 @@ TEST(MessengerService, TextInBlocksIsSpooledWholeAndEachBlockAccepted) {
     EXPECT_EQ(spooled[0].kind, session::Direct);
 
     // A text over the limit is refused whole: its blocks, its end and nothing spooled.
-    peer.send(smb::sessionMessage(smb::sendStartRequest("SENDER", "PC01")));
-    receiver.settle();
-    const auto big = smb::groupId(replies(peer.receive()).at(0));
-    const std::string block(smb::MaxBlock, 'x');
+    const auto big =
+        smb::groupId(receiver.exchange(peer, {smb::sendStartRequest("SENDER", "PC01")}).at(0));
     const std::size_t blocks = Admission::MaxTextBytes / smb::MaxBlock + 1;
-    for (std::size_t i = 0; i < blocks; ++i)
-        peer.send(smb::sessionMessage(smb::sendTextRequest(big, block)));
-    peer.send(smb::sessionMessage(smb::sendEndRequest(big)));
-    receiver.settle();
-    const auto refused = replies(peer.receive());
+    std::vector requests(blocks, smb::sendTextRequest(big, std::string(smb::MaxBlock, 'x')));
+    requests.push_back(smb::sendEndRequest(big));
+    const auto refused = statuses(receiver.exchange(peer, requests));
     ASSERT_EQ(refused.size(), blocks + 1);
-    EXPECT_EQ(refused[blocks - 2].status, smb::status::Success); // 4,000 bytes are taken
-    EXPECT_EQ(refused[blocks - 1].status, smb::status::InvalidParameter);
-    EXPECT_EQ(refused[blocks].status, smb::status::InvalidParameter);
+    // 4,000 bytes are taken; the block past them and the end are not.
+    EXPECT_EQ(Statuses(refused.end() - 3, refused.end()),
+              (Statuses{status::Success, status::InvalidParameter, status::InvalidParameter}));
     EXPECT_EQ(receiver.spool.pending().size(), 1u);
 
     // Text for a group that was never started, and an end after the end, are refused.
-    peer.send(smb::sessionMessage(smb::sendTextRequest(group, "late")));
-    peer.send(smb::sessionMessage(smb::sendEndRequest(group)));
-    receiver.settle();
-    const auto late = replies(peer.receive());
-    ASSERT_EQ(late.size(), 2u);
-    EXPECT_EQ(late[0].status, smb::status::InvalidParameter);
-    EXPECT_EQ(late[1].status, smb::status::InvalidParameter);
+    EXPECT_EQ(statuses(receiver.exchange(
+                  peer, {smb::sendTextRequest(group, "late"), smb::sendEndRequest(group)})),
+              Statuses(2, status::InvalidParameter));
     EXPECT_EQ(receiver.spool.pending().size(), 1u);
 }
 
 TEST(MessengerService, OnlyMessengerRequestsKeepASessionOpen) {
     Receiver receiver;
-    Peer silent, negotiating, talking;
-    receiver.messenger.adopt(silent.connect(), Neighbour, LocalAddress);
-    openSession(receiver, negotiating);
-    openSession(receiver, talking);
+    Peer silent;
+    receiver.open(silent);
+    auto negotiating = receiver.session(), talking = receiver.session();
     receiver.advance(MessengerService::SessionRequestLimit + 1s);
-    bool closed = false;
-    silent.receive(&closed);
-    EXPECT_TRUE(closed) << "a connection that never asked for a session stays open";
+    EXPECT_TRUE(silent.hungUp()) << "a connection that never asked for a session stays open";
 
     // NEGOTIATE and keep-alives cost a host nothing to repeat: they do not hold a session.
     const std::uint8_t keepAlive[] = {smb::SessionKeepAlive, 0, 0, 0};
@@ -257,44 +282,27 @@ TEST(MessengerService, OnlyMessengerRequestsKeepASessionOpen) {
     }
     talking.send(smb::sessionMessage(smb::sendStartRequest("SENDER", "PC01")));
     receiver.advance(2s);
-    negotiating.receive(&closed);
-    EXPECT_TRUE(closed) << "NEGOTIATE kept a session past its idle limit";
-    talking.receive(&closed);
-    EXPECT_FALSE(closed) << "a session that sent a messenger request within its limit was dropped";
+    EXPECT_TRUE(negotiating.hungUp()) << "NEGOTIATE kept a session past its idle limit";
+    EXPECT_FALSE(talking.hungUp())
+        << "a session that sent a messenger request within its limit was dropped";
     receiver.advance(MessengerService::IdleLimit);
-    talking.receive(&closed);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(talking.hungUp());
     EXPECT_EQ(receiver.messenger.sessionCount(), 0u);
-}
 
-TEST(MessengerService, SessionToAnUnknownNameIsRefusedAndDropped) {
-    Receiver receiver;
-    Peer peer;
-    receiver.messenger.adopt(peer.connect(), Neighbour, LocalAddress);
-    peer.send(*smb::sessionRequest("SOMEONE", netbios::Messenger, "SENDER"));
-    receiver.settle();
-    bool closed = false;
-    const auto answer = peer.receive(&closed);
-    const auto reply = smb::parseSessionReply(
-        {reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()});
+    // A session to a name that is not ours is refused and dropped at once.
+    Peer stranger;
+    const auto reply = receiver.requestSession(stranger, "SOMEONE", netbios::Messenger);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->answer, smb::SessionAnswer::Negative);
     EXPECT_EQ(reply->errorCode, smb::CalledNameNotPresent);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(stranger.hungUp());
 }
 
 TEST(ClientHub, HelloOffersTheSpoolAndAnAckRemovesOnlyThatMessage) {
     Receiver receiver;
     for (const std::string text : {"one", "two"})
-        ASSERT_EQ(
-            receiver.delivery.accept(
-                wireMessage(session::Direct, "SENDER", Neighbour, "PC01", {&text, 1}, ""), false),
-            Delivery::Result::Stored);
-    Peer client;
-    receiver.hub.adopt(client.connect(), ::getuid());
-    client.send(R"({"hello":1})"
-                "\n");
-    receiver.settle();
+        ASSERT_EQ(receiver.store(text), Delivery::Result::Stored);
+    auto client = receiver.client();
     const auto answer = lines(client.receive());
     ASSERT_EQ(answer.size(), 4u); // hello, status, two messages
     EXPECT_EQ(answer[0][session::Computer], "PC01");
@@ -303,36 +311,29 @@ TEST(ClientHub, HelloOffersTheSpoolAndAnAckRemovesOnlyThatMessage) {
     EXPECT_EQ(answer[3][session::field::Text], "two");
     EXPECT_FALSE(answer[2].contains(session::field::User));
 
-    client.send(json{{session::Ack, answer[2][session::field::Id]}}.dump() + "\n");
-    receiver.settle();
+    receiver.ack(client, answer[2][session::field::Id]);
     const auto left = receiver.spool.pending();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].text, "two");
 
     // A message arriving now is offered at once to the session that said hello.
-    Peer sender;
-    openSession(receiver, sender);
-    sender.send(smb::sessionMessage(smb::sendMessageRequest("SENDER", "PC01", "three")));
-    receiver.settle();
+    auto sender = receiver.session();
+    receiver.exchange(sender, {smb::sendMessageRequest("SENDER", "PC01", "three")});
     const auto offered = lines(client.receive());
     ASSERT_EQ(offered.size(), 1u);
     EXPECT_EQ(offered[0][session::field::Text], "three");
 
     // Junk gets an error, not a hang-up; the session goes on.
-    client.send("not json\n");
-    receiver.settle();
-    bool closed = false;
-    const auto refused = lines(client.receive(&closed));
+    receiver.say(client, "not json\n");
+    const auto refused = lines(client.receive());
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0][session::Error], session::NotAnObject);
-    EXPECT_FALSE(closed);
+    EXPECT_FALSE(client.hungUp());
 }
 
 TEST(DatagramService, TheSameDatagramTwiceIsOneMessage) {
     Receiver receiver;
-    protocol::mailslot::Source source;
-    source.address = Neighbour;
-    source.name = "SENDER";
+    const protocol::mailslot::Source source{.address = Neighbour, .name = "SENDER"};
     const auto parts = protocol::mailslot::messengerData("SENDER", "WORKGROUP", "to everyone");
     ASSERT_EQ(parts.size(), 1u);
     const auto datagram = protocol::mailslot::messengerDatagram(source, "WORKGROUP", parts[0]);
@@ -349,24 +350,22 @@ TEST(DatagramService, TheSameDatagramTwiceIsOneMessage) {
     EXPECT_EQ(receiver.spool.pending().size(), 3u);
     // Off-link senders and other workgroups are not taken.
     receiver.datagrams.onDatagram(*datagram, Ipv4{10, 9, 9, 9});
-    const auto other = protocol::mailslot::messengerDatagram(source, "OTHERGROUP", parts[0]);
-    receiver.datagrams.onDatagram(*other, Neighbour);
+    receiver.datagrams.onDatagram(
+        *protocol::mailslot::messengerDatagram(source, "OTHERGROUP", parts[0]), Neighbour);
     EXPECT_EQ(receiver.spool.pending().size(), 3u);
 }
 
 TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     Receiver receiver;
-    platform::UdpSocket service;
+    platform::UdpSocket service, claimant;
     ASSERT_TRUE(service.open(0));
     ASSERT_TRUE(service.reportArrival());
     NameService names{receiver.loop,      service,      receiver.network,
                       receiver.admission, receiver.hub, {"PC01", "WORKGROUP", true}};
     receiver.loop.watch(service.fd(), EPOLLIN, [&](std::uint32_t) { names.onReadable(); });
-    platform::UdpSocket claimant;
     ASSERT_TRUE(claimant.open(0));
-    const Ipv4 loopback{127, 0, 0, 1};
     const auto ask = [&](const protocol::Bytes& packet) -> std::optional<netbios::NamePacket> {
-        EXPECT_TRUE(claimant.sendTo(loopback, service.localPort(), packet));
+        EXPECT_TRUE(claimant.sendTo(Loopback, service.localPort(), packet));
         receiver.settle();
         std::array<std::uint8_t, 1500> buffer{};
         const auto got = claimant.receiveUntil(Clock::now() + 200ms, buffer);
@@ -395,10 +394,7 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
     EXPECT_EQ(found->address, LoopbackInterface);
 
     // A user's name that another host defends is that host's: no longer answered for.
-    Peer session;
-    receiver.hub.adopt(session.connect(), ::getuid());
-    session.send(std::string(R"({"hello":1})") + "\n");
-    receiver.settle();
+    auto session = receiver.client();
     ASSERT_EQ(receiver.hub.all().size(), 1u);
     const std::string user = receiver.hub.all().front();
     ASSERT_TRUE(ask(*netbios::nameQueryRequest(0x2001, user, netbios::Messenger)));
@@ -415,29 +411,29 @@ TEST(NameService, OurNameIsDefendedAndAnsweredOtherNamesAreNot) {
 // three tries and then a new round a minute later, a refused name is asked for again later, and
 // stop releases what is left.
 TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
+    using enum netbios::NameOpcode;
     Receiver receiver;
-    platform::UdpSocket client;
-    platform::UdpSocket server;
+    platform::UdpSocket client, server;
     ASSERT_TRUE(client.open(0));
     ASSERT_TRUE(server.open(0));
-    const Ipv4 loopback{127, 0, 0, 1};
-    WinsClient wins{receiver.loop, client, receiver.network, loopback, server.localPort()};
+    WinsClient wins{receiver.loop, client, receiver.network, Loopback, server.localPort()};
     std::vector<std::string> refused, granted;
     wins.onRefused([&](const std::string& name, std::uint8_t) { refused.push_back(name); },
                    [&](const std::string& name, std::uint8_t) { granted.push_back(name); });
 
-    // What the server has received since the last look: opcode and flags of each request.
-    const auto received = [&] {
+    // What the server has received since the last look; of one kind, or one name, if asked.
+    const auto received = [&](std::optional<netbios::NameOpcode> opcode = {},
+                              std::string_view name = {}) {
         std::vector<netbios::NamePacket> packets;
         std::array<std::uint8_t, 1500> buffer{};
         while (const auto got = server.receiveUntil(Clock::now() + 50ms, buffer))
             if (const auto packet = netbios::parseNamePacket({buffer.data(), got->length}))
-                packets.push_back(*packet);
+                if ((!opcode || packet->opcode == *opcode) &&
+                    (name.empty() || packet->name.name == name))
+                    packets.push_back(*packet);
         return packets;
     };
-    const auto answer = [&](const netbios::NamePacket& request, std::uint16_t flags,
-                            std::uint32_t ttl) {
-        netbios::NamePacket reply = request;
+    const auto answer = [&](netbios::NamePacket reply, std::uint16_t flags, std::uint32_t ttl) {
         reply.response = true;
         reply.opcode = static_cast<netbios::NameOpcode>((flags >> 11) & 0x0F);
         reply.rcode = static_cast<std::uint8_t>(flags & 0x0F);
@@ -450,7 +446,7 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     receiver.settle();
     auto packets = received();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Registration);
+    EXPECT_EQ(packets[0].opcode, Registration);
     EXPECT_FALSE(packets[0].broadcast);
     EXPECT_EQ(packets[0].address, LoopbackInterface) << "the address on the server's subnet";
     const auto registration = packets[0];
@@ -471,7 +467,7 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     receiver.advance(2s);
     packets = received();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Refresh);
+    EXPECT_EQ(packets[0].opcode, Refresh);
     EXPECT_NE(packets[0].transactionId, registration.transactionId);
 
     // The server stays silent: two more tries 2 s apart, then a new round after a minute.
@@ -484,7 +480,7 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     receiver.advance(31s);
     packets = received();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].opcode, netbios::NameOpcode::Registration);
+    EXPECT_EQ(packets[0].opcode, Registration);
 
     // Another name, refused (ACT_ERR): not ours, until the server grants it ten minutes later.
     wins.registerName("USER", netbios::Messenger);
@@ -498,16 +494,10 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
         << "the server's refusal could be forged: its request's id follows our broadcasts'";
     EXPECT_FALSE(wins.registered("USER", netbios::Messenger));
     EXPECT_FALSE(answer(packets[0], 0xAD86, 0)) << "a refusal with no request in flight taken";
-    const auto requestsFor = [&](const std::string& name, netbios::NameOpcode opcode) {
-        auto all = received();
-        std::erase_if(all,
-                      [&](const auto& p) { return p.name.name != name || p.opcode != opcode; });
-        return all;
-    };
     receiver.advance(WinsClient::RefusedRetryInterval - 2s);
-    EXPECT_TRUE(requestsFor("USER", netbios::NameOpcode::Registration).empty());
+    EXPECT_TRUE(received(Registration, "USER").empty());
     receiver.advance(3s);
-    packets = requestsFor("USER", netbios::NameOpcode::Registration);
+    packets = received(Registration, "USER");
     ASSERT_EQ(packets.size(), 1u) << "a refused name was never asked for again";
     ASSERT_TRUE(answer(packets[0], 0xAD80, 300));
     EXPECT_EQ(granted, std::vector<std::string>{"USER"});
@@ -516,26 +506,24 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
     wins.registerName("WAITED", netbios::Messenger);
     receiver.settle();
     for (int i = 0; i <= WinsClient::LongestWaits; ++i) {
-        packets = requestsFor("WAITED", netbios::NameOpcode::Registration);
+        packets = received(Registration, "WAITED");
         ASSERT_EQ(packets.size(), 1u) << "wait " << i;
         ASSERT_TRUE(answer(packets[0], 0xB800, 30));
         receiver.advance(31s);
     }
-    EXPECT_TRUE(requestsFor("WAITED", netbios::NameOpcode::Registration).empty());
+    EXPECT_TRUE(received(Registration, "WAITED").empty());
     receiver.advance(60s);
-    EXPECT_EQ(requestsFor("WAITED", netbios::NameOpcode::Registration).size(), 1u);
+    EXPECT_EQ(received(Registration, "WAITED").size(), 1u);
     // Refused now: at stop it is not released, the others are.
     wins.registerName("OTHER", netbios::Messenger);
     receiver.settle();
-    packets = requestsFor("OTHER", netbios::NameOpcode::Registration);
+    packets = received(Registration, "OTHER");
     ASSERT_EQ(packets.size(), 1u);
     ASSERT_TRUE(answer(packets[0], 0xAD86, 0));
 
     wins.stop();
-    packets = received();
-    std::erase_if(packets, [](const auto& p) { return p.opcode != netbios::NameOpcode::Release; });
     std::set<std::string> released;
-    for (const auto& packet : packets) {
+    for (const auto& packet : received(Release)) {
         EXPECT_FALSE(packet.broadcast);
         released.insert(packet.name.name);
     }
@@ -547,108 +535,68 @@ TEST(WinsClient, RegistersWaitsRefreshesRetriesAndReleases) {
 // --- What one LAN host or one local user must not achieve ---
 
 TEST(Log, WireTextCannotStartALineOrAnEscape) {
-    const struct {
-        std::string text;
-        std::string line;
-    } cases[] = {
-        {"A\n<0>EMERG", "A\\x0A<0>EMERG"},
-        {"\x1B[31mred", "\\x1B[31mred"},
-        {"c1 \xC2\x9B"
-         "2J",
-         "c1 \\x9B2J"},
-        {"tab\tdel\x7F", "tab\\x09del\\x7F"},
+    const std::pair<std::string, std::string> cases[] = {
+        {"A\n<0>EMERG", "A\\x0A<0>EMERG"},  {"\x1B[31mred", "\\x1B[31mred"},
+        {"c1 \xC2\x9B\x32J", "c1 \\x9B2J"}, {"tab\tdel\x7F", "tab\\x09del\\x7F"},
         {"中文 stays", "中文 stays"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(logLine(c.text), c.line);
+    for (const auto& [text, line] : cases)
+        EXPECT_EQ(logLine(text), line);
     EXPECT_LE(logLine(std::string(100000, 'x')).size(), LongestLogLine + 3);
-}
-
-// A datagram as a forged sender makes it.
-protocol::Bytes datagramFrom(const Ipv4& source, const std::string& from, const std::string& text) {
-    protocol::mailslot::Source origin;
-    origin.address = source;
-    // The datagram's own source name is bounded; the name in its text is what senders forge.
-    origin.name = from.empty() || from.size() > 15 ? "X" : from;
-    std::string data = from;
-    data += '\0';
-    data += "PC01";
-    data += '\0';
-    data += text;
-    return protocol::mailslot::messengerDatagram(origin, "PC01", data).value();
 }
 
 TEST(DatagramService, AForgedFloodLeavesRoomForSessionsAndKeepsNothingUnusable) {
     Receiver receiver;
     // Messages no client could use are dropped at the door, not spooled.
-    receiver.datagrams.onDatagram(datagramFrom(Neighbour, "", "no sender name"), Neighbour);
-    receiver.datagrams.onDatagram(datagramFrom(LocalAddress, "SELF", "our own broadcast"),
-                                  LocalAddress);
+    receiver.hear(Neighbour, "", "no sender name");
+    receiver.hear(LocalAddress, "SELF", "our own broadcast");
     // Names no computer or user can have, there to push the sender's address out of sight: 40
     // ideographic spaces (CP936 A1 A1), a line break.
     std::string padded = "BOSS";
     for (int i = 0; i < 40; ++i)
         padded += "\xA1\xA1";
     for (const std::string& name : {padded, std::string("BOSS\r\n(192.168.7.1)")})
-        receiver.datagrams.onDatagram(datagramFrom(Neighbour, name, "hidden address"), Neighbour);
+        receiver.hear(Neighbour, name, "hidden address");
     EXPECT_EQ(receiver.spool.pending().size(), 0u);
 
-    // 1,000 well-formed datagrams from 50 forged on-link addresses in a few seconds: the intake
-    // as a whole has a ceiling, whatever the sources.
-    // One subnet has a ceiling of its own...
-    const auto flood = [&](int count, auto forge) {
-        for (int i = 0; i < count; ++i) {
-            const Ipv4 forged = forge(i);
-            receiver.datagrams.onDatagram(
-                datagramFrom(forged, "SPAM", "flood " + std::to_string(i)), forged);
-        }
+    // 1,000 well-formed datagrams from 50 forged on-link addresses in a few seconds: one subnet
+    // has a ceiling of its own...
+    const auto flood = [&](auto forge) {
+        for (int i = 0; i < 1000; ++i)
+            receiver.hear(forge(std::uint8_t(100 + i % 50)), "SPAM", "flood " + std::to_string(i));
         return receiver.spool.pending().size();
     };
-    const auto fromOneSubnet = flood(1000, [](int i) {
-        return Ipv4{192, 168, 7, static_cast<std::uint8_t>(100 + i % 50)};
-    });
+    const auto fromOneSubnet = flood([](std::uint8_t n) { return Ipv4{192, 168, 7, n}; });
     EXPECT_GT(fromOneSubnet, 0u);
     EXPECT_LE(fromOneSubnet, 30u);
     // ...and the intake as a whole one, however many subnets the sources claim.
-    const auto fromMany = flood(1000, [](int i) {
-        return Ipv4{192, 168, static_cast<std::uint8_t>(100 + i % 50), 9};
-    });
-    EXPECT_LE(fromMany, 60u);
-    const auto flooded = fromMany;
+    const auto flooded = flood([](std::uint8_t n) { return Ipv4{192, 168, n, 9}; });
+    EXPECT_LE(flooded, 60u);
     EXPECT_LE(receiver.admission.tracked(), Admission::MaxTracked);
 
     // Minutes of it fill the spool only up to the part kept for sessions...
-    for (std::size_t i = flooded; i < receiver.spool.capacity(); ++i) {
-        const std::string text = "filler";
-        receiver.delivery.accept(
-            wireMessage(session::Direct, "SPAM", Neighbour, "PC01", {&text, 1}, ""), true);
-    }
+    for (std::size_t i = flooded; i < receiver.spool.capacity(); ++i)
+        receiver.store("filler", "", "SPAM", true);
     EXPECT_EQ(receiver.spool.pending().size(), receiver.delivery.roomForDatagrams());
     EXPECT_LT(receiver.delivery.roomForDatagrams(), receiver.spool.capacity());
     // ...where a sender over TCP, whose address is real, still gets in.
-    Peer sender;
-    openSession(receiver, sender);
-    sender.send(smb::sessionMessage(smb::sendMessageRequest("BOSS", "PC01", "real message")));
-    receiver.settle();
-    const auto answer = replies(sender.receive());
-    ASSERT_EQ(answer.size(), 1u);
-    EXPECT_EQ(answer[0].status, smb::status::Success);
+    auto sender = receiver.session();
+    EXPECT_EQ(statuses(receiver.exchange(
+                  sender, {smb::sendMessageRequest("BOSS", "PC01", "real message")})),
+              Statuses{status::Success});
 }
 
 TEST(DatagramService, OneChattyHostLeavesItsSubnetsBudgetToTheOthers) {
     Receiver receiver;
     // Two datagrams a second for a minute: the host's own rate refuses most of them...
     for (int i = 0; i < 118; ++i) {
-        receiver.datagrams.onDatagram(
-            datagramFrom(Neighbour, "CHATTY", "chat " + std::to_string(i)), Neighbour);
+        receiver.hear(Neighbour, "CHATTY", "chat " + std::to_string(i));
         receiver.advance(500ms);
     }
     ASSERT_EQ(receiver.spool.size(), 20u);
     // ...and those refused take nothing from what its subnet's other hosts may send.
-    for (std::uint8_t host = 100; host < 110; ++host) {
-        const Ipv4 other{192, 168, 7, host};
-        receiver.datagrams.onDatagram(datagramFrom(other, "OTHER", "to all"), other);
-    }
+    for (std::uint8_t host = 100; host < 110; ++host)
+        receiver.hear({192, 168, 7, host}, "OTHER", "to all");
     EXPECT_EQ(receiver.spool.size(), 30u);
 }
 
@@ -673,31 +621,21 @@ TEST(ClientHub, ASessionDropsOnlyWhatItWasOfferedAndNobodyElsesMessages) {
     Receiver receiver;
     const std::string text = "for the daemon account";
     // Sent to a user of this computer with no session now: kept for that user alone.
-    ASSERT_EQ(receiver.delivery.accept(
-                  wireMessage(session::Direct, "SENDER", Neighbour, "DAEMON", {&text, 1}, "DAEMON"),
-                  false),
-              Delivery::Result::Stored);
+    ASSERT_EQ(receiver.store(text, "DAEMON"), Delivery::Result::Stored);
     const auto id = receiver.spool.pending().at(0).id;
-    Peer other, owner;
-    receiver.hub.adopt(other.connect(), 0); // root: another user
-    other.send(std::string(R"({"hello":1})") + "\n");
-    receiver.settle();
+    auto other = receiver.client(0); // root: another user
     EXPECT_EQ(lines(other.receive()).size(), 2u) << "another user's session was offered it";
-    other.send(json{{session::Ack, id}}.dump() + "\n");
-    receiver.settle();
+    receiver.ack(other, id);
     EXPECT_EQ(lines(other.receive()).at(0)[session::Error], session::NotOffered);
     ASSERT_EQ(receiver.spool.pending().size(), 1u) << "a session dropped what it never saw";
 
     const passwd* account = ::getpwnam("daemon");
     ASSERT_NE(account, nullptr);
-    receiver.hub.adopt(owner.connect(), account->pw_uid);
-    owner.send(std::string(R"({"hello":1})") + "\n");
-    receiver.settle();
+    auto owner = receiver.client(account->pw_uid);
     const auto offered = lines(owner.receive());
     ASSERT_EQ(offered.size(), 3u);
     EXPECT_EQ(offered[2][session::field::Text], text);
-    owner.send(json{{session::Ack, id}}.dump() + "\n");
-    receiver.settle();
+    receiver.ack(owner, id);
     EXPECT_EQ(receiver.spool.pending().size(), 0u);
 }
 
@@ -705,16 +643,14 @@ TEST(ClientHub, ASessionThatNeverReadsHoldsABoundedBacklog) {
     Receiver receiver;
     const std::string text(3900, 'x'); // 100 of them: more than a socket's buffer takes
     for (int i = 0; i < 100; ++i)
-        ASSERT_EQ(receiver.delivery.accept(
-                      wireMessage(session::Direct, "S", Neighbour, "PC01", {&text, 1}, ""), false),
-                  Delivery::Result::Stored);
+        ASSERT_EQ(receiver.store(text, "", "S"), Delivery::Result::Stored);
     // One file broken behind the spool's back: said once, however many batches pass it.
     const auto broken = receiver.spool.pending().at(10).id;
     ASSERT_TRUE(
         testsupport::writeFile((receiver.folder.path / "spool" / (broken + ".msg")).string(), "{"));
     Peer silent;
     receiver.hub.adopt(silent.connect(), ::getuid());
-    silent.send(std::string(R"({"hello":1})") + "\n");
+    silent.send(Hello);
     testing::internal::CaptureStderr();
     // It sends junk and never reads the answers.
     for (int i = 0; i < 500; ++i) {
@@ -746,9 +682,8 @@ TEST(ClientHub, OneUserCannotTakeEverySessionSlot) {
         receiver.hub.adopt(peer.connect(), 4242);
     receiver.settle();
     EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser);
-    bool closed = false;
-    EXPECT_EQ(lines(peers.back().receive(&closed)).at(0)[session::Error], session::TooManySessions);
-    EXPECT_TRUE(closed);
+    EXPECT_EQ(lines(peers.back().receive()).at(0)[session::Error], session::TooManySessions);
+    EXPECT_TRUE(peers.back().hungUp());
     Peer someoneElse;
     receiver.hub.adopt(someoneElse.connect(), 4243);
     EXPECT_EQ(receiver.hub.clientCount(), ClientHub::MaxClientsPerUser + 1);
@@ -825,12 +760,8 @@ TEST(ClientHub, SessionsThatComeAndGoCostOneRegistration) {
     int registered = 0, released = 0;
     receiver.hub.onUserEvents([&](const std::string&) { ++registered; },
                               [&](const std::string&) { ++released; });
-    for (int i = 0; i < 200; ++i) {
-        Peer session;
-        receiver.hub.adopt(session.connect(), ::getuid());
-        session.send(std::string(R"({"hello":1})") + "\n");
-        receiver.settle();
-    } // each hangs up as the next comes
+    for (int i = 0; i < 200; ++i)
+        receiver.client(); // each hangs up as the next comes
     receiver.settle();
     EXPECT_EQ(registered, 1);
     EXPECT_EQ(released, 0);
@@ -850,32 +781,23 @@ TEST(MessengerService, HostsHoldingEverySlotMakeRoomForANewSender) {
     // Four hosts of each of two /24s take every slot, four sessions each, oldest first.
     std::vector<Peer> held(MessengerService::MaxSessions);
     for (std::size_t i = 0; i < held.size(); ++i) {
-        receiver.messenger.adopt(held[i].connect(), host(7 + int(i) / 16, 10 + int(i) / 4),
-                                 LocalAddress);
+        receiver.open(held[i], host(7 + int(i) / 16, 10 + int(i) / 4));
         receiver.advance(10ms);
     }
     ASSERT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessions);
-    Peer fifth;
-    receiver.messenger.adopt(fifth.connect(), host(7, 10), LocalAddress);
+    Peer fifth, newcomer, neighbour, last, fresh, over;
+    receiver.open(fifth, host(7, 10));
     EXPECT_EQ(refusal(fifth), smb::InsufficientResources) << "one host took a fifth slot";
 
     // A sender from elsewhere takes the place of the session idle longest...
-    Peer newcomer;
-    receiver.messenger.adopt(newcomer.connect(), host(9, 1), LocalAddress);
-    bool closed = false;
-    held[0].receive(&closed);
-    EXPECT_TRUE(closed);
-    held[1].receive(&closed);
-    EXPECT_FALSE(closed);
-    newcomer.receive(&closed);
-    EXPECT_FALSE(closed);
+    receiver.open(newcomer, host(9, 1));
+    EXPECT_TRUE(held[0].hungUp());
+    EXPECT_FALSE(held[1].hungUp());
+    EXPECT_FALSE(newcomer.hungUp());
     // ...and one from a /24 that holds its share takes the place of that /24's idlest.
-    Peer neighbour;
-    receiver.messenger.adopt(neighbour.connect(), host(8, 99), LocalAddress);
-    held[16].receive(&closed);
-    EXPECT_TRUE(closed) << "the /24 at its share did not give way";
-    held[1].receive(&closed);
-    EXPECT_FALSE(closed) << "another /24 gave way for a /24 at its share";
+    receiver.open(neighbour, host(8, 99));
+    EXPECT_TRUE(held[16].hungUp()) << "the /24 at its share did not give way";
+    EXPECT_FALSE(held[1].hungUp()) << "another /24 gave way for a /24 at its share";
     EXPECT_EQ(receiver.messenger.sessionCount(), MessengerService::MaxSessions);
 
     // A host that opens session after session is held to a pace, and gives way first.
@@ -883,44 +805,32 @@ TEST(MessengerService, HostsHoldingEverySlotMakeRoomForANewSender) {
     for (std::size_t i = 1; i < receiver.admission.sessionsPerMinute(); ++i) {
         receiver.settle(); // the last one has hung up
         Peer peer;
-        receiver.messenger.adopt(peer.connect(), cycling, LocalAddress);
+        receiver.open(peer, cycling);
         EXPECT_EQ(refusal(peer), 0) << "session " << i << " of a minute refused";
     }
     receiver.settle();
-    Peer last, fresh;
-    receiver.messenger.adopt(last.connect(), cycling, LocalAddress);
+    receiver.open(last, cycling);
     receiver.advance(1s);
-    receiver.messenger.adopt(fresh.connect(), host(9, 2), LocalAddress);
-    last.receive(&closed);
-    EXPECT_TRUE(closed) << "an idle session gave way before the busiest host's";
-    Peer over;
-    receiver.messenger.adopt(over.connect(), cycling, LocalAddress);
+    receiver.open(fresh, host(9, 2));
+    EXPECT_TRUE(last.hungUp()) << "an idle session gave way before the busiest host's";
+    receiver.open(over, cycling);
     EXPECT_EQ(refusal(over), smb::InsufficientResources);
 }
 
 TEST(Delivery, SystemAccountsGetNoMessagesAndAbsentUsersAShare) {
     Receiver receiver;
-    Peer sender;
-    openSession(receiver, sender);
-    for (const char* account : {"DAEMON", "NOBODY"})
-        sender.send(smb::sessionMessage(smb::sendMessageRequest("SENDER", account, "held?")));
-    receiver.settle();
-    const auto refused = replies(sender.receive());
-    ASSERT_EQ(refused.size(), 2u);
-    for (const auto& reply : refused)
-        EXPECT_EQ(reply.status, smb::status::AccessDenied);
+    auto sender = receiver.session();
+    EXPECT_EQ(
+        statuses(receiver.exchange(sender, {smb::sendMessageRequest("SENDER", "DAEMON", "held?"),
+                                            smb::sendMessageRequest("SENDER", "NOBODY", "held?")})),
+        Statuses(2, status::AccessDenied));
     EXPECT_EQ(receiver.spool.size(), 0u) << "a message nobody will read was kept";
 
-    const std::string text = "for later";
-    const auto accept = [&](const std::string& user) {
-        return receiver.delivery.accept(wireMessage(session::Direct, "SENDER", Neighbour,
-                                                    user.empty() ? "PC01" : user, {&text, 1}, user),
-                                        false);
-    };
     for (std::size_t i = 0; i < receiver.delivery.roomForAbsentUsers(); ++i)
-        ASSERT_EQ(accept("ALICE"), Delivery::Result::Stored);
-    EXPECT_EQ(accept("BOB"), Delivery::Result::Full);
-    EXPECT_EQ(accept(""), Delivery::Result::Stored) << "no room left for every session";
+        ASSERT_EQ(receiver.store("for later", "ALICE"), Delivery::Result::Stored);
+    EXPECT_EQ(receiver.store("for later", "BOB"), Delivery::Result::Full);
+    EXPECT_EQ(receiver.store("for later"), Delivery::Result::Stored)
+        << "no room left for every session";
 
     // The count outlives a restart, and expiry gives the room back.
     Spool again{receiver.folder.path / "spool", receiver.spool.capacity()};
@@ -952,28 +862,23 @@ TEST(Delivery, MessagesDoNotWaitForASlowDirectoryAndFollowItOnceRead) {
         each(passwd{daemon, nullptr, 1, 1, nullptr, nullptr, nologin});
         each(passwd{alice, nullptr, 1000, 1000, nullptr, nullptr, bash});
     }};
-    Peer sender, session;
-    openSession(receiver, sender);
+    auto sender = receiver.session();
     const auto send = [&](const char* to) {
-        sender.send(smb::sessionMessage(smb::sendMessageRequest("SENDER", to, "hi")));
-        receiver.settle();
-        const auto answers = replies(sender.receive());
+        const auto answers =
+            receiver.exchange(sender, {smb::sendMessageRequest("SENDER", to, "hi")});
         return answers.empty() ? ~0u : answers.back().status;
     };
-    EXPECT_EQ(send("DAEMON"), smb::status::Success) << "refused while the directory is slow";
-    receiver.hub.adopt(session.connect(), ::getuid());
-    session.send(std::string(R"({"hello":1})") + "\n");
-    receiver.settle();
+    EXPECT_EQ(send("DAEMON"), status::Success) << "refused while the directory is slow";
+    auto session = receiver.client();
     EXPECT_FALSE(lines(session.receive()).empty()) << "a session waited for the directory";
     {
         const std::lock_guard lock(mutex);
         answer = true;
     }
     released.notify_all();
-    for (int i = 0; i < 600 && !receiver.hub.accountsKnown(); ++i)
-        receiver.loop.turn(100ms);
-    EXPECT_EQ(send("DAEMON"), smb::status::AccessDenied);
-    EXPECT_EQ(send("ALICE"), smb::status::Success);
+    receiver.waitForAccounts();
+    EXPECT_EQ(send("DAEMON"), status::AccessDenied);
+    EXPECT_EQ(send("ALICE"), status::Success);
     const auto kept = receiver.spool.pending();
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].user, "DAEMON");
@@ -982,33 +887,28 @@ TEST(Delivery, MessagesDoNotWaitForASlowDirectoryAndFollowItOnceRead) {
 
 TEST(Delivery, ASpoolThatCannotBeWrittenIsSaidAndSoIsItsReturn) {
     Receiver receiver;
+    const auto spool = receiver.folder.path / "spool";
     struct stat folder {};
-    ASSERT_EQ(::stat((receiver.folder.path / "spool").c_str(), &folder), 0);
+    ASSERT_EQ(::stat(spool.c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 07777, 0700u) << "others could list the spooled messages";
 
     int changes = 0;
     receiver.delivery.onWritableChanged([&] { ++changes; });
-    const std::string text = "hello";
-    const auto accept = [&] {
-        return receiver.delivery.accept(
-            wireMessage(session::Direct, "SENDER", Neighbour, "PC01", {&text, 1}, ""), false);
-    };
     // The folder gone and a file in its place: no write can succeed, as root neither.
-    const auto spool = receiver.folder.path / "spool";
     std::filesystem::remove_all(spool);
     ASSERT_TRUE(testsupport::writeFile(spool.string(), "not a folder"));
-    EXPECT_EQ(accept(), Delivery::Result::Failed);
+    EXPECT_EQ(receiver.store("hello"), Delivery::Result::Failed);
     EXPECT_FALSE(receiver.delivery.writable());
     EXPECT_EQ(changes, 1);
     // A thousand refused while it stays so are a few log lines, not a thousand.
     testing::internal::CaptureStderr();
     for (int i = 0; i < 1000; ++i)
-        accept();
+        receiver.store("hello");
     const std::string logged = testing::internal::GetCapturedStderr();
     EXPECT_LE(std::count(logged.begin(), logged.end(), '\n'), 12) << logged.substr(0, 300);
     std::filesystem::remove(spool);
     std::filesystem::create_directory(spool);
-    EXPECT_EQ(accept(), Delivery::Result::Stored);
+    EXPECT_EQ(receiver.store("hello"), Delivery::Result::Stored);
     EXPECT_TRUE(receiver.delivery.writable());
     EXPECT_EQ(changes, 2);
 
