@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -42,16 +43,9 @@ QStringList list(const std::vector<std::string>& names) {
     return out;
 }
 
-QStringList list(const std::vector<NetResource>& entries) {
-    QStringList out;
-    for (const auto& e : entries)
-        out << QString::fromStdString(e.remoteName);
-    return out;
-}
-
 // Batches of entries `make` builds from the names: workgroups or computers.
-std::vector<FakeNetworkEnumerator::Batch> batches(NetResource (*make)(const std::string&),
-                                                  std::vector<std::vector<std::string>> names) {
+template <NetResource (*make)(const std::string&)>
+std::vector<FakeNetworkEnumerator::Batch> batches(std::vector<std::vector<std::string>> names) {
     std::vector<FakeNetworkEnumerator::Batch> out;
     for (const auto& b : names) {
         out.emplace_back();
@@ -60,26 +54,8 @@ std::vector<FakeNetworkEnumerator::Batch> batches(NetResource (*make)(const std:
     }
     return out;
 }
-
-std::vector<FakeNetworkEnumerator::Batch> groups(std::vector<std::vector<std::string>> names) {
-    return batches(&FakeNetworkEnumerator::workgroup, std::move(names));
-}
-
-std::vector<FakeNetworkEnumerator::Batch> computers(std::vector<std::vector<std::string>> names) {
-    return batches(&FakeNetworkEnumerator::computer, std::move(names));
-}
-
-// Two providers: "Microsoft Windows Network" with three workgroups, "Web Client" with none.
-void scriptNeighbourhood(FakeNetworkEnumerator& net) {
-    net.script(FakeNetworkEnumerator::TopLevel,
-               {{FakeNetworkEnumerator::provider("Microsoft Windows Network"),
-                 FakeNetworkEnumerator::provider("Web Client")}});
-    net.script("Microsoft Windows Network", groups({{"SALES", "ACCOUNTS"}, {"BUILD"}}));
-    net.script("Web Client", {});
-    net.script("ACCOUNTS", computers({{"ACC-01", "ACC-02"}}));
-    net.script("BUILD", computers({{"BUILD-01"}, {"ME", "BUILD-02"}}));
-    net.script("SALES", computers({{"SALES-01"}}));
-}
+constexpr auto groups = &batches<&FakeNetworkEnumerator::workgroup>;
+constexpr auto computers = &batches<&FakeNetworkEnumerator::computer>;
 
 // The enumerator with its two sources scripted, counting how often each runs.
 class ScriptedSmbEnumerator : public SmbNetworkEnumerator {
@@ -102,6 +78,30 @@ public:
             t.join();
     }
     void setBrowseDeadline(std::chrono::milliseconds deadline) { browseDeadline_ = deadline; }
+
+    // The codes of the last listing's open and close, and what it read.
+    std::uint32_t opened = 0, closed = 0;
+    std::vector<NetResource> listed;
+    // Opens the container, reads until the end and closes; the remote names in order.
+    QStringList listAll(std::uint32_t displayType, const std::string& name) {
+        NetResource c;
+        c.displayType = displayType;
+        c.remoteName = name;
+        Handle h = 0;
+        listed.clear();
+        opened = open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, &c, h);
+        QStringList out;
+        if (opened != ne::NoError)
+            return out;
+        for (std::vector<NetResource> batch; read(h, batch) == ne::NoError;)
+            listed.insert(listed.end(), batch.begin(), batch.end());
+        for (const auto& entry : listed)
+            out << QString::fromStdString(entry.remoteName);
+        closed = close(h);
+        return out;
+    }
+    QStringList workgroups() { return listAll(ne::DisplayNetwork, "Lanquill Network"); }
+    QStringList computersOf(const std::string& group) { return listAll(ne::DisplayServer, group); }
 
 protected:
     std::shared_ptr<BrowseListing> browseWorkgroups() override { return browse(browsedGroups); }
@@ -140,49 +140,20 @@ private:
     std::vector<std::thread> late_;
 };
 
-NetResource container(std::uint32_t displayType, const std::string& name) {
-    NetResource r;
-    r.displayType = displayType;
-    r.remoteName = name;
-    return r;
-}
-
-// Opens `c`, reads until the end and closes; the remote names in order. `rc` gets the open code.
-QStringList listAll(NetworkEnumerator& e, const NetResource* c, std::uint32_t& rc) {
-    NetworkEnumerator::Handle h = 0;
-    rc = e.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, c, h);
-    QStringList out;
-    if (rc != ne::NoError)
-        return out;
-    std::vector<NetResource> batch;
-    while (e.read(h, batch) == ne::NoError)
-        out << list(batch);
-    e.close(h);
-    return out;
-}
-
 // A node status response to `id` with a computer <00> and a workgroup <00> group name.
 std::vector<std::uint8_t> nodeStatusReply(std::uint16_t id, const std::string& computer,
                                           const std::string& group) {
-    std::vector<std::uint8_t> out(12, 0); // one answer, a response with the AA flag
-    out[0] = static_cast<std::uint8_t>(id >> 8);
-    out[1] = static_cast<std::uint8_t>(id);
-    out[2] = 0x84;
-    out[7] = 1;
+    // One answer, a response with the AA flag.
+    std::vector<std::uint8_t> out{
+        std::uint8_t(id >> 8), std::uint8_t(id), 0x84, 0, 0, 0, 0, 1, 0, 0, 0, 0};
     const auto star = netbios::encodeName("*", 0x00);
     out.insert(out.end(), star->begin(), star->end());
-    // NBSTAT, IN, no time to live, the length of two entries and the statistics.
-    const std::vector<std::uint8_t> rr = {0x00, 0x21, 0x00, 0x01, 0,
-                                          0,    0,    0,    0x00, 2 * 18 + 1 + 46};
-    out.insert(out.end(), rr.begin(), rr.end());
-    out.push_back(2);
+    // NBSTAT, IN, no time to live, the length of two entries and the statistics; two names.
+    out.insert(out.end(), {0x00, 0x21, 0x00, 0x01, 0, 0, 0, 0, 0x00, 2 * 18 + 1 + 46, 2});
     for (const auto& [name, flags] : {std::pair{computer, 0x04}, std::pair{group, 0x84}}) {
-        std::vector<std::uint8_t> entry(15, ' ');
-        std::copy(name.begin(), name.end(), entry.begin());
-        out.insert(out.end(), entry.begin(), entry.end());
-        out.push_back(0x00);
-        out.push_back(static_cast<std::uint8_t>(flags));
-        out.push_back(0x00);
+        const std::string padded = (name + std::string(15, ' ')).substr(0, 15);
+        out.insert(out.end(), padded.begin(), padded.end());
+        out.insert(out.end(), {0x00, std::uint8_t(flags), 0x00});
     }
     out.insert(out.end(), 46, 0x00);
     return out;
@@ -193,69 +164,77 @@ std::vector<std::uint8_t> nodeStatusReply(std::uint16_t id, const std::string& c
 class TestNetUsers : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<FakeNetworkEnumerator> net_;
+    StubSystem sys_;
+    std::unique_ptr<TNetUsers> users_;
+
 private Q_SLOTS:
+    // Each TNetUsers case starts on a computer without a name, in a neighbourhood of two
+    // providers: "Microsoft Windows Network" with three workgroups, "Web Client" with none.
+    void init() {
+        users_.reset();
+        net_ = std::make_unique<FakeNetworkEnumerator>();
+        net_->script(FakeNetworkEnumerator::TopLevel,
+                     {{FakeNetworkEnumerator::provider("Microsoft Windows Network"),
+                       FakeNetworkEnumerator::provider("Web Client")}});
+        net_->script("Microsoft Windows Network", groups({{"SALES", "ACCOUNTS"}, {"BUILD"}}));
+        net_->script("Web Client", {});
+        net_->script("ACCOUNTS", computers({{"ACC-01", "ACC-02"}}));
+        net_->script("BUILD", computers({{"BUILD-01"}, {"ME", "BUILD-02"}}));
+        net_->script("SALES", computers({{"SALES-01"}}));
+        sys_.name.clear();
+        users_ = std::make_unique<TNetUsers>(*net_, sys_);
+    }
+    // Every case has to end with each handle it opened closed again.
+    void cleanup() { QCOMPARE(net_->openHandles(), std::size_t{0}); }
+
     void noProvider() {
-        FakeNetworkEnumerator net;
-        net.script(FakeNetworkEnumerator::TopLevel, {});
-        StubSystem sys;
-        TNetUsers users(net, sys);
-        QVERIFY(!users.EnumGroups());
-        QVERIFY(users.Names().empty());
-        QCOMPARE(net.openHandles(), std::size_t{0});
-        QVERIFY(!users.Execute());
+        net_->script(FakeNetworkEnumerator::TopLevel, {});
+        QVERIFY(!users_->EnumGroups());
+        QVERIFY(users_->Names().empty());
+        QCOMPARE(net_->openHandles(), std::size_t{0});
+        QVERIFY(!users_->Execute());
     }
 
     void workgroupsOfAllProviders() {
-        FakeNetworkEnumerator net;
-        scriptNeighbourhood(net);
-        StubSystem sys;
-        TNetUsers users(net, sys);
-        QVERIFY(users.EnumGroups());
-        QCOMPARE(list(users.Names()), (QStringList{"ACCOUNTS", "BUILD", "SALES"}));
-        QCOMPARE(net.openHandles(), std::size_t{0});
+        QVERIFY(users_->EnumGroups());
+        QCOMPARE(list(users_->Names()), (QStringList{"ACCOUNTS", "BUILD", "SALES"}));
         // Every open with the same scope, type and usage; the providers handed back whole.
-        for (const auto& call : net.opens()) {
+        for (const auto& call : net_->opens()) {
             QCOMPARE(call.scope, ne::ScopeGlobalNet);
             QCOMPARE(call.type, ne::TypeDisk);
             QCOMPARE(call.usage, ne::UsageContainer);
         }
-        QCOMPARE(net.opens().size(), std::size_t{3});
-        QCOMPARE(net.opens()[2].container.provider, std::string("Web Client"));
-        QCOMPARE(net.opens()[2].container.displayType, ne::DisplayNetwork);
+        QCOMPARE(net_->opens().size(), std::size_t{3});
+        QCOMPARE(net_->opens()[2].container.provider, std::string("Web Client"));
+        QCOMPARE(net_->opens()[2].container.displayType, ne::DisplayNetwork);
     }
 
     void duplicatesAndOrder() {
-        FakeNetworkEnumerator net;
-        net.script(FakeNetworkEnumerator::TopLevel, {{FakeNetworkEnumerator::provider("P1"),
-                                                      FakeNetworkEnumerator::provider("P2")}});
-        net.script("P1", groups({{"WORKGROUP", "zeta", "Office"}}));
-        net.script("P2", groups({{"workgroup", "OFFICE", "alpha", "Beta", ""}}));
-        StubSystem sys;
-        TNetUsers users(net, sys);
-        QVERIFY(users.EnumGroups());
+        net_->script(FakeNetworkEnumerator::TopLevel, {{FakeNetworkEnumerator::provider("P1"),
+                                                        FakeNetworkEnumerator::provider("P2")}});
+        net_->script("P1", groups({{"WORKGROUP", "zeta", "Office"}}));
+        net_->script("P2", groups({{"workgroup", "OFFICE", "alpha", "Beta", ""}}));
+        QVERIFY(users_->EnumGroups());
         // The first spelling stays; case does not decide the order.
-        QCOMPARE(list(users.Names()),
+        QCOMPARE(list(users_->Names()),
                  (QStringList{"alpha", "Beta", "Office", "WORKGROUP", "zeta"}));
-        QVERIFY(users.containsName("office"));
-        QVERIFY(users.containsName("ZETA"));
-        QVERIFY(!users.containsName("gamma"));
+        QVERIFY(users_->containsName("office"));
+        QVERIFY(users_->containsName("ZETA"));
+        QVERIFY(!users_->containsName("gamma"));
     }
 
     void computersOfOneWorkgroup() {
-        FakeNetworkEnumerator net;
         // A name without the two backslashes is kept whole; one of backslashes alone is none.
         auto batches = computers({{"PC-07", "zulu", "Alpha"}, {"pc-07", "Mike"}});
         batches.back().push_back(FakeNetworkEnumerator::workgroup("BARE"));
         batches.back().push_back(FakeNetworkEnumerator::workgroup("\\\\"));
-        net.script("LAB", batches);
-        StubSystem sys;
-        TNetUsers users(net, sys);
-        users.setServer("LAB");
-        QVERIFY(users.EnumComputers());
-        QCOMPARE(list(users.Names()), (QStringList{"Alpha", "BARE", "Mike", "PC-07", "zulu"}));
-        QCOMPARE(net.openHandles(), std::size_t{0});
+        net_->script("LAB", batches);
+        users_->setServer("LAB");
+        QVERIFY(users_->EnumComputers());
+        QCOMPARE(list(users_->Names()), (QStringList{"Alpha", "BARE", "Mike", "PC-07", "zulu"}));
         // The container: remote name Server, connected scope, any type, server display type.
-        const auto& call = net.opens().back();
+        const auto& call = net_->opens().back();
         QCOMPARE(call.key, std::string("LAB"));
         QCOMPARE(call.scope, ne::ScopeGlobalNet);
         QCOMPARE(call.container.scope, ne::ScopeConnected);
@@ -267,48 +246,43 @@ private Q_SLOTS:
     }
 
     void executeStopsAtTheLocalWorkgroup() {
-        FakeNetworkEnumerator net;
-        scriptNeighbourhood(net);
-        StubSystem sys;
-        sys.name = "me"; // the workgroup lists it as ME
-        TNetUsers users(net, sys);
-        QVERIFY(users.Execute());
-        QCOMPARE(users.Server(), std::string("BUILD"));
-        QCOMPARE(list(users.Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
-        const auto opened = net.openedKeys();
+        sys_.name = "me"; // the workgroup lists it as ME
+        QVERIFY(users_->Execute());
+        QCOMPARE(users_->Server(), std::string("BUILD"));
+        QCOMPARE(list(users_->Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
+        const auto opened = net_->openedKeys();
         QVERIFY(std::find(opened.begin(), opened.end(), "ACCOUNTS") != opened.end());
         QVERIFY(std::find(opened.begin(), opened.end(), "SALES") == opened.end());
-        QCOMPARE(net.openHandles(), std::size_t{0});
     }
 
     void executeWithoutLocalWorkgroup() {
-        FakeNetworkEnumerator net;
-        scriptNeighbourhood(net);
-        StubSystem sys;
-        sys.name = "ELSEWHERE";
-        TNetUsers users(net, sys);
-        QVERIFY(!users.Execute());
-        QCOMPARE(users.Server(), std::string("SALES"));
-        QCOMPARE(list(users.Names()), (QStringList{"SALES-01"}));
+        sys_.name = "ELSEWHERE";
+        QVERIFY(!users_->Execute());
+        QCOMPARE(users_->Server(), std::string("SALES"));
+        QCOMPARE(list(users_->Names()), (QStringList{"SALES-01"}));
         // No name at all (the name could not be read) matches nothing either.
-        sys.name.clear();
-        users.setServer("");
-        QVERIFY(!users.Execute());
+        sys_.name.clear();
+        users_->setServer("");
+        QVERIFY(!users_->Execute());
     }
 
     void executeWithServerSetAndSameServer() {
-        FakeNetworkEnumerator net;
-        scriptNeighbourhood(net);
-        StubSystem sys;
-        TNetUsers users(net, sys);
-        users.setServer("ACCOUNTS");
-        QVERIFY(users.Execute());
-        QCOMPARE(net.openedKeys(), (std::vector<std::string>{"ACCOUNTS"}));
-        users.setServer("ACCOUNTS");
-        QCOMPARE(users.Server(), std::string("ACCOUNTS"));
-        QVERIFY(users.Execute());
-        QCOMPARE(net.openedKeys(), (std::vector<std::string>{"ACCOUNTS", "ACCOUNTS"}));
-        QCOMPARE(list(users.Names()), (QStringList{"ACC-01", "ACC-02"}));
+        users_->setServer("ACCOUNTS");
+        QVERIFY(users_->Execute());
+        QCOMPARE(net_->openedKeys(), (std::vector<std::string>{"ACCOUNTS"}));
+        users_->setServer("ACCOUNTS");
+        QCOMPARE(users_->Server(), std::string("ACCOUNTS"));
+        QVERIFY(users_->Execute());
+        QCOMPARE(net_->openedKeys(), (std::vector<std::string>{"ACCOUNTS", "ACCOUNTS"}));
+        QCOMPARE(list(users_->Names()), (QStringList{"ACC-01", "ACC-02"}));
+    }
+
+    // A workgroup whose read fails is not reported; the search goes on.
+    void executePassesOverAFailingWorkgroup() {
+        net_->failRead("ACCOUNTS", 0, ne::NoNetwork);
+        sys_.name = "ME";
+        QVERIFY(users_->Execute());
+        QCOMPARE(users_->Server(), std::string("BUILD"));
     }
 
     void enumGroupsFailures_data() {
@@ -331,84 +305,55 @@ private Q_SLOTS:
         QFETCH(QString, call);
         QFETCH(QString, key);
         QFETCH(QStringList, kept);
-        FakeNetworkEnumerator net;
-        scriptNeighbourhood(net);
         const std::string k = key.toStdString();
         if (call == "open")
-            net.failOpen(k, ne::NoNetwork);
+            net_->failOpen(k, ne::NoNetwork);
         else if (call == "close")
-            net.failClose(k, ne::NoNetwork);
+            net_->failClose(k, ne::NoNetwork);
         else
-            net.failRead(k, call.back().digitValue(), ne::NoNetwork);
-        StubSystem sys;
-        TNetUsers users(net, sys);
+            net_->failRead(k, call.back().digitValue(), ne::NoNetwork);
         int code = 0;
         QString text;
         try {
-            users.EnumGroups();
+            users_->EnumGroups();
         } catch (const SystemError& e) {
             code = e.code();
             text = QString::fromUtf8(e.what());
         }
         QCOMPARE(code, 1222);
         QVERIFY(text.contains("1222"));
-        QCOMPARE(list(users.Names()), kept);
-        QCOMPARE(net.openHandles(), std::size_t{0});
+        QCOMPARE(list(users_->Names()), kept);
+        QCOMPARE(net_->openHandles(), std::size_t{0});
         // Execute adds no handling: the same error passes through.
-        users.setServer("");
-        QVERIFY_THROWS_EXCEPTION(SystemError, users.Execute());
-        QCOMPARE(net.openHandles(), std::size_t{0});
+        users_->setServer("");
+        QVERIFY_THROWS_EXCEPTION(SystemError, users_->Execute());
     }
 
-    void enumComputersFailures() {
-        StubSystem sys;
-        {
-            FakeNetworkEnumerator net;
-            scriptNeighbourhood(net);
-            net.failOpen("BUILD", ne::BadNetName);
-            TNetUsers users(net, sys);
-            users.setServer("BUILD");
-            QVERIFY(!users.EnumComputers());
-            QVERIFY(users.Names().empty());
-        }
-        {
-            FakeNetworkEnumerator net;
-            scriptNeighbourhood(net);
-            net.failRead("BUILD", 1, ne::NoNetwork);
-            TNetUsers users(net, sys);
-            users.setServer("BUILD");
-            QVERIFY(!users.EnumComputers());
-            QCOMPARE(list(users.Names()), QStringList{"BUILD-01"});
-            QCOMPARE(net.closes(), std::vector<std::string>{"BUILD"});
-            QCOMPARE(net.openHandles(), std::size_t{0});
-        }
-        {
-            FakeNetworkEnumerator net;
-            scriptNeighbourhood(net);
-            net.failClose("BUILD", ne::InvalidHandle);
-            TNetUsers users(net, sys);
-            users.setServer("BUILD");
-            QVERIFY_THROWS_EXCEPTION(SystemError, users.EnumComputers());
-            QCOMPARE(list(users.Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
-        }
-        {
-            // Execute visits ACCOUNTS, whose read fails: not reported, the search goes on.
-            FakeNetworkEnumerator net;
-            scriptNeighbourhood(net);
-            net.failRead("ACCOUNTS", 0, ne::NoNetwork);
-            sys.name = "ME";
-            TNetUsers users(net, sys);
-            QVERIFY(users.Execute());
-            QCOMPARE(users.Server(), std::string("BUILD"));
-            QCOMPARE(net.openHandles(), std::size_t{0});
-        }
+    void enumComputersWhenTheOpenFails() {
+        net_->failOpen("BUILD", ne::BadNetName);
+        users_->setServer("BUILD");
+        QVERIFY(!users_->EnumComputers());
+        QVERIFY(users_->Names().empty());
+    }
+
+    void enumComputersWhenAReadFails() {
+        net_->failRead("BUILD", 1, ne::NoNetwork);
+        users_->setServer("BUILD");
+        QVERIFY(!users_->EnumComputers());
+        QCOMPARE(list(users_->Names()), QStringList{"BUILD-01"});
+        QCOMPARE(net_->closes(), std::vector<std::string>{"BUILD"});
+    }
+
+    void enumComputersWhenTheCloseFails() {
+        net_->failClose("BUILD", ne::InvalidHandle);
+        users_->setServer("BUILD");
+        QVERIFY_THROWS_EXCEPTION(SystemError, users_->EnumComputers());
+        QCOMPARE(list(users_->Names()), (QStringList{"BUILD-01", "BUILD-02", "ME"}));
     }
 
     void ownerDestroysIt() {
-        FakeNetworkEnumerator net;
-        StubSystem sys;
         auto* owner = new QObject;
-        QPointer<TNetUsers> users = new TNetUsers(net, sys, owner);
+        QPointer<TNetUsers> users = new TNetUsers(*net_, sys_, owner);
         delete owner;
         QVERIFY(users.isNull());
     }
@@ -437,18 +382,13 @@ private Q_SLOTS:
         ScriptedSmbEnumerator e;
         e.browsedGroups = {"WORKGROUP", "LAB"};
         e.browsedComputers["LAB"] = {"PC-1", "PC-2"};
-        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
-        std::uint32_t rc = 0;
-        QCOMPARE(listAll(e, &network, rc), (QStringList{"WORKGROUP", "LAB"}));
-        QCOMPARE(rc, ne::NoError);
-        NetworkEnumerator::Handle h = 0;
-        std::vector<NetResource> batch;
-        QCOMPARE(e.open(ne::ScopeGlobalNet, ne::TypeDisk, ne::UsageContainer, &network, h), rc);
-        QCOMPARE(e.read(h, batch), ne::NoError);
-        QCOMPARE(batch.at(0).displayType, ne::DisplayDomain); // a workgroup, not a server
-        QCOMPARE(e.close(h), ne::NoError);
-        const NetResource lab = container(ne::DisplayServer, "LAB");
-        QCOMPARE(listAll(e, &lab, rc), (QStringList{"\\\\PC-1", "\\\\PC-2"}));
+        for (int listing = 0; listing < 2; ++listing) {
+            QCOMPARE(e.workgroups(), (QStringList{"WORKGROUP", "LAB"}));
+            QCOMPARE(e.opened, ne::NoError);
+        }
+        QCOMPARE(e.listed.at(0).displayType, ne::DisplayDomain); // a workgroup, not a server
+        QCOMPARE(e.closed, ne::NoError);
+        QCOMPARE(e.computersOf("LAB"), (QStringList{"\\\\PC-1", "\\\\PC-2"}));
         // The list was there before the sweep sent anything.
         QCOMPARE(e.sweepsStopped, e.sweepCalls);
     }
@@ -461,14 +401,11 @@ private Q_SLOTS:
         e.browsedComputers["R&D#2"] = {
             "PC@HOME",  "A;B,C+D=E", "NO*STAR",         "50%OFF",          "#1", "WG%2Fx", "测试组",
             "guest@WG", "PC-07_b.x", "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNOP"};
-        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
-        std::uint32_t rc = 0;
-        QCOMPARE(listAll(e, &network, rc), (QStringList{"R&D#2", "50%"}));
-        const NetResource rd = container(ne::DisplayServer, "R&D#2");
+        QCOMPARE(e.workgroups(), (QStringList{"R&D#2", "50%"}));
         QStringList kept{"PC@HOME",  "A;B,C+D=E", "50%OFF",         "#1", "WG%2Fx", "测试组",
                          "guest@WG", "PC-07_b.x", "ABCDEFGHIJKLMNO"};
-        QCOMPARE(listAll(e, &rd, rc), kept.replaceInStrings(QRegularExpression("^"), "\\\\"));
-        QCOMPARE(rc, ne::NoError);
+        QCOMPARE(e.computersOf("R&D#2"), kept.replaceInStrings(QRegularExpression("^"), "\\\\"));
+        QCOMPARE(e.opened, ne::NoError);
     }
 
     void smbSweepWhenNoBrowseList_data() {
@@ -489,22 +426,17 @@ private Q_SLOTS:
         e.browseOk = browseOk;
         e.browseComes = comes;
         e.swept.workgroups = {{"WORKGROUP", {"PEER", "PC-2"}}, {"LAB", {"LAB-1"}}};
-        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
-        std::uint32_t rc = 0;
-        QCOMPARE(listAll(e, &network, rc), (QStringList{"LAB", "WORKGROUP"}));
+        QCOMPARE(e.workgroups(), (QStringList{"LAB", "WORKGROUP"}));
         // The workgroup is found whatever the case of the name asked for.
-        const NetResource wg = container(ne::DisplayServer, "workgroup");
-        QCOMPARE(listAll(e, &wg, rc), (QStringList{"\\\\PC-2", "\\\\PEER"}));
-        const NetResource unknown = container(ne::DisplayServer, "NOWHERE");
-        QCOMPARE(listAll(e, &unknown, rc), QStringList{});
-        QCOMPARE(rc, ne::BadNetName);
+        QCOMPARE(e.computersOf("workgroup"), (QStringList{"\\\\PC-2", "\\\\PEER"}));
+        QCOMPARE(e.computersOf("NOWHERE"), QStringList{});
+        QCOMPARE(e.opened, ne::BadNetName);
         // One sweep serves listings made in a row.
         QCOMPARE(e.sweepCalls, 1);
 
         // TNetUsers over it, as the add-group dialog uses it.
-        StubSystem sys;
-        sys.name = "PEER";
-        TNetUsers users(e, sys);
+        sys_.name = "PEER";
+        TNetUsers users(e, sys_);
         QVERIFY(users.EnumGroups());
         QCOMPARE(list(users.Names()), (QStringList{"LAB", "WORKGROUP"}));
         QVERIFY(users.Execute());
@@ -538,12 +470,10 @@ private Q_SLOTS:
         e.swept.masterBrowserAnswered = master;
         if (comes == ScriptedSmbEnumerator::Comes::Never)
             e.setBrowseDeadline(std::chrono::milliseconds(100));
-        const NetResource network = container(ne::DisplayNetwork, "Lanquill Network");
-        std::uint32_t rc = 0;
-        QCOMPARE(QStringList(listAll(e, &network, rc)), listed);
+        QCOMPARE(e.workgroups(), listed);
         QCOMPARE(e.sweepCalls - e.sweepsStopped, sweepsKept);
         // A sweep cut short is no answer: the next listing sweeps again.
-        listAll(e, &network, rc);
+        e.workgroups();
         QCOMPARE(e.sweepCalls, sweepsKept == 0 ? 2 : 1);
     }
 
@@ -561,10 +491,8 @@ private Q_SLOTS:
         QFETCH(QString, name);
         ScriptedSmbEnumerator e;
         e.browseOk = false;
-        const NetResource c = container(ne::DisplayServer, name.toStdString());
-        std::uint32_t rc = 0;
-        listAll(e, &c, rc);
-        QCOMPARE(rc, ne::BadNetName);
+        e.computersOf(name.toStdString());
+        QCOMPARE(e.opened, ne::BadNetName);
         QCOMPARE(e.browseCalls + e.sweepCalls, 0);
     }
 
