@@ -277,6 +277,7 @@ private Q_SLOTS:
         poll.start(0);
         QTest::mouseClick(ui().spbtnOnline, Qt::LeftButton);
         QVERIFY(checked);
+        QVERIFY(dialog_->isVisible());
         QCOMPARE(ui().stUserName->text(), QStringLiteral("群体消息"));
         QVERIFY(main_->fileText().find("<UserName>群体消息</UserName>") != std::string::npos);
         // The caption changed; the mode did not.
@@ -284,6 +285,14 @@ private Q_SLOTS:
         send();
         QCOMPARE(main_->fake.messenger.messages.size(), std::size_t(1));
         QVERIFY(main_->fake.commands.started.empty());
+    }
+
+    void cancelSendsNothing() {
+        openComputer();
+        type(QStringLiteral("hi"));
+        QTest::mouseClick(ui().CancelBtn, Qt::LeftButton);
+        QCOMPARE(dialog_->result(), int(QDialog::Rejected));
+        QVERIFY(main_->fake.messenger.messages.empty() && main_->fake.commands.started.empty());
     }
 };
 
