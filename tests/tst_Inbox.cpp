@@ -9,6 +9,7 @@
 #include "dialogs/dlgDetail.h"
 #include "dialogs/dlgMessage.h"
 #include "fakes/FakePlatform.h"
+#include "support/BookFiles.h"
 #include "ui_dlgDetail.h"
 #include "ui_dlgMessage.h"
 
@@ -40,6 +41,8 @@ const char* const Book = R"(<Lanquill>
 </Lanquill>
 )";
 
+constexpr char Receiving[] = "{\"status\":\"receiving\"}\n";
+
 QByteArray messageLine(const char* id, const char* from, const char* address, const char* text) {
     return QJsonDocument(
                QJsonObject{{QStringLiteral("id"), QString::fromUtf8(id)},
@@ -51,6 +54,14 @@ QByteArray messageLine(const char* id, const char* from, const char* address, co
                            {QStringLiteral("text"), QString::fromUtf8(text)}})
                .toJson(QJsonDocument::Compact) +
            '\n';
+}
+
+QWidget* shownHistoryWindow() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
+            return top;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -68,10 +79,7 @@ private:
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
     void start() {
-        QFile book(path("config.xml"));
-        QVERIFY(book.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        book.write(Book);
-        book.close();
+        testsupport::writeBytes(path("config.xml").toStdString(), Book);
         fake_->system.directory = dir_.path().toStdString();
         form_ = std::make_unique<app::TMainForm>(fake_->platform());
         desktop::runReported([this] { form_->FormCreate(); });
@@ -84,8 +92,16 @@ private:
         QDeadlineTimer deadline(5000);
         while (!server_.hasPendingConnections() && !deadline.hasExpired())
             QTest::qWait(10);
-        QLocalSocket* client = server_.nextPendingConnection();
-        return client;
+        return server_.nextPendingConnection();
+    }
+
+    // start() with a lanquilld of the test's own: its connection, or null.
+    QLocalSocket* serve() {
+        QLocalServer::removeServer(path("session.sock"));
+        if (!server_.listen(path("session.sock")))
+            return nullptr;
+        start();
+        return lanquilld();
     }
 
 private Q_SLOTS:
@@ -104,13 +120,9 @@ private Q_SLOTS:
     }
 
     void arrivalsShownCountedAnswered() {
-        QLocalServer::removeServer(path("session.sock"));
-        QVERIFY(server_.listen(path("session.sock")));
-        start();
-        QLocalSocket* client = lanquilld();
+        QLocalSocket* client = serve();
         QVERIFY(client);
-        client->write(R"({"status":"receiving"})"
-                      "\n");
+        client->write(Receiving);
         client->write(messageLine("1", "PC01", "10.0.0.1", "lunch?"));
         client->write(messageLine("2", "STRANGER", "10.9.9.9", "<b>not bold</b> & <i>raw</i>"));
         // A contact's name claimed from an address the book does not give it.
@@ -208,13 +220,9 @@ private Q_SLOTS:
     // sound; stepping, closing, the tray's click, the history window and 全部标为已读 move the
     // count exactly as far as messages came on screen.
     void unreadAddsUp() {
-        QLocalServer::removeServer(path("session.sock"));
-        QVERIFY(server_.listen(path("session.sock")));
-        start();
-        QLocalSocket* client = lanquilld();
+        QLocalSocket* client = serve();
         QVERIFY(client);
-        QByteArray burst = R"({"status":"receiving"})"
-                           "\n";
+        QByteArray burst = Receiving;
         for (int i = 1; i <= 20; ++i)
             burst += messageLine(QByteArray::number(i).constData(), "PC01", "10.0.0.1",
                                  QByteArray("burst " + QByteArray::number(i)).constData());
@@ -269,11 +277,7 @@ private Q_SLOTS:
 
         // The history window shows the marks and reads what it shows; the window lets go of them.
         form_->mnuHistory->trigger();
-        QDialog* historyWindow = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
-                historyWindow = qobject_cast<QDialog*>(top);
-        }
+        auto* historyWindow = qobject_cast<QDialog*>(shownHistoryWindow());
         QVERIFY(historyWindow);
         auto* text = historyWindow->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
         QVERIFY(text);
@@ -284,9 +288,8 @@ private Q_SLOTS:
         historyWindow->close();
 
         // 全部标为已读 reads what the window holds and closes it.
-        client->write(messageLine("21", "STRANGER", "10.9.9.9", "one"));
-        client->write(messageLine("22", "STRANGER", "10.9.9.9", "two"));
-        client->write(messageLine("23", "STRANGER", "10.9.9.9", "three"));
+        for (const char* word : {"one", "two", "three"})
+            client->write(messageLine(word, "STRANGER", "10.9.9.9", word));
         QTRY_COMPARE(window.count(), 3);
         QTRY_COMPARE(inbox_->unreadCount(), 2);
         ui.btnAllRead->click();
@@ -296,14 +299,7 @@ private Q_SLOTS:
         // A notification of messages all read opens the conversations, where they are.
         raised.back().onOpen();
         QVERIFY(!window.isVisible());
-        const auto historyShown = [] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                if (top->isVisible() && top->windowTitle() == QStringLiteral("消息记录"))
-                    return true;
-            }
-            return false;
-        };
-        QVERIFY(historyShown());
+        QVERIFY(shownHistoryWindow());
 
         // Silenced: the window still opens, no notification and no sound; the setting stays.
         const std::size_t before = raised.size();
@@ -401,61 +397,54 @@ private Q_SLOTS:
         QTest::addColumn<QString>("claimed");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("conversation");
-        QTest::addColumn<bool>("vouched");
+        // The book's computer that vouches for the sender and whose conversation holds the
+        // message; without one the message is unverified and filed by the address it came from.
+        QTest::addColumn<QString>("computer");
         QTest::addColumn<bool>("datagram");
         const auto row = [](const char* name, const char* claimed, const char* address,
-                            const char* shown, const char* conversation, bool vouched,
-                            bool datagram = false) {
+                            const char* shown, const char* computer = "", bool datagram = false) {
             QTest::newRow(name) << QString::fromUtf8(claimed) << QString::fromUtf8(address)
-                                << QString::fromUtf8(shown) << QString::fromUtf8(conversation)
-                                << vouched << datagram;
+                                << QString::fromUtf8(shown) << QString::fromUtf8(computer)
+                                << datagram;
         };
-        row("id at its address", "PC01", "10.0.0.1", "ann (WG)", "PC01", true);
-        row("id folded", "pc01", "10.0.0.1", "ann (WG)", "PC01", true);
-        row("user name, as smbclient sends it", "ANN", "10.0.0.1", "ann (WG)", "PC01", true);
-        row("computer name beside the id", "BOSS-PC", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
-        row("Chinese user name", "老板", "10.0.0.2", "老板 (RTWG)", "BOSS", true);
-        row("contact's id from elsewhere", "BOSS", "10.6.6.6", "未核实：BOSS (10.6.6.6)",
-            "10.6.6.6", false);
-        row("contact's user name from elsewhere", "老板", "10.6.6.6", "未核实：老板 (10.6.6.6)",
-            "10.6.6.6", false);
+        row("id at its address", "PC01", "10.0.0.1", "ann (WG)", "PC01");
+        row("id folded", "pc01", "10.0.0.1", "ann (WG)", "PC01");
+        row("user name, as smbclient sends it", "ANN", "10.0.0.1", "ann (WG)", "PC01");
+        row("computer name beside the id", "BOSS-PC", "10.0.0.2", "老板 (RTWG)", "BOSS");
+        row("Chinese user name", "老板", "10.0.0.2", "老板 (RTWG)", "BOSS");
+        row("contact's id from elsewhere", "BOSS", "10.6.6.6", "未核实：BOSS (10.6.6.6)");
+        row("contact's user name from elsewhere", "老板", "10.6.6.6", "未核实：老板 (10.6.6.6)");
         row("another name from a contact's address", "MALLORY", "10.0.0.1",
-            "未核实：MALLORY (10.0.0.1)", "10.0.0.1", false);
+            "未核实：MALLORY (10.0.0.1)");
         row("an anonymous message from a contact's computer", "Lanquill", "10.0.0.1",
-            "未核实：Lanquill (10.0.0.1)", "10.0.0.1", false);
+            "未核实：Lanquill (10.0.0.1)");
         row("another contact's name from a contact's address", "BOSS", "10.0.0.1",
-            "未核实：BOSS (10.0.0.1)", "10.0.0.1", false);
-        row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "未核实：老闆 (10.0.0.2)",
-            "10.0.0.2", false);
-        row("computer without an address", "NOADDR", "10.0.0.7", "未核实：NOADDR (10.0.0.7)",
-            "10.0.0.7", false);
-        row("nobody the book knows", "STRANGER", "10.9.9.9", "未核实：STRANGER (10.9.9.9)",
-            "10.9.9.9", false);
+            "未核实：BOSS (10.0.0.1)");
+        row("a Chinese name that only looks alike", "老闆", "10.0.0.2", "未核实：老闆 (10.0.0.2)");
+        row("computer without an address", "NOADDR", "10.0.0.7", "未核实：NOADDR (10.0.0.7)");
+        row("nobody the book knows", "STRANGER", "10.9.9.9", "未核实：STRANGER (10.9.9.9)");
         // What a claim cannot do: push the address away, take the book's form, or be vouched for
         // by an address that a datagram's sender wrote.
         row("ideographic spaces, a line break, full-width brackets, a direction override",
             "老板\u3000\u3000\u3000\n（RTWG）\u202e", "10.6.6.6",
-            "未核实：老板 （RTWG） (10.6.6.6)", "10.6.6.6", false);
+            "未核实：老板 （RTWG） (10.6.6.6)");
         row("a long name, cut before the address", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA",
-            "10.6.6.6", "未核实：AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\u2026 (10.6.6.6)", "10.6.6.6",
-            false);
+            "10.6.6.6", "未核实：AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\u2026 (10.6.6.6)");
         row("a datagram from a contact's address", "PC01", "10.0.0.1", "未核实：PC01 (10.0.0.1)",
-            "10.0.0.1", false, true);
+            "", true);
     }
 
     void attribution() {
         QFETCH(QString, claimed);
         QFETCH(QString, address);
         QFETCH(QString, shown);
-        QFETCH(QString, conversation);
-        QFETCH(bool, vouched);
+        QFETCH(QString, computer);
         QFETCH(bool, datagram);
         start();
         const app::Sender sender = app::attribute(form_->XMLDoc(), claimed, address, datagram);
         QCOMPARE(sender.view.text(), shown);
-        QCOMPARE(sender.conversation, conversation);
-        QCOMPARE(sender.entry.has_value(), vouched);
+        QCOMPARE(sender.conversation, computer.isEmpty() ? address : computer);
+        QCOMPARE(sender.entry.has_value(), !computer.isEmpty());
     }
 
     // The book's indexes follow its edits: a contact given a new address vouches from there only.
@@ -475,14 +464,10 @@ private Q_SLOTS:
     // tray says so, nothing is acknowledged, and once a write succeeds the tip is as before.
     // Status lines that change after the hello reach the tip as they come.
     void historyWriteFailureShown() {
-        QLocalServer::removeServer(path("session.sock"));
-        QVERIFY(server_.listen(path("session.sock")));
-        start();
-        QLocalSocket* client = lanquilld();
+        QLocalSocket* client = serve();
         QVERIFY(client);
         const struct {
-            const char* line;
-            const char* tip;
+            const char *line, *tip;
         } statuses[] = {
             {R"({"status":"name-lost","reason":"PC-07<00> held by 10.0.0.9"})",
              "接收消息受阻：本机名称已被网络上的另一台计算机占用（PC-07<00> held by 10.0.0.9）"},
@@ -517,8 +502,7 @@ private Q_SLOTS:
         // The next connection offers it again; now it is kept and the tip says so no more.
         client = lanquilld();
         QVERIFY(client);
-        client->write(R"({"status":"receiving"})"
-                      "\n");
+        client->write(Receiving);
         client->write(messageLine("w1", "PC01", "10.0.0.1", "kept later"));
         QTRY_COMPARE(inbox_->messageWindow().count(), 1);
         QCOMPARE(fake_->tray.tip, QStringLiteral("Lanquill\n正在接收消息\n1 条未读消息"));
@@ -532,10 +516,7 @@ private Q_SLOTS:
     }
 
     void damagedHistoryPutAside() {
-        QFile junk(path("history.sqlite"));
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(8192, 'j'));
-        junk.close();
+        testsupport::writeBytes(path("history.sqlite").toStdString(), QByteArray(8192, 'j'));
         start();
         QCOMPARE(fake_->messages.shown.size(), 1);
         QVERIFY(fake_->messages.shown[0].contains(QStringLiteral("已另存为")));
