@@ -1,17 +1,16 @@
-// What the window benchmarks share: platform layers that do nothing, the process's resident
-// memory, and the window shown with a book.
+// What the window benchmarks share: the platform fakes, the process's resident memory, and the
+// window shown with a book.
 #pragma once
 
 #include "BenchBook.h"
 #include "app/frmMain.h"
 #include "desktop/Desktop.h"
+#include "fakes/FakePlatform.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QIcon>
-#include <QPoint>
 #include <QString>
 
 #include <malloc.h>
@@ -24,90 +23,15 @@
 
 namespace lanquill::bench {
 
-// Every layer does nothing: loading the book touches none of them but the message boxes, and
-// those only for a book that does not parse.
-struct InertPlatform {
-    struct System : platform::SystemInfo {
-        std::string currentDirectory() override { return "/tmp"; }
-        std::string hostName() override { return {}; }
-        std::string computerName() override { return "BENCH"; }
-        std::string programDirectory() override { return "/tmp"; }
-    } system;
-    struct Resolver : platform::Resolver {
-        std::optional<platform::HostEntry> hostByName(const std::string&) override { return {}; }
-        std::optional<platform::HostEntry> hostByAddress(const platform::Ipv4&) override {
-            return {};
-        }
-    } resolver;
-    struct Neighbours : platform::NeighbourTable {
-        std::vector<std::uint8_t> hardwareAddress(const platform::Ipv4&) override { return {}; }
-    } neighbours;
-    struct Socket : platform::DatagramSocket {
-        Opened open(std::uint16_t) override { return {Failure::Create, 0}; }
-        void notifyReadable(std::function<void()>) override {}
-        long sendTo(const platform::Ipv4&, std::uint16_t, std::span<const std::uint8_t>) override {
-            return -1;
-        }
-        long receive(std::span<std::uint8_t>, lanquill::platform::Ipv4&) override { return -1; }
-        void close() override {}
-        bool isOpen() const override { return false; }
-    } socket;
-    struct Messenger : platform::Messenger {
-        std::uint32_t send(const std::string&, const std::string&, const std::string&) override {
-            return platform::messenger::NetworkError;
-        }
-    } messenger;
-    struct Commands : platform::CommandRunner {
-        bool start(const platform::CommandLine&) override { return false; }
-    } commands;
-    struct Network : platform::NetworkEnumerator {
-        std::uint32_t open(std::uint32_t, std::uint32_t, std::uint32_t,
-                           const platform::NetResource*, Handle&) override {
-            return platform::netenum::NoNetwork;
-        }
-        std::uint32_t read(Handle, std::vector<platform::NetResource>&) override {
-            return platform::netenum::InvalidHandle;
-        }
-        std::uint32_t close(Handle) override { return platform::netenum::InvalidHandle; }
-    } network;
-    struct Tray : desktop::TrayIcon {
-        bool add(const QIcon&, const QString&) override { return false; }
-        void remove() override {}
-        void update(const QIcon&, const QString&) override {}
-        void showMessage(const QString&, const QString&) override {}
-        void onLeftPress(std::function<void()>) override {}
-        void onRightRelease(std::function<void(const QPoint&)>) override {}
-        void onShown(std::function<void()>) override {}
-    } tray;
-    struct HotKeys : desktop::HotKeys {
-        std::uint16_t grab(const std::string&, int, int) override { return 1; }
-        void release(std::uint16_t) override {}
-        void onHotKey(std::function<void(std::uint16_t)>) override {}
-    } hotKeys;
-    struct Taskbar : desktop::TaskbarButton {
-        void hide(QWidget&) override {}
-    } taskbar;
-    struct Help : desktop::HelpViewer {
-        bool closeWindowTitled(const QString&) override { return false; }
-        bool open(const std::string&) override { return false; }
-    } help;
-    // A book that does not parse would be a broken benchmark, not a message to wait for.
-    struct Messages : desktop::MessageBoxes {
-        void show(QWidget*, const QString& text) override {
-            std::fprintf(stderr, "bench: %s\n", text.toLocal8Bit().constData());
+// The tests' platform fakes: nothing leaves the process, and what the window asks is only
+// recorded. A book that does not parse would be a broken benchmark, not a message to wait for.
+struct InertPlatform : fakes::FakePlatform {
+    ~InertPlatform() {
+        if (!messages.shown.isEmpty()) {
+            std::fprintf(stderr, "bench: %s\n",
+                         messages.shown.join('\n').toLocal8Bit().constData());
             std::abort();
         }
-    } messages;
-
-    struct Presence : platform::PresenceProber {
-        std::vector<bool> probe(const std::vector<platform::PresenceTarget>& addresses) override {
-            return std::vector<bool>(addresses.size(), false);
-        }
-    } presence;
-
-    desktop::Platform platform() {
-        return {&system,   &resolver, &neighbours, &socket,  &messenger, &commands, &network,
-                &presence, &tray,     &hotKeys,    &taskbar, &help,      &messages};
     }
 };
 
