@@ -37,13 +37,11 @@ public:
 private:
     static XmlError failure(BookError code, const std::string& path, const std::string& lockPath,
                             int error) {
-        BookFailure failure;
-        failure.action = BookAction::Edit;
-        failure.code = code;
-        failure.error = error;
-        failure.path = path;
-        failure.detail = lockPath;
-        return XmlError(std::move(failure));
+        return XmlError(BookFailure{.action = BookAction::Edit,
+                                    .code = code,
+                                    .error = error,
+                                    .path = path,
+                                    .detail = lockPath});
     }
 
     int fd_ = -1;

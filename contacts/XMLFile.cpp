@@ -8,12 +8,8 @@ namespace lanquill::contacts {
 
 void checkLength(const std::string& value, std::size_t limit, BookField field) {
     if (value.size() > limit) {
-        BookFailure failure;
-        failure.code = BookError::ValueTooLong;
-        failure.field = field;
-        failure.size = value.size();
-        failure.limit = limit;
-        throw XmlError(std::move(failure));
+        throw XmlError(BookFailure{
+            .code = BookError::ValueTooLong, .size = value.size(), .limit = limit, .field = field});
     }
 }
 

@@ -95,13 +95,8 @@ void installEntityLoaderOnce() {
 
 XmlError refused(BookError code, BookField field, const std::string& attribute,
                  std::uint64_t size = 0, std::uint64_t limit = 0) {
-    BookFailure failure;
-    failure.code = code;
-    failure.field = field;
-    failure.detail = attribute;
-    failure.size = size;
-    failure.limit = limit;
-    return XmlError(std::move(failure));
+    return XmlError(BookFailure{
+        .code = code, .detail = attribute, .size = size, .limit = limit, .field = field});
 }
 
 // Checks a value we are asked to store: it must be UTF-8 and hold only characters XML 1.0 can
@@ -349,13 +344,8 @@ std::string baseOf(const std::string& path) {
 
 BookFailure saveFailure(const std::string& path, BookError code, int error = 0,
                         const std::string& detail = {}) {
-    BookFailure failure;
-    failure.action = BookAction::Save;
-    failure.code = code;
-    failure.error = error;
-    failure.path = path;
-    failure.detail = detail;
-    return failure;
+    return {
+        .action = BookAction::Save, .code = code, .error = error, .path = path, .detail = detail};
 }
 
 std::string fieldName(const BookFailure& f) {
@@ -702,10 +692,7 @@ LoadOutcome XmlDocument::load(const std::string& path) {
         return LoadOutcome{LoadOutcome::Kind::Unreadable, std::move(failure), std::move(message)};
     };
     auto unreadable = [&](BookError code, int error = 0) {
-        BookFailure failure;
-        failure.code = code;
-        failure.error = error;
-        return unreadableAt(0, std::move(failure));
+        return unreadableAt(0, {.code = code, .error = error});
     };
 
     // O_NONBLOCK: a FIFO put in the book's place must not hang us in open().
@@ -725,11 +712,9 @@ LoadOutcome XmlDocument::load(const std::string& path) {
     if (!S_ISREG(st.st_mode))
         return unreadable(BookError::NotRegularFile);
     if (static_cast<unsigned long long>(st.st_size) > maxFileBytes_) {
-        BookFailure failure;
-        failure.code = BookError::FileTooLarge;
-        failure.size = static_cast<std::uint64_t>(st.st_size);
-        failure.limit = maxFileBytes_;
-        return unreadableAt(0, std::move(failure));
+        return unreadableAt(0, {.code = BookError::FileTooLarge,
+                                .size = static_cast<std::uint64_t>(st.st_size),
+                                .limit = maxFileBytes_});
     }
 
     if (st.st_size == 0)
@@ -766,12 +751,10 @@ LoadOutcome XmlDocument::load(const std::string& path) {
         return unreadableAt(0, std::move(*reader.failure));
 
     auto withLine = [&](int line, BookError code, std::string detail = {}) {
-        BookFailure failure;
-        failure.code = code;
-        failure.detail = std::move(detail);
-        if (code == BookError::TooManyAttributes)
-            failure.limit = kMaxAttributesPerElement;
-        return unreadableAt(std::max(line, 1), std::move(failure));
+        const std::uint64_t limit =
+            code == BookError::TooManyAttributes ? kMaxAttributesPerElement : 0;
+        return unreadableAt(std::max(line, 1),
+                            {.code = code, .detail = std::move(detail), .limit = limit});
     };
     if (state.sawDoctype)
         return withLine(state.errorLine, BookError::Doctype);

@@ -76,9 +76,9 @@ enum class BookField { None, GroupName, ComputerName, UserName, IpAddress, Memo,
 struct BookFailure {
     BookAction action = BookAction::Store;
     BookError code = BookError::Internal;
-    int error = 0;    // the errno, 0 when there is none
-    std::string path; // the book
-    std::string detail;
+    int error = 0;      // the errno, 0 when there is none
+    std::string path{}; // the book
+    std::string detail{};
     std::uint64_t size = 0, limit = 0;
     int line = 0; // the line of a file that does not parse; 0 when the failure has none
     BookField field = BookField::None;
