@@ -6,7 +6,10 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${LANQUILL_BUILD_DIR:-$top/build}
 jobs=${LANQUILL_JOBS:-$(nproc)}
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# Line tables are what a backtrace needs; full debug information cost a quarter to a third of
+# every compile.
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+         "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 targets=()
 for arg in "$@"; do
   case "$arg" in
