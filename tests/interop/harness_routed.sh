@@ -4,15 +4,15 @@
 # bridge inside the router namespace, so further hosts can be attached to it. Source it from
 # bash (it sources harness.sh for the shared helpers), then:
 #
-#   lq_routed_begin [python3]           # the three below (SKIP without root or python3)
-#   lq_require_root_netns || exit 77
-#   trap lq_routed_teardown EXIT
-#   lq_routed_setup                     # namespaces, bridges, routes, smb.conf files
-#   lq_routed_start_samba               # nmbd (WINS) + smbd in the router, nmbd + smbd on each peer
-#   lq_routed_wait_ready                # peers answer, and both are in the WINS database
+#   lq_routed_begin [python3]           # SKIP without root (or python3); the LAN up and ready
 #   lq_routed_wait_browse_list NAME     # the domain master browser's merged list holds NAME
 #   lq_client CMD...  lq_peer_b CMD...  lq_router CMD...
-#   lq_routed_attach NS SUBNET ADDR     # another host namespace on subnet A or B
+#   lq_routed_attach NS SUBNET ADDR     # another host namespace on subnet A or B, removed at exit
+#
+# The scenarios share one LAN (routed_lab.sh makes it once, and its election with it): where
+# LQ_ROUTED_LAB names the file that describes it, lq_routed_begin joins that LAN, empties the
+# peers' message folder and at exit removes only the hosts the scenario attached; otherwise it
+# makes a LAN of its own and removes all of it at exit.
 #
 # Variables set (besides harness.sh's LQ_TMP, LQ_MSG_DIR, LQ_WORKGROUP):
 #   LQ_NS_CLIENT LQ_NS_PEER (peer A) LQ_NS_PEER_B LQ_NS_ROUTER
@@ -48,7 +48,9 @@ lq_peer_b() { ip netns exec "$LQ_NS_PEER_B" "$@"; }
 lq_routed_attach() {
     local ns=$1 subnet=$2 addr=$3 gateway
     LQ_ROUTED_LINKS=$((LQ_ROUTED_LINKS + 1))
-    local outside=lqo${LQ_ROUTED_LINKS}x$LQ_ID inside=lqi${LQ_ROUTED_LINKS}x$LQ_ID
+    # The link is named after this shell: hosts a scenario attaches to a shared LAN meet none
+    # of the LAN's own.
+    local outside=lqo${LQ_ROUTED_LINKS}x$$ inside=lqi${LQ_ROUTED_LINKS}x$$
     [ "$subnet" = A ] && gateway=$LQ_WINS_A || gateway=$LQ_WINS_B
     ip netns add "$ns"
     LQ_ROUTED_NAMESPACES="${LQ_ROUTED_NAMESPACES:-} $ns"
@@ -91,8 +93,13 @@ lq_routed_setup() {
 
     LQ_WINS_DAT=$LQ_TMP/router/state/wins.dat
     lq_write_conf "$LQ_TMP/router" "$LQ_WINS_A/24 $LQ_WINS_B" LQROUTER >"$LQ_TMP/router/smb.conf"
+    # No DNS proxy: a name the WINS server does not hold would otherwise send nmbd to DNS, which
+    # outside this machine's namespaces may answer late or never, and hold up its other answers.
+    # Level 3 logs each refresh, release and challenge the server takes.
     cat >>"$LQ_TMP/router/smb.conf" <<CONF
     wins support = yes
+    dns proxy = no
+    log level = 3
     domain master = yes
     local master = yes
     preferred master = yes
@@ -200,20 +207,53 @@ lq_routed_wait_browse_list() {
 }
 
 # The start every routed scenario shares: root and namespaces (else SKIP), python3 where the
-# scenario needs it ("python3"), the teardown on exit, and the routed LAN set up.
+# scenario needs it ("python3"), the routed LAN (shared or its own) ready, and the teardown on
+# exit. Fails when the LAN does not become ready.
 lq_routed_begin() {
-    lq_require_root_netns || exit 77
+    if [ -n "${LQ_ROUTED_LAB:-}" ]; then
+        [ -f "$LQ_ROUTED_LAB" ] || { echo "FAIL: the shared routed LAN was not made ($LQ_ROUTED_LAB)"; exit 1; }
+        # shellcheck disable=SC1090
+        . "$LQ_ROUTED_LAB"
+        [ -n "${LQ_ROUTED_LAB_SKIP:-}" ] && { echo "$LQ_ROUTED_LAB_SKIP"; exit 77; }
+    else
+        lq_require_root_netns || exit 77
+    fi
     if [ "${1:-}" = python3 ] && ! command -v python3 >/dev/null; then
         echo "SKIP: needs python3 (scripts/deps.sh --test)"
         exit 77
     fi
-    trap lq_routed_teardown EXIT
     trap 'exit 130' INT TERM
-    lq_routed_setup
+    if [ -n "${LQ_ROUTED_LAB:-}" ]; then
+        LQ_ROUTED_NAMESPACES=
+        trap lq_routed_leave EXIT
+        rm -f "$LQ_MSG_DIR"/*
+    else
+        trap lq_routed_teardown EXIT
+        lq_routed_setup
+        lq_routed_start_samba
+    fi
+    lq_routed_wait_ready || exit 1
+}
+
+# The variables a scenario needs to join this LAN, as lines of shell.
+lq_routed_describe() {
+    local name
+    for name in LQ_ID LQ_NS_CLIENT LQ_NS_PEER LQ_NS_PEER_B LQ_NS_ROUTER LQ_NET_A LQ_NET_B \
+        LQ_CLIENT_ADDR LQ_PEER_ADDR LQ_PEER_B_ADDR LQ_WINS_A LQ_WINS_B LQ_BROADCAST \
+        LQ_BROADCAST_B LQ_PEER_NAME LQ_PEER_B_NAME LQ_WORKGROUP LQ_TMP LQ_MSG_DIR LQ_CLIENT_CONF \
+        LQ_CLIENT_WINS_CONF LQ_WINS_DAT LQ_PEER_CONF LQ_ROUTER_NMBD_PID LQ_ROUTED_NAMESPACES; do
+        printf 'export %s=%q\n' "$name" "${!name}"
+    done
 }
 
 # Ends every process of every namespace by pid, then removes them and the temporary folder.
 lq_routed_teardown() {
     # shellcheck disable=SC2086
     lq_teardown_namespaces ${LQ_ROUTED_NAMESPACES:-}
+}
+
+# A scenario's end on the shared LAN: the hosts it attached, not the LAN or its folder.
+lq_routed_leave() {
+    # shellcheck disable=SC2086
+    LQ_TMP= lq_teardown_namespaces ${LQ_ROUTED_NAMESPACES:-}
 }

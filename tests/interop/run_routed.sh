@@ -10,8 +10,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 net=$1
 lq_routed_begin
-lq_routed_start_samba
-lq_routed_wait_ready || exit 1
 
 # lanquill-net in the client namespace, reading the smb.conf CONF (plain: no WINS server).
 net_with() {

@@ -11,10 +11,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/harness_routed.sh"
 
 test_program=$1
-lq_routed_begin
 started=$SECONDS
-lq_routed_start_samba
-lq_routed_wait_ready && lq_routed_wait_browse_list "$LQ_PEER_B_NAME" || exit 1
+lq_routed_begin
+lq_routed_wait_browse_list "$LQ_PEER_B_NAME" || exit 1
 home=$LQ_TMP/client/home
 mkdir -p "$home/.smb"
 cp "$LQ_CLIENT_WINS_CONF" "$home/.smb/smb.conf"

@@ -12,11 +12,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 daemon=$1
 net=$2
 lq_routed_begin python3
-# A name the WINS server does not hold (LQNOBODY below) would otherwise send nmbd to DNS, which
-# outside this machine's namespaces may answer late or never, and hold up its other answers.
-echo "    dns proxy = no" >>"$LQ_TMP/router/smb.conf"
-lq_routed_start_samba
-lq_routed_wait_ready || exit 1
 
 NS_A=lqga$LQ_ID
 lq_routed_attach "$NS_A" A "$LQ_NET_A.3"
