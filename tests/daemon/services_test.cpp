@@ -44,6 +44,7 @@ namespace netbios = protocol::netbios;
 namespace session = protocol::session;
 namespace status = protocol::smb::status;
 using nlohmann::json;
+using testsupport::TemporaryFolder;
 using namespace std::chrono_literals;
 using Statuses = std::vector<std::uint32_t>;
 
@@ -64,15 +65,6 @@ std::vector<platform::Interface> interfaces() {
 std::span<const std::uint8_t> bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
-
-struct TemporaryFolder {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lanquilld-XXXXXX").string();
-    std::filesystem::path path = ::mkdtemp(pattern.data());
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 // One end of a socketpair for the test, the other handed to a service.
 struct Peer {

@@ -248,6 +248,20 @@ TEST(NodeStatus, HandBuiltReplyWithUnitIdAndGroupName) {
     EXPECT_FALSE(netbios::parseNodeStatusResponse(wrongType, 0));
 }
 
+TEST(NodeStatus, NameTableTextAsNbtstatShowsIt) {
+    netbios::NodeStatus status;
+    status.names.push_back({"PEER", 0x00, false, 0x0400});
+    status.names.push_back({"WORKGROUP", 0x1E, true, 0x8400});
+    status.names.push_back({std::string("\x01\x02__MSBROWSE__\x02"), 0x01, true, 0x8400});
+    status.unitId = {0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
+    const std::string text = netbios::nameTableText(status);
+    EXPECT_NE(text.find("    PEER             <00>  UNIQUE      Registered\n"), std::string::npos);
+    EXPECT_NE(text.find("    WORKGROUP        <1E>  GROUP       Registered\n"), std::string::npos);
+    // Control characters are shown as dots, never written to the terminal.
+    EXPECT_NE(text.find("    ..__MSBROWSE__.  <01>  GROUP "), std::string::npos);
+    EXPECT_TRUE(text.ends_with("MAC Address = 00-0C-29-1A-2B-3C\n")) << text;
+}
+
 struct NameCase {
     const char* utf8;
     std::optional<std::string> oem; // nullopt: no NetBIOS name

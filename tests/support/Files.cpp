@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <stdlib.h>
 
 namespace lanquill::testsupport {
 
@@ -31,6 +33,18 @@ std::vector<std::uint8_t> nodeStatusCapture(std::string_view name) {
     if (!bytes)
         return {};
     return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+TemporaryFolder::TemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lanquill-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("no temporary folder");
+    path = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 } // namespace lanquill::testsupport

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,5 +23,14 @@ bool writeFile(const std::string& path, std::string_view bytes);
 // A node-status reply captured from a real nmbd: tests/data/nodestatus/`name`; empty when the
 // file is missing.
 std::vector<std::uint8_t> nodeStatusCapture(std::string_view name);
+
+// A fresh folder under the system's temporary one, removed with all it holds at the end.
+struct TemporaryFolder {
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    std::filesystem::path path;
+};
 
 } // namespace lanquill::testsupport
