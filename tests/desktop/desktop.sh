@@ -52,16 +52,12 @@ lqd_require() {
 }
 
 lqd_start_display() {
-    local fdfile i
+    local fdfile
     fdfile=$(mktemp)
     Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
     LQD_PIDS+=($!)
     # Wide margins: CI machines are small and busy.
-    for i in $(seq 1 300); do
-        [ -s "$fdfile" ] && break
-        sleep 0.1
-    done
-    if [ ! -s "$fdfile" ]; then
+    if ! lq_poll 60 test -s "$fdfile"; then
         echo "desktop: Xvfb did not start" >&2
         return 1
     fi
@@ -75,13 +71,9 @@ lqd_start_display() {
         openbox >>"${LQ_TMP:-/tmp}/openbox.log" 2>&1 &
         wm=$!
         LQD_PIDS+=($wm)
-        for i in $(seq 1 300); do
-            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break 2
-            kill -0 "$wm" 2>/dev/null || break
-            sleep 0.1
-        done
+        lq_poll 60 lqd_window_manager_or_gone "$wm" && lqd_window_manager && break
     done
-    if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    if ! lqd_window_manager; then
         echo "desktop: the window manager did not start" >&2
         cat "${LQ_TMP:-/tmp}/openbox.log" >&2 2>/dev/null
         return 1
@@ -90,15 +82,14 @@ lqd_start_display() {
     lqd_start_tray
 }
 
+lqd_window_manager() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+lqd_window_manager_or_gone() { lqd_window_manager || ! kill -0 "$1" 2>/dev/null; }
+
 lqd_start_tray() {
-    local i
     trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 \
         --SetDockType true --transparent false >/dev/null 2>&1 &
     LQD_PIDS+=($!)
-    for i in $(seq 1 300); do
-        xdotool search --classname trayer >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
+    lq_poll 60 xdotool search --classname trayer >/dev/null 2>&1 && return 0
     echo "desktop: the tray host did not start" >&2
     return 1
 }
@@ -120,32 +111,22 @@ lqd_start_lanquill() {
     LQD_PIDS+=($LQD_PID)
 }
 
-# The main window: the program's tallest mapped top-level window.
-lqd_main_window() {
-    local i id best= best_h=0 h
-    for i in $(seq 1 100); do
-        for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
-            h=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/.*Height: *//p')
-            if [ -n "$h" ] && [ "$h" -gt "$best_h" ]; then best=$id; best_h=$h; fi
-        done
-        [ -n "$best" ] && [ "$best_h" -gt 300 ] && { echo "$best"; return 0; }
-        sleep 0.1
+# The program's visible window whose height passes the test TEST (as in "-gt 300"), the tallest
+# of them; fails when there is none.
+lqd_window_of_height() {
+    local id best='' best_h=0 h
+    for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
+        h=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/.*Height: *//p')
+        if [ -n "$h" ] && test "$h" "$1" "$2" && [ "$h" -gt "$best_h" ]; then best=$id; best_h=$h; fi
     done
-    return 1
+    [ -n "$best" ] && echo "$best"
 }
 
-# The tray icon: the program's small window docked in the tray host.
-lqd_tray_icon() {
-    local i id h
-    for i in $(seq 1 100); do
-        for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
-            h=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/.*Height: *//p')
-            if [ -n "$h" ] && [ "$h" -le 32 ]; then echo "$id"; return 0; fi
-        done
-        sleep 0.1
-    done
-    return 1
-}
+# The main window: the program's tallest mapped top-level window. Waits up to 20 s.
+lqd_main_window() { lq_poll 20 lqd_window_of_height -gt 300; }
+
+# The tray icon: the program's small window docked in the tray host. Waits up to 20 s.
+lqd_tray_icon() { lq_poll 20 lqd_window_of_height -le 32; }
 
 lqd_is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
@@ -169,19 +150,9 @@ lqd_shot_window() {
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2" 2>/dev/null
 }
 
-# The program's visible window titled exactly TITLE; waits up to 10 s.
-lqd_window_named() {
-    local i id
-    for i in $(seq 1 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
+# The program's visible window titled exactly TITLE; waits up to 15 s.
+lqd_window_titled() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1 | grep .; }
+lqd_window_named() { lq_poll 15 lqd_window_titled "$1"; }
 
 lqd_window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
@@ -193,21 +164,19 @@ lqd_click() {
 }
 
 # The open popup menu: the program's visible override-redirect window other than the tray icon
-# (Qt does not mark its menus with the popup-menu window type here); waits up to 5 s.
-lqd_popup_menu() {
-    local i id
-    for i in $(seq 1 50); do
-        for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
-            if xwininfo -all -id "$id" 2>/dev/null | grep -q 'Override Redirect State: yes' &&
-                ! xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE; then
-                echo "$id"
-                return 0
-            fi
-        done
-        sleep 0.1
+# (Qt does not mark its menus with the popup-menu window type here); waits up to 8 s.
+lqd_open_menu() {
+    local id
+    for id in $(xdotool search --onlyvisible --classname lanquill 2>/dev/null); do
+        if xwininfo -all -id "$id" 2>/dev/null | grep -q 'Override Redirect State: yes' &&
+            ! xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE; then
+            echo "$id"
+            return 0
+        fi
     done
     return 1
 }
+lqd_popup_menu() { lq_poll 8 lqd_open_menu; }
 
 # Clicks item INDEX of MENU, a menu of COUNT items of one height (no separators).
 lqd_menu_pick() {

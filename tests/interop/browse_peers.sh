@@ -61,16 +61,7 @@ lq_start_second_peer() {
 }
 
 lq_wait_second_ready() {
-    local i
-    for i in $(seq 1 100); do
-        if lq_client timeout 2 bash -c "exec 3<>/dev/tcp/$LQ_PEER2_ADDR/139" 2>/dev/null &&
-            lq_client nmblookup -s "$LQ_CLIENT_CONF" -B "$LQ_BROADCAST" "$LQ_PEER2_NAME" \
-                2>/dev/null | grep -q "^$LQ_PEER2_ADDR "; then
-            lq_log "second peer ready after $((i * 2 / 10)).$((i * 2 % 10)) s"
-            return 0
-        fi
-        sleep 0.2
-    done
+    lq_poll 120 lq_answers "$LQ_PEER2_NAME" "$LQ_PEER2_ADDR" && return 0
     lq_log "the second peer did not become ready; logs in $LQ_TMP/peer2/log"
     return 1
 }
@@ -79,18 +70,18 @@ lq_wait_second_ready() {
 # master of the workgroup: the election takes about 21 s after nmbd starts, the workgroup's
 # entry follows a second or so after the <1D> name.
 lq_wait_master() {
-    local i
-    for i in $(seq 1 90); do
-        if lq_client smbclient -s "$LQ_CLIENT_CONF" -N -L "$LQ_PEER_ADDR" \
-            --option='client min protocol=NT1' 2>/dev/null |
-            grep -Eq "^\s+$LQ_WORKGROUP\s+$LQ_PEER_NAME\s*$"; then
-            lq_log "browse list names the master after $((i / 2)) s more"
-            return 0
-        fi
-        sleep 0.5
-    done
+    local started=$SECONDS
+    if lq_poll 120 lq_master_listed; then
+        lq_log "browse list names the master after $((SECONDS - started)) s more"
+        return 0
+    fi
     lq_log "the peer did not become master browser; logs in $LQ_TMP/peer/log"
     return 1
+}
+lq_master_listed() {
+    lq_client smbclient -s "$LQ_CLIENT_CONF" -N -L "$LQ_PEER_ADDR" \
+        --option='client min protocol=NT1' 2>/dev/null |
+        grep -Eq "^\s+$LQ_WORKGROUP\s+$LQ_PEER_NAME\s*$"
 }
 
 # libsmbclient reads ~/.smb/smb.conf before the system's: a home of the test's own gives it the

@@ -178,18 +178,19 @@ lq_start_samba() {
 # Waits until the peer answers node status, TCP 139 and a broadcast name query (nmbd answers
 # broadcasts only after registering its names, some seconds after start).
 lq_wait_ready() {
-    local i
-    for i in $(seq 1 100); do
-        if lq_client timeout 2 bash -c "exec 3<>/dev/tcp/$LQ_PEER_ADDR/139" 2>/dev/null &&
-            lq_client nmblookup -s "$LQ_CLIENT_CONF" -B "$LQ_BROADCAST" "$LQ_PEER_NAME" 2>/dev/null |
-            grep -q "^$LQ_PEER_ADDR "; then
-            lq_log "peer ready after $((i * 2 / 10)).$((i * 2 % 10)) s"
-            return 0
-        fi
-        sleep 0.2
-    done
+    local started=$SECONDS
+    if lq_poll 120 lq_answers "$LQ_PEER_NAME" "$LQ_PEER_ADDR"; then
+        lq_log "peer ready after $((SECONDS - started)) s"
+        return 0
+    fi
     lq_log "peer did not become ready; logs in $LQ_TMP/peer/log"
     return 1
+}
+
+# The computer NAME at ADDRESS takes TCP 139 and answers a broadcast name query from the client.
+lq_answers() {
+    lq_client timeout 2 bash -c "exec 3<>/dev/tcp/$2/139" 2>/dev/null &&
+        lq_client nmblookup -s "$LQ_CLIENT_CONF" -B "$LQ_BROADCAST" "$1" 2>/dev/null | grep -q "^$2 "
 }
 
 # Ends every process of both namespaces by pid, then removes them and the temporary folder.

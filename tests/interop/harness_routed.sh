@@ -155,11 +155,7 @@ lq_routed_start_samba() {
     lq_routed_samba "$LQ_NS_ROUTER" "$LQ_TMP/router" smbd
     LQ_ROUTER_NMBD_PID=$LQ_NMBD_PID
     # The peers register with the WINS server as they start: it must be listening by then.
-    local i
-    for i in $(seq 1 50); do
-        lq_router ss -lun 2>/dev/null | grep -q "$LQ_WINS_B:137 " && break
-        sleep 0.1
-    done
+    lq_poll 10 lq_router_listens
     lq_routed_samba "$LQ_NS_PEER" "$LQ_TMP/peer" smbd
     lq_routed_samba "$LQ_NS_PEER_B" "$LQ_TMP/peerb" smbd
 }
@@ -173,18 +169,20 @@ lq_wins_knows() {
         grep -q "^[0-9.]* $name<$suffix>"
 }
 
+lq_router_listens() { lq_router ss -lun 2>/dev/null | grep -q "$LQ_WINS_B:137 "; }
+
+lq_routed_ready() {
+    lq_wins_knows "$LQ_PEER_NAME" && lq_wins_knows "$LQ_PEER_B_NAME" &&
+        lq_client timeout 2 bash -c "exec 3<>/dev/tcp/$LQ_PEER_B_ADDR/139" 2>/dev/null &&
+        lq_answers "$LQ_PEER_NAME" "$LQ_PEER_ADDR"
+}
+
 lq_routed_wait_ready() {
-    local i
-    for i in $(seq 1 150); do
-        if lq_wins_knows "$LQ_PEER_NAME" && lq_wins_knows "$LQ_PEER_B_NAME" &&
-            lq_client timeout 2 bash -c "exec 3<>/dev/tcp/$LQ_PEER_B_ADDR/139" 2>/dev/null &&
-            lq_client nmblookup -s "$LQ_CLIENT_CONF" -B "$LQ_BROADCAST" "$LQ_PEER_NAME" \
-                2>/dev/null | grep -q "^$LQ_PEER_ADDR "; then
-            lq_log "routed LAN ready after $((i * 2 / 10)).$((i * 2 % 10)) s"
-            return 0
-        fi
-        sleep 0.2
-    done
+    local started=$SECONDS
+    if lq_poll 120 lq_routed_ready; then
+        lq_log "routed LAN ready after $((SECONDS - started)) s"
+        return 0
+    fi
     lq_log "routed LAN did not become ready; logs under $LQ_TMP"
     return 1
 }
@@ -194,15 +192,12 @@ lq_routed_wait_ready() {
 # its smbd serves (read from the file: smbclient -L asks for the empty domain and lists nothing).
 # The election ends 20 to 40 s after the start.
 lq_routed_wait_browse_list() {
-    local name=$1 i
-    for i in $(seq 1 180); do
-        if grep -q "^\"$name\" " "$LQ_TMP/router/cache/browse.dat" 2>/dev/null; then
-            lq_log "the merged browse list holds $name after $((i / 2)) s more"
-            return 0
-        fi
-        sleep 0.5
-    done
-    lq_log "the merged browse list never held $name; logs under $LQ_TMP/router/log"
+    local started=$SECONDS
+    if lq_poll 120 grep -q "^\"$1\" " "$LQ_TMP/router/cache/browse.dat" 2>/dev/null; then
+        lq_log "the merged browse list holds $1 after $((SECONDS - started)) s more"
+        return 0
+    fi
+    lq_log "the merged browse list never held $1; logs under $LQ_TMP/router/log"
     return 1
 }
 
