@@ -15,6 +15,7 @@
 #   lqd_window_named TITLE            # prints the id of the visible window titled TITLE (waits)
 #   lqd_click WIN X Y [BUTTON]        # moves the pointer there and clicks (button 1 by default)
 #   lqd_popup_menu                    # prints the id of the program's open popup menu (waits)
+#   lqd_keys_for TEXT                 # a key of its own for each character of TEXT
 #   lqd_menu_pick MENU INDEX COUNT    # clicks item INDEX (from 0) of a menu of COUNT plain items
 #   lqd_stop_lanquill                 # ends the running program by its pid and waits for it
 #   lqd_item_y INDEX                  # y of item INDEX of the active page (main window client)
@@ -161,6 +162,18 @@ lqd_window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsView
 lqd_click() {
     xdotool mousemove --window "$1" $(($2 + 1)) "$3"
     xdotool mousemove --sync --window "$1" "$2" "$3" click "${4:-1}"
+}
+
+# Gives each character of TEXT a key of its own (keycodes from 200 up), before the program
+# starts: xdotool types a character the keyboard lacks through a key it remaps for that one press
+# and maps back, and a program on a busy machine may read the press under either mapping and
+# lose the character.
+lqd_keys_for() {
+    local keycode=200 keysym
+    for keysym in $(/usr/bin/python3 -c 'import sys; print(*("U%04X" % ord(c) for c in sys.argv[1]))' "$1"); do
+        xmodmap -e "keycode $keycode = $keysym" || return 1
+        keycode=$((keycode + 1))
+    done
 }
 
 # The open popup menu: the program's visible override-redirect window other than the tray icon

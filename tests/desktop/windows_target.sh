@@ -15,6 +15,7 @@ lqd_start_keyring
 lqw_accounts
 lqw_start_smbd --sessions 0,1,2 --active 2 ||
     fail "the fake Windows target did not start"
+lqd_keys_for "下课了，请保存文件第二行" || fail "no keys for the message's characters"
 
 lqd_start_with_book "$LQ_TMP/program" <<XML
 <Lanquill>
@@ -26,9 +27,9 @@ XML
 
 send=$(open_send_dialog 1) || fail "a click on $LQW_NAME opened no send dialog"
 lqd_mark_windows "$send" "$LQW_USER" "$LQW_PASSWORD" "$shots/target-detail.png"
-xdotool type --delay 150 "下课了，请保存文件" # each character a remapped key: slowly
+xdotool type --delay 20 "下课了，请保存文件"
 xdotool key Return
-xdotool type --delay 150 "第二行"
+xdotool type --delay 20 "第二行"
 lqd_click "$send" "${send_button[@]}"
 # The dialog waits for lanquill-net's answer, which may take the send's whole 10 s deadline on a
 # busy machine.
