@@ -261,9 +261,13 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner));
 
         const QPoint below(10, l->itemRect(l->count() - 1).bottom() + 40);
+        // A widget gets focus only in the active window, which the offscreen platform makes so
+        // on its own time.
+        l->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(l->window()));
         QTest::mouseClick(l, Qt::LeftButton, {}, below); // focus, no item
         QTest::mouseMove(l, below);
-        QVERIFY(l->hasFocus());
+        QTRY_VERIFY(l->hasFocus());
         QTest::keyClick(l, Qt::Key_Delete);
         QCOMPARE(l->count(), 4);
         QCOMPARE(configBytes(), before);
