@@ -35,6 +35,22 @@ LQ_FAILURES=0
 
 lq_log() { printf 'harness: %s\n' "$*" >&2; }
 
+# What a peer that did not come up left behind, for the test's output: the folder goes with the
+# test, and in CI the output is all there is. Prints the processes of namespace NS, its addresses
+# and the end of each log under DIR.
+lq_show_logs() {
+    local ns=$1 dir=$2 pid
+    lq_log "processes in $ns:"
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do
+        printf '  %s %s\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+    done
+    ip -n "$ns" -brief addr >&2 2>/dev/null
+    find "$dir" -maxdepth 1 -type f -size +0 | sort | while read -r file; do
+        lq_log "end of $file:"
+        tail -n 25 "$file" | sed 's/^/  /' >&2
+    done
+}
+
 lq_check() {
     if "${@:2}"; then
         echo "ok   - $1"
@@ -183,7 +199,8 @@ lq_wait_ready() {
         lq_log "peer ready after $((SECONDS - started)) s"
         return 0
     fi
-    lq_log "peer did not become ready; logs in $LQ_TMP/peer/log"
+    lq_log "peer did not become ready"
+    lq_show_logs "$LQ_NS_PEER" "$LQ_TMP/peer/log"
     return 1
 }
 
