@@ -167,11 +167,11 @@ Inbox::Inbox(TMainForm& form, const desktop::Platform& platform, QString history
             connect(menu, &QMenu::aboutToShow, this,
                     [this] { alertsAction_->setChecked(alertsOn()); });
     }
-    platform_.tray->onLeftPress(reported([this] { trayClicked(); }));
+    // After the main window's own answer, which brings the window back.
+    trayPress_ = platform_.tray->leftPress.add(reported([this] { messageWindow_->showOldest(); }));
 }
 
 Inbox::~Inbox() {
-    platform_.tray->onLeftPress(reported([form = &form_] { form->MyCallBackLeftPress(); }));
     // The history window reads the history, which goes with this.
     delete historyWindow_.data();
 }
@@ -191,11 +191,6 @@ void Inbox::setAlertsOn(bool on) {
             QCoreApplication::translate("lanquill::app::Inbox", "消息提醒: cannot write %1")
                 .arg(settingsPath_)
                 .toStdString());
-}
-
-void Inbox::trayClicked() {
-    form_.MyCallBackLeftPress();
-    messageWindow_->showOldest();
 }
 
 void Inbox::start() {

@@ -71,9 +71,6 @@ public:
     // Messages from one sender less than this apart share one notification.
     static constexpr int BurstGapMs = 5000;
 
-    // The tray's click: the main window, and the oldest unread message over it.
-    void trayClicked();
-
     QString trayTip() const;
     int unreadCount() const;
     inbox::History* history() { return history_.get(); }
@@ -129,6 +126,7 @@ private:
     mutable std::optional<Attributed> attributed_;
     QString lastReported_;
     QString historyProblem_; // why the last write to the history failed; empty once one succeeds
+    desktop::Subscription trayPress_;
 };
 
 } // namespace lanquill::app

@@ -122,13 +122,15 @@ TMainForm::TMainForm(const desktop::Platform& platform, QWidget* parent)
     buildEmptyBarHint();
     buildStripMenu();
 
-    platform_.tray->onLeftPress(reported([this] { MyCallBackLeftPress(); }));
-    platform_.tray->onRightRelease(
-        reported([this](const QPoint& position) { MyCallBackRightRelease(position); }));
-    platform_.hotKeys->onHotKey(reported([this](std::uint16_t id) { WMHotKey(id); }));
+    desktopEvents_.push_back(
+        platform_.tray->leftPress.add(reported([this] { MyCallBackLeftPress(); })));
+    desktopEvents_.push_back(platform_.tray->rightRelease.add(
+        reported([this](const QPoint& position) { MyCallBackRightRelease(position); })));
+    desktopEvents_.push_back(
+        platform_.hotKeys->pressed.add(reported([this](std::uint16_t id) { WMHotKey(id); })));
     // Without a tray host the task-bar button is the only way back to a minimised window: it
     // goes only once the tray icon is there.
-    platform_.tray->onShown(reported([this] { HideAppTaskButton(); }));
+    desktopEvents_.push_back(platform_.tray->shown.add(reported([this] { HideAppTaskButton(); })));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -151,10 +153,6 @@ TMainForm::~TMainForm() {
         delete lookup;
     }
     qApp->removeEventFilter(&keyPreview_);
-    platform_.tray->onLeftPress(nullptr);
-    platform_.tray->onRightRelease(nullptr);
-    platform_.tray->onShown(nullptr);
-    platform_.hotKeys->onHotKey(nullptr);
 }
 
 QAction* TMainForm::addMenuItem(QMenu* menu, const char* name, const QString& caption, int image,

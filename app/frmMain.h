@@ -209,6 +209,9 @@ private:
         quint64 lastTime = 0;
         QPointer<QWidget> lastReceiver;
     } keyPreview_{*this};
+    // Last, so that they end first: no event of the tray or the hot keys reaches a form that is
+    // going.
+    std::vector<desktop::Subscription> desktopEvents_;
 };
 
 } // namespace lanquill::app

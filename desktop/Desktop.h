@@ -3,6 +3,7 @@
 // main() and hands it down with the operating-system layers; tests hand down fakes instead.
 #pragma once
 
+#include "desktop/Listeners.h"
 #include "platform/Platform.h"
 
 #include <QString>
@@ -23,19 +24,20 @@ class TrayIcon {
 public:
     virtual ~TrayIcon() = default;
     // Adds the icon; while no tray host is up, keeps looking for one. Returns false when the
-    // icon could not be shown at once: then onShown's handler runs when it appears.
+    // icon could not be shown at once: then `shown` is raised when it appears.
     virtual bool add(const QIcon& icon, const QString& tip) = 0;
     virtual void remove() = 0;
     // Changes the picture and tip of the icon (as added or not).
     virtual void update(const QIcon& icon, const QString& tip) = 0;
     // A short note beside the icon that goes away by itself.
     virtual void showMessage(const QString& title, const QString& text) = 0;
+
     // Left button pressed over the icon.
-    virtual void onLeftPress(std::function<void()> handler) = 0;
+    Listeners<> leftPress;
     // Right button released over the icon, with the pointer's position on the screen.
-    virtual void onRightRelease(std::function<void(const QPoint&)> handler) = 0;
+    Listeners<const QPoint&> rightRelease;
     // The icon added while no tray host was up has appeared.
-    virtual void onShown(std::function<void()> handler) = 0;
+    Listeners<> shown;
 };
 
 // Global hot keys, registered under atoms as GlobalAddAtom / RegisterHotKey do.
@@ -43,12 +45,13 @@ class HotKeys {
 public:
     virtual ~HotKeys() = default;
     // Grabs `key` (a Qt::Key) with `modifiers` (Qt::KeyboardModifiers bits) for the whole
-    // desktop under `name`; its presses reach onHotKey with the id returned. The id is given
+    // desktop under `name`; its presses raise `pressed` with the id returned. The id is given
     // even when the key is taken or there is no global hot-key service (not X11): then nothing
     // is pressed under it.
     virtual std::uint16_t grab(const std::string& name, int modifiers, int key) = 0;
     virtual void release(std::uint16_t id) = 0;
-    virtual void onHotKey(std::function<void(std::uint16_t id)> handler) = 0;
+
+    Listeners<std::uint16_t> pressed;
 };
 
 // Keeps a top-level window off the task bar.

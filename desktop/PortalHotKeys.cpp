@@ -106,10 +106,6 @@ void PortalHotKeys::release(std::uint16_t id) {
     }
 }
 
-void PortalHotKeys::onHotKey(std::function<void(std::uint16_t id)> handler) {
-    handler_ = std::move(handler);
-}
-
 void PortalHotKeys::request(const QString& method, QVariantList arguments,
                             std::function<void(const QVariantMap&)> done) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -177,14 +173,14 @@ void PortalHotKeys::bindAll() {
 void PortalHotKeys::activated(const QDBusMessage& message) {
     // (session handle, shortcut id, time stamp, options)
     const QVariantList arguments = message.arguments();
-    if (arguments.size() < 2 || !handler_)
+    if (arguments.size() < 2 || pressed.empty())
         return;
     if (arguments.at(0).value<QDBusObjectPath>().path() != session_)
         return;
     const QString shortcutId = arguments.at(1).toString();
     for (const auto& [id, shortcut] : shortcuts_)
         if (QString::fromStdString(shortcut.name) == shortcutId) {
-            handler_(id);
+            pressed(id);
             return;
         }
 }

@@ -25,7 +25,6 @@ public:
     PortalHotKeys();
     std::uint16_t grab(const std::string& name, int modifiers, int key) override;
     void release(std::uint16_t id) override;
-    void onHotKey(std::function<void(std::uint16_t id)> handler) override;
 
 private:
     struct Shortcut {
@@ -45,7 +44,6 @@ private:
     bool sessionRequested_ = false;
     int tokens_ = 0;
     std::map<QString, std::function<void(const QVariantMap&)>> pending_;
-    std::function<void(std::uint16_t)> handler_;
 
 private Q_SLOTS:
     void activated(const QDBusMessage& message);

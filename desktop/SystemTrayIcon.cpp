@@ -59,8 +59,8 @@ bool trayHostUp() {
 SystemTrayIcon::SystemTrayIcon() {
     hostWatch_.setInterval(HostWatchIntervalMs);
     connect(&hostWatch_, &QTimer::timeout, this, [this] {
-        if (showIfHostUp() && shown_)
-            shown_();
+        if (showIfHostUp())
+            shown();
     });
 }
 
@@ -143,23 +143,10 @@ void SystemTrayIcon::showMessage(const QString& title, const QString& text) {
         icon_->showMessage(title, text, picture_, ShownMs);
 }
 
-void SystemTrayIcon::onLeftPress(std::function<void()> handler) {
-    leftPress_ = std::move(handler);
-}
-
-void SystemTrayIcon::onRightRelease(std::function<void(const QPoint&)> handler) {
-    rightRelease_ = std::move(handler);
-}
-
-void SystemTrayIcon::onShown(std::function<void()> handler) {
-    shown_ = std::move(handler);
-}
-
 void SystemTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) {
         // The X11 tray reports the left button as it goes down.
-        if (leftPress_)
-            leftPress_();
+        leftPress();
     } else if (reason == QSystemTrayIcon::Context) {
         // The X11 tray reports the right button as it goes down; the menu belongs to the release.
         // A tray host that asks for the menu by itself has no button down: open it at once.
@@ -168,8 +155,8 @@ void SystemTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {
                 awaitingRightRelease_ = true;
                 qApp->installEventFilter(this);
             }
-        } else if (rightRelease_) {
-            rightRelease_(QCursor::pos());
+        } else {
+            rightRelease(QCursor::pos());
         }
     }
 }
@@ -192,8 +179,7 @@ bool SystemTrayIcon::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         awaitingRightRelease_ = false;
         qApp->removeEventFilter(this);
-        if (rightRelease_)
-            rightRelease_(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        rightRelease(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         return true;
     }
     return QObject::eventFilter(watched, event);

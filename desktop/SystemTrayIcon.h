@@ -24,9 +24,6 @@ public:
     void remove() override;
     void update(const QIcon& icon, const QString& tip) override;
     void showMessage(const QString& title, const QString& text) override;
-    void onLeftPress(std::function<void()> handler) override;
-    void onRightRelease(std::function<void(const QPoint&)> handler) override;
-    void onShown(std::function<void()> handler) override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -42,9 +39,6 @@ private:
     QString tip_;
     QTimer hostWatch_;
     bool awaitingRightRelease_ = false;
-    std::function<void()> leftPress_;
-    std::function<void(const QPoint&)> rightRelease_;
-    std::function<void()> shown_;
 };
 
 // Whether a tray host is up: a StatusNotifierItem watcher on the session bus, or an XEmbed

@@ -128,10 +128,6 @@ void X11HotKeys::ungrab(const Grab& grab) {
     xcb_flush(connection_);
 }
 
-void X11HotKeys::onHotKey(std::function<void(std::uint16_t id)> handler) {
-    handler_ = std::move(handler);
-}
-
 bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (eventType != "xcb_generic_event_t")
         return false;
@@ -141,11 +137,10 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     const auto* press = static_cast<const xcb_key_press_event_t*>(message);
     if (press->event != root_)
         return false;
-    const std::uint16_t pressed = press->state & ~(NumLockMask | CapsLockMask) & 0xFF;
+    const std::uint16_t modifiers = press->state & ~(NumLockMask | CapsLockMask) & 0xFF;
     for (const auto& [id, grab] : grabs_) {
-        if (grab.keycode == press->detail && grab.modifiers == pressed) {
-            if (handler_)
-                handler_(id);
+        if (grab.keycode == press->detail && grab.modifiers == modifiers) {
+            pressed(id);
             return true;
         }
     }

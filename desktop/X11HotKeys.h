@@ -19,7 +19,6 @@ public:
     ~X11HotKeys() override;
     std::uint16_t grab(const std::string& name, int modifiers, int key) override;
     void release(std::uint16_t id) override;
-    void onHotKey(std::function<void(std::uint16_t id)> handler) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -35,7 +34,6 @@ private:
     std::uint32_t root_ = 0;
     std::map<std::uint16_t, Grab> grabs_;
     std::map<std::uint16_t, std::string> names_;
-    std::function<void(std::uint16_t)> handler_;
 };
 
 } // namespace lanquill::desktop

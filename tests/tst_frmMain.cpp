@@ -121,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(closed.count(), 1);
         QCOMPARE(fake_->help.openWindows, 0);
         QVERIFY(fake_->hotKeys.registered.empty());
-        QVERIFY(!fake_->tray.shown);
+        QVERIFY(!fake_->tray.visible);
     }
 
     void captionIsEmptyWhenTheHostDoesNotResolve() {
@@ -260,7 +260,7 @@ private Q_SLOTS:
     void taskbarButtonStaysUntilATrayHostAppears() {
         fake_->tray.hostUp = false;
         start();
-        QVERIFY(!fake_->tray.shown);
+        QVERIFY(!fake_->tray.visible);
         QCOMPARE(fake_->taskbar.hidden, nullptr);
         fake_->tray.hostAppears();
         QCOMPARE(fake_->taskbar.hidden, form_.get());

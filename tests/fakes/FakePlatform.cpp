@@ -164,14 +164,14 @@ desktop::Keyring::Answer FakeKeyring::write(const QString& key, const QString& s
 
 bool FakeTrayIcon::add(const QIcon&, const QString& newTip) {
     log_.push_back("tray.add");
-    shown = hostUp;
+    visible = hostUp;
     tip = newTip;
-    return shown;
+    return visible;
 }
 
 void FakeTrayIcon::remove() {
     log_.push_back("tray.remove");
-    shown = false;
+    visible = false;
 }
 
 std::uint16_t FakeHotKeys::grab(const std::string& name, int modifiers, int key) {

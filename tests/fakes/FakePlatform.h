@@ -176,26 +176,17 @@ public:
     void showMessage(const QString& title, const QString& text) override {
         notes.push_back(title + QStringLiteral(": ") + text);
     }
-    void onLeftPress(std::function<void()> handler) override { leftPress = std::move(handler); }
-    void onRightRelease(std::function<void(const QPoint&)> handler) override {
-        rightRelease = std::move(handler);
-    }
-    void onShown(std::function<void()> handler) override { appeared = std::move(handler); }
     // A tray host comes up after the icon was added without one.
     void hostAppears() {
-        shown = true;
-        if (appeared)
-            appeared();
+        visible = true;
+        shown();
     }
 
     bool hostUp = true;
-    bool shown = false;
+    bool visible = false;
     QString tip;
     QIcon icon;
     QStringList notes;
-    std::function<void()> leftPress;
-    std::function<void(const QPoint&)> rightRelease;
-    std::function<void()> appeared;
 
 private:
     Log& log_;
@@ -206,13 +197,7 @@ public:
     explicit FakeHotKeys(Log& log) : log_(log) {}
     std::uint16_t grab(const std::string& name, int modifiers, int key) override;
     void release(std::uint16_t id) override;
-    void onHotKey(std::function<void(std::uint16_t id)> handler) override {
-        handler_ = std::move(handler);
-    }
-    void press(std::uint16_t id) {
-        if (handler_)
-            handler_(id);
-    }
+    void press(std::uint16_t id) { pressed(id); }
 
     struct Registration {
         int modifiers;
@@ -223,7 +208,6 @@ public:
 
 private:
     Log& log_;
-    std::function<void(std::uint16_t)> handler_;
 };
 
 class FakeTaskbarButton : public desktop::TaskbarButton {
