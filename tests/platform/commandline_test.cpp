@@ -68,15 +68,19 @@ Ran runNet(const std::vector<std::string>& arguments) {
 
 TEST(DetachedCommandRunner, RunsOnlyNetAndNeverThroughAShell) {
     TemporaryFolder folder;
+    const std::filesystem::path ran = folder.path / "ran";
+    // A lanquill-net that leaves a mark: a refused command that started it anyway would show.
+    writeStandIn(folder, "touch '" + ran.string() + "'\n");
     DetachedCommandRunner runner(folder.path.string());
-    const std::string ran = "touch " + (folder.path / "ran").string();
-    EXPECT_FALSE(runner.start({"sh", {"-c", ran}}));
+    EXPECT_FALSE(runner.start({"sh", {"-c", "touch " + ran.string()}}));
     EXPECT_FALSE(runner.start({"/bin/sh", {}}));
     EXPECT_FALSE(runner.start({"lanquill-net", {"send", "/domain:WG", "x"}}));
     EXPECT_FALSE(runner.start({}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(std::filesystem::exists(ran));
     // `net` whose program is missing: not started, and said so.
+    std::filesystem::remove(folder.path / "lanquill-net");
     EXPECT_FALSE(runner.start({"net", {"send", "/domain:WG", "x"}}));
-    EXPECT_FALSE(std::filesystem::exists(folder.path / "ran"));
 }
 
 TEST(DetachedCommandRunner, StartsDetachedWithArgumentsIntact) {
