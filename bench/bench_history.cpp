@@ -4,7 +4,8 @@
 // Goals: the window opens in under 300 ms, a search answers in under 100 ms.
 // Start-up with 100,000 messages left unread (a flood while the program was not running): the
 // time until the program first answers, and its memory then, with a book of 200 computers.
-// A received message attributed from books of 10 to 100,000 computers and filed.
+// A received message attributed from books of 10 to 100,000 computers and filed, and one taken
+// from the session socket to the message window with the main window showing such a book.
 // Runs on Qt's offscreen platform; the database lies in a temporary folder.
 #include "BenchBook.h"
 #include "BenchPlatform.h"
@@ -17,8 +18,13 @@
 #include "inbox/History.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -151,9 +157,24 @@ BENCHMARK(BM_StartWithUnread)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
+// The sender of BM_AttributeAndFile and BM_ArrivalOnScreen: the last computer of the book
+// (makeBook's numbering, its address), or a stranger the book does not know.
+void setSender(inbox::Message& m, int groups, int perGroup, bool inBook) {
+    if (inBook) {
+        const int n = groups * perGroup - 1;
+        m.sender = QString::fromStdString(contacts::bookComputerId(groups - 1, perGroup - 1));
+        m.address = QStringLiteral("10.%1.%2.%3")
+                        .arg((n >> 16) & 255)
+                        .arg((n >> 8) & 255)
+                        .arg((n & 255) == 0 ? 1 : n & 255);
+    } else {
+        m.sender = QStringLiteral("STRANGER");
+        m.address = QStringLiteral("192.168.77.5");
+    }
+}
+
 // One message from arrival to the history: who sent it, as the book tells (the address looked up
-// in a book of 10, 10,000 or 100,000 computers), and the row filed under that conversation. The
-// sender is the last computer of the book, or a stranger the book does not know.
+// in a book of 10, 10,000 or 100,000 computers), and the row filed under that conversation.
 // Goal: under 100 ms with 100,000 computers, since the window waits for it.
 void BM_AttributeAndFile(benchmark::State& state) {
     const int groups = static_cast<int>(state.range(0));
@@ -169,17 +190,7 @@ void BM_AttributeAndFile(benchmark::State& state) {
     m.direction = inbox::Direction::Received;
     m.text = QStringLiteral("今天中午一起吃饭吗？");
     m.unread = true;
-    if (inBook) {
-        const int n = groups * perGroup - 1; // makeBook's numbering of the last computer
-        m.sender = QString::fromStdString(contacts::bookComputerId(groups - 1, perGroup - 1));
-        m.address = QStringLiteral("10.%1.%2.%3")
-                        .arg((n >> 16) & 255)
-                        .arg((n >> 8) & 255)
-                        .arg((n & 255) == 0 ? 1 : n & 255);
-    } else {
-        m.sender = QStringLiteral("STRANGER");
-        m.address = QStringLiteral("192.168.77.5");
-    }
+    setSender(m, groups, perGroup, inBook);
     // The book's model is read once after a load or an edit (BM_BookModel), not per message.
     benchmark::DoNotOptimize(&book.model());
     int i = 0;
@@ -204,6 +215,76 @@ BENCHMARK(BM_AttributeAndFile)
     ->Args({100, 100, 0})
     ->Args({1000, 100, 1})
     ->Args({1000, 100, 0})
+    ->Unit(benchmark::kMillisecond);
+
+// One message from lanquilld's line to the message window, the whole way the program takes it:
+// the session socket, the attribution, the history row, the notification and the window, with
+// the main window showing a book of 10, 10,000 or 100,000 computers and the sender in it or not.
+// Goal: under 100 ms with 100,000 computers.
+void BM_ArrivalOnScreen(benchmark::State& state) {
+    const int groups = static_cast<int>(state.range(0));
+    const int perGroup = static_cast<int>(state.range(1));
+    const QTemporaryDir dir;
+    QLocalServer lanquilld;
+    if (!lanquilld.listen(dir.filePath(QStringLiteral("session.sock"))))
+        std::abort();
+    qputenv("LANQUILL_SESSION_SOCKET", QFile::encodeName(lanquilld.fullServerName()));
+    bench::InertPlatform inert;
+    const desktop::Platform layers = inert.platform();
+    auto form = std::make_unique<app::TMainForm>(layers);
+    form->LoadXMLFile(bench::bookDir(groups, perGroup).book());
+    form->show();
+    auto inbox =
+        std::make_unique<app::Inbox>(*form, layers, dir.filePath(QStringLiteral("history.sqlite")),
+                                     dir.filePath(QStringLiteral("lanquill.conf")));
+    inbox->start();
+    QDeadlineTimer connected(10000);
+    while (!lanquilld.hasPendingConnections() && !connected.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QLocalSocket* session = lanquilld.nextPendingConnection();
+    if (session == nullptr)
+        std::abort();
+    session->write("{\"status\":\"receiving\"}\n");
+    inbox::Message m;
+    setSender(m, groups, perGroup, state.range(2) != 0);
+    const dialogs::TdlgMessage& window = inbox->messageWindow();
+    int i = 0;
+    for (auto _ : state) {
+        const qsizetype before = window.count();
+        session->write(
+            QJsonDocument(
+                QJsonObject{{QStringLiteral("id"), QStringLiteral("s%1").arg(++i)},
+                            {QStringLiteral("time"), QStringLiteral("2026-12-08T10:00:00Z")},
+                            {QStringLiteral("kind"), QStringLiteral("direct")},
+                            {QStringLiteral("from"), m.sender},
+                            {QStringLiteral("address"), m.address},
+                            {QStringLiteral("to"), QStringLiteral("PC-07")},
+                            {QStringLiteral("text"), QStringLiteral("今天中午一起吃饭吗？")}})
+                .toJson(QJsonDocument::Compact) +
+            '\n');
+        session->flush();
+        QDeadlineTimer shown(10000);
+        while (window.count() == before && !shown.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+        if (window.count() == before) {
+            state.SkipWithError("the message did not reach the window");
+            break;
+        }
+    }
+    state.counters["computers"] = groups * perGroup;
+    inbox.reset();
+    form.reset();
+    QApplication::sendPostedEvents();
+}
+BENCHMARK(BM_ArrivalOnScreen)
+    ->ArgNames({"groups", "per_group", "in_book"})
+    ->Args({1, 10, 1})
+    ->Args({1, 10, 0})
+    ->Args({100, 100, 1})
+    ->Args({100, 100, 0})
+    ->Args({1000, 100, 1})
+    ->Args({1000, 100, 0})
+    ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 
 // What the first message after a load or an edit of the book waits for besides: the model of a
