@@ -1,5 +1,7 @@
 #include "platform/DetachedCommandRunner.h"
 
+#include "files/Wait.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -171,21 +173,13 @@ CommandResult DetachedCommandRunner::run(const CommandLine& command,
     const auto end = std::chrono::steady_clock::now() + limit;
     bool killed = false;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            ::kill(-child, SIGKILL);
-            killed = true;
+        if (!files::waitUntil(errors[0], POLLIN, end)) {
+            if (std::chrono::steady_clock::now() >= end) {
+                ::kill(-child, SIGKILL);
+                killed = true;
+            }
             break;
         }
-        pollfd readable{errors[0], POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            break;
-        if (ready == 0)
-            continue;
         char chunk[4096];
         const ssize_t got = ::read(errors[0], chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)

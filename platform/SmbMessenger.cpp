@@ -1,5 +1,7 @@
 #include "platform/SmbMessenger.h"
 
+#include "files/Wait.h"
+
 #include "platform/NameService.h"
 #include "protocol/Addresses.h"
 #include "protocol/MessageLimits.h"
@@ -26,7 +28,6 @@ namespace {
 
 namespace code = messenger;
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 // A name that no NetBIOS host owns but every SMB server accepts as the called name.
 constexpr std::string_view AnyServer = "*SMBSERVER";
@@ -102,19 +103,8 @@ public:
     }
 
 private:
-    bool wait(short events, Clock::time_point deadline) {
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            pollfd entry{fd_, events, 0};
-            const int ready = ::poll(&entry, 1, static_cast<int>(left));
-            if (ready > 0)
-                return true;
-            if (ready < 0 && errno != EINTR)
-                return false;
-        }
+    bool wait(short events, Clock::time_point deadline) const {
+        return files::waitUntil(fd_, events, deadline);
     }
 
     int fd_ = -1;
