@@ -2,6 +2,7 @@
 
 #include "daemon/Log.h"
 #include "files/AtomicFile.h"
+#include "files/RecordFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,20 +32,11 @@ std::string utcNow() {
 // A spooled message; nothing for what is no regular file of ours: a FIFO put in its place would
 // hang the read, a link could point anywhere.
 std::optional<Message> readRecord(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const files::FileRead read =
+        files::readRegularFile(path.string(), 2 * protocol::session::LongestText);
+    if (read.problem != files::FileRead::Problem::None)
         return std::nullopt;
-    struct stat status {};
-    std::string text;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size <= static_cast<off_t>(2 * protocol::session::LongestText)) {
-        char buffer[8192];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return protocol::session::messageFromJson(text);
+    return protocol::session::messageFromJson(read.bytes);
 }
 
 } // namespace
@@ -69,14 +61,8 @@ bool Spool::writable() const {
 Spool::Stored Spool::store(Message& message, std::size_t room) {
     if (users_.size() >= std::min(room, capacity_))
         return Stored::Full;
-    // Ids sort by arrival and stay unique across restarts: wall-clock nanoseconds, pid, counter.
-    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-    char id[64];
-    std::snprintf(id, sizeof id, "%020lld-%d-%u", static_cast<long long>(nanos), ::getpid(),
-                  counter_++);
-    message.id = id;
+    // Ids sort by arrival and stay unique across restarts.
+    message.id = files::timeOrderedName("");
     message.time = utcNow();
 
     const std::string record = protocol::session::spoolRecord(message) + "\n";
@@ -114,28 +100,27 @@ void Spool::remove(const std::string& id) {
 
 std::vector<Message> Spool::pending() {
     std::vector<Message> messages;
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return messages;
+    const std::vector<std::string> names = files::recordNames(fd, Extension);
+    ::close(fd);
     std::map<std::string, std::string> users;
     std::size_t waitingForUsers = 0;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder_, error)) {
-        if (entry.path().extension() != Extension)
-            continue;
-        auto message = readRecord(entry.path());
-        std::string& user = users[entry.path().stem().string()];
+    for (const std::string& name : names) {
+        const fs::path path = folder_ / name;
+        auto message = readRecord(path);
+        std::string& user = users[name.substr(0, name.size() - Extension.size())];
         if (message) {
             user = message->user;
             waitingForUsers += !user.empty();
             messages.push_back(std::move(*message));
         } else {
-            log(Priority::Warning, "spool: unreadable " + entry.path().string() + " left alone");
+            log(Priority::Warning, "spool: unreadable " + path.string() + " left alone");
         }
     }
-    if (!error) {
-        users_ = std::move(users);
-        waitingForUsers_ = waitingForUsers;
-    }
-    std::sort(messages.begin(), messages.end(),
-              [](const Message& a, const Message& b) { return a.id < b.id; });
+    users_ = std::move(users);
+    waitingForUsers_ = waitingForUsers;
     return messages;
 }
 

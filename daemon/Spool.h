@@ -55,7 +55,6 @@ private:
 
     std::filesystem::path folder_;
     std::size_t capacity_;
-    unsigned counter_ = 0;
     // Each message file by id, with the user it waits for (empty: every session); unreadable
     // files take room too.
     std::map<std::string, std::string> users_;

@@ -13,6 +13,7 @@
 // command before it answers the sender (its `&` is escaped, not a shell's), so a hand-in that
 // cannot be made now is queued and retried by a child that smbd does not wait for.
 #include "files/AtomicFile.h"
+#include "files/RecordFolder.h"
 #include "files/Wait.h"
 #include "protocol/Addresses.h"
 #include "protocol/NetBios.h"
@@ -28,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -112,90 +112,8 @@ struct Descriptor {
 
 // --- Reading a file that is not ours to trust ---
 
-std::string kindOf(mode_t mode) {
-    switch (mode & S_IFMT) {
-    case S_IFDIR:
-        return "a directory";
-    case S_IFIFO:
-        return "a FIFO";
-    case S_IFCHR:
-        return "a character device";
-    case S_IFBLK:
-        return "a block device";
-    case S_IFSOCK:
-        return "a socket";
-    case S_IFLNK:
-        return "a symbolic link";
-    default:
-        return "not a regular file";
-    }
-}
-
-struct FileRead {
-    enum class Problem { None, Gone, Unreadable, NotAMessage } problem = Problem::None;
-    std::string why;
-    std::string bytes;
-    struct stat file {}; // what was read, for removing that very file later
-};
-
-// A regular file of at most `limit` bytes, read whole. The path's last component is never
-// followed as a link; nothing else is opened for reading (lstat first, then the descriptor's own
-// fstat must name the same file), O_NONBLOCK keeps a FIFO swapped in between from hanging the
-// open, and no more than limit + 1 bytes are read even from a file that grows meanwhile.
-FileRead readRegularFile(const std::string& path, std::size_t limit) {
-    FileRead read;
-    const auto problem = [&](FileRead::Problem kind, std::string why) {
-        read.problem = kind;
-        read.why = std::move(why);
-        return read;
-    };
-    const auto overLimit = [&](std::size_t size) {
-        return problem(FileRead::Problem::NotAMessage, "over " + std::to_string(limit) +
-                                                           " bytes (" + std::to_string(size) +
-                                                           "), not a message");
-    };
-    struct stat seen {};
-    if (::lstat(path.c_str(), &seen) != 0) {
-        const int error = errno;
-        return problem(error == ENOENT ? FileRead::Problem::Gone : FileRead::Problem::Unreadable,
-                       errorText(error));
-    }
-    if (!S_ISREG(seen.st_mode))
-        return problem(FileRead::Problem::NotAMessage, kindOf(seen.st_mode) + ", not a message");
-    if (static_cast<std::uint64_t>(seen.st_size) > limit)
-        return overLimit(static_cast<std::size_t>(seen.st_size));
-    const Descriptor file{
-        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC)};
-    if (file.fd < 0)
-        return errno == ELOOP
-                   ? problem(FileRead::Problem::NotAMessage, "a symbolic link, not a message")
-                   : problem(FileRead::Problem::Unreadable, errorText(errno));
-    if (::fstat(file.fd, &read.file) != 0)
-        return problem(FileRead::Problem::Unreadable, errorText(errno));
-    if (read.file.st_dev != seen.st_dev || read.file.st_ino != seen.st_ino)
-        return problem(FileRead::Problem::NotAMessage, "replaced while it was opened");
-    if (!S_ISREG(read.file.st_mode))
-        return problem(FileRead::Problem::NotAMessage,
-                       kindOf(read.file.st_mode) + ", not a message");
-    if (static_cast<std::uint64_t>(read.file.st_size) > limit)
-        return overLimit(static_cast<std::size_t>(read.file.st_size));
-    read.bytes.resize(limit + 1);
-    std::size_t got = 0;
-    while (got < read.bytes.size()) {
-        const ssize_t n = ::read(file.fd, read.bytes.data() + got, read.bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return problem(FileRead::Problem::Unreadable, errorText(errno));
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    if (got > limit)
-        return overLimit(got);
-    read.bytes.resize(got);
-    return read;
-}
+using files::FileRead;
+using files::readRegularFile;
 
 // Removes `path` only while it still is the file that was read.
 bool removeIfSame(const std::string& path, const struct stat& file, std::string& why) {
@@ -340,24 +258,7 @@ public:
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
 
     // Queued messages, oldest first.
-    std::vector<std::string> names() const {
-        std::vector<std::string> names;
-        const int fd = ::openat(fd_.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        std::unique_ptr<DIR, int (*)(DIR*)> folder(fd >= 0 ? ::fdopendir(fd) : nullptr, ::closedir);
-        if (!folder) {
-            if (fd >= 0)
-                ::close(fd);
-            return names;
-        }
-        while (const dirent* entry = ::readdir(folder.get())) {
-            const std::string_view name = entry->d_name;
-            if (name.front() != '.' && name.size() > QueueExtension.size() &&
-                name.substr(name.size() - QueueExtension.size()) == QueueExtension)
-                names.emplace_back(name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> names() const { return files::recordNames(fd_.fd, QueueExtension); }
 
     enum class Put { Done, Full, Failed };
     Put put(const std::string& line, std::string& name, std::string& why) const {
@@ -366,13 +267,7 @@ public:
                   " messages wait for lanquilld)";
             return Put::Full;
         }
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        char stamp[48];
-        std::snprintf(stamp, sizeof stamp, "%020lld-%ld",
-                      static_cast<long long>(
-                          std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()),
-                      static_cast<long>(::getpid()));
-        name = stamp + std::string(QueueExtension);
+        name = files::timeOrderedName(QueueExtension);
         const auto written = files::replaceFile(path(name), line, {});
         if (!written) {
             why = "cannot write " + shown(path(name)) + ": " + errorText(written.failure->error);
@@ -594,7 +489,7 @@ int main(int argc, char** argv) {
                                " left as it is");
 
     const auto read = readRegularFile(file, MaxFileBytes);
-    if (read.problem == FileRead::Problem::NotAMessage)
+    if (read.problem == FileRead::Problem::NotARecord)
         return fail(NotAMessage, shown(file) + ": " + read.why + "; left as it is");
     if (read.problem != FileRead::Problem::None)
         return fail(Kept, "cannot read " + shown(file) + ": " + read.why + "; kept");
