@@ -1,6 +1,6 @@
 #include "inbox/History.h"
 
-#include "contacts/XMLFile.h"
+#include "protocol/OemCodePage.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -67,7 +67,7 @@ QString nextConnectionName() {
 
 // Conversations are by computer, and NetBIOS names are case-blind.
 QString peerKey(const QString& peer) {
-    return QString::fromStdString(contacts::foldId(peer.toStdString()));
+    return QString::fromStdString(protocol::oem::upperAscii(peer.toStdString()));
 }
 
 [[noreturn]] void fail(const QString& what, const QSqlError& error) {
