@@ -33,13 +33,15 @@ hotkey_restores "NumLock on"
 xdotool key Num_Lock
 
 # F1 twice: one help window titled "Lanquill 2.0".
-focus_main() {
-    # The window manager activates the window (and says when it has), so that an open help
-    # window over it does not take the click; a click on the first page button then gives the
-    # bar the keyboard focus.
-    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowraise "$win"
+# The window manager activates the window (and says when it has), so that an open help window
+# over it does not take the click; a click on the first page button then gives the bar the
+# keyboard focus. Under load the focus once never came (F1 then went nowhere): the window is
+# asked, and activated and clicked again until it has it.
+focus_main() { lq_poll 60 focus_main_once || fail "the main window never took the keyboard focus"; }
+focus_main_once() {
+    timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowraise "$win"
     lqd_click "$win" 50 10
-    lqd_wait bash -c "[ \"\$(xdotool getwindowfocus)\" = $win ]" || echo "note: focus not confirmed"
+    lq_poll 3 bash -c "[ \"\$(xdotool getwindowfocus)\" = $win ]"
 }
 # The help window belongs to the viewer program, which shows it a moment after the key.
 help_windows() { [ "$(lqd_count_windows_named 'Lanquill 2.0')" -eq "$1" ]; }
