@@ -175,11 +175,16 @@ send unknown "$LQW_PASSWORD" --user "$LQW_USER" LQNOBODY unknown
 lq_check "a name nobody answers: 'not known on the network'" \
     failed unknown LQNOBODY "the computer is not known on the network"
 # While it waits, no process of the send keeps the password in the environment /proc shows.
+# lanquill-net wipes it as it starts: on an idle machine /proc was once read before that. The send
+# to the dead address waits 3 s or more, so the environment is asked for 2 s while it runs.
 send dead "$LQW_PASSWORD" --user "$LQW_USER" "$LQ_DEAD_ADDR" dead &
 sender=$!
 sending() { ip netns pids "$LQ_NS_CLIENT" | xargs -r -I{} cat /proc/{}/comm 2>/dev/null | grep -q lanquill-net; }
+holding() { ip netns pids "$LQ_NS_CLIENT" | xargs -r -I{} grep -lF "PASSWD=$LQW_PASSWORD" /proc/{}/environ 2>/dev/null | wc -l; }
+sending_and_wiped() { sending && [ "$(holding)" = 0 ]; }
 lq_poll 10 sending
-held=$(ip netns pids "$LQ_NS_CLIENT" | xargs -r -I{} grep -lF "PASSWD=$LQW_PASSWORD" /proc/{}/environ 2>/dev/null | wc -l)
+lq_poll 2 sending_and_wiped
+held=$(holding)
 wait "$sender"
 lq_check "a send that waits holds the password in no environment ($held processes did)" [ "$held" = 0 ]
 echo "     (the dead address took $(cat "$LQ_TMP/dead.ms") ms; the deadline is 10 s)"
