@@ -10,12 +10,13 @@ namespace lanquill::desktop {
 
 namespace {
 
-const QString Service = QStringLiteral("org.freedesktop.Notifications");
-const QString Path = QStringLiteral("/org/freedesktop/Notifications");
-const QString Interface = QStringLiteral("org.freedesktop.Notifications");
+const QString NotificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString NotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString NotificationsInterface = QStringLiteral("org.freedesktop.Notifications");
 
 QDBusMessage call(const QString& method) {
-    return QDBusMessage::createMethodCall(Service, Path, Interface, method);
+    return QDBusMessage::createMethodCall(NotificationsService, NotificationsPath,
+                                          NotificationsInterface, method);
 }
 
 // A text as a notification can carry it whole: a D-Bus string ends at a NUL, and servers show
@@ -35,10 +36,10 @@ QString carried(QString text) {
 
 DBusNotifications::DBusNotifications() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
-                SLOT(actionInvoked(uint, QString)));
-    bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
-                SLOT(closed(uint, uint)));
+    bus.connect(NotificationsService, NotificationsPath, NotificationsInterface,
+                QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+    bus.connect(NotificationsService, NotificationsPath, NotificationsInterface,
+                QStringLiteral("NotificationClosed"), this, SLOT(closed(uint, uint)));
 }
 
 void DBusNotifications::notify(const QString& summary, const QString& body,

@@ -39,9 +39,9 @@ namespace lanquill::desktop {
 
 namespace {
 
-const QString Service = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString Path = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString Interface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString PortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString PortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString ShortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
 // The trigger in the portals' own shortcut notation: CTRL+SHIFT+z.
@@ -67,8 +67,9 @@ bool PortalHotKeys::offered() {
     if (!bus.isConnected())
         return false;
     QDBusMessage get = QDBusMessage::createMethodCall(
-        Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << Interface << QStringLiteral("version");
+        PortalService, PortalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << ShortcutsInterface << QStringLiteral("version");
     constexpr int TimeoutMs = 2000;
     const QDBusMessage reply = bus.call(get, QDBus::Block, TimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
@@ -77,8 +78,9 @@ bool PortalHotKeys::offered() {
 PortalHotKeys::PortalHotKeys() {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    QDBusConnection::sessionBus().connect(Service, Path, Interface, QStringLiteral("Activated"),
-                                          this, SLOT(activated(QDBusMessage)));
+    QDBusConnection::sessionBus().connect(PortalService, PortalPath, ShortcutsInterface,
+                                          QStringLiteral("Activated"), this,
+                                          SLOT(activated(QDBusMessage)));
 }
 
 std::uint16_t PortalHotKeys::grab(const std::string& name, int modifiers, int key) {
@@ -97,7 +99,7 @@ void PortalHotKeys::release(std::uint16_t id) {
     // every binding.
     if (shortcuts_.empty() && !session_.isEmpty()) {
         QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(Service, session_,
+            QDBusMessage::createMethodCall(PortalService, session_,
                                            QStringLiteral("org.freedesktop.portal.Session"),
                                            QStringLiteral("Close")),
             QDBus::NoBlock);
@@ -117,13 +119,14 @@ void PortalHotKeys::request(const QString& method, QVariantList arguments,
     const QString requestPath =
         QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
     pending_[requestPath] = std::move(done);
-    bus.connect(Service, requestPath, RequestInterface, QStringLiteral("Response"), this,
+    bus.connect(PortalService, requestPath, RequestInterface, QStringLiteral("Response"), this,
                 SLOT(answered(uint, QVariantMap, QDBusMessage)));
 
     QVariantMap options = arguments.takeLast().toMap();
     options.insert(QStringLiteral("handle_token"), token);
     arguments.append(options);
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(PortalService, PortalPath, ShortcutsInterface, method);
     call.setArguments(arguments);
     bus.asyncCall(call);
 }
@@ -135,7 +138,7 @@ void PortalHotKeys::answered(uint response, const QVariantMap& results,
         return;
     auto done = std::move(found->second);
     pending_.erase(found);
-    QDBusConnection::sessionBus().disconnect(Service, message.path(), RequestInterface,
+    QDBusConnection::sessionBus().disconnect(PortalService, message.path(), RequestInterface,
                                              QStringLiteral("Response"), this,
                                              SLOT(answered(uint, QVariantMap, QDBusMessage)));
     // 0: success; 1: the user cancelled; 2: refused. Without a session no key is bound.

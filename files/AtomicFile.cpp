@@ -1,5 +1,7 @@
 #include "files/AtomicFile.h"
 
+#include "files/Descriptor.h"
+
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
@@ -10,14 +12,6 @@
 namespace lanquill::files {
 
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 std::pair<std::string, std::string> splitPath(const std::string& path) {
     const auto slash = path.find_last_of('/');

@@ -1,5 +1,7 @@
 #include "files/RecordFolder.h"
 
+#include "files/Descriptor.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,17 +17,6 @@
 namespace lanquill::files {
 
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    explicit Descriptor(int d) : fd(d) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 std::string kindOf(mode_t mode) {
     switch (mode & S_IFMT) {

@@ -95,13 +95,12 @@ std::uint32_t SmbNetworkEnumerator::open(std::uint32_t, std::uint32_t, std::uint
 
 std::optional<std::vector<std::string>>
 SmbNetworkEnumerator::browseOrSweep(const std::shared_ptr<BrowseListing>& browse) {
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     if (!sweptAt_ || start - *sweptAt_ > SweepLifetime) {
         // A sweep cut short by the browse list is not kept: it has not asked everybody.
         if (auto found = sweep([&browse] { return browse->hasNames(); })) {
             swept_ = std::move(*found);
-            sweptAt_ = Clock::now();
+            sweptAt_ = std::chrono::steady_clock::now();
         }
     }
     const auto deadline =

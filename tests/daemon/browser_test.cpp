@@ -20,7 +20,7 @@ constexpr Ipv4 Lab{10, 0, 0, 5};
 constexpr Ipv4 LabBroadcast{10, 255, 255, 255};
 
 // Two interfaces that broadcast, and a point-to-point link that cannot.
-std::vector<platform::Interface> interfaces() {
+std::vector<platform::Interface> browserInterfaces() {
     return {{Lan, 24, LanBroadcast, 2, {}},
             {Lab, 8, LabBroadcast, 3, {}},
             {{172, 31, 0, 1}, 32, std::nullopt, 4, {}}};
@@ -36,7 +36,7 @@ struct Announcer {
     TimePoint start = Clock::now();
     TimePoint now = start;
     EventLoop loop{[this] { return now; }};
-    LocalNetwork network{loop, &interfaces};
+    LocalNetwork network{loop, &browserInterfaces};
     std::vector<Sent> sent;
     BrowserAnnouncer announcer{
         loop,
